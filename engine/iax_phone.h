@@ -1,0 +1,109 @@
+// The phone engine: places and ends calls through the IAX library, takes in
+// incoming calls, turns library events into status texts, and moves speech
+// between the wave devices, the GSM codec and the library.
+//
+// Everything runs on the thread that owns the Qt event loop: the engine owns
+// the read notifier on the library's socket (enabled at the first outgoing
+// call), a single-shot timer for the library's retransmissions, time-outs and
+// jitter-buffered events, and receives capture completions from the wave-in
+// device. Nothing is locked.
+#pragma once
+
+#include "engine/phone_call.h"
+#include "engine/phone_owner.h"
+#include "engine/playback_buffer.h"
+#include "platform/wave_device.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QSocketNotifier;
+class QTimer;
+struct IaxEvent;
+struct IaxSession;
+
+namespace velnar {
+
+constexpr int kCaptureBufferCount = 8;
+constexpr int kGsmFormat = 2;  // the GSM 06.10 format bit
+
+class CIaxPhone {
+public:
+    // localPort 0 binds the library's default port (5036).
+    CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
+              std::unique_ptr<WaveOut> waveOut, int localPort = 0);
+    virtual ~CIaxPhone();
+    CIaxPhone(const CIaxPhone&) = delete;
+    CIaxPhone& operator=(const CIaxPhone&) = delete;
+
+    void Dial(const std::string& dialString);
+    void HangUp();
+    bool IsInCall() const { return !m_bIdle; }
+    void SendTones(const std::string& tones);
+    // Drains the library: called on socket readiness and when its timer fires.
+    void OnNetworkEvent();
+    // Releases played blocks; called after every drain.
+    void ReclaimPlayback();
+    // A filled capture buffer; 0, or -1 for a short buffer while talking.
+    int OnCaptureDone(WaveHeader* header);
+
+    // Captured buffers whose level is below this are not sent. Written by the
+    // main dialog; 1 is the Settings slider's default position.
+    int32_t m_nNoiseThreshold = 1;
+
+protected:
+    void Start(int localPort);
+    void PlaceCall(const std::string& dialString);
+    PhoneCall* FindCall(IaxSession* session) const;
+    void TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop);
+    void HandleEvent(IaxEvent* event, PhoneCall* call);
+    void Answer();
+    void ResetCall();
+    void SetStatus(const std::string& text);
+    PhoneCall* NewCall(IaxSession* session);
+    void ReleaseCalls();
+
+    // Audio path.
+    int OpenAudio();
+    void CloseAudio();
+    int StartCapture();
+    void RecycleCapture(WaveHeader* header);
+    void SendCaptured(const WaveHeader* header);
+    void PlayVoice(IaxEvent* event, PhoneCall* call);
+    bool QueuePlayback(const uint8_t* pcm, int pendingBlocks);
+    int PendingPlaybackBlocks() const;
+    void ReleasePlayback();
+
+    // The library's timer list and socket readiness.
+    void EnableReadNotifications();
+    void ArmLibraryTimer();
+    void OnLibraryWake();
+
+    PhoneOwner& m_pOwner;
+    std::unique_ptr<WaveOut> m_hWaveOut;
+    std::unique_ptr<WaveIn> m_hWaveIn;
+    WaveHeader m_captureHeaders[kCaptureBufferCount] = {};
+    PhoneCall* m_pCurrentCall = nullptr;
+    std::string m_strDialString;
+    PhoneCall* m_pCalls = nullptr;
+    bool m_bTalking = false;
+    IaxSession* m_pOutgoingSession = nullptr;
+    PlaybackBuffer* m_pPlaybackQueue = nullptr;
+    uint32_t m_nCaptureSeq = 1;
+    uint8_t m_captureBuffers[kCaptureBufferCount][kPcmFrameBytes] = {};
+    bool m_bIdle = true;
+    std::string m_strTones;
+    int m_socket = -1;  // the library's socket; -1 until Start obtains it
+
+    bool m_bAudioOpen = false;
+    // Set while the engine has paused wave-out to let its queue fill; it
+    // lives as long as the engine, so it survives from call to call.
+    bool m_bPlaybackPaused = false;
+    std::unique_ptr<QSocketNotifier> m_readNotifier;
+    std::unique_ptr<QTimer> m_libraryTimer;
+    // Capture completions are posted; they must not reach a destroyed engine.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+}  // namespace velnar
