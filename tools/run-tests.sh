@@ -23,15 +23,24 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
+log="$(mktemp)"
 for build in normal sanitize; do
     echo "== tests: $build build"
     # Tests labelled "audio" share the one audio server's sinks, so they run
     # one at a time; the rest run in parallel.
-    ctest --test-dir "build/$build" --output-on-failure -j"$jobs" -LE audio || status=1
-    ctest --test-dir "build/$build" --output-on-failure -L audio || status=1
+    ctest --test-dir "build/$build" --output-on-failure -j"$jobs" -LE audio 2>&1 | tee -a "$log" || status=1
+    ctest --test-dir "build/$build" --output-on-failure -L audio 2>&1 | tee -a "$log" || status=1
 done
 
 if [ -x tools/screenshots.sh ]; then
     tools/screenshots.sh build/normal build/screenshots || status=1
 fi
+
+# One closing line over both builds: "N passed, N failed".
+read -r total failed < <(awk '/tests passed, [0-9]+ tests failed out of/ {
+    f += $(NF-5); t += $NF } END { print t + 0, f + 0 }' "$log")
+rm -f "$log"
+[ "$total" -gt 0 ] || status=1
+[ "$failed" -eq 0 ] || status=1
+echo "velnar: $((total - failed)) passed, $failed failed"
 exit $status
