@@ -1,0 +1,198 @@
+// The audio path: capture in 20-ms buffers, noise gate, GSM encoding and
+// sending; decoding received frames into a playback queue that pre-fills
+// four blocks before it plays and never holds more than 13 unplayed blocks.
+#include "engine/iax_phone.h"
+
+#include "engine/noise_gate.h"
+#include "iax/iax.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace velnar {
+
+namespace {
+
+constexpr int kMaxPendingBlocks = 12;  // one more makes 13 unplayed blocks
+constexpr int kPrefillBlocks = 3;      // playing resumes at the fourth block
+
+}  // namespace
+
+int CIaxPhone::OpenAudio() {
+    if (!m_hWaveOut || !m_hWaveIn)
+        return 1;
+    if (m_hWaveOut->Open() != WaveOk)
+        return 1;
+    std::weak_ptr<bool> alive = m_alive;
+    auto onDone = [this, alive](WaveHeader* header) {
+        if (auto token = alive.lock(); token && *token)
+            OnCaptureDone(header);
+    };
+    if (m_hWaveIn->Open(onDone) != WaveOk) {
+        m_hWaveOut->Reset();
+        m_hWaveOut->Close();
+        return 1;
+    }
+    for (WaveHeader& header : m_captureHeaders)
+        header = WaveHeader{};
+    m_bAudioOpen = true;
+    return 0;
+}
+
+void CIaxPhone::CloseAudio() {
+    if (!m_bAudioOpen)
+        return;
+    m_hWaveIn->Stop();
+    m_hWaveIn->Reset();
+    m_hWaveIn->Close();
+    m_hWaveOut->Reset();
+    m_hWaveOut->Close();
+    m_bAudioOpen = false;
+}
+
+int CIaxPhone::StartCapture() {
+    if (!m_bAudioOpen)
+        return -1;
+    for (int i = 0; i < kCaptureBufferCount; ++i) {
+        WaveHeader& header = m_captureHeaders[i];
+        header = WaveHeader{};
+        header.data = m_captureBuffers[i];
+        header.bufferLength = kPcmFrameBytes;
+        header.user = m_nCaptureSeq++;
+        if (m_hWaveIn->Prepare(&header) != WaveOk || m_hWaveIn->AddBuffer(&header) != WaveOk)
+            return -1;
+    }
+    m_hWaveIn->Start();
+    return 0;
+}
+
+int CIaxPhone::OnCaptureDone(WaveHeader* header) {
+    // A completion posted before a new call re-queued the same header is
+    // stale: the device holds the buffer again.
+    if (header->flags & WaveInQueue)
+        return 0;
+    if (!m_bTalking) {
+        RecycleCapture(header);
+        return 0;
+    }
+    if (header->bytesRecorded != header->bufferLength) {
+        RecycleCapture(header);
+        SetStatus("Buffer to short");
+        return -1;
+    }
+    if (static_cast<int64_t>(CaptureLevel(header->data, header->bufferLength)) >= m_nNoiseThreshold)
+        SendCaptured(header);
+    RecycleCapture(header);
+    return 0;
+}
+
+void CIaxPhone::SendCaptured(const WaveHeader* header) {
+    PhoneCall* call = m_pCurrentCall;
+    if (!call || header->bufferLength != kPcmFrameBytes)
+        return;
+    if (!call->encoder)
+        call->encoder = MakeGsmState();
+    if (!call->encoder)
+        return;
+    uint8_t frame[kGsmFrameBytes];
+    GsmEncodeFrame(call->encoder.get(), header->data, frame);
+    IaxSendVoice(call->session, kGsmFormat, frame, kGsmFrameBytes);
+    ArmLibraryTimer();
+}
+
+// Device results are not looked at: a buffer that cannot be requeued stays
+// out until the next call's StartCapture.
+void CIaxPhone::RecycleCapture(WaveHeader* header) {
+    m_hWaveIn->Unprepare(header);
+    std::memset(header->data, 0, header->bufferLength);
+    header->user = m_nCaptureSeq++;
+    if (!m_bIdle && m_hWaveIn->Prepare(header) == WaveOk)
+        m_hWaveIn->AddBuffer(header);
+}
+
+void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call) {
+    int lengthBytes = event->media.length;
+    if (lengthBytes < 0 || lengthBytes % kGsmFrameBytes != 0)
+        return;
+    if (!call->decoder)
+        call->decoder = MakeGsmState();
+    if (!call->decoder)
+        return;
+    ReclaimPlayback();
+    const uint8_t* data = event->media.data;
+    for (int offset = 0; data && offset < lengthBytes; offset += kGsmFrameBytes) {
+        uint8_t pcm[kPcmFrameBytes];
+        if (!GsmDecodeFrame(call->decoder.get(), data + offset, pcm))
+            return;
+        int pending = PendingPlaybackBlocks();
+        if (pending > kMaxPendingBlocks)
+            continue;
+        if (!QueuePlayback(pcm, pending))
+            return;
+    }
+}
+
+// False when the device refused the block (a device that vanished mid-call
+// must not end the program); the rest of the event is then dropped.
+bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks) {
+    PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
+    if (!block)
+        std::exit(255);
+    std::memcpy(block->samples, pcm, kPcmFrameBytes);
+    block->header.data = block->samples;
+    block->header.bufferLength = kPcmFrameBytes;
+    if (!m_bAudioOpen || m_hWaveOut->Prepare(&block->header) != WaveOk) {
+        delete block;
+        return false;
+    }
+    if (pendingBlocks == 0 && !m_bPlaybackPaused) {
+        m_hWaveOut->Pause();
+        m_bPlaybackPaused = true;
+    }
+    if (m_hWaveOut->Write(&block->header) != WaveOk) {
+        m_hWaveOut->Unprepare(&block->header);
+        delete block;
+        return false;
+    }
+    if (pendingBlocks >= kPrefillBlocks && m_bPlaybackPaused) {
+        m_hWaveOut->Restart();
+        m_bPlaybackPaused = false;
+    }
+    PlaybackBuffer** tail = &m_pPlaybackQueue;
+    while (*tail)
+        tail = &(*tail)->next;
+    *tail = block;
+    return true;
+}
+
+int CIaxPhone::PendingPlaybackBlocks() const {
+    int pending = 0;
+    for (const PlaybackBuffer* block = m_pPlaybackQueue; block; block = block->next)
+        if (!(block->header.flags & WaveDone))
+            ++pending;
+    return pending;
+}
+
+void CIaxPhone::ReclaimPlayback() {
+    PlaybackBuffer** link = &m_pPlaybackQueue;
+    while (PlaybackBuffer* block = *link) {
+        if (block->header.flags & WaveDone) {
+            m_hWaveOut->Unprepare(&block->header);
+            *link = block->next;
+            delete block;
+        } else {
+            link = &block->next;
+        }
+    }
+}
+
+// At destruction, after the device has been reset and closed.
+void CIaxPhone::ReleasePlayback() {
+    while (PlaybackBuffer* block = m_pPlaybackQueue) {
+        m_pPlaybackQueue = block->next;
+        delete block;
+    }
+}
+
+}  // namespace velnar

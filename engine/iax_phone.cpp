@@ -1,0 +1,224 @@
+// Call control: lifecycle, placing and ending calls, taking in incoming
+// calls and reacting to the library's events.
+#include "engine/iax_phone.h"
+
+#include "iax/iax.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <new>
+
+namespace velnar {
+
+namespace {
+
+const char kBusyReason[] = "Too many calls, we're busy!";
+
+// The library's default tick count: the monotonic clock in milliseconds.
+uint32_t MonotonicMs() {
+    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
+}
+
+}  // namespace
+
+CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
+                     std::unique_ptr<WaveOut> waveOut, int localPort)
+    : m_pOwner(owner), m_hWaveOut(std::move(waveOut)), m_hWaveIn(std::move(waveIn)) {
+    Start(localPort);
+}
+
+// A call still in progress is not hung up on the wire.
+CIaxPhone::~CIaxPhone() {
+    *m_alive = false;
+    m_bIdle = true;
+    m_libraryTimer.reset();
+    m_readNotifier.reset();
+    IaxCloseSocket();
+    CloseAudio();
+    ReleasePlayback();
+    m_pCurrentCall = nullptr;
+    ReleaseCalls();
+}
+
+void CIaxPhone::Start(int localPort) {
+    // The library clock then reads milliseconds since midnight (UTC).
+    uint32_t midnightMs = static_cast<uint32_t>(std::time(nullptr) % 86400) * 1000u;
+    IaxClockOffset = static_cast<int>(midnightMs - MonotonicMs());
+    if (IaxOpenSocket(localPort) < 0)
+        return;
+    m_socket = IaxSocketHandle();
+    if (OpenAudio() == 0)
+        IaxSetFormats(kGsmFormat);
+}
+
+void CIaxPhone::Dial(const std::string& dialString) {
+    if (dialString.empty() || !m_bIdle)
+        return;
+    m_strDialString = dialString;
+    m_bIdle = false;
+    PlaceCall(m_strDialString);
+    ArmLibraryTimer();
+}
+
+void CIaxPhone::PlaceCall(const std::string& dialString) {
+    if (m_pOutgoingSession) {
+        SetStatus("Already attempting to call somewhere, please cancel first!");
+        return;
+    }
+    SetStatus("Calling...");
+    m_pOutgoingSession = IaxNewSession();
+    if (!NewCall(m_pOutgoingSession))
+        return;
+    EnableReadNotifications();
+    if (IaxPlaceCall(m_pOutgoingSession, nullptr, dialString.c_str(), nullptr) != 0) {
+        SetStatus("Cannot connect- bad server name? ");
+        HangUp();
+    }
+    StartCapture();
+}
+
+// Puts a new record at the head of the list and makes it current.
+PhoneCall* CIaxPhone::NewCall(IaxSession* session) {
+    PhoneCall* call = new (std::nothrow) PhoneCall;
+    if (!call)
+        return nullptr;
+    call->startTime = std::time(nullptr);
+    call->session = session;
+    call->next = m_pCalls;
+    m_pCalls = call;
+    m_pCurrentCall = call;
+    return call;
+}
+
+PhoneCall* CIaxPhone::FindCall(IaxSession* session) const {
+    for (PhoneCall* call = m_pCalls; call; call = call->next)
+        if (call->session == session)
+            return call;
+    return nullptr;
+}
+
+void CIaxPhone::OnNetworkEvent() {
+    int newcomers = 0;
+    bool stop = false;
+    while (!stop) {
+        IaxEvent* event = IaxNextEvent(0);
+        if (!event)
+            break;
+        if (PhoneCall* call = FindCall(event->session))
+            HandleEvent(event, call);
+        else
+            TakeNewcomer(event, newcomers, stop);
+        IaxFreeEvent(event);
+    }
+    ArmLibraryTimer();
+}
+
+// The first event of a session the engine does not know is a new incoming
+// call, whatever its type.
+void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
+    if (++newcomers >= 4)
+        SetStatus("Missed a call... too many sessions open.");
+    if (m_pCurrentCall) {
+        SetStatus("Incoming call ignored, there's already a call waiting for answer... "
+                  "please accept or reject first");
+        IaxRejectCall(event->session, kBusyReason);
+        return;
+    }
+    if (!NewCall(event->session)) {
+        stop = true;
+        return;
+    }
+    IaxAcceptCall(event->session);
+    IaxSendRinging(event->session);
+}
+
+void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
+    switch (event->type) {
+    case EvAccept:
+        SetStatus("Connected");
+        break;
+    case EvHangup:
+        SetStatus("Call disconnected by peer");
+        HangUp();
+        break;
+    case EvReject:
+        SetStatus("Authentication was rejected");
+        break;
+    case EvVoice:
+        if (event->media.format == kGsmFormat)
+            PlayVoice(event, call);
+        break;
+    case EvTimeout:
+        SetStatus("Time out- server dead?");
+        HangUp();
+        break;
+    case EvAnswer:
+        Answer();
+        break;
+    case EvAuthRequest:
+        SetStatus("Authentyfication required!");
+        HangUp();
+        break;
+    default:
+        break;
+    }
+}
+
+void CIaxPhone::Answer() {
+    if (m_pCurrentCall)
+        IaxAnswerCall(m_pCurrentCall->session);
+    std::fputs("Answering call!\n", stdout);
+    std::fflush(stdout);
+    m_bTalking = true;
+}
+
+void CIaxPhone::HangUp() {
+    SetStatus("Hanging up...");
+    m_bIdle = true;
+    ResetCall();
+    ArmLibraryTimer();
+}
+
+void CIaxPhone::ResetCall() {
+    if (m_pCurrentCall)
+        IaxHangUp(m_pCurrentCall->session, "");
+    m_bTalking = false;
+    m_pCurrentCall = nullptr;
+    ReleaseCalls();
+    m_pOutgoingSession = nullptr;
+    if (m_bAudioOpen) {
+        m_hWaveIn->Stop();
+        m_hWaveIn->Reset();
+    }
+    SetStatus("Ready");
+}
+
+// Every record goes, with its codec states; the sessions stay the library's.
+void CIaxPhone::ReleaseCalls() {
+    while (PhoneCall* call = m_pCalls) {
+        m_pCalls = call->next;
+        delete call;
+    }
+}
+
+// An outgoing call whose record could not be made leaves the engine in a
+// call without a current record; a key press then sends nothing.
+void CIaxPhone::SendTones(const std::string& tones) {
+    if (m_bIdle || tones.empty() || !m_pCurrentCall)
+        return;
+    m_strTones = tones;
+    IaxSendTouchTone(m_pCurrentCall->session, m_strTones[0]);
+    ArmLibraryTimer();
+}
+
+void CIaxPhone::SetStatus(const std::string& text) {
+    m_pOwner.ShowStatus(text);
+}
+
+}  // namespace velnar
