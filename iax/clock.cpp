@@ -1,0 +1,56 @@
+#include <time.h>
+
+#include "iax/session.h"
+
+int IaxClockOffset = 0;
+
+namespace {
+
+uint32_t MonotonicTicks(void)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u);
+}
+
+uint32_t (*tickSource)(void) = MonotonicTicks;
+
+}  // namespace
+
+void IaxSetTickSource(uint32_t (*ticks)(void))
+{
+    tickSource = ticks ? ticks : MonotonicTicks;
+}
+
+uint32_t IaxTicks(void)
+{
+    return tickSource();
+}
+
+IaxTime IaxClock(void)
+{
+    // 64 bits so that an offset near the end of the day cannot overflow.
+    int64_t ms = int64_t(IaxTicks()) + IaxClockOffset;
+    IaxTime now;
+    now.seconds = static_cast<int32_t>(ms / 1000);
+    now.microseconds = static_cast<int32_t>((ms % 1000) * 1000);
+    return now;
+}
+
+int32_t IaxElapsedMs(IaxTime from, IaxTime to)
+{
+    int64_t ms = (int64_t(to.microseconds) - from.microseconds) / 1000 +
+                 (int64_t(to.seconds) - from.seconds) * 1000;
+    return static_cast<int32_t>(ms);
+}
+
+uint32_t IaxTimestamp(IaxSession* session)
+{
+    if (session->txTimeBase.seconds == 0 && session->txTimeBase.microseconds == 0)
+        session->txTimeBase = IaxClock();
+    uint32_t candidate = static_cast<uint32_t>(IaxElapsedMs(session->txTimeBase, IaxClock()));
+    if (candidate <= session->lastTxTimestamp)
+        candidate = session->lastTxTimestamp + 1;
+    session->lastTxTimestamp = candidate;
+    return candidate;
+}

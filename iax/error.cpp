@@ -1,0 +1,14 @@
+#include <cstdarg>
+#include <cstdio>
+
+#include "iax/session.h"
+
+char IaxLastError[256] = "";
+
+void IaxSetError(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(IaxLastError, sizeof IaxLastError, format, arguments);
+    va_end(arguments);
+}

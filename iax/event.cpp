@@ -1,0 +1,156 @@
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "iax/session.h"
+#include "iax/testing.h"
+
+IaxEvent* IaxNewEvent(void)
+{
+    return static_cast<IaxEvent*>(calloc(1, sizeof(IaxEvent)));
+}
+
+void IaxFreeEvent(IaxEvent* event)
+{
+    if (!event)
+        return;
+    switch (event->type) {
+    case EvNewCall: {
+        auto& call = event->call;
+        for (char* text : {call.callerId, call.dnid, call.context, call.exten, call.username,
+                           call.host, call.language, call.secret})
+            free(text);
+        break;
+    }
+    case EvHangup:
+    case EvReject: free(event->reason.text); break;
+    case EvTransferred: free(event->transfer.address); break;
+    case EvDialPlanRequest:
+    case EvDial: free(event->number.number); break;
+    case EvDialPlanReply: free(event->dpReply.number); break;
+    case EvVoice:
+    case EvImage: free(event->media.data); break;
+    case EvAuthReply: free(event->authReply.secret); break;
+    case EvUrl: free(event->url.url); break;
+    case EvAuthRequest:
+        free(event->authRequest.challenge);
+        free(event->authRequest.username);
+        break;
+    case EvRegister:
+        free(event->reg.host);
+        free(event->reg.peer);
+        free(event->reg.secret);
+        break;
+    case EvRegisterReply:
+        free(event->regReply.yourIp);
+        free(event->regReply.callerId);
+        break;
+    default: break;
+    }
+    free(event);
+}
+
+IaxEvent* IaxFilterEvent(IaxEvent* event)
+{
+    if (!event)
+        return nullptr;
+    if (!IaxSessionIsLive(event->session)) {
+        IaxFreeEvent(event);
+        return nullptr;
+    }
+    switch (event->type) {
+    case EvHangup:
+    case EvReject:
+    case EvRegisterReply:
+        IaxDestroySession(event->session);
+        return event;
+    case EvLagRequest:
+    case EvPing:
+        event->type = event->type == EvPing ? EvPong : EvLagReply;
+        IaxSendEvent(event->session, event);
+        IaxFreeEvent(event);
+        return nullptr;
+    default: return event;
+    }
+}
+
+namespace {
+
+// Outcome of one due timer entry.
+enum class Due { Continue, Return, StopTimers };
+
+Due HandleFrameEntry(IaxFrame* frame, IaxEvent** result)
+{
+    if (frame->retriesLeft < 0) {
+        IaxFreeFrame(frame);
+        return Due::Continue;
+    }
+    if (frame->retriesLeft > 0) {
+        --frame->retriesLeft;
+        frame->retryInterval *= 4;
+        int cap = frame->viaTransfer ? 1000 : 10000;
+        if (frame->retryInterval > cap)
+            frame->retryInterval = cap;
+        IaxTransmit(frame);
+        printf("Scheduling retransmission %d\n", frame->retriesLeft);
+        if (IaxSchedule(nullptr, frame, frame->retryInterval) != 0)
+            IaxFreeFrame(frame);
+        return Due::Continue;
+    }
+    IaxSession* session = frame->session;
+    bool viaTransfer = frame->viaTransfer != 0;
+    IaxFreeFrame(frame);
+    if (viaTransfer) {
+        IaxEvent request{};
+        request.type = EvTransferReject;
+        IaxSendEvent(session, &request);
+        return Due::StopTimers;
+    }
+    IaxEvent* timeout = IaxNewEvent();
+    if (!timeout)
+        return Due::Continue;
+    timeout->type = EvTimeout;
+    timeout->session = session;
+    *result = IaxFilterEvent(timeout);
+    return *result ? Due::Return : Due::Continue;
+}
+
+}  // namespace
+
+IaxEvent* IaxNextEvent(int blocking)
+{
+    IaxTime now = IaxClock();
+    while (IaxTimerEntry* entry = IaxTakeDue(now)) {
+        IaxEvent* event = entry->event;
+        IaxFrame* frame = entry->frame;
+        free(entry);
+        if (event) {
+            if ((event = IaxFilterEvent(event)))
+                return event;
+            continue;
+        }
+        IaxEvent* result = nullptr;
+        Due outcome = HandleFrameEntry(frame, &result);
+        if (outcome == Due::Return)
+            return result;
+        if (outcome == Due::StopTimers)
+            break;
+    }
+    if (blocking && IaxWaitReadable() != 0)
+        return nullptr;
+    return IaxFilterEvent(IaxReadDatagram());
+}
+
+void IaxResetForTesting(void)
+{
+    IaxClearTimers();
+    IaxDestroyAllSessions();
+    IaxCloseSocket();
+    IaxSetTickSource(nullptr);
+    IaxNextCallNumber = 1;
+    IaxAdvertisedFormats = 0;
+    IaxMaxRetries = 10;
+    IaxClockOffset = 0;
+    IaxJitterBufferEnabled = 1;
+    IaxLastError[0] = '\0';
+}

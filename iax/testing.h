@@ -1,0 +1,25 @@
+// Hooks for tests and fuzzers: feed datagram bytes through the receive path
+// without a socket, and reset all library state between runs.
+//
+// - IaxHandleDatagram: runs the bytes through exactly the path a datagram
+//   read from the socket takes (header checks, session matching or creation,
+//   acknowledgement, jitter buffer, event filter). Replies (ACKs, PONGs ...)
+//   go out through the socket when one is open and are skipped otherwise.
+//   Returns the event the datagram yields now (owned by the caller), or null.
+// - IaxResetForTesting: destroys every session, frees the timer list with its
+//   frames and events, closes the socket, restores the tick source and the
+//   counters (next call number 1, formats 0, IaxMaxRetries 10,
+//   IaxClockOffset 0, IaxLastError empty).
+// - The internal records (IaxSession fields) are in iax/session.h.
+#pragma once
+
+#include <netinet/in.h>
+
+#include "iax/iax.h"
+#include "iax/session.h"
+
+IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from);
+void IaxResetForTesting(void);
+// Entries in the timer list and live sessions, to check for unbounded growth.
+int IaxTimerCount(void);
+int IaxSessionCount(void);

@@ -1,0 +1,83 @@
+#include <cstdlib>
+
+#include "iax/session.h"
+
+IaxTimerEntry* IaxTimerList = nullptr;
+
+namespace {
+
+bool DueNoLaterThan(const IaxTimerEntry* entry, int seconds, int microseconds)
+{
+    return entry->seconds < seconds ||
+           (entry->seconds == seconds && entry->microseconds <= microseconds);
+}
+
+}  // namespace
+
+int IaxSchedule(IaxEvent* event, IaxFrame* frame, int delayMs)
+{
+    if (!event && !frame)
+        return -1;
+    IaxTimerEntry* entry = static_cast<IaxTimerEntry*>(calloc(1, sizeof(IaxTimerEntry)));
+    if (!entry)
+        return -1;
+    IaxTime now = IaxClock();
+    entry->seconds = now.seconds + delayMs / 1000;
+    entry->microseconds = now.microseconds + (delayMs % 1000) * 1000;
+    if (entry->microseconds >= 1000000) {
+        entry->microseconds -= 1000000;
+        entry->seconds += 1;
+    }
+    entry->event = event;
+    entry->frame = frame;
+    // After every entry due earlier or at the same time, so equal due times
+    // keep their scheduling order.
+    IaxTimerEntry** link = &IaxTimerList;
+    while (*link && DueNoLaterThan(*link, entry->seconds, entry->microseconds))
+        link = &(*link)->next;
+    entry->next = *link;
+    *link = entry;
+    return 0;
+}
+
+IaxTimerEntry* IaxTakeDue(IaxTime now)
+{
+    IaxTimerEntry* first = IaxTimerList;
+    if (!first || !DueNoLaterThan(first, now.seconds, now.microseconds))
+        return nullptr;
+    IaxTimerList = first->next;
+    first->next = nullptr;
+    return first;
+}
+
+int IaxNextDueMs(void)
+{
+    if (!IaxTimerList)
+        return -1;
+    IaxTime now = IaxClock();
+    IaxTime due = {IaxTimerList->seconds, IaxTimerList->microseconds};
+    int64_t ms = (int64_t(due.seconds) - now.seconds) * 1000 +
+                 (int64_t(due.microseconds) - now.microseconds) / 1000;   // both whole ms
+    if (ms <= 0)
+        return 0;
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+void IaxClearTimers(void)
+{
+    while (IaxTimerList) {
+        IaxTimerEntry* entry = IaxTimerList;
+        IaxTimerList = entry->next;
+        IaxFreeEvent(entry->event);
+        IaxFreeFrame(entry->frame);
+        free(entry);
+    }
+}
+
+int IaxTimerCount(void)
+{
+    int count = 0;
+    for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
+        ++count;
+    return count;
+}
