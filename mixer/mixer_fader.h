@@ -56,6 +56,7 @@ protected:
     void sliderChange(SliderChange change) override;
 
 private:
+    void OnUserAction(int scrollCode);
     void Scroll(const char* context, int scrollCode);
     void SetRangeQuietly(int minimum, int maximum);
     void SetStoredPosQuietly(int position);
