@@ -1,0 +1,317 @@
+// Call control over real UDP on 127.0.0.1: the engine against scripted peers
+// that send and read raw IAX frames.
+#include "tests/engine/engine_harness.h"
+#include "tests/engine/peer_await.h"
+#include "tests/support/iax_test_peer.h"
+
+#include "iax/iax.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace velnar {
+namespace {
+
+using namespace iaxpeer;
+using test::AwaitAck;
+using test::AwaitFull;
+using test::AwaitIax;
+using test::DialStringFor;
+using test::FakePhone;
+using test::LibraryPort;
+using test::PumpBriefly;
+using test::PumpUntil;
+using Texts = std::vector<std::string>;
+
+const char kIgnored[] =
+    "Incoming call ignored, there's already a call waiting for answer... please accept or "
+    "reject first";
+const char kMissed[] = "Missed a call... too many sessions open.";
+
+class CallControl : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        peer.SetAutoAck(true);
+    }
+
+    // Dials the peer and checks that its NEW arrived.
+    void DialPeer() {
+        phone().Dial(DialStringFor(peer.Port()));
+        auto newFrame = AwaitIax(peer, kNew);
+        ASSERT_TRUE(newFrame) << peer.LastError();
+        newText = newFrame->Text();
+    }
+
+    bool WaitForStatus(const std::string& text) {
+        return PumpUntil([&] {
+            for (const auto& status : fp.owner.statuses)
+                if (status == text)
+                    return true;
+            return false;
+        });
+    }
+
+    // A second peer offering a call to the phone.
+    std::unique_ptr<IaxTestPeer> Caller() {
+        auto caller = std::make_unique<IaxTestPeer>();
+        caller->SetAutoAck(true);
+        caller->SetTarget(LibraryPort());
+        caller->StartCall();
+        caller->SendIax(kNew, "exten=100;formats=2;version=1;");
+        return caller;
+    }
+
+    // Places a call and lets the peer end it, leaving the engine Ready with
+    // read notifications on.
+    void CallAndLetPeerHangUp() {
+        DialPeer();
+        peer.SendIax(kHangup);
+        ASSERT_TRUE(WaitForStatus("Ready"));
+        fp.owner.statuses.clear();
+    }
+
+    test::TestPhone& phone() { return *fp.phone; }
+
+    FakePhone fp;
+    IaxTestPeer peer;
+    std::string newText;
+};
+
+TEST_F(CallControl, StartShowsNothingAndOutgoingCallAdvertisesGsm) {
+    EXPECT_TRUE(fp.owner.statuses.empty());
+    EXPECT_FALSE(phone().IsInCall());
+    DialPeer();
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    EXPECT_TRUE(phone().IsInCall());
+    EXPECT_NE(newText.find("exten=100;"), std::string::npos) << newText;
+    EXPECT_NE(newText.find("formats=2;"), std::string::npos) << newText;
+}
+
+TEST_F(CallControl, CallDuringCallAndEmptyDialStringAreIgnored) {
+    phone().Dial("");
+    EXPECT_FALSE(phone().IsInCall());
+    EXPECT_TRUE(fp.owner.statuses.empty());
+    DialPeer();
+    phone().Dial(DialStringFor(peer.Port(), "200"));
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    EXPECT_EQ(phone().CallCount(), 1u);
+}
+
+TEST_F(CallControl, AcceptConnectsAndAnswerStartsTalkingAndAnswersBack) {
+    DialPeer();
+    peer.SendIax(kAccept, "formats=2;", true);
+    ASSERT_TRUE(WaitForStatus("Connected"));
+    EXPECT_FALSE(phone().m_bTalking);
+    peer.SendControl(kRinging);
+    peer.SendControl(kAnswer);
+    ASSERT_TRUE(PumpUntil([&] { return phone().m_bTalking; }));
+    auto answer = AwaitFull(peer, kControl, kAnswer);
+    EXPECT_TRUE(answer) << peer.LastError();
+    // The console line never reaches the status line.
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Connected"}));
+}
+
+TEST_F(CallControl, PeerHangupShowsThreeTextsAndEndsCall) {
+    DialPeer();
+    peer.SendIax(kHangup, "bye", true);
+    ASSERT_TRUE(WaitForStatus("Ready"));
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Call disconnected by peer", "Hanging up...", "Ready"}));
+    EXPECT_FALSE(phone().IsInCall());
+    EXPECT_EQ(phone().CallCount(), 0u);
+    EXPECT_EQ(phone().m_pOutgoingSession, nullptr);
+}
+
+TEST_F(CallControl, UserHangUpSendsEmptyHangupAndReleasesRecords) {
+    DialPeer();
+    phone().HangUp();
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
+    auto hangup = AwaitIax(peer, kHangup);
+    ASSERT_TRUE(hangup) << peer.LastError();
+    EXPECT_TRUE(hangup->payload.empty());
+    EXPECT_EQ(phone().CallCount(), 0u);
+    EXPECT_EQ(phone().m_pCurrentCall, nullptr);
+    EXPECT_FALSE(phone().IsInCall());
+}
+
+TEST_F(CallControl, RejectKeepsTheCallUntilHangUp) {
+    DialPeer();
+    peer.SendIax(kReject, "No authority found", true);
+    ASSERT_TRUE(WaitForStatus("Authentication was rejected"));
+    EXPECT_TRUE(phone().IsInCall());
+    phone().SendTones("5");  // refused by the library: the session is gone
+    phone().HangUp();
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Authentication was rejected",
+                                        "Hanging up...", "Ready"}));
+    EXPECT_FALSE(phone().IsInCall());
+}
+
+TEST_F(CallControl, AuthenticationRequestWithoutCredentialsHangsUp) {
+    DialPeer();
+    peer.SendIax(kAuthReq, "methods=md5;challenge=1234567;");
+    ASSERT_TRUE(WaitForStatus("Ready"));
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Authentyfication required!",
+                                        "Hanging up...", "Ready"}));
+    EXPECT_TRUE(AwaitIax(peer, kHangup)) << peer.LastError();
+}
+
+TEST_F(CallControl, BusyAndRingingChangeNothing) {
+    DialPeer();
+    peer.SendControl(kRinging);
+    auto busy = peer.SendControl(kBusy);
+    ASSERT_TRUE(AwaitAck(peer, busy)) << peer.LastError();
+    PumpBriefly();
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    EXPECT_TRUE(phone().IsInCall());
+}
+
+TEST_F(CallControl, TouchTonesGoOutOnlyDuringACall) {
+    phone().SendTones("3");  // idle: nothing, no crash
+    DialPeer();
+    phone().SendTones("7");
+    auto dtmf = AwaitFull(peer, kDtmf, '7');
+    EXPECT_TRUE(dtmf) << peer.LastError();
+}
+
+TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts) {
+    phone().Dial("nosuchhost.invalid/100");
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Cannot connect- bad server name? ",
+                                        "Hanging up...", "Ready"}));
+    EXPECT_FALSE(phone().IsInCall());
+    // Capture was started after the failure; its buffers come back once and
+    // stay out of the device while the engine is idle.
+    EXPECT_EQ(fp.in->QueuedCount(), size_t(kCaptureBufferCount));
+    for (int i = 0; i < kCaptureBufferCount; ++i)
+        EXPECT_TRUE(fp.in->Deliver(test::TonePcm(500, 160)));
+    EXPECT_EQ(fp.in->QueuedCount(), 0u);
+    EXPECT_EQ(fp.owner.Last(), "Ready");
+}
+
+TEST_F(CallControl, SecondPlaceCallWhileAttemptingIsRefused) {
+    DialPeer();
+    phone().PlaceCall(DialStringFor(peer.Port(), "200"));
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Already attempting to call somewhere, please cancel first!"}));
+    EXPECT_EQ(phone().CallCount(), 1u);
+}
+
+TEST_F(CallControl, NothingIsReadBeforeTheFirstOutgoingCall) {
+    auto early = Caller();
+    PumpBriefly();
+    EXPECT_TRUE(fp.owner.statuses.empty());
+    EXPECT_EQ(phone().CallCount(), 0u);
+    // The first call turns notifications on; the waiting NEW is then a
+    // newcomer while a call is current.
+    DialPeer();
+    auto reject = AwaitIax(*early, kReject);
+    ASSERT_TRUE(reject) << early->LastError();
+    EXPECT_EQ(reject->Text(), "Too many calls, we're busy!");
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", kIgnored}));
+}
+
+TEST_F(CallControl, IncomingCallIsAcceptedAndRungWithoutStatus) {
+    CallAndLetPeerHangUp();
+    auto caller = Caller();
+    auto accept = AwaitIax(*caller, kAccept);
+    ASSERT_TRUE(accept) << caller->LastError();
+    EXPECT_EQ(accept->Text(), "formats=2;");
+    EXPECT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
+    PumpBriefly();
+    EXPECT_TRUE(fp.owner.statuses.empty());
+    EXPECT_FALSE(phone().IsInCall());
+    ASSERT_NE(phone().m_pCurrentCall, nullptr);
+    // The user cannot answer it, only end it.
+    phone().HangUp();
+    EXPECT_TRUE(AwaitIax(*caller, kHangup)) << caller->LastError();
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Hanging up...", "Ready"}));
+}
+
+TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent) {
+    CallAndLetPeerHangUp();
+    auto caller = Caller();
+    ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
+    PhoneCall* waiting = phone().m_pCurrentCall;
+    ASSERT_NE(waiting, nullptr);
+    peer.StartCall();
+    DialPeer();
+    EXPECT_EQ(phone().CallCount(), 2u);
+    EXPECT_NE(phone().m_pCurrentCall, waiting);
+    EXPECT_EQ(phone().m_pCurrentCall->session, phone().m_pOutgoingSession);
+}
+
+TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy) {
+    DialPeer();
+    auto caller = Caller();
+    auto reject = AwaitIax(*caller, kReject);
+    ASSERT_TRUE(reject) << caller->LastError();
+    EXPECT_EQ(reject->Text(), "Too many calls, we're busy!");
+    ASSERT_TRUE(WaitForStatus(kIgnored));
+    EXPECT_EQ(phone().CallCount(), 1u);
+    EXPECT_TRUE(phone().IsInCall());
+}
+
+TEST_F(CallControl, FourthNewcomerOfOneDrainIsAMissedCall) {
+    CallAndLetPeerHangUp();
+    std::vector<std::unique_ptr<IaxTestPeer>> callers;
+    for (int i = 0; i < 5; ++i)
+        callers.push_back(Caller());  // all wait in the socket before one drain
+    ASSERT_TRUE(PumpUntil([&] { return fp.owner.statuses.size() >= 6; }));
+    EXPECT_EQ(fp.owner.statuses, (Texts{kIgnored, kIgnored, kMissed, kIgnored, kMissed, kIgnored}));
+    EXPECT_TRUE(AwaitIax(*callers[0], kAccept)) << callers[0]->LastError();
+    for (int i = 1; i < 5; ++i)
+        EXPECT_TRUE(AwaitIax(*callers[i], kReject)) << i << callers[i]->LastError();
+}
+
+// The library's clock, driven by the test.
+uint32_t g_fakeTicksMs = 1000;
+uint32_t FakeTicks() { return g_fakeTicksMs; }
+
+class CallControlOnFakeClock : public CallControl {
+protected:
+    void SetUp() override {
+        IaxSetTickSource(FakeTicks);
+        CallControl::SetUp();
+    }
+    void TearDown() override { IaxSetTickSource(nullptr); }
+
+    // Moves the library clock to its earliest due entry and lets the engine's
+    // timer service it. False when nothing is scheduled.
+    bool AdvanceToNextDue() {
+        int dueMs = IaxNextDueMs();
+        if (dueMs < 0)
+            return false;
+        g_fakeTicksMs += static_cast<uint32_t>(dueMs);
+        phone().ArmLibraryTimer();
+        PumpUntil([&] { return IaxNextDueMs() != 0; }, 1000);
+        return true;
+    }
+};
+
+TEST_F(CallControlOnFakeClock, LostNewIsResentWithoutAnyDatagramArriving) {
+    peer.SetAutoAck(false);
+    DialPeer();
+    ASSERT_TRUE(phone().m_libraryTimer && phone().m_libraryTimer->isActive());
+    ASSERT_TRUE(AdvanceToNextDue());
+    auto again = AwaitIax(peer, kNew);
+    ASSERT_TRUE(again) << peer.LastError();
+    EXPECT_EQ(again->Text(), newText);
+}
+
+TEST_F(CallControlOnFakeClock, SilentServerTimesOutAndHangsUp) {
+    peer.SetAutoAck(false);
+    DialPeer();
+    for (int step = 0; step < 100 && fp.owner.Last() != "Ready"; ++step)
+        if (!AdvanceToNextDue())
+            break;
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Time out- server dead?",
+                                        "Hanging up...", "Ready"}));
+    EXPECT_FALSE(phone().IsInCall());
+}
+
+}  // namespace
+}  // namespace velnar

@@ -1,0 +1,80 @@
+// Shared pieces of the engine tests: an owner that records status texts, a
+// phone subclass that opens the engine's internals to the tests, an event
+// pump, and tone helpers for checking sound by its frequency.
+#pragma once
+
+#include "engine/iax_phone.h"
+#include "platform/fake_wave_device.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velnar::test {
+
+class RecordingOwner : public PhoneOwner {
+public:
+    void ShowStatus(const std::string& text) override { statuses.push_back(text); }
+    std::string Last() const { return statuses.empty() ? std::string() : statuses.back(); }
+    // The texts shown since index `from`.
+    std::vector<std::string> Since(size_t from) const;
+    std::vector<std::string> statuses;
+};
+
+class TestPhone : public CIaxPhone {
+public:
+    using CIaxPhone::CIaxPhone;
+    using CIaxPhone::ArmLibraryTimer;
+    using CIaxPhone::HandleEvent;
+    using CIaxPhone::PlaceCall;
+    using CIaxPhone::PlayVoice;
+    using CIaxPhone::m_bIdle;
+    using CIaxPhone::m_bPlaybackPaused;
+    using CIaxPhone::m_bTalking;
+    using CIaxPhone::m_pCalls;
+    using CIaxPhone::m_pCurrentCall;
+    using CIaxPhone::m_pOutgoingSession;
+    using CIaxPhone::m_pPlaybackQueue;
+    using CIaxPhone::m_libraryTimer;
+
+    size_t CallCount() const;
+    size_t QueuedBlocks() const;
+};
+
+// A phone on an ephemeral port with fake devices the test keeps pointers to.
+struct FakePhone {
+    using Configure = std::function<void(FakeWaveIn&, FakeWaveOut&)>;
+    // configure runs on the devices before the phone opens them.
+    explicit FakePhone(const Configure& configure = {});
+    RecordingOwner owner;
+    FakeWaveIn* in = nullptr;   // owned by the phone
+    FakeWaveOut* out = nullptr; // owned by the phone
+    std::unique_ptr<TestPhone> phone;
+};
+
+// Runs the event loop until the condition holds; false after maxWaitMs (a
+// safety net for datagrams that never come, not a timing assertion).
+bool PumpUntil(const std::function<bool()>& done, int maxWaitMs = 3000);
+// Runs the event loop for whatever is ready now.
+void PumpBriefly();
+
+// The UDP port the library's socket is bound to.
+uint16_t LibraryPort();
+// Dial string for a peer listening on 127.0.0.1.
+std::string DialStringFor(uint16_t port, const std::string& number = "100");
+
+// 16-bit little-endian PCM of a sine tone at 8000 samples per second.
+std::vector<uint8_t> TonePcm(double frequencyHz, size_t samples, double amplitude = 8000,
+                             size_t startSample = 0);
+// Power of one frequency in 16-bit little-endian PCM (Goertzel), normalised
+// per sample.
+double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz,
+                 double sampleRate = 8000);
+// The frequency among candidates whose power is strongest.
+double StrongestOf(const std::vector<uint8_t>& pcm, const std::vector<double>& candidatesHz);
+
+// GSM frames of a tone, made with the engine's codec helpers.
+std::vector<uint8_t> GsmFramesOfTone(double frequencyHz, size_t frames);
+
+}  // namespace velnar::test
