@@ -1,0 +1,86 @@
+// One ALSA PCM in the wave devices' fixed format (8000 Hz, S16_LE, mono),
+// non-blocking, with its poll descriptors watched from the Qt event loop of
+// the thread that opened it. Shared by the capture and playback devices.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace velnar {
+
+constexpr unsigned kWaveRateHz = 8000;
+constexpr unsigned kWaveBytesPerFrame = 2;  // one 16-bit mono sample
+// 20 ms: the size of one capture buffer and one playback block.
+constexpr snd_pcm_uframes_t kWavePeriodFrames = 160;
+
+struct AlsaPcmSetup {
+    snd_pcm_stream_t stream = SND_PCM_STREAM_CAPTURE;
+    unsigned bufferPeriods = 4;  // device buffer, in 20-ms periods
+    // Playback starts once this many frames are written; capture is started
+    // explicitly.
+    snd_pcm_uframes_t startThresholdFrames = kWavePeriodFrames;
+};
+
+// What became of a failed ALSA call after recovery was tried.
+enum class PcmRecovery {
+    Again,      // -EAGAIN: nothing to do now, wait for the next poll
+    Recovered,  // overrun, underrun or suspend handled; carry on
+    Failed,     // the device is gone or unusable
+};
+
+class AlsaPcm {
+public:
+    // Called with the demangled poll events (POLLIN, POLLOUT, POLLERR ...).
+    using ReadyFn = std::function<void(unsigned short revents)>;
+
+    AlsaPcm();
+    ~AlsaPcm();
+    AlsaPcm(const AlsaPcm&) = delete;
+    AlsaPcm& operator=(const AlsaPcm&) = delete;
+
+    // Opens and configures the PCM; returns a WaveError.
+    int Open(const std::string& name, const AlsaPcmSetup& setup, ReadyFn onReady);
+    void Close();
+    bool IsOpen() const { return m_pcm != nullptr; }
+    snd_pcm_t* Handle() const { return m_pcm; }
+    bool CanPause() const { return m_canPause; }
+
+    // Turns the poll notifications on or off. Off whenever there is nothing
+    // to move, so that an always-ready descriptor cannot spin the loop.
+    void SetWatching(bool on);
+    bool IsWatching() const { return m_watching; }
+
+    // Overrun/underrun: prepare again (and restart capture); suspend:
+    // resume, else prepare. Anything else is a failure.
+    PcmRecovery Recover(int error);
+    // The device reported POLLERR: recover if its state allows it.
+    PcmRecovery RecoverFromPollError();
+
+private:
+    int Configure(const AlsaPcmSetup& setup);
+    int ConfigureHardware(const AlsaPcmSetup& setup);
+    int ConfigureSoftware(const AlsaPcmSetup& setup);
+    void WatchDescriptors();
+    void OnActivated();
+    void EnableNotifiers(bool on);
+    void BackOff();
+    int RestartAfterPrepare();
+
+    snd_pcm_t* m_pcm = nullptr;
+    bool m_capture = true;
+    bool m_canPause = false;
+    bool m_watching = false;
+    ReadyFn m_onReady;
+    std::vector<pollfd> m_pollFds;
+    std::vector<std::unique_ptr<QSocketNotifier>> m_notifiers;
+    std::unique_ptr<QTimer> m_backOff;
+};
+
+}  // namespace velnar

@@ -1,0 +1,228 @@
+#include "platform/alsa_wave_in.h"
+
+#include "platform/wave_header_rules.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <poll.h>
+
+namespace velnar {
+
+namespace {
+
+constexpr unsigned short kPollFault = POLLERR | POLLHUP | POLLNVAL;
+// Recoveries allowed within one wake-up, so that a device that keeps
+// failing in the same way cannot hold the event loop.
+constexpr int kRecoveriesPerWakeup = 2;
+
+AlsaPcmSetup CaptureSetup()
+{
+    AlsaPcmSetup setup;
+    setup.stream = SND_PCM_STREAM_CAPTURE;
+    // A long capture buffer costs no delay and rides out a busy event loop.
+    setup.bufferPeriods = 8;
+    return setup;
+}
+
+}  // namespace
+
+AlsaWaveIn::AlsaWaveIn(std::string pcmName) : m_pcmName(std::move(pcmName)) {}
+
+AlsaWaveIn::~AlsaWaveIn()
+{
+    if (m_mailbox)
+        Close();
+}
+
+int AlsaWaveIn::Open(DoneFn onDone)
+{
+    if (m_mailbox)
+        Close();
+    if (const int rc = OpenPcm(); rc != WaveOk)
+        return rc;
+    m_mailbox = std::make_shared<Mailbox>();
+    m_mailbox->onDone = std::move(onDone);
+    m_context = std::make_unique<QObject>();
+    m_failed = false;
+    m_started = false;
+    return WaveOk;
+}
+
+int AlsaWaveIn::OpenPcm()
+{
+    return m_pcm.Open(m_pcmName, CaptureSetup(),
+                      [this](unsigned short revents) { OnReady(revents); });
+}
+
+int AlsaWaveIn::Prepare(WaveHeader* header)
+{
+    return m_mailbox ? PrepareHeader(header) : WaveErrNotOpen;
+}
+
+int AlsaWaveIn::Unprepare(WaveHeader* header)
+{
+    return m_mailbox ? UnprepareHeader(header) : WaveErrNotOpen;
+}
+
+int AlsaWaveIn::AddBuffer(WaveHeader* header)
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    // A failed device still takes headers, so that Reset gives them back
+    // like any other.
+    const int rc = QueueHeader(header);
+    if (rc == WaveOk)
+        m_queue.push_back(header);
+    return rc;
+}
+
+int AlsaWaveIn::Start()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    if (m_failed) {
+        if (OpenPcm() != WaveOk)
+            return WaveErrDevice;
+        m_failed = false;
+    }
+    if (m_started)
+        return WaveOk;
+    snd_pcm_t* pcm = m_pcm.Handle();
+    if ((snd_pcm_state(pcm) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(pcm) < 0)
+        || snd_pcm_start(pcm) < 0) {
+        Fail();
+        return WaveErrDevice;
+    }
+    m_started = true;
+    m_pcm.SetWatching(true);
+    return WaveOk;
+}
+
+int AlsaWaveIn::Stop()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    if (m_started) {
+        Pump();  // what the device holds belongs to the header being filled
+        StopDevice();
+    }
+    if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
+        CompleteHead();
+    return WaveOk;
+}
+
+int AlsaWaveIn::Reset()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    if (m_started)
+        StopDevice();
+    while (!m_queue.empty())
+        CompleteHead();
+    return WaveOk;
+}
+
+int AlsaWaveIn::Close()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    m_pcm.Close();
+    m_started = false;
+    // The caller may free its headers now: let go of them without calling
+    // back, and cancel completions still on their way.
+    for (WaveHeader* header : m_queue)
+        FinishHeader(header);
+    m_queue.clear();
+    m_mailbox->open = false;
+    m_mailbox.reset();
+    m_context.reset();
+    return WaveOk;
+}
+
+void AlsaWaveIn::OnReady(unsigned short revents)
+{
+    if ((revents & kPollFault) && m_pcm.RecoverFromPollError() == PcmRecovery::Failed) {
+        Fail();
+        return;
+    }
+    Pump();
+}
+
+void AlsaWaveIn::Pump()
+{
+    int recoveries = 0;
+    while (m_started && !m_failed) {
+        const snd_pcm_sframes_t frames = ReadIntoHead();
+        if (frames > 0)
+            continue;
+        if (frames == 0)
+            return;
+        switch (m_pcm.Recover(static_cast<int>(frames))) {
+        case PcmRecovery::Again:
+            return;
+        case PcmRecovery::Recovered:
+            if (++recoveries > kRecoveriesPerWakeup)
+                return;
+            break;
+        case PcmRecovery::Failed:
+            Fail();
+            return;
+        }
+    }
+}
+
+// Reads what the device has into the oldest header (or drops it when none
+// is queued); completes the header once full. Returns the frames read or a
+// negative ALSA error.
+snd_pcm_sframes_t AlsaWaveIn::ReadIntoHead()
+{
+    if (m_queue.empty())
+        return snd_pcm_readi(m_pcm.Handle(), m_discard.data(), kWavePeriodFrames);
+    WaveHeader* header = m_queue.front();
+    const uint32_t roomFrames = (header->bufferLength - header->bytesRecorded) / kWaveBytesPerFrame;
+    snd_pcm_sframes_t frames = 1;  // a header too small for one frame is full
+    if (roomFrames > 0) {
+        frames = snd_pcm_readi(m_pcm.Handle(), header->data + header->bytesRecorded, roomFrames);
+        if (frames <= 0)
+            return frames;
+        header->bytesRecorded += static_cast<uint32_t>(frames) * kWaveBytesPerFrame;
+    }
+    if (header->bufferLength - header->bytesRecorded < kWaveBytesPerFrame)
+        CompleteHead();
+    return frames;
+}
+
+void AlsaWaveIn::CompleteHead()
+{
+    WaveHeader* header = m_queue.front();
+    m_queue.pop_front();
+    FinishHeader(header);
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [mailbox = m_mailbox, header] {
+            if (mailbox->open && mailbox->onDone)
+                mailbox->onDone(header);
+        },
+        Qt::QueuedConnection);
+}
+
+void AlsaWaveIn::StopDevice()
+{
+    m_started = false;
+    m_pcm.SetWatching(false);
+    if (m_pcm.IsOpen()) {
+        snd_pcm_drop(m_pcm.Handle());
+        snd_pcm_prepare(m_pcm.Handle());
+    }
+}
+
+// The device is gone: keep the headers for Reset/Close, stop listening.
+void AlsaWaveIn::Fail()
+{
+    m_failed = true;
+    m_started = false;
+    m_pcm.Close();
+}
+
+}  // namespace velnar

@@ -1,0 +1,61 @@
+// Capture from an ALSA PCM into the caller's queued headers (see
+// alsa_wave_device.h for the behaviour).
+#pragma once
+
+#include "platform/alsa_pcm.h"
+#include "platform/wave_device.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+class QObject;
+
+namespace velnar {
+
+class AlsaWaveIn final : public WaveIn {
+public:
+    explicit AlsaWaveIn(std::string pcmName);
+    ~AlsaWaveIn() override;
+
+    int Open(DoneFn onDone) override;
+    int Prepare(WaveHeader* header) override;
+    int Unprepare(WaveHeader* header) override;
+    int AddBuffer(WaveHeader* header) override;
+    int Start() override;
+    int Stop() override;
+    int Reset() override;
+    int Close() override;
+
+    bool IsFailed() const { return m_failed; }
+
+private:
+    // What completions posted to the event loop need; they keep it alive,
+    // so a callback that closes or destroys the device is safe.
+    struct Mailbox {
+        DoneFn onDone;
+        bool open = true;
+    };
+
+    int OpenPcm();
+    void OnReady(unsigned short revents);
+    void Pump();
+    snd_pcm_sframes_t ReadIntoHead();
+    void CompleteHead();
+    void StopDevice();
+    void Fail();
+
+    std::string m_pcmName;
+    AlsaPcm m_pcm;
+    std::shared_ptr<Mailbox> m_mailbox;
+    std::unique_ptr<QObject> m_context;  // receives the posted completions
+    std::deque<WaveHeader*> m_queue;
+    bool m_started = false;
+    bool m_failed = false;
+    // Sound that arrives while no header is queued is read here and dropped.
+    std::array<uint8_t, kWavePeriodFrames * kWaveBytesPerFrame> m_discard{};
+};
+
+}  // namespace velnar

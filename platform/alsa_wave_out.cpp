@@ -1,0 +1,221 @@
+#include "platform/alsa_wave_out.h"
+
+#include "platform/wave_header_rules.h"
+
+#include <poll.h>
+
+namespace velnar {
+
+namespace {
+
+constexpr unsigned short kPollFault = POLLERR | POLLHUP | POLLNVAL;
+constexpr int kRecoveriesPerWakeup = 2;
+
+AlsaPcmSetup PlaybackSetup()
+{
+    AlsaPcmSetup setup;
+    setup.stream = SND_PCM_STREAM_PLAYBACK;
+    // 80 ms: enough to ride out a busy event loop, short enough that
+    // "handed to the device" stays close to "played".
+    setup.bufferPeriods = 4;
+    // Start with the first 20-ms block: the caller does its own pre-filling.
+    setup.startThresholdFrames = kWavePeriodFrames;
+    return setup;
+}
+
+}  // namespace
+
+AlsaWaveOut::AlsaWaveOut(std::string pcmName) : m_pcmName(std::move(pcmName)) {}
+
+AlsaWaveOut::~AlsaWaveOut()
+{
+    if (m_open)
+        Close();
+}
+
+int AlsaWaveOut::Open()
+{
+    if (m_open)
+        Close();
+    if (const int rc = OpenPcm(); rc != WaveOk)
+        return rc;
+    m_open = true;
+    m_paused = false;
+    m_failed = false;
+    return WaveOk;
+}
+
+int AlsaWaveOut::OpenPcm()
+{
+    return m_pcm.Open(m_pcmName, PlaybackSetup(),
+                      [this](unsigned short revents) { OnReady(revents); });
+}
+
+int AlsaWaveOut::Prepare(WaveHeader* header)
+{
+    return m_open ? PrepareHeader(header) : WaveErrNotOpen;
+}
+
+int AlsaWaveOut::Unprepare(WaveHeader* header)
+{
+    return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
+}
+
+int AlsaWaveOut::Write(WaveHeader* header)
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    if (const int rc = QueueHeader(header); rc != WaveOk)
+        return rc;
+    m_queue.push_back({header, 0});
+    // A failed device swallows blocks: the caller keeps running (its
+    // reaction to a failed write is to end the program), nothing piles up.
+    if (m_failed)
+        MarkAllDone();
+    else
+        Feed();
+    return WaveOk;
+}
+
+int AlsaWaveOut::Pause()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    if (!m_paused && !m_failed)
+        HoldDevice();
+    m_paused = true;
+    UpdateWatching();
+    return WaveOk;
+}
+
+int AlsaWaveOut::Restart()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    m_paused = false;
+    if (m_failed && OpenPcm() == WaveOk)
+        m_failed = false;
+    if (!m_failed) {
+        ReleaseDevice();
+        Feed();
+    }
+    return WaveOk;
+}
+
+int AlsaWaveOut::Reset()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    if (m_pcm.IsOpen()) {
+        snd_pcm_drop(m_pcm.Handle());
+        snd_pcm_prepare(m_pcm.Handle());
+    }
+    MarkAllDone();
+    UpdateWatching();
+    return WaveOk;
+}
+
+int AlsaWaveOut::Close()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    m_pcm.Close();
+    MarkAllDone();
+    m_open = false;
+    m_paused = false;
+    return WaveOk;
+}
+
+void AlsaWaveOut::OnReady(unsigned short revents)
+{
+    if ((revents & kPollFault) && m_pcm.RecoverFromPollError() == PcmRecovery::Failed) {
+        Fail();
+        return;
+    }
+    Feed();
+}
+
+void AlsaWaveOut::Feed()
+{
+    int recoveries = 0;
+    while (!m_queue.empty() && !m_paused && !m_failed) {
+        const snd_pcm_sframes_t frames = WriteHead();
+        if (frames > 0)
+            continue;
+        if (frames == 0)
+            break;
+        const PcmRecovery recovery = m_pcm.Recover(static_cast<int>(frames));
+        if (recovery == PcmRecovery::Failed) {
+            Fail();
+            return;
+        }
+        if (recovery == PcmRecovery::Again || ++recoveries > kRecoveriesPerWakeup)
+            break;
+    }
+    UpdateWatching();
+}
+
+// Hands what ALSA takes of the oldest block to it; the block is done once
+// all of it is handed over. Returns the frames written or a negative error.
+snd_pcm_sframes_t AlsaWaveOut::WriteHead()
+{
+    Block& block = m_queue.front();
+    WaveHeader* header = block.header;
+    const uint32_t leftFrames = (header->bufferLength - block.handedBytes) / kWaveBytesPerFrame;
+    snd_pcm_sframes_t frames = 1;  // an odd last byte cannot be played
+    if (leftFrames > 0) {
+        frames = snd_pcm_writei(m_pcm.Handle(), header->data + block.handedBytes, leftFrames);
+        if (frames <= 0)
+            return frames;
+        block.handedBytes += static_cast<uint32_t>(frames) * kWaveBytesPerFrame;
+    }
+    if (header->bufferLength - block.handedBytes < kWaveBytesPerFrame) {
+        FinishHeader(header);
+        m_queue.pop_front();
+    }
+    return frames;
+}
+
+void AlsaWaveOut::HoldDevice()
+{
+    snd_pcm_t* pcm = m_pcm.Handle();
+    if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING)
+        return;
+    if (m_pcm.CanPause() && snd_pcm_pause(pcm, 1) == 0)
+        return;
+    // No pause in this device: silence it now; what it held is lost.
+    snd_pcm_drop(pcm);
+    snd_pcm_prepare(pcm);
+}
+
+void AlsaWaveOut::ReleaseDevice()
+{
+    snd_pcm_t* pcm = m_pcm.Handle();
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_PAUSED && snd_pcm_pause(pcm, 0) < 0) {
+        snd_pcm_drop(pcm);
+        snd_pcm_prepare(pcm);
+    }
+}
+
+// Woken only while there is something to hand over: an idle playback
+// device is always writable and would otherwise spin the event loop.
+void AlsaWaveOut::UpdateWatching()
+{
+    m_pcm.SetWatching(!m_failed && !m_paused && !m_queue.empty());
+}
+
+void AlsaWaveOut::MarkAllDone()
+{
+    for (const Block& block : m_queue)
+        FinishHeader(block.header);
+    m_queue.clear();
+}
+
+void AlsaWaveOut::Fail()
+{
+    m_failed = true;
+    m_pcm.Close();
+    MarkAllDone();
+}
+
+}  // namespace velnar
