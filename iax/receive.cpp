@@ -182,7 +182,7 @@ IaxEvent* IaxReadDatagram(void)
 
 IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
 {
-    if (!bytes || lengthBytes < 0 || !from)
+    if (!from || lengthBytes < 0 || (!bytes && lengthBytes > 0))
         return nullptr;
     if (lengthBytes > IaxMaxDatagramBytes)
         lengthBytes = IaxMaxDatagramBytes;   // what the socket read would have kept
