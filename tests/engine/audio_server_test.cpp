@@ -1,0 +1,153 @@
+// The whole pipeline on the private PulseAudio server: a tone played into
+// the "mic" sink is captured through ALSA, gated, GSM-encoded, sent to a
+// server that echoes it, decoded, played and recorded from
+// "speaker.monitor", where it must come back at its frequency.
+#include "tests/engine/engine_harness.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace velnar {
+namespace {
+
+using test::DialStringFor;
+using test::PumpUntil;
+using test::RecordingOwner;
+using test::StrongestOf;
+using test::TestPhone;
+using test::TonePcm;
+using test::TonePower;
+
+constexpr size_t kWindowBytes = 8000;  // half a second of 8000-Hz 16-bit mono
+
+// The echo peer program as the far end: it answers at once and sends every
+// voice frame back, and it reports touch tones and hang-ups on its output.
+class EchoPeerProcess {
+public:
+    EchoPeerProcess() {
+        m_process.start(VELNAR_ECHO_PEER, {"--port", "0", "--answer-delay-ms", "0"});
+        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
+            return;
+        QString line = QString::fromUtf8(m_process.readLine());
+        int colon = line.indexOf(':');
+        int semicolon = line.indexOf(';');
+        if (colon > 0 && semicolon > colon)
+            m_port = uint16_t(line.mid(colon + 1, semicolon - colon - 1).toUInt());
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                         [this] { m_output += m_process.readAllStandardOutput().toStdString(); });
+    }
+    ~EchoPeerProcess() {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    uint16_t Port() const { return m_port; }
+    bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
+    const std::string& Output() const { return m_output; }
+
+private:
+    QProcess m_process;
+    uint16_t m_port = 0;
+    std::string m_output;
+};
+
+QStringList RawFormat() {
+    return {"--format=s16le", "--rate=8000", "--channels=1", "--raw"};
+}
+
+class AudioServer : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
+        if (QStandardPaths::findExecutable("pacat").isEmpty())
+            GTEST_SKIP() << "pacat is not installed";
+    }
+    void TearDown() override {
+        for (QProcess* process : {&player, &recorder}) {
+            process->kill();
+            process->waitForFinished(2000);
+        }
+    }
+
+    // Plays a tone of the given length into the "mic" sink.
+    void PlayIntoMic(double frequencyHz, double seconds) {
+        player.start("pacat", QStringList{"--playback", "--device=mic"} + RawFormat());
+        ASSERT_TRUE(player.waitForStarted(5000));
+        auto pcm = TonePcm(frequencyHz, size_t(8000 * seconds), 8000);
+        player.write(reinterpret_cast<const char*>(pcm.data()), qint64(pcm.size()));
+        player.closeWriteChannel();
+    }
+
+    void RecordSpeaker() {
+        recorder.start("pacat", QStringList{"--record", "--device=speaker.monitor"} + RawFormat());
+        ASSERT_TRUE(recorder.waitForStarted(5000));
+        QObject::connect(&recorder, &QProcess::readyReadStandardOutput, [this] {
+            QByteArray bytes = recorder.readAllStandardOutput();
+            recorded.insert(recorded.end(), bytes.begin(), bytes.end());
+        });
+    }
+
+    // True once the last half second recorded carries the tone clearly.
+    bool HeardTone(double frequencyHz, const std::vector<double>& candidatesHz) {
+        if (recorded.size() < kWindowBytes)
+            return false;
+        std::vector<uint8_t> window(recorded.end() - kWindowBytes, recorded.end());
+        lastStrongest = StrongestOf(window, candidatesHz);
+        lastPower = TonePower(window, frequencyHz);
+        // A sine of amplitude 1000 has a normalised power of 250000.
+        return lastStrongest == frequencyHz && lastPower > 250000;
+    }
+
+    QProcess player;
+    QProcess recorder;
+    std::vector<uint8_t> recorded;
+    double lastStrongest = 0;
+    double lastPower = 0;
+};
+
+TEST_F(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
+    EchoPeerProcess server;
+    ASSERT_NE(server.Port(), 0);
+    RecordingOwner owner;
+    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    phone.m_nNoiseThreshold = 1;
+    RecordSpeaker();
+    PlayIntoMic(1000, 6);
+
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil([&] { return phone.m_bTalking; }, 5000)) << server.Output();
+    const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
+    bool heard = PumpUntil([&] { return HeardTone(1000, candidates); }, 5000);
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz "
+                       << lastPower << ", " << recorded.size() << " bytes recorded";
+    phone.HangUp();
+    EXPECT_EQ(owner.Last(), "Ready");
+    EXPECT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();
+    EXPECT_FALSE(server.Said(", 0 voice frames echoed")) << server.Output();
+}
+
+TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
+    EchoPeerProcess server;
+    ASSERT_NE(server.Port(), 0);
+    RecordingOwner owner;
+    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil([&] { return phone.m_bTalking; }, 5000)) << server.Output();
+    // A silent null sink's monitor yields buffers of level 0, withheld at 1.
+    // Once 15 buffers have come back, a touch tone shows the server has read
+    // everything sent before it.
+    uint32_t firstSeq = phone.m_nCaptureSeq;
+    ASSERT_TRUE(PumpUntil([&] { return phone.m_nCaptureSeq > firstSeq + 15; }, 5000));
+    phone.SendTones("4");
+    phone.HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();
+    EXPECT_TRUE(server.Said("touch tone '4'")) << server.Output();
+    EXPECT_TRUE(server.Said(", 0 voice frames echoed")) << server.Output();
+}
+
+}  // namespace
+}  // namespace velnar
