@@ -22,7 +22,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     const QRect iconRect = units.ToPixels(11, 17, 20, 20);
     m_icon->setGeometry(iconRect);
     m_icon->setPixmap(AppIcon().pixmap(iconRect.size()));
-    m_version->setGeometry(units.ToPixels(40, 10, 119, 8));
+    PlaceText(m_version, units.ToPixels(40, 10, 119, 8));
     m_okButton->setGeometry(units.ToPixels(178, 7, 50, 14));
     m_okButton->setDefault(true);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);

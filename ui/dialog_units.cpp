@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QWidget>
 
 namespace velnar {
 
@@ -62,6 +63,14 @@ QRect DialogUnits::ToPixels(int x, int y, int width, int height) const
 QSize DialogUnits::ToPixels(QSize units) const
 {
     return QSize(ToPixelsX(units.width()), ToPixelsY(units.height()));
+}
+
+void PlaceText(QWidget* text, const QRect& rect)
+{
+    QRect placed = rect;
+    const QSize needed = text->sizeHint();
+    if (needed.width() > placed.width()) placed.setWidth(needed.width());
+    text->setGeometry(placed);
 }
 
 }  // namespace velnar

@@ -8,6 +8,7 @@
 #include <QSize>
 
 class QFont;
+class QWidget;
 
 namespace velnar {
 
@@ -30,5 +31,11 @@ private:
     int m_charWidthPx;
     int m_charHeightPx;
 };
+
+// Places a text control (label, group title) at rect, widened to its text
+// when the desktop's font needs more room than the template gave it: the
+// templates were sized for a narrower font, and a clipped label reads worse
+// than one that runs into the gap after it.
+void PlaceText(QWidget* text, const QRect& rect);
 
 }  // namespace velnar

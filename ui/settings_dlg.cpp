@@ -57,9 +57,9 @@ void CSettingsDlg::CreateControls()
     m_passwordEdit = new LimitedLineEdit(kMaxFieldChars, this);
     m_passwordEdit->setGeometry(units.ToPixels(71, 51, 90, 14));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
-    (new QLabel(QStringLiteral("Server address"), this))->setGeometry(units.ToPixels(16, 17, 48, 8));
-    (new QLabel(QStringLiteral("User name"), this))->setGeometry(units.ToPixels(16, 35, 34, 8));
-    (new QLabel(QStringLiteral("Password"), this))->setGeometry(units.ToPixels(16, 52, 31, 8));
+    PlaceText(new QLabel(QStringLiteral("Server address"), this), units.ToPixels(16, 17, 48, 8));
+    PlaceText(new QLabel(QStringLiteral("User name"), this), units.ToPixels(16, 35, 34, 8));
+    PlaceText(new QLabel(QStringLiteral("Password"), this), units.ToPixels(16, 52, 31, 8));
     auto* group = new QGroupBox(QStringLiteral("Noise"), this);
     group->setGeometry(units.ToPixels(7, 85, 173, 48));
     m_noiseSlider = new QSlider(Qt::Horizontal, this);
@@ -67,8 +67,8 @@ void CSettingsDlg::CreateControls()
     m_noiseSlider->setTickPosition(QSlider::NoTicks);
     m_detectButton = new QPushButton(QStringLiteral("Detect"), this);
     m_detectButton->setGeometry(units.ToPixels(133, 109, 37, 14));
-    (new QLabel(QStringLiteral("Min"), this))->setGeometry(units.ToPixels(13, 98, 12, 8));
-    (new QLabel(QStringLiteral("Max"), this))->setGeometry(units.ToPixels(99, 98, 14, 8));
+    PlaceText(new QLabel(QStringLiteral("Min"), this), units.ToPixels(13, 98, 12, 8));
+    PlaceText(new QLabel(QStringLiteral("Max"), this), units.ToPixels(99, 98, 14, 8));
 
     setTabOrder(m_okButton, m_cancelButton);
     setTabOrder(m_cancelButton, m_serverEdit);

@@ -1,0 +1,7 @@
+#include "ui/phone_app.h"
+
+int main(int argc, char** argv)
+{
+    velnar::CPhoneApp app(argc, argv);
+    return app.InitInstance();
+}

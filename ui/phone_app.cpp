@@ -1,0 +1,26 @@
+#include "ui/phone_app.h"
+
+#include "ui/app_icon.h"
+#include "ui/phone_dlg.h"
+
+namespace velnar {
+
+CPhoneApp::CPhoneApp(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Velnar"));
+    setApplicationVersion(QStringLiteral("1.0"));
+    setDesktopFileName(QStringLiteral("velnar"));
+    setWindowIcon(AppIcon());
+}
+
+int CPhoneApp::InitInstance()
+{
+    // The messages window has no owner; it must not end the program when it
+    // is the last window left, nor keep it running after the main dialog.
+    setQuitOnLastWindowClosed(false);
+    CPhoneDlg dialog;
+    dialog.exec();
+    return 0;
+}
+
+}  // namespace velnar

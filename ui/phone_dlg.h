@@ -1,0 +1,89 @@
+// The main dialog, the phone itself: number field, touch-tone pad, Call and
+// Hang up, the output and input volume faders, the status line, and the
+// menu that opens the Settings dialog and the messages window. It owns the
+// phone engine and shows its status texts.
+#pragma once
+
+#include "engine/phone_owner.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLabel;
+class QMenuBar;
+class QPushButton;
+
+namespace velnar {
+
+class CIaxPhone;
+class CMessagesDlg;
+class CMixerFader;
+class LimitedLineEdit;
+class MixerDevice;
+
+struct PhoneDlgOptions {
+    // Makes the engine with the dialog as its owner. Unset: the ALSA wave
+    // devices and the phone's UDP port 5036.
+    std::function<std::unique_ptr<CIaxPhone>(PhoneOwner&)> makePhone;
+    // The mixer the two faders bind to. Unset: the sound card's mixer.
+    std::shared_ptr<MixerDevice> mixer;
+};
+
+class CPhoneDlg : public QDialog, public PhoneOwner {
+    Q_OBJECT
+public:
+    static constexpr int kMaxNumberChars = 32;
+    static constexpr int kKeyCount = 12;
+
+    explicit CPhoneDlg(PhoneDlgOptions options = {});
+    ~CPhoneDlg() override;
+
+    void ShowStatus(const std::string& text) override;
+
+    CMixerFader* m_outputFader;
+    CMixerFader* m_inputFader;
+    QString m_strServer;
+    QString m_strUser;
+    QString m_strPassword;
+    std::unique_ptr<CMessagesDlg> m_messagesDlg;
+    std::unique_ptr<CIaxPhone> m_pPhone;
+    QLabel* m_status;
+    LimitedLineEdit* m_numberEdit;
+    QString m_strNumber;
+
+    QPushButton* m_callButton;
+    QPushButton* m_hangUpButton;
+    QPushButton* m_keys[kKeyCount];  // in the order of kKeyChars
+    QMenuBar* m_menuBar;
+
+    static constexpr char kKeyChars[kKeyCount + 1] = "123456789*0#";
+
+public slots:
+    void OnCall();
+    void OnHangUp();
+    void OnDigit(char key);
+    void OnSettings();
+    void OnShowMessages();
+    void OnAbout();
+    // Exit and Enter: refused while the number field holds too many characters.
+    void accept() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CreateMenu();
+    QWidget* CreateControls();
+    void CreateKeypad(QWidget* client, const class DialogUnits& units);
+    void SetTabOrder();
+    void OnInitDialog(PhoneDlgOptions& options);
+    // Fills the working copy from the settings file, if it can be read.
+    void LoadSettingsAtCall();
+    void SetNoiseThreshold(int noisePosition);
+};
+
+}  // namespace velnar

@@ -1,0 +1,91 @@
+// Renders the main dialog, the Settings dialog and the messages window to
+// PNG files: velnar_screenshots OUTPUT_DIR. Run it on a real display server
+// (Xvfb in tools/screenshots.sh) so that the desktop's font and style apply.
+//
+// The dialogs are the program's own; only their surroundings are stand-ins:
+// in-memory sound devices and mixer, an ephemeral UDP port, a sample
+// settings file in a temporary directory, and a few status texts shown the
+// way the engine shows them during a call.
+#include "engine/iax_phone.h"
+#include "platform/fake_mixer_device.h"
+#include "platform/fake_wave_device.h"
+#include "ui/limited_line_edit.h"
+#include "ui/messages_dlg.h"
+#include "ui/phone_app.h"
+#include "ui/phone_dlg.h"
+#include "ui/settings_dlg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace velnar;
+
+namespace {
+
+std::shared_ptr<FakeMixerDevice> SampleMixer()
+{
+    auto mixer = std::make_shared<FakeMixerDevice>();
+    const uint32_t speakers = mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 2);
+    const uint32_t volume = mixer->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume",
+                                              0, 65535, 100);
+    mixer->Values(volume) = {49151, 49151};
+    mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Capture", 2);
+    const uint32_t mic = mixer->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Mic", 1);
+    const uint32_t micVolume = mixer->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic Volume",
+                                                 0, 65535, 100);
+    mixer->Values(micVolume) = {32767};
+    return mixer;
+}
+
+bool Save(QWidget& window, const QString& path)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return false;
+    QTest::qWait(200);  // let the style finish painting
+    const bool saved = window.grab().save(path);
+    if (!saved) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CPhoneApp app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    const QString outputDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(outputDir);
+    QTemporaryDir workDir;
+    if (!workDir.isValid() || !QDir::setCurrent(workDir.path())) return 1;
+    QFile settings(QStringLiteral("VOIP.set"));
+    if (!settings.open(QIODevice::WriteOnly)) return 1;
+    settings.write("alice:secret@pbx.example.net\n700");
+    settings.close();
+
+    PhoneDlgOptions options;
+    options.mixer = SampleMixer();
+    options.makePhone = [](PhoneOwner& owner) {
+        return std::make_unique<CIaxPhone>(owner, std::make_unique<FakeWaveIn>(),
+                                           std::make_unique<FakeWaveOut>(), -1);
+    };
+    CPhoneDlg phone(options);
+    phone.m_numberEdit->setText(QStringLiteral("5551234"));
+    for (const char* text : {"Calling...", "Connected", "Call disconnected by peer", "Hanging up...", "Ready"})
+        phone.ShowStatus(text);
+    bool ok = Save(phone, outputDir + QStringLiteral("/main-dialog.png"));
+
+    CSettingsDlg settingsDialog;
+    ok = Save(settingsDialog, outputDir + QStringLiteral("/settings.png")) && ok;
+    settingsDialog.hide();
+
+    phone.m_messagesDlg->move(40, 40);
+    ok = Save(*phone.m_messagesDlg, outputDir + QStringLiteral("/messages.png")) && ok;
+    return ok ? 0 : 1;
+}
