@@ -1,6 +1,7 @@
 #include "tests/support/peer_frame.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace iaxpeer {
 
@@ -42,22 +43,22 @@ uint32_t ExpandSubclass(uint8_t byte) {
 }
 
 Bytes BuildFull(const FullHeader& header, const Bytes& payload) {
-  Bytes out(kFullHeaderBytes);
+  Bytes out(kFullHeaderBytes + payload.size());
   Put16(out, 0, static_cast<uint16_t>(header.sourceCall | 0x8000));
   Put16(out, 2, header.destCall);
   Put32(out, 4, header.timestampMs);
   Put16(out, 8, header.sequence);
   out[10] = header.type;
   out[11] = header.subclassByte;
-  out.insert(out.end(), payload.begin(), payload.end());
+  if (!payload.empty()) std::memcpy(out.data() + kFullHeaderBytes, payload.data(), payload.size());
   return out;
 }
 
 Bytes BuildMini(uint16_t sourceCall, uint16_t timestampLow16, const Bytes& data) {
-  Bytes out(kMiniHeaderBytes);
+  Bytes out(kMiniHeaderBytes + data.size());
   Put16(out, 0, static_cast<uint16_t>(sourceCall & 0x7FFF));
   Put16(out, 2, timestampLow16);
-  out.insert(out.end(), data.begin(), data.end());
+  if (!data.empty()) std::memcpy(out.data() + kMiniHeaderBytes, data.data(), data.size());
   return out;
 }
 
