@@ -54,6 +54,10 @@ void CMixerFader::SetStoredPosQuietly(int position) {
 
 bool CMixerFader::Init(uint32_t destType, uint32_t srcType, uint32_t controlType, int32_t subType) {
     setEnabled(false);
+    // As on a track bar, a vertical slider's smallest stored position is at
+    // the top, and the keys and the wheel move the thumb the way they point.
+    setInvertedAppearance(IsVertical());
+    setInvertedControls(IsVertical());
     if (subType == BALANCE)
         SetStoredPosQuietly((maximum() - minimum()) / 2);
     if ((controlType & MIXERCONTROL_CT_CLASS_MASK) != MIXERCONTROL_CT_CLASS_FADER) {
@@ -231,12 +235,6 @@ void CMixerFader::Scroll(const char* context, int scrollCode) {
 
 void CMixerFader::sliderChange(SliderChange change) {
     QSlider::sliderChange(change);
-    if (change == SliderOrientationChange) {
-        // As on a track bar, the smallest stored position is at the top.
-        setInvertedAppearance(IsVertical());
-        setInvertedControls(IsVertical());
-        return;
-    }
     if (change != SliderValueChange || m_PositionFromMixer)
         return;
     // A user action moved the slider: while the thumb is held it tracks,

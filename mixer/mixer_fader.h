@@ -8,7 +8,7 @@
 // Slider position and mixer value: value = position * m_StepSize,
 // position = value / m_StepSize. A vertical fader stores m_Steps minus the
 // position and shows its minimum stored value at the top, so that the top
-// end is the loudest.
+// end is the loudest. Choose the orientation before Init.
 //
 // Every user action (dragging, page clicks, arrow keys, the wheel) ends with
 // the mixer written; dragging writes as the thumb moves. Positions set

@@ -104,6 +104,7 @@ MixerResult FakeMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
         return MMSYSERR_ERROR;
     handle = m_NextHandle++;
     m_Open.emplace(handle, std::move(onControlChange));
+    mostHandlesOpen = std::max(mostHandlesOpen, m_Open.size());
     return MMSYSERR_NOERROR;
 }
 

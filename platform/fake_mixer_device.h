@@ -63,6 +63,7 @@ public:
     std::vector<uint32_t> destinationsQueried;
     std::vector<uint32_t> sourcesQueried;
     int openCalls = 0;
+    size_t mostHandlesOpen = 0;  // the largest number of handles open at once
     int closeCalls = 0;
     int getDetailsCalls = 0;
     int setDetailsCalls = 0;

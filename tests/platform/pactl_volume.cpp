@@ -1,0 +1,62 @@
+#include "tests/platform/pactl_volume.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+namespace velnar::testing_audio {
+
+namespace {
+
+std::optional<QString> RunPactl(const QStringList& arguments) {
+    QProcess pactl;
+    pactl.start("pactl", arguments);
+    if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit ||
+        pactl.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(pactl.readAllStandardOutput());
+}
+
+// "Volume: front-left: 32768 /  50% / -18.06 dB,   front-right: ..."
+std::optional<std::vector<long>> ParseVolume(const std::optional<QString>& output) {
+    if (!output)
+        return std::nullopt;
+    static const QRegularExpression channel(R"(([a-z-]+):\s+(\d+)\s+/)");
+    std::vector<long> volumes;
+    for (auto match = channel.globalMatch(*output); match.hasNext();)
+        volumes.push_back(match.next().captured(2).toLong());
+    if (volumes.empty())
+        return std::nullopt;
+    return volumes;
+}
+
+bool SetVolume(const char* command, const char* device, const std::string& volume) {
+    QStringList arguments{command, device};
+    arguments += QString::fromStdString(volume).split(' ', Qt::SkipEmptyParts);
+    return RunPactl(arguments).has_value();
+}
+
+} // namespace
+
+bool HaveAudioServer() {
+    return !qEnvironmentVariableIsEmpty("PULSE_SERVER") && RunPactl({"info"}).has_value();
+}
+
+std::optional<std::vector<long>> SinkVolume() {
+    return ParseVolume(RunPactl({"get-sink-volume", "@DEFAULT_SINK@"}));
+}
+
+std::optional<std::vector<long>> SourceVolume() {
+    return ParseVolume(RunPactl({"get-source-volume", "@DEFAULT_SOURCE@"}));
+}
+
+bool SetSinkVolume(const std::string& volume) {
+    return SetVolume("set-sink-volume", "@DEFAULT_SINK@", volume);
+}
+
+bool SetSourceVolume(const std::string& volume) {
+    return SetVolume("set-source-volume", "@DEFAULT_SOURCE@", volume);
+}
+
+} // namespace velnar::testing_audio
