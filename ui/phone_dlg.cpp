@@ -142,6 +142,9 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
                         MIXERCONTROL_CONTROLTYPE_VOLUME, CMixerFader::MAIN);
     m_inputFader->Init(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
                        MIXERCONTROL_CONTROLTYPE_VOLUME, CMixerFader::MAIN);
+    // The focus starts on the first control of the tab order that can take
+    // it: the output fader, or Call when the fader could not be bound.
+    (m_outputFader->isEnabled() ? static_cast<QWidget*>(m_outputFader) : m_callButton)->setFocus();
     m_pPhone = options.makePhone ? options.makePhone(*this) : MakeDesktopPhone(*this);
 }
 
@@ -159,7 +162,6 @@ void CPhoneDlg::SetTabOrder()
         setTabOrder(previous, key);
         previous = key;
     }
-    m_outputFader->setFocus();
 }
 
 void CPhoneDlg::ShowStatus(const std::string& text)
