@@ -173,3 +173,43 @@ TEST_F(LoopbackControlTest, TextUrlAndImageFramesBothWays) {
 
 }  // namespace
 }  // namespace loopback
+
+namespace loopback {
+namespace {
+
+using namespace iaxpeer;
+
+class LoopbackLimitsTest : public LoopbackTest {};
+
+// A text longer than the event's inline 8191 characters is cut, both ways,
+// instead of overrunning the record.
+TEST_F(LoopbackLimitsTest, OversizedTextsAreCutToTheEventPayload) {
+  IaxSession* s = EstablishCall();
+  std::string longText(10000, 'x');
+  ASSERT_EQ(IaxSendText(s, longText.c_str()), 0);
+  auto out = m_peer.ExpectFull(kText, 7);
+  ASSERT_TRUE(out) << m_peer.LastError();
+  EXPECT_EQ(out->payload, ToBytes(std::string(8191, 'x'), true));
+
+  Advance(20);
+  m_peer.SendFull(kText, 7, ToBytes(longText, true));
+  auto e = ExpectEvent(EvText);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(std::string(e->text.text), std::string(8191, 'x'));
+}
+
+TEST_F(LoopbackLimitsTest, VoiceBeyondThePayloadCapacityIsRefused) {
+  IaxSession* s = EstablishCall();
+  Bytes big(32757, 0xD0);
+  EXPECT_EQ(IaxSendVoice(s, kGsm, big.data(), static_cast<int>(big.size())), -1);
+  EXPECT_STREQ(IaxLastError, "Voice frame too large\n");
+  EXPECT_TRUE(m_peer.ExpectSilence(20)) << m_peer.LastError();
+  Bytes largest(32756, 0xD0);
+  ASSERT_EQ(IaxSendVoice(s, kGsm, largest.data(), static_cast<int>(largest.size())), 0);
+  auto f = m_peer.ExpectVoice();
+  ASSERT_TRUE(f) << m_peer.LastError();
+  EXPECT_EQ(f->datagramBytes, 32768u);
+}
+
+}  // namespace
+}  // namespace loopback

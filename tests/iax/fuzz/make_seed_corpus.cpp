@@ -52,6 +52,7 @@ std::vector<std::vector<Record>> CallInputs() {
       {{Full(kVoice, kGsmFormat, gsm)}, {BuildMini(kPeerCall, 60, ToBytes(gsm))}},
       {{BuildMini(kPeerCall, 60, ToBytes(gsm))}},
       {{Full(kText, 7, "hello", kOurCall, 1, true)}},
+      {{Full(kText, 7, std::string(8300, 't'), kOurCall, 1, true)}},
       {{Full(kImage, 1u << 16, "img")}},
       {{Full(kIax, kAck, "", kOurCall, 0)}},
       {{Full(kIax, kHangup, "Normal clearing")}},
