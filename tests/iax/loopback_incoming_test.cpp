@@ -107,3 +107,23 @@ TEST_F(LoopbackIncomingTest, ShortDatagramsAreReportedAndDropped) {
 
 }  // namespace
 }  // namespace loopback
+
+namespace loopback {
+namespace {
+
+using namespace iaxpeer;
+
+TEST_F(LoopbackTest, BusyAnswerToAnIncomingCallEndsItsSession) {
+  m_peer.SetTarget(static_cast<uint16_t>(m_libraryPort));
+  m_peer.SendIax(kNew, "exten=100;formats=2;version=1;");
+  auto e = ExpectEvent(EvNewCall);
+  ASSERT_TRUE(e);
+  ASSERT_EQ(IaxSendBusy(e->session), 0);
+  EXPECT_FALSE(IaxSessionIsLive(e->session));
+  auto busy = m_peer.ExpectFull(kControl, kBusy);
+  ASSERT_TRUE(busy) << m_peer.LastError();
+  EXPECT_TRUE(busy->payload.empty());
+}
+
+}  // namespace
+}  // namespace loopback
