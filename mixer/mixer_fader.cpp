@@ -89,7 +89,9 @@ bool CMixerFader::Init(uint32_t destType, uint32_t srcType, uint32_t controlType
         return false;
     }
     SetRangeQuietly(0, static_cast<int>(m_Steps));
-    setSingleStep(1);
+    // Keys and the wheel move by 1 % and pages by 10 % of the range, however
+    // fine the control's steps are.
+    setSingleStep(static_cast<int>(std::max<uint32_t>(1, m_Steps / 100)));
     setPageStep(static_cast<int>(std::max<uint32_t>(1, m_Steps / 10)));
 
     if (ValueChannels() < 2 && m_SubType != MAIN) {

@@ -385,6 +385,20 @@ TEST_F(FaderTest, DraggingWritesAsItMovesAndOnRelease) {
     EXPECT_EQ(device->Values(volume), Values{static_cast<uint32_t>(fader.value()) * 2047});
 }
 
+TEST_F(FaderTest, PageClickOnTheGrooveWritesTheNewPosition) {
+    const uint32_t volume = AddSpeakers(2);
+    ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
+    fader.resize(400, 30);
+    fader.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fader));
+
+    QTest::mouseClick(&fader, Qt::LeftButton, Qt::NoModifier, QPoint(fader.width() - 5, fader.height() / 2));
+    EXPECT_FALSE(fader.isSliderDown());
+    EXPECT_EQ(fader.value(), fader.pageStep());
+    const uint32_t written = static_cast<uint32_t>(fader.pageStep()) * 2047;
+    EXPECT_EQ(device->Values(volume), (Values{written, written}));
+}
+
 TEST_F(FaderTest, DestructionReleasesTheMixer) {
     const uint32_t volume = AddSpeakers(2);
     {
