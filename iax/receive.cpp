@@ -29,34 +29,31 @@ IaxEvent* ShortHeader(const sockaddr_in* from)
     return nullptr;
 }
 
-// The 4th largest delay: four passes, each taking the first entry strictly
-// above the best so far among entries no earlier pass chose.
-int32_t TargetDelay(const int32_t* history)
+// Smallest delay, and the target: the 4th largest delay, duplicates
+// counted, found among values above the starting maximum (so it stays the
+// starting maximum when fewer than four delays exceed it). Equal to four
+// passes that each take the largest value not yet chosen, in one pass.
+void ScanHistory(const int32_t* history, int32_t* smallest, int32_t* target)
 {
-    bool chosen[IaxDelayHistoryLength] = {};
-    int32_t best = kStartingMaximum;
-    for (int pass = 0; pass <= kDiscardedPeaks; ++pass) {
-        best = kStartingMaximum;
-        int bestIndex = -1;
-        for (int i = 0; i < IaxDelayHistoryLength; ++i) {
-            if (!chosen[i] && history[i] > best) {
-                best = history[i];
-                bestIndex = i;
-            }
+    int32_t largest[kDiscardedPeaks + 1];
+    for (int32_t& value : largest)
+        value = kStartingMaximum;
+    int32_t low = history[0];
+    for (int i = 0; i < IaxDelayHistoryLength; ++i) {
+        int32_t delay = history[i];
+        if (delay < low)
+            low = delay;
+        if (delay <= largest[kDiscardedPeaks])
+            continue;
+        int slot = kDiscardedPeaks;
+        while (slot > 0 && delay > largest[slot - 1]) {
+            largest[slot] = largest[slot - 1];
+            --slot;
         }
-        if (bestIndex >= 0)
-            chosen[bestIndex] = true;
+        largest[slot] = delay;
     }
-    return best;
-}
-
-int32_t Smallest(const int32_t* history)
-{
-    int32_t smallest = history[0];
-    for (int i = 1; i < IaxDelayHistoryLength; ++i)
-        if (history[i] < smallest)
-            smallest = history[i];
-    return smallest;
+    *smallest = low;
+    *target = largest[kDiscardedPeaks];
 }
 
 int32_t Clamp32(int64_t value)
@@ -91,8 +88,11 @@ IaxEvent* IaxJitterDeliver(IaxEvent* event, uint32_t timestamp)
 
     // 64-bit arithmetic: hostile time stamps make delays span the whole
     // 32-bit range, and their differences must not overflow.
-    int64_t smallest = Smallest(history);
-    int64_t target = TargetDelay(history);
+    int32_t lowest = 0;
+    int32_t fourthLargest = 0;
+    ScanHistory(history, &lowest, &fourthLargest);
+    int64_t smallest = lowest;
+    int64_t target = fourthLargest;
     session->jitter = Clamp32(target - smallest);
     if (target < int64_t(session->jitterBuffer) - kShrinkThresholdMs)
         session->jitterBuffer -= kShrinkStepMs;

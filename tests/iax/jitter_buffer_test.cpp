@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "unit_fixture.h"
@@ -129,6 +132,46 @@ TEST_F(JitterBufferTest, ParkedEventComesOutOfNextEventWhenDue)
     EventPtr event(IaxNextEvent(0));
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->type, EvDtmf);
+}
+
+// The target as defined: four passes over the history in index order, each
+// keeping the first entry strictly above the best so far among entries that
+// no earlier pass chose.
+int32_t FourPassTarget(const int32_t* history)
+{
+    bool chosen[IaxDelayHistoryLength] = {};
+    int32_t best = -99999999;
+    for (int pass = 0; pass < 4; ++pass) {
+        best = -99999999;
+        int index = -1;
+        for (int i = 0; i < IaxDelayHistoryLength; ++i)
+            if (!chosen[i] && history[i] > best)
+                best = history[i], index = i;
+        if (index >= 0)
+            chosen[index] = true;
+    }
+    return best;
+}
+
+TEST_F(JitterBufferTest, SpreadMatchesTheFourPassDefinition)
+{
+    unsigned seed = static_cast<unsigned>(time(nullptr));
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    Deliver(EvDtmf, 0, 0);
+    for (int round = 0; round < 500; ++round) {
+        int spread = round % 3 == 0 ? 5 : round % 3 == 1 ? 1000 : 400000000;
+        for (int32_t& delay : session->delayHistory)
+            delay = static_cast<int32_t>(random() % (2 * spread + 1)) - spread;
+        int32_t next = static_cast<int32_t>(random() % 200) - 100;
+        Deliver(EvDtmf, static_cast<uint32_t>(-next), 0);   // arrival 0: delay == next
+        ASSERT_EQ(session->delayHistory[IaxDelayHistoryLength - 1], next);
+        int32_t smallest = session->delayHistory[0];
+        for (int32_t delay : session->delayHistory)
+            smallest = delay < smallest ? delay : smallest;
+        int64_t expected = int64_t(FourPassTarget(session->delayHistory)) - smallest;
+        ASSERT_EQ(session->jitter, expected) << "round " << round;
+    }
 }
 
 class MiniFrameTimestampTest : public IaxUnitTest {};
