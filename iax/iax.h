@@ -201,6 +201,7 @@ int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challe
                      int methods);
 int IaxAuthReply(IaxSession* session, const char* secret, const char* challenge,
                  int methods);   // same as IaxSendAuthReply
+// port 0 means IaxDefaultPort; refreshSeconds 0 writes no "refresh=".
 int IaxRegister(IaxSession* session, const char* host, int port, const char* peer,
                 const char* secret, int refreshSeconds);
 int IaxDialPlanRequest(IaxSession* session, const char* number);

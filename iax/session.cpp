@@ -9,8 +9,10 @@ int IaxNextCallNumber = 1;
 IaxSession* IaxNewSession(void)
 {
     IaxSession* session = static_cast<IaxSession*>(calloc(1, sizeof(IaxSession)));
-    if (!session)
+    if (!session) {
+        IaxSetError("Out of memory\n");
         return nullptr;
+    }
     session->retransmitBase = 30;
     session->lastRxVoiceFormat = -1;
     session->lastTxVoiceFormat = -1;
