@@ -54,7 +54,9 @@ uint32_t FakeMixerDevice::AddControl(uint32_t lineId, uint32_t controlType, cons
     control.info.cSteps = steps;
     const uint32_t channels = (flags & MIXERCONTROL_CONTROLF_UNIFORM) ? 1 : line->info.cChannels;
     const uint32_t perChannel = (flags & MIXERCONTROL_CONTROLF_MULTIPLE) ? items : 1;
-    control.values.assign(size_t{channels} * perChannel, minimum);
+    const size_t valueCount = size_t{channels} * perChannel;
+    if (valueCount <= kMostValuesHeld)
+        control.values.assign(valueCount, minimum);
     m_Controls.push_back(control);
     ++line->info.cControls;
     return control.info.dwControlID;

@@ -33,7 +33,9 @@ public:
     uint32_t AddSource(uint32_t destinationIndex, uint32_t componentType, const std::string& name,
                        uint32_t channels);
     // Adds a control to a line and returns its ID (0: no such line).
-    // Values start at minimum.
+    // Values start at minimum. A control claiming more than kMostValuesHeld
+    // values (a device that lies) holds none: reading or writing it fails.
+    static constexpr size_t kMostValuesHeld = size_t{1} << 20;
     uint32_t AddControl(uint32_t lineId, uint32_t controlType, const std::string& name,
                         uint32_t minimum, uint32_t maximum, uint32_t steps, uint32_t flags = 0,
                         uint32_t items = 0);

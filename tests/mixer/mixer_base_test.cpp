@@ -203,6 +203,18 @@ TEST_F(MixerBaseTest, MultipleItemControlHasAValuePerChannelAndItem) {
     EXPECT_EQ(device->Values(eq), (std::vector<uint32_t>{10, 20, 30, 40, 50, 60}));
 }
 
+TEST_F(MixerBaseTest, BufferBeyondA32BitSizeIsAnAllocationError) {
+    // 2 channels x 2^31 items x 4 bytes cannot be described by a 32-bit size.
+    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+    device->AddControl(line, MIXERCONTROL_CONTROLTYPE_EQUALIZER, "Equalizer", 0, 65535, 32,
+                       MIXERCONTROL_CONTROLF_MULTIPLE, 0x80000000u);
+    EXPECT_FALSE(mixer.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
+                            MIXERCONTROL_CONTROLTYPE_EQUALIZER, nullptr));
+    ExpectOnlyReport("CMixerBase::InitMXDetails", "Memory allocation error.");
+    EXPECT_EQ(device->OpenHandleCount(), 0u);
+    EXPECT_EQ(mixer.Buffer(), nullptr);
+}
+
 TEST_F(MixerBaseTest, OnlyPublishedUnitsAreAccepted) {
     const struct {
         uint32_t controlType;
