@@ -33,13 +33,6 @@ bool TakesNoSequence(uint8_t type, uint32_t subclass) {
          (subclass == kPong || subclass == kTxCnt || subclass == kTxAcc || subclass == kAck);
 }
 
-bool NeedsAck(const PeerFrame& f) {
-  if (!f.full) return false;
-  if (f.type != kIax) return true;
-  return f.subclass != kAck && f.subclass != kReject && f.subclass != kInval &&
-         f.subclass != kTxCnt && f.subclass != kTxAcc;
-}
-
 int RemainingMs(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());

@@ -19,6 +19,11 @@
 //
 // and the peer calling the library:
 //
+// The peer learns the library's call number from the first full frame of a
+// call, its automatic ACKs included, so StartCall() comes before the frame
+// that opens a call (before the library sends its NEW, or before the peer
+// sends one).
+//
 //   peer.SetTarget(libraryPort);
 //   peer.StartCall();                              // fresh call state
 //   peer.SendIax(iaxpeer::kNew, "exten=100;formats=2;version=1;");

@@ -86,6 +86,13 @@ std::optional<PeerFrame> ParseDatagram(const uint8_t* data, size_t lengthBytes) 
   return f;
 }
 
+bool NeedsAck(const PeerFrame& f) {
+  if (!f.full) return false;
+  if (f.type != kIax) return true;
+  return f.subclass != kAck && f.subclass != kReject && f.subclass != kInval &&
+         f.subclass != kTxCnt && f.subclass != kTxAcc;
+}
+
 std::string PeerFrame::Text() const {
   std::string text(payload.begin(), payload.end());
   size_t nul = text.find('\0');

@@ -118,6 +118,10 @@ struct PeerFrame {
   std::string Describe() const;
 };
 
+// Whether the receiver of this frame acknowledges it: every full frame but
+// ACK, REJECT, INVAL, TXCNT and TXACC.
+bool NeedsAck(const PeerFrame& frame);
+
 // nullopt for a datagram too short for the header its first bit announces.
 std::optional<PeerFrame> ParseDatagram(const uint8_t* data, size_t lengthBytes);
 

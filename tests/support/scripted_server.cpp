@@ -10,7 +10,9 @@ constexpr int kPollMs = 5;
 
 ScriptedServer::ScriptedServer(ScriptedServerOptions options)
     : m_options(std::move(options)), m_port(m_peer.Port()) {
-  m_peer.SetAutoAck(true);
+  // Acknowledged by Handle(): a NEW must open the call before its ACK goes
+  // out, so that the ACK already carries the new call's number.
+  m_peer.SetAutoAck(false);
   m_thread = std::thread([this] { Run(); });
 }
 
@@ -82,13 +84,17 @@ void ScriptedServer::Handle(const PeerFrame& frame) {
     std::lock_guard lock(m_mutex);
     m_log += frame.Describe() + "\n";
   }
+  if (!frame.Is(kIax, kNew) && NeedsAck(frame)) m_peer.SendAck(frame);
   if (frame.Is(kIax, kNew)) {
     // A NEW opens a fresh call; the peer learns the caller's number from it.
     uint16_t caller = frame.sourceCall;
-    if (m_callsOffered > 0 && caller == m_peer.Call().remoteCall) return;  // a resend
-    m_peer.StartCall();
-    m_peer.Call().remoteCall = caller;
-    m_peer.Call().outSeq = 0;
+    bool resend = m_callsOffered > 0 && caller == m_peer.Call().remoteCall;
+    if (!resend) {
+      m_peer.StartCall();
+      m_peer.Call().remoteCall = caller;
+    }
+    m_peer.SendAck(frame);
+    if (resend) return;
     ++m_callsOffered;
     {
       std::lock_guard lock(m_mutex);
