@@ -19,14 +19,14 @@
 //
 // and the peer calling the library:
 //
-// The peer learns the library's call number from the first full frame of a
-// call, its automatic ACKs included, so StartCall() comes before the frame
-// that opens a call (before the library sends its NEW, or before the peer
-// sends one).
-//
 //   peer.SetTarget(libraryPort);
 //   peer.StartCall();                              // fresh call state
 //   peer.SendIax(iaxpeer::kNew, "exten=100;formats=2;version=1;");
+//
+// Calls: the peer learns the library's call number from the first full
+// frame of a call (its automatic ACKs included), so StartCall() comes before
+// the frame that opens a call, i.e. before the library sends its NEW or the
+// peer sends one. The ScriptedServer (scripted_server.h) does this itself.
 //
 // Waiting: every Expect... waits for a datagram with poll() for at most the
 // given time and never sleeps otherwise. Received frames that an Expect does
