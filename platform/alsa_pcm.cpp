@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 #include <poll.h>
 
 namespace velnar {
@@ -14,6 +15,9 @@ namespace velnar {
 namespace {
 // A quarter of a period: adds at most this much to a delivery's delay.
 constexpr int kBackOffMs = 5;
+// Long enough not to cost anything, short enough that a dead device is
+// noticed before the caller's buffers are missed.
+constexpr int kStallCheckMs = 500;
 }  // namespace
 
 AlsaPcm::AlsaPcm() = default;
@@ -43,6 +47,7 @@ int AlsaPcm::Open(const std::string& name, const AlsaPcmSetup& setup, ReadyFn on
 void AlsaPcm::Close()
 {
     m_backOff.reset();
+    m_stallCheck.reset();
     m_notifiers.clear();
     m_pollFds.clear();
     m_watching = false;
@@ -139,6 +144,35 @@ void AlsaPcm::SetWatching(bool on)
     if (m_backOff)
         m_backOff->stop();
     EnableNotifiers(on);
+    WatchForStalls(on);
+}
+
+// A device can die without a word: the PulseAudio plugin, for one, just
+// stops signalling when its server goes away. While we wait for it, look now
+// and then whether it still answers.
+void AlsaPcm::WatchForStalls(bool on)
+{
+    if (!on) {
+        if (m_stallCheck)
+            m_stallCheck->stop();
+        return;
+    }
+    if (!m_stallCheck) {
+        m_stallCheck = std::make_unique<QTimer>();
+        m_stallCheck->setInterval(kStallCheckMs);
+        QObject::connect(m_stallCheck.get(), &QTimer::timeout, m_stallCheck.get(),
+                         [this] { CheckForStall(); });
+    }
+    m_progressed = false;
+    m_stallCheck->start();
+}
+
+void AlsaPcm::CheckForStall()
+{
+    if (std::exchange(m_progressed, false) || !m_pcm)
+        return;
+    if (snd_pcm_avail_update(m_pcm) < 0 && m_onReady)
+        m_onReady(POLLERR);
 }
 
 void AlsaPcm::EnableNotifiers(bool on)
@@ -183,6 +217,7 @@ void AlsaPcm::OnActivated()
         BackOff();
         return;
     }
+    m_progressed = true;
     if (m_onReady)
         m_onReady(revents);
 }

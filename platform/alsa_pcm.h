@@ -71,6 +71,8 @@ private:
     void OnActivated();
     void EnableNotifiers(bool on);
     void BackOff();
+    void WatchForStalls(bool on);
+    void CheckForStall();
     int RestartAfterPrepare();
 
     snd_pcm_t* m_pcm = nullptr;
@@ -81,6 +83,8 @@ private:
     std::vector<pollfd> m_pollFds;
     std::vector<std::unique_ptr<QSocketNotifier>> m_notifiers;
     std::unique_ptr<QTimer> m_backOff;
+    std::unique_ptr<QTimer> m_stallCheck;
+    bool m_progressed = false;  // woken with something to do since the last check
 };
 
 }  // namespace velnar

@@ -18,8 +18,10 @@ AlsaPcmSetup PlaybackSetup()
     // 80 ms: enough to ride out a busy event loop, short enough that
     // "handed to the device" stays close to "played".
     setup.bufferPeriods = 4;
-    // Start with the first 20-ms block: the caller does its own pre-filling.
-    setup.startThresholdFrames = kWavePeriodFrames;
+    // Start with the second 20-ms block: the caller does its own pre-filling,
+    // and a sound server started on a single period runs dry at once.
+    // (A lone block written to a stopped device waits for the next one.)
+    setup.startThresholdFrames = kWavePeriodFrames * 2;
     return setup;
 }
 

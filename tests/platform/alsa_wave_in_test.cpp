@@ -1,0 +1,263 @@
+// The ALSA capture device against the PulseAudio test server. Each test
+// captures the monitor of a sink of its own: what is played into that sink
+// is what the device captures.
+#include "platform/alsa_wave_device.h"
+#include "platform/alsa_wave_in.h"
+
+#include "audio_server.h"
+#include "capture_rig.h"
+#include "tone.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cmath>
+#include <numbers>
+#include <span>
+#include <thread>
+
+namespace velnar {
+namespace {
+
+using test::CaptureRig;
+using test::kRigBufferBytes;
+using test::kRigBuffers;
+using test::WaitFor;
+
+constexpr int16_t kToneAmplitude = 12000;
+constexpr double kLoudRms = kToneAmplitude / 4.0;  // well above silence, below the tone's 8485
+
+class AlsaCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!test::HaveTestAudioServer())
+            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
+        sink = std::make_unique<test::ScratchSink>();
+        ASSERT_TRUE(sink->Loaded()) << "could not load a null sink";
+    }
+
+    // Opens, queues and starts the rig and waits for its first buffer: the
+    // stream is running from then on.
+    void StartAndWaitForSound(CaptureRig& rig)
+    {
+        ASSERT_EQ(rig.Open(), WaveOk);
+        ASSERT_TRUE(rig.QueueAll());
+        ASSERT_EQ(rig.In().Start(), WaveOk);
+        ASSERT_TRUE(WaitFor([&] { return !rig.ReturnedBuffers().empty(); }))
+            << "no capture buffer came back";
+    }
+
+    int argc = 0;
+    QCoreApplication app{argc, nullptr};
+    std::unique_ptr<test::ScratchSink> sink;
+};
+
+TEST_F(AlsaCaptureTest, FullBuffersComeBackInQueueOrder)
+{
+    CaptureRig rig(MakeAlsaWaveIn());
+    StartAndWaitForSound(rig);
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() >= 3 * kRigBuffers; }));
+
+    const auto& returned = rig.ReturnedBuffers();
+    for (size_t i = 0; i < returned.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(returned[i].header, &rig.Header(i % kRigBuffers));
+        EXPECT_EQ(returned[i].bytesRecorded, kRigBufferBytes);
+        EXPECT_EQ(returned[i].flags & (WaveDone | WaveInQueue), uint32_t{WaveDone});
+    }
+    EXPECT_EQ(rig.In().Reset(), WaveOk);
+}
+
+// A tone played into the microphone comes back at its own frequency, for
+// as long as it was played, without a dropped or repeated buffer.
+class AlsaCaptureToneTest : public AlsaCaptureTest,
+                            public ::testing::WithParamInterface<double> {};
+
+TEST_P(AlsaCaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
+{
+    const double frequencyHz = GetParam();
+    constexpr size_t kToneSamples = 12000;  // 1.5 s
+    CaptureRig rig(MakeAlsaWaveIn());
+    StartAndWaitForSound(rig);
+
+    const std::vector<uint8_t> tone = test::SineBytes(frequencyHz, kToneSamples, kToneAmplitude);
+    QByteArray pcm(reinterpret_cast<const char*>(tone.data()), qsizetype(tone.size()));
+    pcm.append(QByteArray(8000, 0));  // and 0.5 s of silence after it
+    test::PulsePlayer player(sink->Name(), pcm);
+    ASSERT_TRUE(player.Started()) << "pacat did not start";
+
+    // Wait until the tone has come and gone again.
+    std::vector<int16_t> samples;
+    size_t toneStart = 0;
+    size_t toneEnd = 0;
+    const bool heard = WaitFor([&] {
+        samples = test::ToSamples(std::span(
+            reinterpret_cast<const uint8_t*>(rig.Captured().constData()),
+            static_cast<size_t>(rig.Captured().size())));
+        toneStart = test::FindLoudRun(samples, 80, kLoudRms);
+        if (toneStart == samples.size())
+            return false;
+        auto rest = std::span<const int16_t>(samples).subspan(toneStart);
+        for (toneEnd = toneStart; toneEnd + 80 <= samples.size(); toneEnd += 80)
+            if (test::Rms(rest.subspan(toneEnd - toneStart, 80)) < kLoudRms)
+                return true;
+        return false;
+    }, 20000);
+    ASSERT_TRUE(heard) << "the tone never came back whole; captured " << samples.size() << " samples";
+
+    // Its length: nothing lost, nothing doubled, the rate is right.
+    EXPECT_NEAR(double(toneEnd - toneStart), double(kToneSamples), 0.05 * kToneSamples);
+
+    // Its frequency, away from the edges.
+    auto middle = std::span<const int16_t>(samples).subspan(toneStart + 800, toneEnd - toneStart - 1600);
+    EXPECT_NEAR(test::ZeroCrossingFrequencyHz(middle), frequencyHz, 0.02 * frequencyHz);
+    EXPECT_GT(test::PowerAt(middle, frequencyHz), 100 * test::PowerAt(middle, frequencyHz * 1.37));
+
+    // No gap: a pure sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a missing or
+    // repeated piece breaks that where the pieces meet.
+    const double twoCos = 2 * std::cos(2 * std::numbers::pi * frequencyHz / test::kRateHz);
+    double worst = 0;
+    for (size_t n = 1; n + 1 < middle.size(); ++n)
+        worst = std::max(worst, std::abs(middle[n + 1] - twoCos * middle[n] + middle[n - 1]));
+    EXPECT_LT(worst, 0.05 * kToneAmplitude);
+    EXPECT_EQ(rig.In().Reset(), WaveOk);
+}
+
+// Neither frequency fits a whole number of periods in a 20-ms buffer, so a
+// lost buffer would show as a phase jump.
+INSTANTIATE_TEST_SUITE_P(Frequencies, AlsaCaptureToneTest, ::testing::Values(440.0, 1330.0));
+
+TEST_F(AlsaCaptureTest, StopThenResetReturnEveryBufferOnce)
+{
+    CaptureRig rig(MakeAlsaWaveIn());
+    rig.requeue = false;
+    StartAndWaitForSound(rig);
+    ASSERT_EQ(rig.In().Stop(), WaveOk);
+    ASSERT_EQ(rig.In().Reset(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() == kRigBuffers; }));
+
+    std::array<int, kRigBuffers> seen{};
+    for (const auto& r : rig.ReturnedBuffers()) {
+        ++seen[r.header->user];
+        EXPECT_EQ(r.flags & (WaveDone | WaveInQueue), uint32_t{WaveDone});
+        EXPECT_LE(r.bytesRecorded, kRigBufferBytes);
+        EXPECT_EQ(r.bytesRecorded % 2, 0u);
+    }
+    EXPECT_EQ(seen, (std::array<int, kRigBuffers>{1, 1, 1, 1, 1, 1, 1, 1}));
+    for (size_t i = 0; i < kRigBuffers; ++i)
+        EXPECT_EQ(rig.In().Unprepare(&rig.Header(i)), WaveOk);
+}
+
+TEST_F(AlsaCaptureTest, ResetReturnsTheQueueInOrderAndCaptureStartsAgain)
+{
+    CaptureRig rig(MakeAlsaWaveIn());
+    rig.requeue = false;
+    StartAndWaitForSound(rig);
+    const size_t before = rig.ReturnedBuffers().size();
+    ASSERT_EQ(rig.In().Reset(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() == kRigBuffers; }));
+    const auto& returned = rig.ReturnedBuffers();
+    for (size_t i = before; i < kRigBuffers; ++i)
+        EXPECT_EQ(returned[i].header, &rig.Header(i)) << "queue order";
+
+    // Started again, with the buffers queued again, capture goes on.
+    rig.requeue = true;
+    for (size_t i = 0; i < kRigBuffers; ++i)
+        ASSERT_EQ(rig.In().AddBuffer(&rig.Header(i)), WaveOk);
+    ASSERT_EQ(rig.In().Start(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() >= 2 * kRigBuffers; }));
+    EXPECT_EQ(rig.ReturnedBuffers().back().bytesRecorded, kRigBufferBytes);
+    EXPECT_EQ(rig.In().Reset(), WaveOk);
+}
+
+TEST_F(AlsaCaptureTest, NothingIsCalledBackAfterClose)
+{
+    CaptureRig rig(MakeAlsaWaveIn());
+    StartAndWaitForSound(rig);
+    // Let completions pile up unhandled, then close with them posted and
+    // buffers still queued.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t atClose = rig.ReturnedBuffers().size();
+    ASSERT_EQ(rig.In().Close(), WaveOk);
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(rig.ReturnedBuffers().size(), atClose);
+    for (size_t i = 0; i < kRigBuffers; ++i) {
+        EXPECT_FALSE(rig.Header(i).flags & WaveInQueue);
+        EXPECT_EQ(rig.In().Unprepare(&rig.Header(i)), WaveErrNotOpen);
+    }
+}
+
+TEST_F(AlsaCaptureTest, DestroyedWhileCapturingWithoutClose)
+{
+    CaptureRig rig(MakeAlsaWaveIn());
+    StartAndWaitForSound(rig);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t atDestruction = rig.ReturnedBuffers().size();
+    rig.Device().reset();
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(rig.ReturnedBuffers().size(), atDestruction);
+}
+
+TEST_F(AlsaCaptureTest, GoesOnAfterAnOverrun)
+{
+    CaptureRig rig(MakeAlsaWaveIn());
+    StartAndWaitForSound(rig);
+    // Keep the event loop away from the device for longer than its buffer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const size_t before = rig.ReturnedBuffers().size();
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() >= before + 3 * kRigBuffers; }));
+    EXPECT_EQ(rig.ReturnedBuffers().back().bytesRecorded, kRigBufferBytes);
+    EXPECT_EQ(rig.In().Reset(), WaveOk);
+}
+
+TEST_F(AlsaCaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
+{
+    test::PrivateAudioServer server;
+    ASSERT_TRUE(server.Running()) << "could not start a private audio server";
+    auto* device = new AlsaWaveIn("default");
+    CaptureRig rig{std::unique_ptr<WaveIn>(device)};
+    StartAndWaitForSound(rig);
+
+    server.Kill();
+    ASSERT_TRUE(WaitFor([&] { return device->IsFailed(); }))
+        << "the device did not notice that its source went away";
+    const size_t atFailure = rig.ReturnedBuffers().size();
+    WaitFor([] { return false; }, 200);
+    EXPECT_EQ(rig.ReturnedBuffers().size(), atFailure) << "a failed device delivers nothing";
+
+    rig.requeue = false;
+    ASSERT_EQ(rig.In().Reset(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() == atFailure + kRigBuffers; }));
+    for (size_t i = 0; i < kRigBuffers; ++i)
+        EXPECT_EQ(rig.In().Unprepare(&rig.Header(i)), WaveOk);
+
+    // With no server to reach, the next Start cannot open the device again.
+    ASSERT_TRUE(rig.QueueAll());
+    EXPECT_EQ(rig.In().Start(), WaveErrDevice);
+    EXPECT_EQ(rig.In().Close(), WaveOk);
+}
+
+// Needs no server: a device that does not exist, and calls before Open.
+TEST(AlsaDeviceOpen, MissingDeviceAndUnopenedDevice)
+{
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    auto in = MakeAlsaWaveIn("velnar_no_such_pcm");
+    auto out = MakeAlsaWaveOut("velnar_no_such_pcm");
+    WaveHeader header{};
+    EXPECT_EQ(in->Prepare(&header), WaveErrNotOpen);
+    EXPECT_EQ(in->Start(), WaveErrNotOpen);
+    EXPECT_EQ(in->Close(), WaveErrNotOpen);
+    EXPECT_EQ(out->Write(&header), WaveErrNotOpen);
+    EXPECT_EQ(out->Pause(), WaveErrNotOpen);
+    EXPECT_EQ(in->Open([](WaveHeader*) {}), WaveErrNoDevice);
+    EXPECT_EQ(out->Open(), WaveErrNoDevice);
+    EXPECT_EQ(in->AddBuffer(&header), WaveErrNotOpen) << "a failed Open leaves it closed";
+    EXPECT_EQ(out->Reset(), WaveErrNotOpen);
+}
+
+}  // namespace
+}  // namespace velnar

@@ -1,0 +1,266 @@
+// The ALSA playback device against the PulseAudio test server. Each test
+// plays into a sink of its own and records that sink's monitor.
+#include "platform/alsa_wave_device.h"
+#include "platform/alsa_wave_out.h"
+
+#include "audio_server.h"
+#include "tone.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <vector>
+
+namespace velnar {
+namespace {
+
+using test::WaitFor;
+
+constexpr uint32_t kBlockBytes = 320;
+constexpr size_t kBlockSamples = kBlockBytes / 2;
+constexpr int16_t kToneAmplitude = 12000;
+constexpr double kLoudRms = kToneAmplitude / 4.0;
+
+// Consecutive 20-ms blocks of one continuous tone.
+class ToneBlocks {
+public:
+    ToneBlocks(size_t count, double frequencyHz)
+        : m_pcm(test::SineBytes(frequencyHz, count * kBlockSamples, kToneAmplitude)), m_headers(count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            m_headers[i].data = m_pcm.data() + i * kBlockBytes;
+            m_headers[i].bufferLength = kBlockBytes;
+        }
+    }
+    size_t Count() const { return m_headers.size(); }
+    WaveHeader& operator[](size_t i) { return m_headers[i]; }
+    size_t DoneCount() const
+    {
+        return size_t(std::count_if(m_headers.begin(), m_headers.end(),
+                                    [](const WaveHeader& h) { return (h.flags & WaveDone) != 0; }));
+    }
+    bool AllDone() const { return DoneCount() == Count(); }
+    // Prepares and writes blocks [from, to).
+    void Write(WaveOut& out, size_t from, size_t to)
+    {
+        for (size_t i = from; i < to; ++i) {
+            ASSERT_EQ(out.Prepare(&m_headers[i]), WaveOk);
+            ASSERT_EQ(out.Write(&m_headers[i]), WaveOk);
+        }
+    }
+
+private:
+    std::vector<uint8_t> m_pcm;
+    std::vector<WaveHeader> m_headers;
+};
+
+std::vector<int16_t> Samples(const QByteArray& bytes)
+{
+    return test::ToSamples(std::span(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                     static_cast<size_t>(bytes.size())));
+}
+
+// Number of 10-ms stretches at the tone's level, counted from `fromByte`.
+size_t LoudStretches(const QByteArray& recorded, qsizetype fromByte)
+{
+    const std::vector<int16_t> samples = Samples(recorded.mid(fromByte));
+    size_t loud = 0;
+    for (size_t i = 0; i + 80 <= samples.size(); i += 80)
+        if (test::Rms(std::span(samples).subspan(i, 80)) > kLoudRms)
+            ++loud;
+    return loud;
+}
+
+class AlsaPlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!test::HaveTestAudioServer())
+            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
+        sink = std::make_unique<test::ScratchSink>();
+        ASSERT_TRUE(sink->Loaded()) << "could not load a null sink";
+    }
+
+    // Starts recording the sink and waits until the recorder delivers.
+    void StartRecorder()
+    {
+        recorder = std::make_unique<test::PulseRecorder>(sink->Monitor());
+        ASSERT_TRUE(recorder->Started()) << "parec did not start";
+        ASSERT_TRUE(WaitFor([&] { return recorder->Bytes().size() > 1600; }))
+            << "the recorder delivered nothing";
+    }
+
+    // Waits until `ms` more milliseconds of sound have been recorded.
+    bool RecordFor(int ms)
+    {
+        const qsizetype target = recorder->Bytes().size() + 16 * ms;
+        return WaitFor([&] { return recorder->Bytes().size() >= target; }, 10000 + 4 * ms);
+    }
+
+    int argc = 0;
+    QCoreApplication app{argc, nullptr};
+    std::unique_ptr<test::ScratchSink> sink;
+    std::unique_ptr<test::PulseRecorder> recorder;
+};
+
+TEST_F(AlsaPlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
+{
+    constexpr double kFrequencyHz = 440;
+    StartRecorder();
+    auto out = MakeAlsaWaveOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    ToneBlocks blocks(50, kFrequencyHz);  // 1 s
+    const qsizetype start = recorder->Bytes().size();
+    blocks.Write(*out, 0, blocks.Count());
+    ASSERT_TRUE(WaitFor([&] { return blocks.AllDone(); })) << blocks.DoneCount() << " blocks done";
+    ASSERT_TRUE(RecordFor(500));
+
+    EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), start)), 100.0, 5.0)
+        << "1 s of tone in 10-ms stretches";
+    const std::vector<int16_t> heard = Samples(recorder->Bytes().mid(start));
+    const size_t toneStart = test::FindLoudRun(heard, 80, kLoudRms);
+    ASSERT_LT(toneStart + 8000, heard.size());
+    auto middle = std::span<const int16_t>(heard).subspan(toneStart + 800, 6400);
+    EXPECT_NEAR(test::ZeroCrossingFrequencyHz(middle), kFrequencyHz, 0.02 * kFrequencyHz);
+    EXPECT_GT(test::PowerAt(middle, kFrequencyHz), 100 * test::PowerAt(middle, 1.37 * kFrequencyHz));
+    for (size_t i = 0; i < blocks.Count(); ++i)
+        EXPECT_EQ(out->Unprepare(&blocks[i]), WaveOk);
+    EXPECT_EQ(out->Close(), WaveOk);
+}
+
+TEST_F(AlsaPlaybackTest, PauseHoldsAndRestartResumes)
+{
+    StartRecorder();
+    auto out = MakeAlsaWaveOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    ToneBlocks blocks(20, 440);
+
+    // Paused before the first block, as the phone does to pre-fill.
+    ASSERT_EQ(out->Pause(), WaveOk);
+    const qsizetype pausedFrom = recorder->Bytes().size();
+    blocks.Write(*out, 0, 10);
+    ASSERT_TRUE(RecordFor(400));
+    EXPECT_EQ(blocks.DoneCount(), 0u) << "a paused device takes nothing";
+    EXPECT_EQ(LoudStretches(recorder->Bytes(), pausedFrom), 0u) << "a paused device is silent";
+    EXPECT_EQ(out->Unprepare(&blocks[0]), WaveErrStillPlaying);
+
+    ASSERT_EQ(out->Restart(), WaveOk);
+    blocks.Write(*out, 10, 20);
+    ASSERT_TRUE(WaitFor([&] { return blocks.AllDone(); }));
+    ASSERT_TRUE(RecordFor(300));
+    EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), pausedFrom)), 40.0, 4.0);
+
+    // Paused in the middle of playing: what is left waits for Restart.
+    ToneBlocks more(50, 440);
+    more.Write(*out, 0, more.Count());
+    ASSERT_TRUE(WaitFor([&] { return more.DoneCount() >= 10; }));
+    ASSERT_EQ(out->Pause(), WaveOk);
+    const size_t doneAtPause = more.DoneCount();
+    ASSERT_TRUE(RecordFor(300));
+    EXPECT_EQ(more.DoneCount(), doneAtPause);
+    ASSERT_EQ(out->Restart(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return more.AllDone(); }));
+    EXPECT_EQ(out->Close(), WaveOk);
+}
+
+TEST_F(AlsaPlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
+{
+    auto out = MakeAlsaWaveOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    ToneBlocks blocks(30, 440);
+    blocks.Write(*out, 0, blocks.Count());
+    ASSERT_EQ(out->Reset(), WaveOk);
+    EXPECT_TRUE(blocks.AllDone());
+    for (size_t i = 0; i < blocks.Count(); ++i)
+        EXPECT_EQ(out->Unprepare(&blocks[i]), WaveOk);
+
+    ToneBlocks paused(5, 440);
+    ASSERT_EQ(out->Pause(), WaveOk);
+    paused.Write(*out, 0, paused.Count());
+    ASSERT_EQ(out->Reset(), WaveOk);
+    EXPECT_TRUE(paused.AllDone());
+
+    ToneBlocks after(5, 440);
+    ASSERT_EQ(out->Restart(), WaveOk);
+    after.Write(*out, 0, after.Count());
+    EXPECT_TRUE(WaitFor([&] { return after.AllDone(); }));
+    EXPECT_EQ(out->Close(), WaveOk);
+}
+
+TEST_F(AlsaPlaybackTest, PlaysAgainAfterRunningDry)
+{
+    StartRecorder();
+    auto out = MakeAlsaWaveOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    const qsizetype start = recorder->Bytes().size();
+    ToneBlocks first(10, 440);
+    first.Write(*out, 0, first.Count());
+    ASSERT_TRUE(WaitFor([&] { return first.AllDone(); }));
+    ASSERT_TRUE(RecordFor(500));  // long enough to run dry
+    ToneBlocks second(10, 440);
+    second.Write(*out, 0, second.Count());
+    ASSERT_TRUE(WaitFor([&] { return second.AllDone(); }));
+    ASSERT_TRUE(RecordFor(400));
+    EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), start)), 40.0, 4.0)
+        << "both bursts of 200 ms are heard";
+    EXPECT_EQ(out->Close(), WaveOk);
+}
+
+TEST_F(AlsaPlaybackTest, CloseWithBlocksQueuedLetsGoOfThem)
+{
+    auto out = MakeAlsaWaveOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    ToneBlocks blocks(40, 440);
+    WaveHeader unprepared = blocks[0];
+    unprepared.flags = 0;
+    EXPECT_EQ(out->Write(&unprepared), WaveErrUnprepared);
+    blocks.Write(*out, 0, blocks.Count());
+    ASSERT_EQ(out->Close(), WaveOk);
+    EXPECT_TRUE(blocks.AllDone());
+    for (size_t i = 0; i < blocks.Count(); ++i)
+        EXPECT_FALSE(blocks[i].flags & WaveInQueue);
+}
+
+TEST_F(AlsaPlaybackTest, VanishedSinkStillTakesBlocks)
+{
+    test::PrivateAudioServer server;
+    ASSERT_TRUE(server.Running()) << "could not start a private audio server";
+    AlsaWaveOut out("default");
+    ASSERT_EQ(out.Open(), WaveOk);
+    ToneBlocks blocks(60, 440);
+    blocks.Write(out, 0, 10);
+    ASSERT_TRUE(WaitFor([&] { return blocks.DoneCount() >= 5; }));
+
+    server.Kill();
+    size_t written = 10;
+    // Keep writing as the phone would, a block per turn of the loop, until
+    // the device notices; every block is taken and ends up done.
+    const bool failed = WaitFor([&] {
+        if (written < blocks.Count())
+        {
+            blocks.Write(out, written, written + 1);
+            ++written;
+        }
+        return out.IsFailed();
+    });
+    ASSERT_TRUE(failed) << "the device did not notice that its sink went away";
+    blocks.Write(out, written, blocks.Count());
+    EXPECT_TRUE(blocks.AllDone());
+    EXPECT_EQ(out.Pause(), WaveOk);
+
+    // Restart finds no server to open the device on again: still failed,
+    // still taking blocks.
+    EXPECT_EQ(out.Restart(), WaveOk);
+    EXPECT_TRUE(out.IsFailed());
+    ToneBlocks after(10, 440);
+    after.Write(out, 0, after.Count());
+    EXPECT_TRUE(after.AllDone());
+    EXPECT_EQ(out.Close(), WaveOk);
+}
+
+}  // namespace
+}  // namespace velnar
