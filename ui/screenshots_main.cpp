@@ -1,6 +1,7 @@
-// Renders the main dialog, the Settings dialog and the messages window to
-// PNG files: velnar_screenshots OUTPUT_DIR. Run it on a real display server
-// (Xvfb in tools/screenshots.sh) so that the desktop's font and style apply.
+// Renders the main dialog, the Settings dialog, the messages window and the
+// About box to PNG files: velnar_screenshots OUTPUT_DIR. Run it on a real
+// display server (Xvfb in tools/screenshots.sh) so that the desktop's font
+// and style apply.
 //
 // The dialogs are the program's own; only their surroundings are stand-ins:
 // in-memory sound devices and mixer, an ephemeral UDP port, a sample
@@ -9,6 +10,7 @@
 #include "engine/iax_phone.h"
 #include "platform/fake_mixer_device.h"
 #include "platform/fake_wave_device.h"
+#include "ui/about_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/phone_app.h"
@@ -87,5 +89,8 @@ int main(int argc, char** argv)
 
     phone.m_messagesDlg->move(40, 40);
     ok = Save(*phone.m_messagesDlg, outputDir + QStringLiteral("/messages.png")) && ok;
+
+    CAboutDlg about(&phone);
+    ok = Save(about, outputDir + QStringLiteral("/about.png")) && ok;
     return ok ? 0 : 1;
 }

@@ -1,7 +1,6 @@
 // The Settings dialog, the messages window, the About box and the limited
 // line edit they share with the main dialog.
 #include "modal_driver.h"
-#include "ui/about_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
@@ -39,7 +38,6 @@ private slots:
     void settingsDetectSetsPosition();
     void settingsRefusesOverlongField();
     void settingsTabOrderStartsOnOk();
-    void aboutShowsVersion();
 
 private:
     void WriteSettings(const QByteArray& content);
@@ -284,18 +282,6 @@ void DialogsTest::settingsTabOrderStartsOnOk()
 
     // Enter on OK takes the values; Escape cancels without taking them.
     QTest::keyClick(dialog.m_okButton, Qt::Key_Return);
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-}
-
-void DialogsTest::aboutShowsVersion()
-{
-    CAboutDlg dialog;
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("About Velnar"));
-    QCOMPARE(dialog.m_version->text(), QStringLiteral("Velnar Version 1.0"));
-    QVERIFY(!dialog.m_icon->pixmap().isNull());
-    QCOMPARE(dialog.m_okButton->text(), QStringLiteral("OK"));
-    dialog.show();
-    QTest::keyClick(&dialog, Qt::Key_Return);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
 }
 
