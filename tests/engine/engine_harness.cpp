@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -44,12 +45,16 @@ FakePhone::FakePhone(const Configure& configure) {
     phone = std::make_unique<TestPhone>(owner, std::move(waveIn), std::move(waveOut), -1);
 }
 
+// A ticking timer makes sure the blocking wait wakes up to look at the
+// condition and the deadline even when nothing else happens.
 bool PumpUntil(const std::function<bool()>& done, int maxWaitMs) {
     QDeadlineTimer deadline(maxWaitMs);
+    QTimer tick;
+    tick.start(5);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
