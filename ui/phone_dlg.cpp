@@ -51,6 +51,10 @@ CPhoneDlg::CPhoneDlg(PhoneDlgOptions options)
 {
     setWindowTitle(QStringLiteral("VOIP"));
     setWindowIcon(AppIcon());
+    // Run modally, the dialog must not block the messages window, a window
+    // of its own without an owner: modal to a parent it does not have, it
+    // blocks nothing.
+    setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -214,7 +218,8 @@ void CPhoneDlg::OnDigit(char key)
 
 void CPhoneDlg::OnSettings()
 {
-    CSettingsDlg dialog;
+    CSettingsDlg dialog(this);
+    dialog.setWindowModality(Qt::WindowModal);
     if (dialog.exec() != QDialog::Accepted) return;
     m_strServer = dialog.m_strServer;
     m_strUser = dialog.m_strUser;
@@ -234,6 +239,7 @@ void CPhoneDlg::OnShowMessages()
 void CPhoneDlg::OnAbout()
 {
     CAboutDlg about(this);
+    about.setWindowModality(Qt::WindowModal);
     about.exec();
 }
 

@@ -84,6 +84,7 @@ private slots:
     void peerHangUpIsLoggedInOrder();
     void closingDuringCallSendsNoHangUp();
     void showMessagesShowsEveryText();
+    void messagesUsableWhileDialogRuns();
     void aboutFromHelpMenu();
 
 private:
@@ -551,6 +552,30 @@ void PhoneDlgTest::showMessagesShowsEveryText()
     // The window has no owner: it is a window of its own.
     QVERIFY(m_dialog->m_messagesDlg->isWindow());
     QCOMPARE(m_dialog->m_messagesDlg->parentWidget(), nullptr);
+}
+
+void PhoneDlgTest::messagesUsableWhileDialogRuns()
+{
+    MakeDialog();
+    // The program runs the main dialog modally; the messages window, which
+    // has no owner, must still take clicks meanwhile.
+    bool shown = false;
+    bool hiddenByClose = false;
+    QTimer::singleShot(0, this, [&] {
+        m_dialog->OnShowMessages();
+        CMessagesDlg* messages = m_dialog->m_messagesDlg.get();
+        shown = QTest::qWaitForWindowExposed(messages) && messages->isVisible();
+        // A click through the window system, which drops input to windows
+        // that a modal dialog blocks.
+        auto* close = messages->findChild<QPushButton*>();
+        QTest::mouseClick(messages->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          close->mapTo(messages, close->rect().center()));
+        hiddenByClose = !messages->isVisible();
+        m_dialog->reject();
+    });
+    m_dialog->exec();
+    QVERIFY(shown);
+    QVERIFY(hiddenByClose);
 }
 
 void PhoneDlgTest::aboutFromHelpMenu()
