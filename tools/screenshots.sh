@@ -23,8 +23,10 @@ if ! command -v xvfb-run >/dev/null; then
 fi
 
 mkdir -p "$out"
+runtime="$(mktemp -d)"
+trap 'rm -rf "$runtime"' EXIT
 # The offscreen platform the tests export would bypass the X server.
-env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$(mktemp -d)" \
+env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$runtime" \
     timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" "$tool" "$out"
 for name in main-dialog settings messages; do
     if [ ! -s "$out/$name.png" ]; then
