@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -64,6 +65,9 @@ void SplitAddressWord(const std::string& word, StoredSettings& target)
 
 bool LoadSettingsFile(const std::string& path, StoredSettings& target)
 {
+    // A directory opens like an empty file here; it is no settings file.
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return false;
     std::ifstream file(path);
     if (!file.is_open()) return false;
     std::string addressWord;

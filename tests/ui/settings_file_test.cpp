@@ -91,6 +91,9 @@ TEST_F(SettingsFileTest, MissingFileChangesNothing)
 {
     StoredSettings loaded{"u", "p", "s", 123};
     EXPECT_FALSE(LoadSettingsFile(m_path, loaded));
+    // A directory in the file's place is no file either.
+    fs::create_directory(m_path);
+    EXPECT_FALSE(LoadSettingsFile(m_path, loaded));
     EXPECT_EQ(loaded.user, "u");
     EXPECT_EQ(loaded.password, "p");
     EXPECT_EQ(loaded.server, "s");
