@@ -51,9 +51,9 @@ CPhoneDlg::CPhoneDlg(PhoneDlgOptions options)
 {
     setWindowTitle(QStringLiteral("VOIP"));
     setWindowIcon(AppIcon());
-    // Run modally, the dialog must not block the messages window, a window
-    // of its own without an owner: modal to a parent it does not have, it
-    // blocks nothing.
+    // The program runs this dialog modally. Window-modal without a parent,
+    // it blocks no other window, so the messages window (which has no
+    // owner) stays usable meanwhile.
     setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
