@@ -231,6 +231,29 @@ TEST_F(CallControl, IncomingCallIsAcceptedAndRungWithoutStatus) {
     EXPECT_EQ(fp.owner.statuses, (Texts{"Hanging up...", "Ready"}));
 }
 
+TEST_F(CallControl, WaitingIncomingCallPlaysVoiceAndAnAnswerSendsNothing) {
+    CallAndLetPeerHangUp();
+    auto caller = Caller();
+    ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
+    caller->SendVoice(kGsmFormat, test::GsmFramesOfTone(500, 2));
+    ASSERT_TRUE(PumpUntil([&] { return fp.out->Written().size() == 2; }));
+    caller->SendControl(kAnswer);
+    ASSERT_TRUE(PumpUntil([&] { return phone().m_bTalking; }));
+    EXPECT_FALSE(phone().IsInCall());
+    EXPECT_TRUE(AwaitFull(*caller, kControl, kAnswer)) << caller->LastError();
+    // Capture is not running, so nothing can be sent.
+    EXPECT_FALSE(fp.in->IsStarted() && fp.in->QueuedCount() > 0);
+    EXPECT_TRUE(fp.owner.statuses.empty());
+}
+
+TEST_F(CallControl, ClosingThePhoneDuringACallSendsNoHangup) {
+    DialPeer();
+    peer.SendIax(kAccept, "formats=2;", true);
+    ASSERT_TRUE(WaitForStatus("Connected"));
+    fp.phone.reset();
+    EXPECT_FALSE(peer.ExpectIax(kHangup, 300));
+}
+
 TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent) {
     CallAndLetPeerHangUp();
     auto caller = Caller();
