@@ -86,6 +86,7 @@ TEST_F(LoopbackTransferTest, FullTransferMovesTheCallToTheNewPeer) {
   ASSERT_TRUE(voice) << m_newPeer.LastError();
   EXPECT_TRUE(voice->full);
   EXPECT_EQ(voice->sequence, 0);
+  EXPECT_EQ(voice->timestampMs, 1u) << "time stamps restart from a fresh base";
   EXPECT_EQ(voice->destCall, kNewPeerCall);
   EXPECT_EQ(voice->payload, frame);
   EXPECT_TRUE(m_peer.ExpectSilence(20)) << "nothing more to the old peer: " << m_peer.LastError();
