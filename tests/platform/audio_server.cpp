@@ -67,7 +67,8 @@ bool WaitFor(const std::function<bool()>& condition, int capMs)
 PulsePlayer::PulsePlayer(const QString& sink, const QByteArray& pcm)
     : m_process(std::make_unique<QProcess>())
 {
-    m_process->start("pacat", QStringList{"--playback", "--device=" + sink, "--latency-msec=40"}
+    // A generous buffer: the player must not run dry itself on a busy machine.
+    m_process->start("pacat", QStringList{"--playback", "--device=" + sink, "--latency-msec=300"}
                                   + kPcmFormat);
     if (!m_process->waitForStarted(5000))
         return;
@@ -83,6 +84,8 @@ PulsePlayer::~PulsePlayer()
 
 PulseRecorder::PulseRecorder(const QString& source) : m_process(std::make_unique<QProcess>())
 {
+    // A short one: the recorder sets the pace of the sink it listens to, and
+    // a sink that works in long stretches would starve the device under test.
     m_process->start("parec", QStringList{"--device=" + source, "--latency-msec=20"} + kPcmFormat);
     m_process->waitForStarted(5000);
 }
