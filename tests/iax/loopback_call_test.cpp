@@ -253,3 +253,59 @@ TEST_F(LoopbackCallTest, UnknownTypesAreAcknowledgedAndDropped) {
 
 }  // namespace
 }  // namespace loopback
+
+namespace loopback {
+namespace {
+
+using namespace iaxpeer;
+
+// Two calls to the same server address are told apart by call numbers only.
+TEST_F(LoopbackTest, TwoCallsToOnePeerAreToldApartByCallNumber) {
+  IaxSession* first = EstablishCall();
+  uint16_t firstOurs = m_peer.Call().remoteCall;
+
+  // The peer's automatic ACK would answer from the first call's number.
+  m_peer.SetAutoAck(false);
+  IaxSession* second = IaxNewSession();
+  ASSERT_EQ(IaxPlaceCall(second, nullptr, PeerDial().c_str(), nullptr), 0);
+  auto newFrame = m_peer.ExpectIax(kNew);
+  ASSERT_TRUE(newFrame) << m_peer.LastError();
+  uint16_t secondOurs = newFrame->sourceCall;
+  ASSERT_NE(secondOurs, firstOurs);
+  const uint16_t secondTheirs = 4321;
+  SendOptions ack;
+  ack.sourceCall = secondTheirs;
+  ack.destCall = secondOurs;
+  ack.timestampMs = newFrame->timestampMs;
+  ack.sequence = newFrame->sequence;
+  m_peer.SendIax(kAck, "", false, ack);
+  SendOptions toSecond;
+  toSecond.sourceCall = secondTheirs;
+  toSecond.destCall = secondOurs;
+  toSecond.sequence = 0;
+  m_peer.SendIax(kAccept, "formats=2;", true, toSecond);
+  auto accepted = ExpectEvent(EvAccept);
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(accepted->session, second);
+
+  Advance(20);
+  toSecond.sequence = 1;
+  m_peer.SendFull(kDtmf, '2', {}, toSecond);
+  m_peer.SendFull(kDtmf, '1');  // the first call's numbers
+  auto two = ExpectEvent(EvDtmf);
+  auto one = ExpectEvent(EvDtmf);
+  ASSERT_TRUE(one && two);
+  EXPECT_EQ(two->session, second);
+  EXPECT_EQ(two->digit.digit, '2');
+  EXPECT_EQ(one->session, first);
+  EXPECT_EQ(one->digit.digit, '1');
+
+  ASSERT_EQ(IaxSendTouchTone(second, '#'), 0);
+  auto out = m_peer.ExpectFull(kDtmf, '#');
+  ASSERT_TRUE(out) << m_peer.LastError();
+  EXPECT_EQ(out->sourceCall, secondOurs);
+  EXPECT_EQ(out->destCall, secondTheirs);
+}
+
+}  // namespace
+}  // namespace loopback
