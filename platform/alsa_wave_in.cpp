@@ -43,7 +43,10 @@ int AlsaWaveIn::Open(DoneFn onDone)
         return rc;
     m_mailbox = std::make_shared<Mailbox>();
     m_mailbox->onDone = std::move(onDone);
-    m_context = std::make_unique<QObject>();
+    // Lives as long as the device: Close may be called from a callback that
+    // this object is delivering.
+    if (!m_context)
+        m_context = std::make_unique<QObject>();
     m_failed = false;
     m_started = false;
     return WaveOk;
@@ -136,7 +139,6 @@ int AlsaWaveIn::Close()
     m_queue.clear();
     m_mailbox->open = false;
     m_mailbox.reset();
-    m_context.reset();
     return WaveOk;
 }
 

@@ -127,8 +127,7 @@ int FakeWaveIn::Close()
     for (WaveHeader* header : m_queue)
         FinishHeader(header);
     m_queue.clear();
-    m_outbox.clear();
-    m_context = std::make_unique<QObject>();  // drops pending dispatches
+    m_outbox.clear();  // a dispatch still scheduled finds nothing to hand back
     m_onDone = nullptr;
     m_open = false;
     m_started = false;
@@ -167,8 +166,9 @@ size_t FakeWaveIn::DispatchPosted()
         WaveHeader* header = m_outbox.front();
         m_outbox.pop_front();
         ++count;
-        if (m_onDone)
-            m_onDone(header);
+        // A copy: the callback may close the device, which drops m_onDone.
+        if (DoneFn onDone = m_onDone)
+            onDone(header);
     }
     return count;
 }

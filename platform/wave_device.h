@@ -54,17 +54,23 @@ public:
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int AddBuffer(WaveHeader* header) = 0;
     virtual int Start() = 0;
-    // Stops recording; the buffer being filled is returned with what it holds.
+    // Stops recording; the buffer being filled is returned with what it
+    // holds (one that holds nothing yet stays queued).
     virtual int Stop() = 0;
     // Stops and returns every queued buffer (WaveDone set, bytesRecorded as
     // far as it was filled) through the callback.
     virtual int Reset() = 0;
+    // Lets go of any buffer still queued (WaveDone set, not called back).
+    // From here on the callback is never called, not even for buffers whose
+    // completion was already posted, so the caller may free its buffers.
     virtual int Close() = 0;
 };
 
 // Playback. Written blocks play in order; the device sets WaveDone on a block
-// once it has been played (or dropped by Reset). Nothing is posted: the caller
-// polls the flags.
+// once it has been played (or dropped by Reset or Close). Nothing is posted:
+// the caller polls the flags. "Played" means taken by the sound device, which
+// may still hold a few tens of milliseconds of it; while paused the device
+// takes nothing, so every block written meanwhile stays pending until Restart.
 class WaveOut {
 public:
     virtual ~WaveOut() = default;
@@ -75,7 +81,8 @@ public:
     virtual int Write(WaveHeader* header) = 0;
     virtual int Pause() = 0;
     virtual int Restart() = 0;
-    // Stops playback and marks every written block done.
+    // Stops playback and marks every written block done; a paused device
+    // stays paused.
     virtual int Reset() = 0;
     virtual int Close() = 0;
 };

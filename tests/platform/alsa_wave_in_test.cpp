@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -199,6 +200,35 @@ TEST_F(AlsaCaptureTest, DestroyedWhileCapturingWithoutClose)
     rig.Device().reset();
     WaitFor([] { return false; }, 300);
     EXPECT_EQ(rig.ReturnedBuffers().size(), atDestruction);
+}
+
+TEST_F(AlsaCaptureTest, CallbackMayCloseOrDestroyTheDevice)
+{
+    for (bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroy" : "close");
+        std::unique_ptr<WaveIn> in = MakeAlsaWaveIn();
+        std::array<uint8_t, kRigBufferBytes * 2> memory{};
+        std::array<WaveHeader, 2> headers{};
+        int calls = 0;
+        ASSERT_EQ(in->Open([&](WaveHeader*) {
+            if (++calls > 1)
+                return;
+            if (destroy)
+                in.reset();
+            else
+                EXPECT_EQ(in->Close(), WaveOk);
+        }), WaveOk);
+        for (size_t i = 0; i < headers.size(); ++i) {
+            headers[i].data = memory.data() + i * kRigBufferBytes;
+            headers[i].bufferLength = kRigBufferBytes;
+            ASSERT_EQ(in->Prepare(&headers[i]), WaveOk);
+            ASSERT_EQ(in->AddBuffer(&headers[i]), WaveOk);
+        }
+        ASSERT_EQ(in->Start(), WaveOk);
+        ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
+        WaitFor([] { return false; }, 200);
+        EXPECT_EQ(calls, 1);
+    }
 }
 
 TEST_F(AlsaCaptureTest, GoesOnAfterAnOverrun)

@@ -134,6 +134,27 @@ TEST_F(FakeWaveInTest, CloseReleasesQueuedBuffersWithoutCallingBack)
     }
 }
 
+TEST(FakeWaveInCallback, MayCloseTheDevice)
+{
+    Buffers buffers;
+    FakeWaveIn in;
+    int calls = 0;
+    ASSERT_EQ(in.Open([&](WaveHeader*) {
+        ++calls;
+        EXPECT_EQ(in.Close(), WaveOk);
+    }), WaveOk);
+    for (WaveHeader& h : buffers.headers) {
+        ASSERT_EQ(in.Prepare(&h), WaveOk);
+        ASSERT_EQ(in.AddBuffer(&h), WaveOk);
+    }
+    ASSERT_EQ(in.Start(), WaveOk);
+    ASSERT_TRUE(in.Complete(Pcm(kBufferBytes, 1)));
+    ASSERT_TRUE(in.Complete(Pcm(kBufferBytes, 1)));
+    EXPECT_EQ(in.DispatchPosted(), 1u);
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(in.IsOpen());
+}
+
 TEST_F(FakeWaveInTest, InjectedFailuresChangeNothing)
 {
     WaveHeader& h = buffers.headers[0];
