@@ -90,7 +90,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start capture\n");
         return 1;
     }
-    QTimer::singleShot(int(seconds * 1000), &app, [&] {
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app, [&] {
         measuring = false;
         in->Reset();
         app.quit();
