@@ -171,8 +171,15 @@ void AlsaPcm::CheckForStall()
 {
     if (std::exchange(m_progressed, false) || !m_pcm)
         return;
-    if (snd_pcm_avail_update(m_pcm) < 0 && m_onReady)
-        m_onReady(POLLERR);
+    if (snd_pcm_avail_update(m_pcm) < 0)
+        Report(POLLERR);
+}
+
+// The device's reaction may close this PCM, dropping m_onReady: call a copy.
+bool AlsaPcm::Report(unsigned short revents)
+{
+    const ReadyFn onReady = m_onReady;
+    return onReady && onReady(revents);
 }
 
 void AlsaPcm::EnableNotifiers(bool on)
@@ -207,19 +214,23 @@ void AlsaPcm::OnActivated()
     // now, then let ALSA translate (plugins signal through private pipes).
     for (pollfd& fd : m_pollFds)
         fd.revents = 0;
-    if (::poll(m_pollFds.data(), m_pollFds.size(), 0) < 0)
-        return;
     unsigned short revents = 0;
+    if (::poll(m_pollFds.data(), m_pollFds.size(), 0) < 0) {
+        BackOff();
+        return;
+    }
+    // A device that cannot say what happened counts as faulty; the device's
+    // recovery decides whether it is.
     if (snd_pcm_poll_descriptors_revents(m_pcm, m_pollFds.data(),
                                          static_cast<unsigned>(m_pollFds.size()), &revents) < 0)
-        return;
+        revents = POLLERR;
     if (revents == 0) {
         BackOff();
         return;
     }
     m_progressed = true;
-    if (m_onReady)
-        m_onReady(revents);
+    if (!Report(revents) && m_pcm && m_watching)
+        BackOff();
 }
 
 PcmRecovery AlsaPcm::Recover(int error)

@@ -37,8 +37,11 @@ enum class PcmRecovery {
 
 class AlsaPcm {
 public:
-    // Called with the demangled poll events (POLLIN, POLLOUT, POLLERR ...).
-    using ReadyFn = std::function<void(unsigned short revents)>;
+    // Called with the demangled poll events (POLLIN, POLLOUT, POLLERR ...);
+    // returns whether any sound moved. A wake-up that moves nothing is
+    // followed by a short pause in watching, so that a descriptor that stays
+    // ready cannot spin the event loop.
+    using ReadyFn = std::function<bool(unsigned short revents)>;
 
     AlsaPcm();
     ~AlsaPcm();
@@ -73,6 +76,7 @@ private:
     void BackOff();
     void WatchForStalls(bool on);
     void CheckForStall();
+    bool Report(unsigned short revents);
     int RestartAfterPrepare();
 
     snd_pcm_t* m_pcm = nullptr;

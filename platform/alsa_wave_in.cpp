@@ -55,7 +55,7 @@ int AlsaWaveIn::Open(DoneFn onDone)
 int AlsaWaveIn::OpenPcm()
 {
     return m_pcm.Open(m_pcmName, CaptureSetup(),
-                      [this](unsigned short revents) { OnReady(revents); });
+                      [this](unsigned short revents) { return OnReady(revents); });
 }
 
 int AlsaWaveIn::Prepare(WaveHeader* header)
@@ -142,36 +142,36 @@ int AlsaWaveIn::Close()
     return WaveOk;
 }
 
-void AlsaWaveIn::OnReady(unsigned short revents)
+// Returns whether any sound moved.
+bool AlsaWaveIn::OnReady(unsigned short revents)
 {
     if ((revents & kPollFault) && m_pcm.RecoverFromPollError() == PcmRecovery::Failed) {
         Fail();
-        return;
+        return false;
     }
-    Pump();
+    return Pump();
 }
 
-void AlsaWaveIn::Pump()
+// Reads everything the device has; returns whether anything was read.
+bool AlsaWaveIn::Pump()
 {
+    bool moved = false;
     int recoveries = 0;
     while (m_started && !m_failed) {
         const snd_pcm_sframes_t frames = ReadIntoHead();
-        if (frames > 0)
+        if (frames > 0) {
+            moved = true;
             continue;
-        if (frames == 0)
-            return;
-        switch (m_pcm.Recover(static_cast<int>(frames))) {
-        case PcmRecovery::Again:
-            return;
-        case PcmRecovery::Recovered:
-            if (++recoveries > kRecoveriesPerWakeup)
-                return;
-            break;
-        case PcmRecovery::Failed:
-            Fail();
-            return;
         }
+        if (frames == 0)
+            break;
+        const PcmRecovery recovery = m_pcm.Recover(static_cast<int>(frames));
+        if (recovery == PcmRecovery::Failed)
+            Fail();
+        if (recovery != PcmRecovery::Recovered || ++recoveries > kRecoveriesPerWakeup)
+            break;
     }
+    return moved;
 }
 
 // Reads what the device has into the oldest header (or drops it when none

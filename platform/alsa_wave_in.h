@@ -40,8 +40,8 @@ private:
     };
 
     int OpenPcm();
-    void OnReady(unsigned short revents);
-    void Pump();
+    bool OnReady(unsigned short revents);
+    bool Pump();
     snd_pcm_sframes_t ReadIntoHead();
     void CompleteHead();
     void StopDevice();

@@ -50,7 +50,7 @@ int AlsaWaveOut::Open()
 int AlsaWaveOut::OpenPcm()
 {
     return m_pcm.Open(m_pcmName, PlaybackSetup(),
-                      [this](unsigned short revents) { OnReady(revents); });
+                      [this](unsigned short revents) { return OnReady(revents); });
 }
 
 int AlsaWaveOut::Prepare(WaveHeader* header)
@@ -128,33 +128,39 @@ int AlsaWaveOut::Close()
     return WaveOk;
 }
 
-void AlsaWaveOut::OnReady(unsigned short revents)
+// Returns whether any sound moved.
+bool AlsaWaveOut::OnReady(unsigned short revents)
 {
     if ((revents & kPollFault) && m_pcm.RecoverFromPollError() == PcmRecovery::Failed) {
         Fail();
-        return;
+        return false;
     }
-    Feed();
+    return Feed();
 }
 
-void AlsaWaveOut::Feed()
+// Hands the device all it takes; returns whether it took anything.
+bool AlsaWaveOut::Feed()
 {
+    bool moved = false;
     int recoveries = 0;
     while (!m_queue.empty() && !m_paused && !m_failed) {
         const snd_pcm_sframes_t frames = WriteHead();
-        if (frames > 0)
+        if (frames > 0) {
+            moved = true;
             continue;
+        }
         if (frames == 0)
             break;
         const PcmRecovery recovery = m_pcm.Recover(static_cast<int>(frames));
         if (recovery == PcmRecovery::Failed) {
             Fail();
-            return;
+            return moved;
         }
         if (recovery == PcmRecovery::Again || ++recoveries > kRecoveriesPerWakeup)
             break;
     }
     UpdateWatching();
+    return moved;
 }
 
 // Hands what ALSA takes of the oldest block to it; the block is done once

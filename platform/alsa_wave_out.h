@@ -34,8 +34,8 @@ private:
     };
 
     int OpenPcm();
-    void OnReady(unsigned short revents);
-    void Feed();
+    bool OnReady(unsigned short revents);
+    bool Feed();
     snd_pcm_sframes_t WriteHead();
     void HoldDevice();
     void ReleaseDevice();
