@@ -27,7 +27,10 @@ AlsaPcmSetup PlaybackSetup()
 
 }  // namespace
 
-AlsaWaveOut::AlsaWaveOut(std::string pcmName) : m_pcmName(std::move(pcmName)) {}
+AlsaWaveOut::AlsaWaveOut(std::string pcmName, PauseMode pauseMode)
+    : m_pcmName(std::move(pcmName)), m_pauseMode(pauseMode)
+{
+}
 
 AlsaWaveOut::~AlsaWaveOut()
 {
@@ -189,7 +192,8 @@ void AlsaWaveOut::HoldDevice()
     snd_pcm_t* pcm = m_pcm.Handle();
     if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING)
         return;
-    if (m_pcm.CanPause() && snd_pcm_pause(pcm, 1) == 0)
+    if (m_pauseMode == PauseMode::DeviceWhereSupported && m_pcm.CanPause()
+        && snd_pcm_pause(pcm, 1) == 0)
         return;
     // No pause in this device: silence it now; what it held is lost.
     snd_pcm_drop(pcm);

@@ -13,7 +13,12 @@ namespace velnar {
 
 class AlsaWaveOut final : public WaveOut {
 public:
-    explicit AlsaWaveOut(std::string pcmName);
+    // How Pause holds the sound: with the device's own pause where it has
+    // one, or by dropping what the device holds (the fallback for devices
+    // without pause; also selectable, so that it can be exercised anywhere).
+    enum class PauseMode { DeviceWhereSupported, DropAlways };
+
+    explicit AlsaWaveOut(std::string pcmName, PauseMode pauseMode = PauseMode::DeviceWhereSupported);
     ~AlsaWaveOut() override;
 
     int Open() override;
@@ -44,6 +49,7 @@ private:
     void Fail();
 
     std::string m_pcmName;
+    PauseMode m_pauseMode;
     AlsaPcm m_pcm;
     std::deque<Block> m_queue;
     bool m_open = false;

@@ -132,10 +132,15 @@ TEST_F(AlsaPlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
-TEST_F(AlsaPlaybackTest, PauseHoldsAndRestartResumes)
+// With the device's own pause, and with the fallback of dropping what the
+// device holds.
+class AlsaPauseTest : public AlsaPlaybackTest,
+                      public ::testing::WithParamInterface<AlsaWaveOut::PauseMode> {};
+
+TEST_P(AlsaPauseTest, PauseHoldsAndRestartResumes)
 {
     StartRecorder();
-    auto out = MakeAlsaWaveOut();
+    auto out = std::make_unique<AlsaWaveOut>("default", GetParam());
     ASSERT_EQ(out->Open(), WaveOk);
     ToneBlocks blocks(20, 440);
 
@@ -154,18 +159,36 @@ TEST_F(AlsaPlaybackTest, PauseHoldsAndRestartResumes)
     ASSERT_TRUE(RecordFor(300));
     EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), pausedFrom)), 40.0, 4.0);
 
-    // Paused in the middle of playing: what is left waits for Restart.
+    // Paused in the middle of playing: the sound stops, what is left waits
+    // for Restart.
     ToneBlocks more(50, 440);
+    const qsizetype moreFrom = recorder->Bytes().size();
     more.Write(*out, 0, more.Count());
     ASSERT_TRUE(WaitFor([&] { return more.DoneCount() >= 10; }));
     ASSERT_EQ(out->Pause(), WaveOk);
     const size_t doneAtPause = more.DoneCount();
     ASSERT_TRUE(RecordFor(300));
     EXPECT_EQ(more.DoneCount(), doneAtPause);
+    EXPECT_EQ(LoudStretches(recorder->Bytes(), recorder->Bytes().size() - 150 * 16), 0u)
+        << "silent while paused";
     ASSERT_EQ(out->Restart(), WaveOk);
     ASSERT_TRUE(WaitFor([&] { return more.AllDone(); }));
+    ASSERT_TRUE(RecordFor(300));
+    const double heard = double(LoudStretches(recorder->Bytes(), moreFrom));
+    if (GetParam() == AlsaWaveOut::PauseMode::DeviceWhereSupported) {
+        EXPECT_NEAR(heard, 100.0, 5.0) << "all of 1 s, in 10-ms stretches";
+    } else {
+        // Dropping loses at most what the device held (80 ms) and what the
+        // sound server had buffered for it.
+        EXPECT_GE(heard, 80.0);
+        EXPECT_LE(heard, 100.0);
+    }
     EXPECT_EQ(out->Close(), WaveOk);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, AlsaPauseTest,
+                         ::testing::Values(AlsaWaveOut::PauseMode::DeviceWhereSupported,
+                                           AlsaWaveOut::PauseMode::DropAlways));
 
 TEST_F(AlsaPlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
 {
