@@ -17,6 +17,7 @@
 #include <cmath>
 #include <numbers>
 #include <span>
+#include <string>
 #include <thread>
 
 namespace velnar {
@@ -129,7 +130,10 @@ TEST_P(AlsaCaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
 
 // Neither frequency fits a whole number of periods in a 20-ms buffer, so a
 // lost buffer would show as a phase jump.
-INSTANTIATE_TEST_SUITE_P(Frequencies, AlsaCaptureToneTest, ::testing::Values(440.0, 1330.0));
+INSTANTIATE_TEST_SUITE_P(Frequencies, AlsaCaptureToneTest, ::testing::Values(440.0, 1330.0),
+                         [](const ::testing::TestParamInfo<double>& info) {
+                             return std::to_string(int(info.param)) + "Hz";
+                         });
 
 TEST_F(AlsaCaptureTest, StopThenResetReturnEveryBufferOnce)
 {

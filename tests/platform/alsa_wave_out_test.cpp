@@ -188,7 +188,11 @@ TEST_P(AlsaPauseTest, PauseHoldsAndRestartResumes)
 
 INSTANTIATE_TEST_SUITE_P(Modes, AlsaPauseTest,
                          ::testing::Values(AlsaWaveOut::PauseMode::DeviceWhereSupported,
-                                           AlsaWaveOut::PauseMode::DropAlways));
+                                           AlsaWaveOut::PauseMode::DropAlways),
+                         [](const ::testing::TestParamInfo<AlsaWaveOut::PauseMode>& info) {
+                             return info.param == AlsaWaveOut::PauseMode::DropAlways
+                                        ? "DropFallback" : "DevicePause";
+                         });
 
 TEST_F(AlsaPlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
 {
