@@ -22,6 +22,14 @@ void AppendPcm(WaveHeader* header, std::span<const uint8_t> pcm)
     header->bytesRecorded += bytes;
 }
 
+// Every operation starts alike: it is recorded, refused on a closed device,
+// and fails with the result the test injected. WaveOk lets it go on.
+int Enter(std::vector<FakeCall>& calls, FakeCall call, bool open, int injected)
+{
+    calls.push_back(call);
+    return open ? injected : WaveErrNotOpen;
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------- capture
@@ -42,31 +50,22 @@ int FakeWaveIn::Open(DoneFn onDone)
 
 int FakeWaveIn::Prepare(WaveHeader* header)
 {
-    m_calls.push_back(FakeCall::Prepare);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.prepare != WaveOk)
-        return results.prepare;
+    if (const int rc = Enter(m_calls, FakeCall::Prepare, m_open, results.prepare))
+        return rc;
     return PrepareHeader(header);
 }
 
 int FakeWaveIn::Unprepare(WaveHeader* header)
 {
-    m_calls.push_back(FakeCall::Unprepare);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.unprepare != WaveOk)
-        return results.unprepare;
+    if (const int rc = Enter(m_calls, FakeCall::Unprepare, m_open, results.unprepare))
+        return rc;
     return UnprepareHeader(header);
 }
 
 int FakeWaveIn::AddBuffer(WaveHeader* header)
 {
-    m_calls.push_back(FakeCall::AddBuffer);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.addBuffer != WaveOk)
-        return results.addBuffer;
+    if (const int rc = Enter(m_calls, FakeCall::AddBuffer, m_open, results.addBuffer))
+        return rc;
     const int rc = QueueHeader(header);
     if (rc == WaveOk)
         m_queue.push_back(header);
@@ -75,22 +74,16 @@ int FakeWaveIn::AddBuffer(WaveHeader* header)
 
 int FakeWaveIn::Start()
 {
-    m_calls.push_back(FakeCall::Start);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.start != WaveOk)
-        return results.start;
+    if (const int rc = Enter(m_calls, FakeCall::Start, m_open, results.start))
+        return rc;
     m_started = true;
     return WaveOk;
 }
 
 int FakeWaveIn::Stop()
 {
-    m_calls.push_back(FakeCall::Stop);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.stop != WaveOk)
-        return results.stop;
+    if (const int rc = Enter(m_calls, FakeCall::Stop, m_open, results.stop))
+        return rc;
     m_started = false;
     // Like the real device: a part-filled buffer comes back, empty ones stay.
     if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0) {
@@ -102,11 +95,8 @@ int FakeWaveIn::Stop()
 
 int FakeWaveIn::Reset()
 {
-    m_calls.push_back(FakeCall::Reset);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.reset != WaveOk)
-        return results.reset;
+    if (const int rc = Enter(m_calls, FakeCall::Reset, m_open, results.reset))
+        return rc;
     m_started = false;
     while (!m_queue.empty()) {
         Post(m_queue.front());
@@ -117,11 +107,8 @@ int FakeWaveIn::Reset()
 
 int FakeWaveIn::Close()
 {
-    m_calls.push_back(FakeCall::Close);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.close != WaveOk)
-        return results.close;
+    if (const int rc = Enter(m_calls, FakeCall::Close, m_open, results.close))
+        return rc;
     // The caller may free its headers once Close returns: let go of every
     // one, and never call back for them.
     for (WaveHeader* header : m_queue)
@@ -212,31 +199,22 @@ int FakeWaveOut::Open()
 
 int FakeWaveOut::Prepare(WaveHeader* header)
 {
-    m_calls.push_back(FakeCall::Prepare);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.prepare != WaveOk)
-        return results.prepare;
+    if (const int rc = Enter(m_calls, FakeCall::Prepare, m_open, results.prepare))
+        return rc;
     return PrepareHeader(header);
 }
 
 int FakeWaveOut::Unprepare(WaveHeader* header)
 {
-    m_calls.push_back(FakeCall::Unprepare);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.unprepare != WaveOk)
-        return results.unprepare;
+    if (const int rc = Enter(m_calls, FakeCall::Unprepare, m_open, results.unprepare))
+        return rc;
     return UnprepareHeader(header);
 }
 
 int FakeWaveOut::Write(WaveHeader* header)
 {
-    m_calls.push_back(FakeCall::Write);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.addBuffer != WaveOk)
-        return results.addBuffer;
+    if (const int rc = Enter(m_calls, FakeCall::Write, m_open, results.addBuffer))
+        return rc;
     const int rc = QueueHeader(header);
     if (rc != WaveOk)
         return rc;
@@ -247,44 +225,32 @@ int FakeWaveOut::Write(WaveHeader* header)
 
 int FakeWaveOut::Pause()
 {
-    m_calls.push_back(FakeCall::Pause);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.pause != WaveOk)
-        return results.pause;
+    if (const int rc = Enter(m_calls, FakeCall::Pause, m_open, results.pause))
+        return rc;
     m_paused = true;
     return WaveOk;
 }
 
 int FakeWaveOut::Restart()
 {
-    m_calls.push_back(FakeCall::Restart);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.restart != WaveOk)
-        return results.restart;
+    if (const int rc = Enter(m_calls, FakeCall::Restart, m_open, results.restart))
+        return rc;
     m_paused = false;
     return WaveOk;
 }
 
 int FakeWaveOut::Reset()
 {
-    m_calls.push_back(FakeCall::Reset);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.reset != WaveOk)
-        return results.reset;
+    if (const int rc = Enter(m_calls, FakeCall::Reset, m_open, results.reset))
+        return rc;
     MarkAllDone();
     return WaveOk;
 }
 
 int FakeWaveOut::Close()
 {
-    m_calls.push_back(FakeCall::Close);
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (results.close != WaveOk)
-        return results.close;
+    if (const int rc = Enter(m_calls, FakeCall::Close, m_open, results.close))
+        return rc;
     MarkAllDone();
     m_open = false;
     m_paused = false;
