@@ -101,8 +101,9 @@ int AlsaPcm::ConfigureSoftware(const AlsaPcmSetup& setup)
     snd_pcm_sw_params_alloca(&sw);
     snd_pcm_uframes_t periodFrames = 0;
     snd_pcm_uframes_t bufferFrames = 0;
-    if (snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames) < 0)
+    if (snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames) < 0 || bufferFrames == 0)
         return WaveErrDevice;
+    m_bufferFrames = bufferFrames;
     // Capture is started by Start(), never by a read.
     const snd_pcm_uframes_t startFrames =
         m_capture ? bufferFrames * 2 : std::min(setup.startThresholdFrames, bufferFrames);

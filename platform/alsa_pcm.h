@@ -54,6 +54,8 @@ public:
     bool IsOpen() const { return m_pcm != nullptr; }
     snd_pcm_t* Handle() const { return m_pcm; }
     bool CanPause() const { return m_canPause; }
+    // The device buffer as configured (the device may have rounded it).
+    snd_pcm_uframes_t BufferFrames() const { return m_bufferFrames; }
 
     // Turns the poll notifications on or off. Off whenever there is nothing
     // to move, so that an always-ready descriptor cannot spin the loop.
@@ -82,6 +84,7 @@ private:
     snd_pcm_t* m_pcm = nullptr;
     bool m_capture = true;
     bool m_canPause = false;
+    snd_pcm_uframes_t m_bufferFrames = 0;
     bool m_watching = false;
     ReadyFn m_onReady;
     std::vector<pollfd> m_pollFds;

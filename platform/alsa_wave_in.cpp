@@ -5,6 +5,9 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <algorithm>
+#include <cstring>
+
 #include <poll.h>
 
 namespace velnar {
@@ -54,8 +57,11 @@ int AlsaWaveIn::Open(DoneFn onDone)
 
 int AlsaWaveIn::OpenPcm()
 {
-    return m_pcm.Open(m_pcmName, CaptureSetup(),
-                      [this](unsigned short revents) { return OnReady(revents); });
+    const int rc = m_pcm.Open(m_pcmName, CaptureSetup(),
+                              [this](unsigned short revents) { return OnReady(revents); });
+    if (rc == WaveOk)
+        m_staging.resize(m_pcm.BufferFrames() * kWaveBytesPerFrame);
+    return rc;
 }
 
 int AlsaWaveIn::Prepare(WaveHeader* header)
@@ -155,12 +161,17 @@ bool AlsaWaveIn::OnReady(unsigned short revents)
 // Reads everything the device has; returns whether anything was read.
 bool AlsaWaveIn::Pump()
 {
+    const auto capacityFrames = static_cast<snd_pcm_sframes_t>(m_staging.size() / kWaveBytesPerFrame);
     bool moved = false;
     int recoveries = 0;
     while (m_started && !m_failed) {
-        const snd_pcm_sframes_t frames = ReadIntoHead();
+        const snd_pcm_sframes_t frames = ReadAvailable();
         if (frames > 0) {
             moved = true;
+            // A short read has emptied the device: asking again would only
+            // cost a plugin call that finds nothing.
+            if (frames < capacityFrames)
+                break;
             continue;
         }
         if (frames == 0)
@@ -174,25 +185,33 @@ bool AlsaWaveIn::Pump()
     return moved;
 }
 
-// Reads what the device has into the oldest header (or drops it when none
-// is queued); completes the header once full. Returns the frames read or a
-// negative ALSA error.
-snd_pcm_sframes_t AlsaWaveIn::ReadIntoHead()
+// One read of up to the whole device buffer, shared out to the queued
+// headers. Returns the frames read or a negative ALSA error.
+snd_pcm_sframes_t AlsaWaveIn::ReadAvailable()
 {
-    if (m_queue.empty())
-        return snd_pcm_readi(m_pcm.Handle(), m_discard.data(), kWavePeriodFrames);
-    WaveHeader* header = m_queue.front();
-    const uint32_t roomFrames = (header->bufferLength - header->bytesRecorded) / kWaveBytesPerFrame;
-    snd_pcm_sframes_t frames = 1;  // a header too small for one frame is full
-    if (roomFrames > 0) {
-        frames = snd_pcm_readi(m_pcm.Handle(), header->data + header->bytesRecorded, roomFrames);
-        if (frames <= 0)
-            return frames;
-        header->bytesRecorded += static_cast<uint32_t>(frames) * kWaveBytesPerFrame;
-    }
-    if (header->bufferLength - header->bytesRecorded < kWaveBytesPerFrame)
-        CompleteHead();
+    const snd_pcm_sframes_t frames = snd_pcm_readi(m_pcm.Handle(), m_staging.data(),
+                                                   m_staging.size() / kWaveBytesPerFrame);
+    if (frames > 0)
+        Deliver(m_staging.data(), static_cast<size_t>(frames) * kWaveBytesPerFrame);
     return frames;
+}
+
+// Fills the oldest headers in order, completing each once full (a header
+// too small for one more frame counts as full); drops what is left over.
+void AlsaWaveIn::Deliver(const uint8_t* bytes, size_t byteCount)
+{
+    while (byteCount > 0 && !m_queue.empty()) {
+        WaveHeader* header = m_queue.front();
+        const uint32_t roomBytes = (header->bufferLength - header->bytesRecorded)
+                                   / kWaveBytesPerFrame * kWaveBytesPerFrame;
+        const size_t takenBytes = std::min<size_t>(roomBytes, byteCount);
+        std::memcpy(header->data + header->bytesRecorded, bytes, takenBytes);
+        header->bytesRecorded += static_cast<uint32_t>(takenBytes);
+        bytes += takenBytes;
+        byteCount -= takenBytes;
+        if (header->bufferLength - header->bytesRecorded < kWaveBytesPerFrame)
+            CompleteHead();
+    }
 }
 
 void AlsaWaveIn::CompleteHead()

@@ -5,11 +5,12 @@
 #include "platform/alsa_pcm.h"
 #include "platform/wave_device.h"
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QObject;
 
@@ -42,7 +43,8 @@ private:
     int OpenPcm();
     bool OnReady(unsigned short revents);
     bool Pump();
-    snd_pcm_sframes_t ReadIntoHead();
+    snd_pcm_sframes_t ReadAvailable();
+    void Deliver(const uint8_t* bytes, size_t byteCount);
     void CompleteHead();
     void StopDevice();
     void Fail();
@@ -54,8 +56,9 @@ private:
     std::deque<WaveHeader*> m_queue;
     bool m_started = false;
     bool m_failed = false;
-    // Sound that arrives while no header is queued is read here and dropped.
-    std::array<uint8_t, kWavePeriodFrames * kWaveBytesPerFrame> m_discard{};
+    // Everything the device holds is taken in one read and then shared out
+    // to the queued headers; what no header has room for is dropped.
+    std::vector<uint8_t> m_staging;
 };
 
 }  // namespace velnar

@@ -12,13 +12,16 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace velnar {
 namespace {
@@ -30,6 +33,17 @@ using test::WaitFor;
 
 constexpr int16_t kToneAmplitude = 12000;
 constexpr double kLoudRms = kToneAmplitude / 4.0;  // well above silence, below the tone's 8485
+
+// A pure sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a missing or repeated
+// piece breaks that where the pieces meet. Returns the largest break.
+double WorstSineBreak(std::span<const int16_t> samples, double frequencyHz)
+{
+    const double twoCos = 2 * std::cos(2 * std::numbers::pi * frequencyHz / test::kRateHz);
+    double worst = 0;
+    for (size_t n = 1; n + 1 < samples.size(); ++n)
+        worst = std::max(worst, std::abs(samples[n + 1] - twoCos * samples[n] + samples[n - 1]));
+    return worst;
+}
 
 class AlsaCaptureTest : public ::testing::Test {
 protected:
@@ -118,13 +132,7 @@ TEST_P(AlsaCaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
     EXPECT_NEAR(test::ZeroCrossingFrequencyHz(middle), frequencyHz, 0.02 * frequencyHz);
     EXPECT_GT(test::PowerAt(middle, frequencyHz), 100 * test::PowerAt(middle, frequencyHz * 1.37));
 
-    // No gap: a pure sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a missing or
-    // repeated piece breaks that where the pieces meet.
-    const double twoCos = 2 * std::cos(2 * std::numbers::pi * frequencyHz / test::kRateHz);
-    double worst = 0;
-    for (size_t n = 1; n + 1 < middle.size(); ++n)
-        worst = std::max(worst, std::abs(middle[n + 1] - twoCos * middle[n] + middle[n - 1]));
-    EXPECT_LT(worst, 0.05 * kToneAmplitude);
+    EXPECT_LT(WorstSineBreak(middle, frequencyHz), 0.05 * kToneAmplitude);
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
 
@@ -134,6 +142,56 @@ INSTANTIATE_TEST_SUITE_P(Frequencies, AlsaCaptureToneTest, ::testing::Values(440
                          [](const ::testing::TestParamInfo<double>& info) {
                              return std::to_string(int(info.param)) + "Hz";
                          });
+
+// Buffers that do not match the device's 20-ms period (smaller, larger,
+// odd) are filled whole frame by whole frame, each in turn, so that the
+// sound runs on unbroken from one into the next.
+TEST_F(AlsaCaptureTest, BuffersOfAnySizeCarryTheSoundUnbroken)
+{
+    constexpr double kFrequencyHz = 440;
+    constexpr size_t kToneSamples = 8000;  // 1 s
+    constexpr std::array<uint32_t, 6> kSizesBytes{100, 321, 1000, 58, 640, 2};
+    std::unique_ptr<WaveIn> in = MakeAlsaWaveIn();
+    std::vector<std::vector<uint8_t>> memory;
+    std::array<WaveHeader, kSizesBytes.size()> headers{};
+    QByteArray captured;
+    size_t wrongLengths = 0;
+    ASSERT_EQ(in->Open([&](WaveHeader* header) {
+        if (header->bytesRecorded != (header->bufferLength & ~1u))
+            ++wrongLengths;
+        captured.append(reinterpret_cast<const char*>(header->data), qsizetype(header->bytesRecorded));
+        in->AddBuffer(header);
+    }), WaveOk);
+    for (size_t i = 0; i < headers.size(); ++i) {
+        memory.emplace_back(kSizesBytes[i]);
+        headers[i].data = memory.back().data();
+        headers[i].bufferLength = kSizesBytes[i];
+        ASSERT_EQ(in->Prepare(&headers[i]), WaveOk);
+        ASSERT_EQ(in->AddBuffer(&headers[i]), WaveOk);
+    }
+    ASSERT_EQ(in->Start(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return captured.size() > 1000; })) << "no capture buffer came back";
+
+    const std::vector<uint8_t> tone = test::SineBytes(kFrequencyHz, kToneSamples, kToneAmplitude);
+    QByteArray pcm(reinterpret_cast<const char*>(tone.data()), qsizetype(tone.size()));
+    pcm.append(QByteArray(8000, 0));
+    test::PulsePlayer player(sink->Name(), pcm);
+    ASSERT_TRUE(player.Started()) << "pacat did not start";
+    std::vector<int16_t> samples;
+    size_t toneStart = 0;
+    const bool heard = WaitFor([&] {
+        samples = test::ToSamples(std::span(reinterpret_cast<const uint8_t*>(captured.constData()),
+                                            static_cast<size_t>(captured.size())));
+        toneStart = test::FindLoudRun(samples, 80, kLoudRms);
+        return toneStart + kToneSamples + 800 < samples.size();
+    }, 20000);
+    ASSERT_TRUE(heard) << "the tone never came back; captured " << samples.size() << " samples";
+    EXPECT_EQ(wrongLengths, 0u) << "buffers returned before they were full";
+    auto middle = std::span<const int16_t>(samples).subspan(toneStart + 800, kToneSamples - 1600);
+    EXPECT_LT(WorstSineBreak(middle, kFrequencyHz), 0.05 * kToneAmplitude);
+    EXPECT_EQ(in->Reset(), WaveOk);
+    EXPECT_EQ(in->Close(), WaveOk);
+}
 
 TEST_F(AlsaCaptureTest, StopThenResetReturnEveryBufferOnce)
 {
