@@ -2,6 +2,9 @@
 
 #include "platform/wave_header_rules.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <poll.h>
 
 namespace velnar {
@@ -47,13 +50,17 @@ int AlsaWaveOut::Open()
     m_open = true;
     m_paused = false;
     m_failed = false;
+    m_deviceFull = false;
     return WaveOk;
 }
 
 int AlsaWaveOut::OpenPcm()
 {
-    return m_pcm.Open(m_pcmName, PlaybackSetup(),
-                      [this](unsigned short revents) { return OnReady(revents); });
+    const int rc = m_pcm.Open(m_pcmName, PlaybackSetup(),
+                              [this](unsigned short revents) { return OnReady(revents); });
+    if (rc == WaveOk)
+        m_staging.resize(m_pcm.BufferFrames() * kWaveBytesPerFrame);
+    return rc;
 }
 
 int AlsaWaveOut::Prepare(WaveHeader* header)
@@ -77,6 +84,8 @@ int AlsaWaveOut::Write(WaveHeader* header)
     // reaction to a failed write is to end the program), nothing piles up.
     if (m_failed)
         MarkAllDone();
+    else if (m_deviceFull)
+        UpdateWatching();
     else
         Feed();
     return WaveOk;
@@ -98,6 +107,7 @@ int AlsaWaveOut::Restart()
     if (!m_open)
         return WaveErrNotOpen;
     m_paused = false;
+    m_deviceFull = false;
     if (m_failed && OpenPcm() == WaveOk)
         m_failed = false;
     if (!m_failed) {
@@ -115,6 +125,7 @@ int AlsaWaveOut::Reset()
         snd_pcm_drop(m_pcm.Handle());
         snd_pcm_prepare(m_pcm.Handle());
     }
+    m_deviceFull = false;
     MarkAllDone();
     UpdateWatching();
     return WaveOk;
@@ -138,6 +149,7 @@ bool AlsaWaveOut::OnReady(unsigned short revents)
         Fail();
         return false;
     }
+    m_deviceFull = false;
     return Feed();
 }
 
@@ -146,45 +158,68 @@ bool AlsaWaveOut::Feed()
 {
     bool moved = false;
     int recoveries = 0;
-    while (!m_queue.empty() && !m_paused && !m_failed) {
-        const snd_pcm_sframes_t frames = WriteHead();
-        if (frames > 0) {
-            moved = true;
+    while (!m_queue.empty() && !m_paused && !m_failed && !m_deviceFull) {
+        const size_t offeredBytes = GatherQueued();
+        snd_pcm_sframes_t frames = 0;
+        if (offeredBytes > 0)
+            frames = snd_pcm_writei(m_pcm.Handle(), m_staging.data(), offeredBytes / kWaveBytesPerFrame);
+        if (frames < 0) {
+            const PcmRecovery recovery = m_pcm.Recover(static_cast<int>(frames));
+            if (recovery == PcmRecovery::Failed) {
+                Fail();
+                return moved;
+            }
+            if (recovery == PcmRecovery::Again)
+                m_deviceFull = true;
+            if (recovery == PcmRecovery::Again || ++recoveries > kRecoveriesPerWakeup)
+                break;
             continue;
         }
-        if (frames == 0)
-            break;
-        const PcmRecovery recovery = m_pcm.Recover(static_cast<int>(frames));
-        if (recovery == PcmRecovery::Failed) {
-            Fail();
-            return moved;
-        }
-        if (recovery == PcmRecovery::Again || ++recoveries > kRecoveriesPerWakeup)
-            break;
+        const size_t handedBytes = static_cast<size_t>(frames) * kWaveBytesPerFrame;
+        TakeHanded(handedBytes);
+        moved = moved || frames > 0;
+        // Asking again would only cost a plugin call that finds no room.
+        if (handedBytes < offeredBytes)
+            m_deviceFull = true;
     }
     UpdateWatching();
     return moved;
 }
 
-// Hands what ALSA takes of the oldest block to it; the block is done once
-// all of it is handed over. Returns the frames written or a negative error.
-snd_pcm_sframes_t AlsaWaveOut::WriteHead()
+// Copies the whole frames not yet handed over, oldest first, into the
+// staging buffer as far as it holds them; returns the bytes copied.
+size_t AlsaWaveOut::GatherQueued()
 {
-    Block& block = m_queue.front();
-    WaveHeader* header = block.header;
-    const uint32_t leftFrames = (header->bufferLength - block.handedBytes) / kWaveBytesPerFrame;
-    snd_pcm_sframes_t frames = 1;  // an odd last byte cannot be played
-    if (leftFrames > 0) {
-        frames = snd_pcm_writei(m_pcm.Handle(), header->data + block.handedBytes, leftFrames);
-        if (frames <= 0)
-            return frames;
-        block.handedBytes += static_cast<uint32_t>(frames) * kWaveBytesPerFrame;
+    size_t gatheredBytes = 0;
+    for (const Block& block : m_queue) {
+        const size_t leftBytes = (block.header->bufferLength - block.handedBytes)
+                                 / kWaveBytesPerFrame * kWaveBytesPerFrame;
+        const size_t copiedBytes = std::min(leftBytes, m_staging.size() - gatheredBytes);
+        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes, copiedBytes);
+        gatheredBytes += copiedBytes;
+        if (gatheredBytes == m_staging.size())
+            break;
     }
-    if (header->bufferLength - block.handedBytes < kWaveBytesPerFrame) {
-        FinishHeader(header);
+    return gatheredBytes;
+}
+
+// Books what the device took against the oldest blocks; a block is done
+// once all its whole frames are handed over (an odd last byte cannot be
+// played).
+void AlsaWaveOut::TakeHanded(size_t handedBytes)
+{
+    while (!m_queue.empty()) {
+        Block& block = m_queue.front();
+        const size_t leftBytes = (block.header->bufferLength - block.handedBytes)
+                                 / kWaveBytesPerFrame * kWaveBytesPerFrame;
+        if (leftBytes > handedBytes) {
+            block.handedBytes += static_cast<uint32_t>(handedBytes);
+            return;
+        }
+        handedBytes -= leftBytes;
+        FinishHeader(block.header);
         m_queue.pop_front();
     }
-    return frames;
 }
 
 void AlsaWaveOut::HoldDevice()

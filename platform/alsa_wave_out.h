@@ -5,9 +5,11 @@
 #include "platform/alsa_pcm.h"
 #include "platform/wave_device.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace velnar {
 
@@ -41,7 +43,8 @@ private:
     int OpenPcm();
     bool OnReady(unsigned short revents);
     bool Feed();
-    snd_pcm_sframes_t WriteHead();
+    size_t GatherQueued();
+    void TakeHanded(size_t handedBytes);
     void HoldDevice();
     void ReleaseDevice();
     void UpdateWatching();
@@ -55,6 +58,11 @@ private:
     bool m_open = false;
     bool m_paused = false;
     bool m_failed = false;
+    // The device took less than it was offered: it has no room until it
+    // wakes us, so a Write meanwhile only queues.
+    bool m_deviceFull = false;
+    // The queued blocks are handed over together, in one write per wake-up.
+    std::vector<uint8_t> m_staging;
 };
 
 }  // namespace velnar

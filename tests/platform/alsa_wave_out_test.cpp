@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <numbers>
 #include <span>
 #include <vector>
 
@@ -129,6 +131,48 @@ TEST_F(AlsaPlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
     EXPECT_GT(test::PowerAt(middle, kFrequencyHz), 100 * test::PowerAt(middle, 1.37 * kFrequencyHz));
     for (size_t i = 0; i < blocks.Count(); ++i)
         EXPECT_EQ(out->Unprepare(&blocks[i]), WaveOk);
+    EXPECT_EQ(out->Close(), WaveOk);
+}
+
+// Blocks that do not match the device's 20-ms period are played back to
+// back: the tone they carry is heard unbroken where they meet.
+TEST_F(AlsaPlaybackTest, BlocksOfAnySizePlayUnbroken)
+{
+    constexpr double kFrequencyHz = 440;
+    constexpr size_t kToneSamples = 8000;  // 1 s
+    constexpr std::array<uint32_t, 6> kSizesBytes{100, 642, 58, 320, 2, 1000};
+    StartRecorder();
+    auto out = MakeAlsaWaveOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    std::vector<uint8_t> tone = test::SineBytes(kFrequencyHz, kToneSamples, kToneAmplitude);
+    std::vector<WaveHeader> headers;
+    for (size_t offset = 0, i = 0; offset < tone.size(); offset += headers.back().bufferLength, ++i) {
+        WaveHeader header;
+        header.data = tone.data() + offset;
+        header.bufferLength = uint32_t(std::min<size_t>(kSizesBytes[i % kSizesBytes.size()], tone.size() - offset));
+        headers.push_back(header);
+    }
+    const qsizetype start = recorder->Bytes().size();
+    for (WaveHeader& header : headers) {
+        ASSERT_EQ(out->Prepare(&header), WaveOk);
+        ASSERT_EQ(out->Write(&header), WaveOk);
+    }
+    ASSERT_TRUE(WaitFor([&] {
+        return std::all_of(headers.begin(), headers.end(), [](const WaveHeader& h) { return (h.flags & WaveDone) != 0; });
+    }));
+    ASSERT_TRUE(RecordFor(500));
+
+    const std::vector<int16_t> heard = Samples(recorder->Bytes().mid(start));
+    const size_t toneStart = test::FindLoudRun(heard, 80, kLoudRms);
+    ASSERT_LT(toneStart + kToneSamples, heard.size()) << "the tone was not heard whole";
+    auto middle = std::span<const int16_t>(heard).subspan(toneStart + 800, kToneSamples - 1600);
+    // A pure sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a lost or repeated
+    // piece breaks that where the blocks meet.
+    const double twoCos = 2 * std::cos(2 * std::numbers::pi * kFrequencyHz / test::kRateHz);
+    double worst = 0;
+    for (size_t n = 1; n + 1 < middle.size(); ++n)
+        worst = std::max(worst, std::abs(middle[n + 1] - twoCos * middle[n] + middle[n - 1]));
+    EXPECT_LT(worst, 0.05 * kToneAmplitude);
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
