@@ -188,9 +188,35 @@ struct AlsaMixerDevice::Impl {
         auto found = open.find(handle);
         return found == open.end() ? nullptr : found->second.get();
     }
+    // The volume a details request names, once its handle, control and
+    // value buffer check out; null with the failure in rc otherwise.
+    const VolumeElement* VolumeFor(MixerHandle handle, const MixerControlDetails& details,
+                                   MixerResult& rc);
     void Watch(MixerHandle handle, OpenMixer& mixer);
     void OnReadable(MixerHandle handle, int fd);
 };
+
+const VolumeElement* AlsaMixerDevice::Impl::VolumeFor(MixerHandle handle,
+                                                      const MixerControlDetails& details,
+                                                      MixerResult& rc) {
+    OpenMixer* mixer = Find(handle);
+    if (!mixer) {
+        rc = MMSYSERR_INVALHANDLE;
+        return nullptr;
+    }
+    const VolumeElement* volume = mixer->Volume(details.dwControlID);
+    if (!volume) {
+        rc = MIXERR_INVALCONTROL;
+        return nullptr;
+    }
+    if (details.cbDetails != sizeof(uint32_t) || !details.paDetails || details.cChannels == 0 ||
+        details.cChannels > volume->channels) {
+        rc = MMSYSERR_INVALPARAM;
+        return nullptr;
+    }
+    rc = MMSYSERR_NOERROR;
+    return volume;
+}
 
 void AlsaMixerDevice::Impl::Watch(MixerHandle handle, OpenMixer& mixer) {
     QCoreApplication* app = QCoreApplication::instance();
@@ -330,15 +356,10 @@ MixerResult AlsaMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t l
 }
 
 MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details) {
-    OpenMixer* mixer = m_Impl->Find(handle);
-    if (!mixer)
-        return MMSYSERR_INVALHANDLE;
-    const VolumeElement* volume = mixer->Volume(details.dwControlID);
+    MixerResult rc;
+    const VolumeElement* volume = m_Impl->VolumeFor(handle, details, rc);
     if (!volume)
-        return MIXERR_INVALCONTROL;
-    if (details.cbDetails != sizeof(uint32_t) || !details.paDetails || details.cChannels == 0 ||
-        details.cChannels > volume->channels)
-        return MMSYSERR_INVALPARAM;
+        return rc;
     for (uint32_t channel = 0; channel < details.cChannels; ++channel) {
         long raw = 0;
         if (volume->Get(channel, raw) < 0)
@@ -349,15 +370,10 @@ MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlD
 }
 
 MixerResult AlsaMixerDevice::SetControlDetails(MixerHandle handle, const MixerControlDetails& details) {
-    OpenMixer* mixer = m_Impl->Find(handle);
-    if (!mixer)
-        return MMSYSERR_INVALHANDLE;
-    const VolumeElement* volume = mixer->Volume(details.dwControlID);
+    MixerResult rc;
+    const VolumeElement* volume = m_Impl->VolumeFor(handle, details, rc);
     if (!volume)
-        return MIXERR_INVALCONTROL;
-    if (details.cbDetails != sizeof(uint32_t) || !details.paDetails || details.cChannels == 0 ||
-        details.cChannels > volume->channels)
-        return MMSYSERR_INVALPARAM;
+        return rc;
     auto toRaw = [volume](uint32_t value) { return MixerValueToRaw(value, volume->rawMin, volume->rawMax); };
     if (details.cChannels == 1)
         return volume->SetAll(toRaw(details.paDetails[0])) < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
