@@ -8,6 +8,14 @@
 //   velnar_engine_echo_call cpu-engine [seconds]  the same with in-memory
 //                                              devices clocked every 20 ms: the
 //                                              engine, library and codec alone
+//   velnar_engine_echo_call cpu-devices [seconds] the ALSA devices alone, every
+//                                              captured buffer played straight
+//                                              back: what the sound path costs
+//                                              without engine and network
+//
+// The tone player feeds "mic" with a 10-ms latency, which makes the test
+// server deliver capture in the 20-ms rhythm of a sound card (longer player
+// latencies deliver in bursts). VELNAR_BENCH_MIC_LATENCY_MS changes it.
 //
 // Latency: bursts of a 1000-Hz tone are played at once into the "mic" and
 // the "speaker" sinks (a combined sink, loaded for the run); the recording
@@ -20,17 +28,23 @@
 #include "platform/fake_wave_device.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <map>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -128,8 +142,9 @@ void RunFor(int ms) {
 }
 
 QStringList RawFormat(int channels = 1) {
+    const char* latency = std::getenv("VELNAR_BENCH_MIC_LATENCY_MS");
     return {"--format=s16le", "--rate=8000", "--channels=" + QString::number(channels), "--raw",
-            "--latency-msec=10"};
+            QString("--latency-msec=") + (latency && std::atoi(latency) > 0 ? latency : "10")};
 }
 
 // Starts the echo peer and returns its port (0 on failure).
@@ -171,11 +186,20 @@ std::vector<int16_t> LeftOnly(const std::vector<int16_t>& mono) {
     return stereo;
 }
 
-void Play(QProcess& player, const std::vector<int16_t>& samples) {
-    player.start("pacat", QStringList{"--playback", "--device=mic"} + RawFormat());
-    player.waitForStarted(5000);
-    player.write(reinterpret_cast<const char*>(samples.data()), qint64(samples.size() * 2));
-    player.closeWriteChannel();
+// The player reads the samples from a file of its own: fed through a pipe,
+// this process would wake up whenever the player takes more, and that work
+// would be counted as the phone's.
+bool Play(QProcess& player, QTemporaryFile& file, const std::vector<int16_t>& samples) {
+    const auto bytes = qint64(samples.size() * 2);
+    if (!file.open() || file.write(reinterpret_cast<const char*>(samples.data()), bytes) != bytes
+        || !file.flush())
+        return false;
+    player.setStandardInputFile(QProcess::nullDevice());
+    player.setStandardOutputFile(QProcess::nullDevice());
+    player.setStandardErrorFile(QProcess::nullDevice());
+    player.start("pacat", QStringList{"--playback", "--device=mic"} + RawFormat()
+                              << file.fileName());
+    return player.waitForStarted(5000);
 }
 
 // Sample indexes (per channel) where one channel of interleaved PCM rises
@@ -290,6 +314,25 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, Stage
     return 0;
 }
 
+// Plays a tone into "mic" for the measurement's length.
+class TonePlayer {
+public:
+    bool Start(int seconds) {
+        if (Play(m_player, m_file, Tone(seconds + 2, 8000)))
+            return true;
+        std::fprintf(stderr, "tone player did not start\n");
+        return false;
+    }
+    ~TonePlayer() {
+        m_player.kill();
+        m_player.waitForFinished(2000);
+    }
+
+private:
+    QProcess m_player;
+    QTemporaryFile m_file;
+};
+
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -297,22 +340,56 @@ double CpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds) {
-    if (!PlaceEchoCall(phone, owner, peer))
-        return 1;
-    QProcess player;
-    Play(player, Tone(seconds + 2, 8000));
-    RunFor(500);
+// CPU seconds of each thread of the process, by thread id, with its name.
+std::map<std::string, std::pair<std::string, double>> ThreadCpuSeconds() {
+    std::map<std::string, std::pair<std::string, double>> threads;
+    const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+    for (const QString& id : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat("/proc/self/task/" + id + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // The name is in parentheses and may hold spaces; utime and stime
+        // are the 12th and 13th fields after it.
+        QString line = QString::fromUtf8(stat.readAll());
+        qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        QStringList fields = line.mid(close + 2).split(' ');
+        if (open < 0 || close < open || fields.size() < 13)
+            continue;
+        threads[id.toStdString()] = {line.mid(open + 1, close - open - 1).toStdString(),
+                                     (fields[11].toDouble() + fields[12].toDouble()) / ticksPerSecond};
+    }
+    return threads;
+}
+
+// Runs the event loop for that long and prints the process's CPU use, and
+// each thread's share (the sound server's client library runs threads of
+// its own).
+void MeasureCpuFor(int seconds, const char* what) {
     double cpuBefore = CpuSeconds();
+    auto threadsBefore = ThreadCpuSeconds();
     auto start = std::chrono::steady_clock::now();
     RunFor(seconds * 1000);
     double wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     double cpu = CpuSeconds() - cpuBefore;
-    std::printf("CPU: %.3f s over %.1f s of echo call = %.2f%% of one core\n", cpu, wallSeconds,
+    for (const auto& [id, thread] : ThreadCpuSeconds()) {
+        auto before = threadsBefore.find(id);
+        double used = thread.second - (before == threadsBefore.end() ? 0.0 : before->second.second);
+        std::printf("  thread %s (%s): %.2f%%\n", id.c_str(), thread.first.c_str(),
+                    100.0 * used / wallSeconds);
+    }
+    std::printf("CPU: %.3f s over %.1f s of %s = %.2f%% of one core\n", cpu, wallSeconds, what,
                 100.0 * cpu / wallSeconds);
-    player.kill();
-    player.waitForFinished(2000);
+}
+
+int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds) {
+    if (!PlaceEchoCall(phone, owner, peer))
+        return 1;
+    TonePlayer player;
+    if (!player.Start(seconds))
+        return 1;
+    RunFor(500);
+    MeasureCpuFor(seconds, "echo call");
     return owner.last == "Connected" ? 0 : 1;
 }
 
@@ -339,18 +416,64 @@ int MeasureEngineCpu(int seconds) {
     });
     period.start(20);
     RunFor(500);
-    double cpuBefore = CpuSeconds();
-    auto start = std::chrono::steady_clock::now();
-    RunFor(seconds * 1000);
-    double wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double cpu = CpuSeconds() - cpuBefore;
-    std::printf("CPU (in-memory devices): %.3f s over %.1f s = %.2f%% of one core, "
-                "%zu blocks played\n",
-                cpu, wallSeconds, 100.0 * cpu / wallSeconds, out->Written().size());
+    MeasureCpuFor(seconds, "echo call on in-memory devices");
+    std::printf("%zu blocks played\n", out->Written().size());
     peer.kill();
     peer.waitForFinished(2000);
     return owner.last == "Connected" ? 0 : 1;
+}
+
+// Capture straight into playback, as the phone's devices run in a call,
+// with eight capture buffers and playback blocks reclaimed once done.
+int MeasureDeviceCpu(int seconds) {
+    constexpr uint32_t kBlockBytes = 320;
+    auto in = MakeAlsaWaveIn();
+    auto out = MakeAlsaWaveOut();
+    std::vector<std::vector<uint8_t>> memory(8, std::vector<uint8_t>(kBlockBytes));
+    std::vector<WaveHeader> headers(memory.size());
+    struct Block {
+        std::vector<uint8_t> samples;
+        WaveHeader header;
+    };
+    std::deque<Block> playing;
+    size_t played = 0;
+    int rc = in->Open([&](WaveHeader* header) {
+        while (!playing.empty() && (playing.front().header.flags & WaveDone)) {
+            out->Unprepare(&playing.front().header);
+            playing.pop_front();
+            ++played;
+        }
+        Block& block = playing.emplace_back();
+        block.samples.assign(header->data, header->data + header->bytesRecorded);
+        block.header.data = block.samples.data();
+        block.header.bufferLength = uint32_t(block.samples.size());
+        if (block.header.bufferLength == 0 || out->Prepare(&block.header) != WaveOk
+            || out->Write(&block.header) != WaveOk)
+            playing.pop_back();
+        header->bytesRecorded = 0;
+        in->AddBuffer(header);
+    });
+    if (rc != WaveOk || out->Open() != WaveOk) {
+        std::fprintf(stderr, "cannot open the sound devices\n");
+        return 1;
+    }
+    for (size_t i = 0; i < headers.size(); ++i) {
+        headers[i].data = memory[i].data();
+        headers[i].bufferLength = kBlockBytes;
+        in->Prepare(&headers[i]);
+        in->AddBuffer(&headers[i]);
+    }
+    TonePlayer player;
+    if (!player.Start(seconds) || in->Start() != WaveOk)
+        return 1;
+    RunFor(500);
+    MeasureCpuFor(seconds, "capture played straight back");
+    std::printf("%zu blocks played\n", played);
+    in->Reset();
+    out->Reset();
+    in->Close();
+    out->Close();
+    return played > 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -361,12 +484,16 @@ int main(int argc, char** argv) {
     int amount = argc > 2 ? std::atoi(argv[2]) : 0;
     if (mode == "cpu-engine")
         return MeasureEngineCpu(amount > 0 ? amount : 30);
-    if ((mode != "latency" && mode != "cpu") || !std::getenv("PULSE_SERVER")) {
-        std::fprintf(stderr, "usage: %s latency [bursts] | cpu [seconds] | cpu-engine [seconds]\n"
+    if ((mode != "latency" && mode != "cpu" && mode != "cpu-devices")
+        || !std::getenv("PULSE_SERVER")) {
+        std::fprintf(stderr, "usage: %s latency [bursts] | cpu [seconds] | cpu-engine [seconds]"
+                             " | cpu-devices [seconds]\n"
                              "(needs the test audio server: source tools/test-audio-env.sh)\n",
                      argv[0]);
         return 2;
     }
+    if (mode == "cpu-devices")
+        return MeasureDeviceCpu(amount > 0 ? amount : 30);
     PrintingOwner owner;
     StageLog log;
     CIaxPhone phone(owner, std::make_unique<TimedWaveIn>(MakeAlsaWaveIn(), log),
