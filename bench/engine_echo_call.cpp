@@ -186,22 +186,6 @@ std::vector<int16_t> LeftOnly(const std::vector<int16_t>& mono) {
     return stereo;
 }
 
-// The player reads the samples from a file of its own: fed through a pipe,
-// this process would wake up whenever the player takes more, and that work
-// would be counted as the phone's.
-bool Play(QProcess& player, QTemporaryFile& file, const std::vector<int16_t>& samples) {
-    const auto bytes = qint64(samples.size() * 2);
-    if (!file.open() || file.write(reinterpret_cast<const char*>(samples.data()), bytes) != bytes
-        || !file.flush())
-        return false;
-    player.setStandardInputFile(QProcess::nullDevice());
-    player.setStandardOutputFile(QProcess::nullDevice());
-    player.setStandardErrorFile(QProcess::nullDevice());
-    player.start("pacat", QStringList{"--playback", "--device=mic"} + RawFormat()
-                              << file.fileName());
-    return player.waitForStarted(5000);
-}
-
 // Sample indexes (per channel) where one channel of interleaved PCM rises
 // above the level after 100 ms quiet.
 std::vector<size_t> Onsets(const QByteArray& bytes, int channels = 1, int channel = 0) {
@@ -314,12 +298,24 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, Stage
     return 0;
 }
 
-// Plays a tone into "mic" for the measurement's length.
+// Plays a tone into "mic" for the measurement's length. The player reads the
+// samples from a file of its own: fed through a pipe, this process would wake
+// up whenever the player takes more, and that work would count as the phone's.
 class TonePlayer {
 public:
     bool Start(int seconds) {
-        if (Play(m_player, m_file, Tone(seconds + 2, 8000)))
-            return true;
+        auto samples = Tone(seconds + 2, 8000);
+        const auto bytes = qint64(samples.size() * 2);
+        if (m_file.open() && m_file.write(reinterpret_cast<const char*>(samples.data()), bytes) == bytes
+            && m_file.flush()) {
+            m_player.setStandardInputFile(QProcess::nullDevice());
+            m_player.setStandardOutputFile(QProcess::nullDevice());
+            m_player.setStandardErrorFile(QProcess::nullDevice());
+            m_player.start("pacat", QStringList{"--playback", "--device=mic"} + RawFormat()
+                                        << m_file.fileName());
+            if (m_player.waitForStarted(5000))
+                return true;
+        }
         std::fprintf(stderr, "tone player did not start\n");
         return false;
     }
