@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio_devices.h"
 #include "platform/mixer_scale.h"
 #include "tests/platform/pactl_volume.h"
 
@@ -64,7 +65,8 @@ protected:
         }, kWaitMs);
     }
 
-    CMixerFader fader;  // the sound card's own mixer, as the main dialog has it
+    // The ALSA mixer, as program start-up hands it to the main dialog.
+    CMixerFader fader{MakeAudioDevices("alsa").mixer};
     std::vector<std::string> reports;
 };
 
