@@ -2,17 +2,15 @@
 
 #include <pulse/pulseaudio.h>
 
-#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QObject>
-#include <QTimer>
 #include <algorithm>
 #include <map>
 #include <utility>
 #include <vector>
 
 #include "platform/mixer_scale.h"
+#include "platform/pulse_context.h"
 
 namespace velnar {
 
@@ -185,7 +183,9 @@ struct OpenHandle {
 } // namespace
 
 struct PulseMixerDevice::Impl {
-    pa_context* context = nullptr;
+    std::shared_ptr<PulseContext> shared;
+    int stateSubscription = 0;
+    pa_context* context = nullptr;  // the connection's context while we listen on it
     ServerVolume sink;
     ServerVolume source;
     std::string serverName;
@@ -197,9 +197,11 @@ struct PulseMixerDevice::Impl {
     MixerHandle nextHandle = 1;
     QObject poster;  // notifications are posted through it; dropped with it
 
-    bool Ready() const { return context && pa_context_get_state(context) == PA_CONTEXT_READY; }
+    bool Ready() const { return context && shared->IsReady() && shared->Handle() == context; }
     bool Settled() const { return serverKnown && !Running(serverQuery) && !Running(sink.query) && !Running(source.query); }
     void Start();
+    void Lost();
+    void OnState(PulseContext::State state);
     void WaitSettled();
     void QueryServer();
     void QueryVolume(ServerVolume& volume);
@@ -239,8 +241,9 @@ void OnContextEvent(pa_context* context, pa_subscription_event_type_t type, uint
 } // namespace
 
 void PulseMixerDevice::Impl::Start() {
-    if (subscribed || !Ready())
+    if (subscribed || !shared->IsReady() || !shared->Handle())
         return;
+    context = shared->Handle();
     subscribed = true;
     auto& listeners = Listeners()[context];
     listeners.push_back(this);
@@ -271,17 +274,60 @@ void PulseMixerDevice::Impl::Stop() {
             pa_operation_unref(op);
 }
 
-// Runs the event loop (the context lives on it) until the first answers are
-// in, the context fails, or the wait runs out.
+// The connection failed or was replaced. Its context is not touched (after
+// a replacement it may be gone, and a failed one sends nothing more); what
+// was cached is forgotten, and the queries in flight died with it.
+void PulseMixerDevice::Impl::Lost() {
+    for (pa_operation** op : {&serverQuery, &sink.query, &source.query}) {
+        if (*op)
+            pa_operation_unref(*op);
+        *op = nullptr;
+    }
+    if (subscribed) {
+        subscribed = false;
+        auto found = Listeners().find(context);
+        if (found != Listeners().end()) {
+            std::erase(found->second, this);
+            if (found->second.empty())
+                Listeners().erase(found);
+        }
+    }
+    context = nullptr;
+    serverKnown = false;
+    serverRequery = false;
+    for (ServerVolume* volume : {&sink, &source}) {
+        volume->name.clear();
+        volume->index = PA_INVALID_INDEX;
+        volume->known = false;
+        volume->requery = false;
+    }
+}
+
+void PulseMixerDevice::Impl::OnState(PulseContext::State state) {
+    switch (state) {
+    case PulseContext::State::Failed:
+    case PulseContext::State::Connecting:
+    case PulseContext::State::Unconnected:
+        if (context)
+            Lost();
+        break;
+    case PulseContext::State::Ready:
+        // Back after a failure: fetch everything afresh; every volume
+        // counts as changed for the faders.
+        if (!open.empty()) {
+            Start();
+            sink.announce = source.announce = true;
+        }
+        break;
+    }
+}
+
+// Serves the connection alone (nothing else of the program runs meanwhile)
+// until the first answers are in, the connection fails, or the wait runs out.
 void PulseMixerDevice::Impl::WaitSettled() {
-    if (!QAbstractEventDispatcher::instance())
-        return;
     QDeadlineTimer deadline(kFirstAnswerMs);
-    QEventLoop loop;
-    QTimer guard;  // wakes the loop when nothing else does
-    guard.start(50);
     while (!Settled() && Ready() && !deadline.hasExpired())
-        loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+        shared->Loop().Iterate(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
 }
 
 void PulseMixerDevice::Impl::QueryServer() {
@@ -358,6 +404,8 @@ void PulseMixerDevice::Impl::Finished(ServerVolume& volume) {
 }
 
 void PulseMixerDevice::Impl::Post(uint32_t controlId) {
+    if (open.empty())
+        return;  // the first Open reads what is known by then
     // Never from inside a call of the interface, nor from libpulse's own
     // dispatch: the handlers may close handles or write again.
     QMetaObject::invokeMethod(&poster, [this, controlId] { Deliver(controlId); }, Qt::QueuedConnection);
@@ -473,14 +521,17 @@ ServerVolume* PulseMixerDevice::Impl::VolumeFor(MixerHandle handle, const MixerC
     return volume;
 }
 
-PulseMixerDevice::PulseMixerDevice(pa_context* context) : m_Impl(std::make_unique<Impl>()) {
-    m_Impl->context = context;
+PulseMixerDevice::PulseMixerDevice(std::shared_ptr<PulseContext> context) : m_Impl(std::make_unique<Impl>()) {
+    m_Impl->shared = std::move(context);
+    Impl* impl = m_Impl.get();
+    m_Impl->stateSubscription = m_Impl->shared->Subscribe([impl](PulseContext::State state) { impl->OnState(state); });
     m_Impl->sink.controlId = kPulsePlaybackVolumeId;
     m_Impl->source.capture = true;
     m_Impl->source.controlId = kPulseCaptureVolumeId;
 }
 
 PulseMixerDevice::~PulseMixerDevice() {
+    m_Impl->shared->Unsubscribe(m_Impl->stateSubscription);
     Drop(m_Impl->serverQuery);
     Drop(m_Impl->sink.query);
     Drop(m_Impl->source.query);
@@ -488,13 +539,13 @@ PulseMixerDevice::~PulseMixerDevice() {
 }
 
 uint32_t PulseMixerDevice::GetNumDevs() {
-    return m_Impl->Ready() ? 1 : 0;
+    return m_Impl->shared->IsReady() || m_Impl->shared->Connect() ? 1 : 0;
 }
 
 MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle) {
     if (deviceId != 0)
         return MMSYSERR_BADDEVICEID;
-    if (!m_Impl->Ready())
+    if (!m_Impl->shared->IsReady() && !m_Impl->shared->Connect())
         return MMSYSERR_NODRIVER;
     m_Impl->Start();
     if (!m_Impl->Settled())

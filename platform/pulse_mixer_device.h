@@ -1,5 +1,6 @@
-// The sound server's volumes as one mixer device, spoken natively over a
-// connected libpulse context on the event loop. It shows the same two
+// The sound server's volumes as one mixer device, spoken natively over the
+// program's shared connection to the server (pulse_context.h), on the event
+// loop. It shows the same two
 // destinations as the ALSA mixer:
 //   - speakers: the default sink's volume, control ID kPulsePlaybackVolumeId;
 //   - wave-in, with one microphone source: the default source's volume,
@@ -11,7 +12,10 @@
 // Values are 0..65535 with 65535 steps; 65535 is the server's 100 %
 // (PA_VOLUME_NORM). Volumes are cached from the server's replies and kept
 // current through its change subscription, so reading costs no round trip;
-// writes go out at once and read back as written.
+// writes go out at once and read back as written. A connection that fails
+// makes reads and writes fail; once it is back (the wave devices reconnect
+// for the next call) the volumes are fetched again and every handle is
+// notified.
 //
 // How a server volume meets the sliders' one-or-two-channel model:
 //   - Above 100 %: shown as the top value (65535). Nothing is written back
@@ -34,19 +38,20 @@
 
 #include "platform/mixer_device.h"
 
-struct pa_context;
 struct pa_cvolume;
 struct pa_channel_map;
 
 namespace velnar {
+
+class PulseContext;
 
 inline constexpr uint32_t kPulsePlaybackVolumeId = 1;
 inline constexpr uint32_t kPulseCaptureVolumeId = 2;
 
 class PulseMixerDevice : public MixerDevice {
 public:
-    // context: connected, on this thread's event loop, outliving the device.
-    explicit PulseMixerDevice(pa_context* context);
+    // Connects when the connection is not ready yet at the first Open.
+    explicit PulseMixerDevice(std::shared_ptr<PulseContext> context);
     ~PulseMixerDevice() override;
 
     uint32_t GetNumDevs() override;

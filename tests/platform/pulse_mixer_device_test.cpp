@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/mixer_scale.h"
+#include "platform/pulse_context.h"
+#include "tests/platform/audio_server.h"
 #include "tests/platform/mixer_backends.h"
 #include "tests/platform/pactl_volume.h"
 
@@ -119,6 +121,30 @@ TEST_F(PulseMixerDeviceTest, AboveFullShowsTheTopAndIsLeftAlone) {
     MixerControlDetails details{kPulsePlaybackVolumeId, 2, 0, 4, written.data()};
     ASSERT_EQ(device->SetControlDetails(handle, details), MMSYSERR_NOERROR);
     EXPECT_TRUE(SinkReaches("speaker", {32768, kFullVolume}));
+}
+
+TEST(PulseMixerDeviceLost, ServerKilledFailsReadsAndWritesQuietly) {
+    if (!audio::HaveAudioServer())
+        GTEST_SKIP() << "needs the test audio server: source tools/test-audio-env.sh";
+    test::PrivateAudioServer server;
+    ASSERT_TRUE(server.Running());
+    auto context = std::make_shared<PulseContext>();
+    ASSERT_TRUE(context->Connect(kWaitMs));
+    PulseMixerDevice device(context);
+    int notified = 0;
+    MixerHandle handle = 0;
+    ASSERT_EQ(device.Open(0, [&](MixerHandle, uint32_t) { ++notified; }, handle), MMSYSERR_NOERROR);
+    std::vector<uint32_t> values(2);
+    MixerControlDetails details{kPulsePlaybackVolumeId, 2, 0, 4, values.data()};
+    ASSERT_EQ(device.GetControlDetails(handle, details), MMSYSERR_NOERROR);
+
+    server.Kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context->GetState() == PulseContext::State::Failed; }, kWaitMs));
+    EXPECT_EQ(device.GetControlDetails(handle, details), MMSYSERR_ERROR);
+    EXPECT_EQ(device.SetControlDetails(handle, details), MMSYSERR_ERROR);
+    QTest::qWait(100);
+    EXPECT_EQ(device.Close(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(notified, 0);
 }
 
 } // namespace
