@@ -56,6 +56,7 @@ protected:
     void Start(int localPort);
     void PlaceCall(const std::string& dialString);
     PhoneCall* FindCall(IaxSession* session) const;
+    static bool EndsItsSession(const IaxEvent* event);
     void TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop);
     void HandleEvent(IaxEvent* event, PhoneCall* call);
     void Answer();
@@ -63,6 +64,7 @@ protected:
     void SetStatus(const std::string& text);
     PhoneCall* NewCall(IaxSession* session);
     void ReleaseCalls();
+    void ReleaseCall(PhoneCall* call);
 
     // Audio path.
     int OpenAudio();
