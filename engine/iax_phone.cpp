@@ -230,7 +230,7 @@ void CIaxPhone::ResetCall() {
     m_pCurrentCall = nullptr;
     ReleaseCalls();
     m_pOutgoingSession = nullptr;
-    if (m_bAudioOpen) {
+    if (m_audioOpen) {
         m_hWaveIn->Stop();
         m_hWaveIn->Reset();
     }
