@@ -521,49 +521,49 @@ ServerVolume* PulseMixerDevice::Impl::VolumeFor(MixerHandle handle, const MixerC
     return volume;
 }
 
-PulseMixerDevice::PulseMixerDevice(std::shared_ptr<PulseContext> context) : m_Impl(std::make_unique<Impl>()) {
-    m_Impl->shared = std::move(context);
-    Impl* impl = m_Impl.get();
-    m_Impl->stateSubscription = m_Impl->shared->Subscribe([impl](PulseContext::State state) { impl->OnState(state); });
-    m_Impl->sink.controlId = kPulsePlaybackVolumeId;
-    m_Impl->source.capture = true;
-    m_Impl->source.controlId = kPulseCaptureVolumeId;
+PulseMixerDevice::PulseMixerDevice(std::shared_ptr<PulseContext> context) : m_impl(std::make_unique<Impl>()) {
+    m_impl->shared = std::move(context);
+    Impl* impl = m_impl.get();
+    m_impl->stateSubscription = m_impl->shared->Subscribe([impl](PulseContext::State state) { impl->OnState(state); });
+    m_impl->sink.controlId = kPulsePlaybackVolumeId;
+    m_impl->source.capture = true;
+    m_impl->source.controlId = kPulseCaptureVolumeId;
 }
 
 PulseMixerDevice::~PulseMixerDevice() {
-    m_Impl->shared->Unsubscribe(m_Impl->stateSubscription);
-    Drop(m_Impl->serverQuery);
-    Drop(m_Impl->sink.query);
-    Drop(m_Impl->source.query);
-    m_Impl->Stop();
+    m_impl->shared->Unsubscribe(m_impl->stateSubscription);
+    Drop(m_impl->serverQuery);
+    Drop(m_impl->sink.query);
+    Drop(m_impl->source.query);
+    m_impl->Stop();
 }
 
 uint32_t PulseMixerDevice::GetNumDevs() {
-    return m_Impl->shared->IsReady() || m_Impl->shared->Connect() ? 1 : 0;
+    return m_impl->shared->IsReady() || m_impl->shared->Connect() ? 1 : 0;
 }
 
 MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle) {
     if (deviceId != 0)
         return MMSYSERR_BADDEVICEID;
-    if (!m_Impl->shared->IsReady() && !m_Impl->shared->Connect())
+    if (!m_impl->shared->IsReady() && !m_impl->shared->Connect())
         return MMSYSERR_NODRIVER;
-    m_Impl->Start();
-    if (!m_Impl->Settled())
-        m_Impl->WaitSettled();
-    if (!m_Impl->serverKnown)
+    m_impl->Start();
+    if (!m_impl->Settled())
+        m_impl->WaitSettled();
+    if (!m_impl->serverKnown)
         return MMSYSERR_NODRIVER;
 
     OpenHandle entry;
     entry.notify = std::move(onControlChange);
-    const std::string speakers = m_Impl->sink.known ? m_Impl->sink.description : "Speakers";
-    const std::string microphone = m_Impl->source.known ? m_Impl->source.description : "Microphone";
+    const std::string speakers = m_impl->sink.known ? m_impl->sink.description : "Speakers";
+    const std::string microphone = m_impl->source.known ? m_impl->source.description : "Microphone";
     entry.destinations.push_back(
-        MakeLine(kSpeakersLineId, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, speakers, m_Impl->sink.Channels(), 0, 1));
+        MakeLine(kSpeakersLineId, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, speakers, m_impl->sink.Channels(), 0, 1));
     entry.sources.emplace_back();
     entry.destinations.push_back(
-        MakeLine(kWaveInLineId, MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Recording", m_Impl->source.Channels(), 1, 0));
+        MakeLine(kWaveInLineId, MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Recording", m_impl->source.Channels(), 1, 0));
     entry.sources.push_back({MakeLine(kMicrophoneLineId, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, microphone,
-                                      m_Impl->source.Channels(), 0, 1)});
+                                      m_impl->source.Channels(), 0, 1)});
     for (uint32_t d = 0; d < entry.destinations.size(); ++d) {
         entry.destinations[d].dwDestination = d;
         for (uint32_t s = 0; s < entry.sources[d].size(); ++s) {
@@ -571,23 +571,23 @@ MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, 
             entry.sources[d][s].dwSource = s;
         }
     }
-    handle = m_Impl->nextHandle++;
-    m_Impl->open.emplace(handle, std::move(entry));
+    handle = m_impl->nextHandle++;
+    m_impl->open.emplace(handle, std::move(entry));
     return MMSYSERR_NOERROR;
 }
 
 MixerResult PulseMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
-    auto found = m_Impl->open.find(handle);
-    if (found == m_Impl->open.end())
+    auto found = m_impl->open.find(handle);
+    if (found == m_impl->open.end())
         return MMSYSERR_INVALHANDLE;
     caps.cDestinations = static_cast<uint32_t>(found->second.destinations.size());
-    caps.szPname = m_Impl->serverName.empty() ? "Sound server" : m_Impl->serverName;
+    caps.szPname = m_impl->serverName.empty() ? "Sound server" : m_impl->serverName;
     return MMSYSERR_NOERROR;
 }
 
 MixerResult PulseMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags) {
-    auto found = m_Impl->open.find(handle);
-    if (found == m_Impl->open.end())
+    auto found = m_impl->open.find(handle);
+    if (found == m_impl->open.end())
         return MMSYSERR_INVALHANDLE;
     const OpenHandle& entry = found->second;
     if (line.dwDestination >= entry.destinations.size())
@@ -607,10 +607,10 @@ MixerResult PulseMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, u
 
 MixerResult PulseMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t lineId, uint32_t controlType,
                                                    MixerControl& control) {
-    if (!m_Impl->open.count(handle))
+    if (!m_impl->open.count(handle))
         return MMSYSERR_INVALHANDLE;
-    const ServerVolume* volume = lineId == kSpeakersLineId     ? &m_Impl->sink
-                                 : lineId == kMicrophoneLineId ? &m_Impl->source
+    const ServerVolume* volume = lineId == kSpeakersLineId     ? &m_impl->sink
+                                 : lineId == kMicrophoneLineId ? &m_impl->source
                                                                : nullptr;
     if (!volume || controlType != MIXERCONTROL_CONTROLTYPE_VOLUME)
         return MIXERR_INVALCONTROL;
@@ -627,7 +627,7 @@ MixerResult PulseMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t 
 
 MixerResult PulseMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details) {
     MixerResult rc;
-    const ServerVolume* volume = m_Impl->VolumeFor(handle, details, rc);
+    const ServerVolume* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
         return rc;
     const PulseSides sides = PulseVolumeToSides(volume->volume, volume->map);
@@ -642,7 +642,7 @@ MixerResult PulseMixerDevice::GetControlDetails(MixerHandle handle, MixerControl
 
 MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle, const MixerControlDetails& details) {
     MixerResult rc;
-    ServerVolume* volume = m_Impl->VolumeFor(handle, details, rc);
+    ServerVolume* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
         return rc;
     for (uint32_t c = 0; c < details.cChannels; ++c)
@@ -654,8 +654,8 @@ MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle, const MixerC
     PulseSidesToVolume(wanted, volume->map, left, right);
     pa_operation* op =
         volume->capture
-            ? pa_context_set_source_volume_by_name(m_Impl->context, volume->name.c_str(), &wanted, nullptr, nullptr)
-            : pa_context_set_sink_volume_by_name(m_Impl->context, volume->name.c_str(), &wanted, nullptr, nullptr);
+            ? pa_context_set_source_volume_by_name(m_impl->context, volume->name.c_str(), &wanted, nullptr, nullptr)
+            : pa_context_set_sink_volume_by_name(m_impl->context, volume->name.c_str(), &wanted, nullptr, nullptr);
     if (!op)
         return MMSYSERR_ERROR;
     pa_operation_unref(op);
@@ -666,7 +666,7 @@ MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle, const MixerC
 }
 
 MixerResult PulseMixerDevice::Close(MixerHandle handle) {
-    return m_Impl->open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return m_impl->open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 } // namespace velnar

@@ -67,7 +67,7 @@ public:
     struct Impl;  // the implementation's own (public for its event list only)
 
 private:
-    std::unique_ptr<Impl> m_Impl;
+    std::unique_ptr<Impl> m_impl;
 };
 
 // The mapping described above, on its own.
