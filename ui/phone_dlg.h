@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-class QLabel;
 class QMenuBar;
 class QPushButton;
 
@@ -23,6 +22,7 @@ class CIaxPhone;
 class CMessagesDlg;
 class CMixerFader;
 class LimitedLineEdit;
+class StatusLine;
 
 struct PhoneDlgOptions {
     // Made at program start-up: the wave pair goes to the engine, the mixer
@@ -51,7 +51,7 @@ public:
     QString m_strPassword;
     std::unique_ptr<CMessagesDlg> m_messagesDlg;
     std::unique_ptr<CIaxPhone> m_pPhone;
-    QLabel* m_status;
+    StatusLine* m_status;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
 
