@@ -1,7 +1,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "iax/session.h"
+#include "iax/error.h"
+#include "iax/iax.h"
 
 char IaxLastError[256] = "";
 

@@ -1,54 +1,8 @@
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
 
 #include "iax/session.h"
 #include "iax/testing.h"
-
-IaxEvent* IaxNewEvent(void)
-{
-    return static_cast<IaxEvent*>(calloc(1, sizeof(IaxEvent)));
-}
-
-void IaxFreeEvent(IaxEvent* event)
-{
-    if (!event)
-        return;
-    switch (event->type) {
-    case EvNewCall: {
-        auto& call = event->call;
-        for (char* text : {call.callerId, call.dnid, call.context, call.exten, call.username,
-                           call.host, call.language, call.secret})
-            free(text);
-        break;
-    }
-    case EvHangup:
-    case EvReject: free(event->reason.text); break;
-    case EvTransferred: free(event->transfer.address); break;
-    case EvDialPlanRequest:
-    case EvDial: free(event->number.number); break;
-    case EvDialPlanReply: free(event->dpReply.number); break;
-    case EvVoice:
-    case EvImage: free(event->media.data); break;
-    case EvAuthReply: free(event->authReply.secret); break;
-    case EvUrl: free(event->url.url); break;
-    case EvAuthRequest:
-        free(event->authRequest.challenge);
-        free(event->authRequest.username);
-        break;
-    case EvRegister:
-        free(event->reg.host);
-        free(event->reg.peer);
-        free(event->reg.secret);
-        break;
-    case EvRegisterReply:
-        free(event->regReply.yourIp);
-        free(event->regReply.callerId);
-        break;
-    default: break;
-    }
-    free(event);
-}
 
 IaxEvent* IaxFilterEvent(IaxEvent* event)
 {

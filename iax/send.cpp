@@ -326,14 +326,6 @@ void IaxSetFormats(int formats)
     IaxAdvertisedFormats = formats;
 }
 
-void IaxFreeFrame(IaxFrame* frame)
-{
-    if (!frame)
-        return;
-    free(frame->data);
-    free(frame);
-}
-
 int IaxTransmit(const IaxFrame* frame)
 {
     if (!frame->session)
@@ -349,16 +341,9 @@ int IaxQueueFrame(const IaxFrame* description)
         IaxSetError("No frame data?");
         return -1;
     }
-    IaxFrame* copy = static_cast<IaxFrame*>(malloc(sizeof(IaxFrame)));
-    size_t lengthBytes = static_cast<size_t>(description->length);
-    unsigned char* bytes = static_cast<unsigned char*>(malloc(lengthBytes));
-    if (copy && bytes) {
-        *copy = *description;
-        copy->data = static_cast<unsigned char*>(memcpy(bytes, description->data, lengthBytes));
-    }
-    if (!copy || !bytes || IaxSchedule(nullptr, copy, copy->retryInterval) != 0) {
-        free(copy);
-        free(bytes);
+    IaxFrame* copy = IaxCopyFrame(description);
+    if (!copy || IaxSchedule(nullptr, copy, copy->retryInterval) != 0) {
+        IaxFreeFrame(copy);
         IaxSetError("Out of memory\n");
         return -1;
     }

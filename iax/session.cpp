@@ -34,30 +34,6 @@ int IaxSessionIsLive(IaxSession* session)
     return 0;
 }
 
-namespace {
-
-// Frames of the session stay (finished, freed unsent when due); its parked
-// events go at once.
-void ForgetTimerEntries(IaxSession* session)
-{
-    IaxTimerEntry** link = &IaxTimerList;
-    while (*link) {
-        IaxTimerEntry* entry = *link;
-        if (entry->frame && entry->frame->session == session) {
-            entry->frame->retriesLeft = -1;
-            entry->frame->session = nullptr;
-        } else if (entry->event && entry->event->session == session) {
-            *link = entry->next;
-            IaxFreeEvent(entry->event);
-            free(entry);
-            continue;
-        }
-        link = &entry->next;
-    }
-}
-
-}  // namespace
-
 void IaxDestroySession(IaxSession* session)
 {
     IaxSession** link = &IaxSessionList;
@@ -65,7 +41,7 @@ void IaxDestroySession(IaxSession* session)
         link = &(*link)->next;
     if (!*link)
         return;
-    ForgetTimerEntries(session);
+    IaxForgetSession(session);
     *link = session->next;
     free(session);
 }
@@ -76,20 +52,23 @@ void IaxDestroyAllSessions(void)
         IaxDestroySession(IaxSessionList);
 }
 
+uint32_t IaxTimestamp(IaxSession* session)
+{
+    if (session->txTimeBase.seconds == 0 && session->txTimeBase.microseconds == 0)
+        session->txTimeBase = IaxClock();
+    uint32_t candidate = static_cast<uint32_t>(IaxElapsedMs(session->txTimeBase, IaxClock()));
+    if (candidate <= session->lastTxTimestamp)
+        candidate = session->lastTxTimestamp + 1;
+    session->lastTxTimestamp = candidate;
+    return candidate;
+}
+
 int IaxSessionCount(void)
 {
     int count = 0;
     for (IaxSession* session = IaxSessionList; session; session = session->next)
         ++count;
     return count;
-}
-
-void IaxFinishFrames(bool (*matches)(const IaxFrame* frame, const void* context),
-                     const void* context)
-{
-    for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
-        if (entry->frame && matches(entry->frame, context))
-            entry->frame->retriesLeft = -1;
 }
 
 namespace {
