@@ -9,28 +9,16 @@
 #include "iax/clock.h"
 #include "iax/error.h"
 #include "iax/iax.h"
+#include "iax/jitter_buffer.h"
 #include "iax/records.h"
 #include "iax/socket.h"
+#include "iax/timer.h"
 #include "iax/wire.h"
 
 // ---- state (one instance) ----
 extern int IaxAdvertisedFormats;
 extern int IaxNextCallNumber;
 extern IaxSession* IaxSessionList;
-extern IaxTimerEntry* IaxTimerList;
-extern int IaxJitterBufferEnabled;
-
-// ---- timers ----
-int IaxSchedule(IaxEvent* event, IaxFrame* frame, int delayMs);
-IaxTimerEntry* IaxTakeDue(IaxTime now);
-void IaxClearTimers(void);
-int IaxTimerCount(void);
-// Marks finished every queued frame that satisfies the predicate.
-void IaxFinishFrames(bool (*matches)(const IaxFrame* frame, const void* context),
-                     const void* context);
-// A session goes: its queued frames stay, finished and without a session
-// (freed unsent when due); its parked events are freed at once.
-void IaxForgetSession(const IaxSession* session);
 
 // ---- sessions ----
 IaxSession* IaxFindSession(const sockaddr_in* from, int16_t sourceCall, int16_t destCall,
@@ -49,7 +37,6 @@ int IaxTransmit(const IaxFrame* frame);
 IaxEvent* IaxReadDatagram(void);
 IaxEvent* IaxProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from);
 IaxEvent* IaxHandleMiniFrame(IaxSession* session, const unsigned char* frame, int voiceBytes);
-IaxEvent* IaxJitterDeliver(IaxEvent* event, uint32_t timestamp);
 IaxEvent* IaxHandleFullFrame(IaxSession* session, unsigned char* frame, int payloadBytes);
 void IaxSendAck(IaxSession* session, const unsigned char* frame);
 

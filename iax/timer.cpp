@@ -1,6 +1,8 @@
+// Layer: timer list. Keeps entries in due-time order; frees what it holds
+// through the records. Calls the records and the clock.
 #include <cstdlib>
 
-#include "iax/session.h"
+#include "iax/timer.h"
 
 IaxTimerEntry* IaxTimerList = nullptr;
 
