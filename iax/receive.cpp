@@ -23,8 +23,9 @@ IaxEvent* ShortHeader(const sockaddr_in* from)
 
 }  // namespace
 
-IaxEvent* IaxHandleMiniFrame(IaxSession* session, const unsigned char* frame, int voiceBytes)
+IaxEvent* IaxHandleMiniFrame(IaxSession* session, const IaxDatagram& datagram)
 {
+    int voiceBytes = datagram.payloadBytes;
     if (session->lastRxVoiceFormat <= 0)
         return nullptr;
     // Only the header and the media fields are set; mini frames are the
@@ -42,33 +43,27 @@ IaxEvent* IaxHandleMiniFrame(IaxSession* session, const unsigned char* frame, in
             free(event);
             return nullptr;
         }
-        memcpy(event->media.data, frame + IaxMiniHeaderBytes, static_cast<size_t>(voiceBytes));
+        memcpy(event->media.data, datagram.payload, static_cast<size_t>(voiceBytes));
         event->media.length = voiceBytes;
     }
-    uint32_t timestamp = (session->lastRxTimestamp & 0xFFFF0000u) | IaxGet16(frame + 2);
+    uint32_t timestamp = (session->lastRxTimestamp & 0xFFFF0000u) | datagram.mini.timestamp;
     return IaxJitterDeliver(event, timestamp);
 }
 
 IaxEvent* IaxProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from)
 {
-    buffer[lengthBytes] = '\0';
-    if (IaxIsFullFrame(buffer, lengthBytes)) {
-        IaxFullHeader header;
-        if (IaxDecodeFullHeader(buffer, lengthBytes, &header) != 0)
-            return ShortHeader(from);
-        IaxSession* session = IaxFindSession(from, static_cast<int16_t>(header.sourceCall),
-                                             static_cast<int16_t>(header.destCall), true);
-        if (!session)
-            return nullptr;
-        return IaxHandleFullFrame(session, buffer, lengthBytes - IaxFullHeaderBytes);
-    }
-    IaxMiniHeader header;
-    if (IaxDecodeMiniHeader(buffer, lengthBytes, &header) != 0)
+    buffer[lengthBytes] = '\0';   // text payloads read as NUL-terminated strings
+    IaxDatagram datagram;
+    if (IaxDecodeDatagram(buffer, lengthBytes, &datagram) != 0)
         return ShortHeader(from);
-    IaxSession* session = IaxFindSession(from, static_cast<int16_t>(header.sourceCall), 0, false);
-    if (!session)
-        return nullptr;
-    return IaxHandleMiniFrame(session, buffer, lengthBytes - IaxMiniHeaderBytes);
+    if (datagram.isFull) {
+        IaxSession* session = IaxFindSession(from, static_cast<int16_t>(datagram.full.sourceCall),
+                                             static_cast<int16_t>(datagram.full.destCall), true);
+        return session ? IaxHandleFullFrame(session, datagram) : nullptr;
+    }
+    IaxSession* session =
+        IaxFindSession(from, static_cast<int16_t>(datagram.mini.sourceCall), 0, false);
+    return session ? IaxHandleMiniFrame(session, datagram) : nullptr;
 }
 
 IaxEvent* IaxReadDatagram(void)

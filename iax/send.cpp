@@ -23,6 +23,7 @@ unsigned char frameBytes[IaxMaxFrameBytes];
 struct Outbound {
     IaxSession* session;
     IaxFrame frame;   // data points at frameBytes
+    IaxFullHeader header;   // encoded into frameBytes when the frame goes out
     uint32_t timestamp;
     char* text() { return reinterpret_cast<char*>(frameBytes + IaxFullHeaderBytes); }
     int payloadLength() const { return frame.length - IaxFullHeaderBytes; }
@@ -38,10 +39,9 @@ void Prepare(Outbound* out, IaxSession* session)
 {
     out->session = session;
     out->timestamp = IaxTimestamp(session);
-    memset(frameBytes, 0, IaxFullHeaderBytes);
-    IaxPut16(frameBytes, static_cast<uint16_t>(session->callNumber | IaxFullFrameFlag));
-    IaxPut16(frameBytes + 2, static_cast<uint16_t>(session->peerCallNumber));
-    IaxPut32(frameBytes + 4, out->timestamp);
+    out->header = IaxFullHeader{static_cast<uint16_t>(session->callNumber),
+                                static_cast<uint16_t>(session->peerCallNumber), out->timestamp,
+                                0, 0, 0};
     out->frame = IaxFrame{session, frameBytes, IaxFullHeaderBytes, IaxMaxRetries,
                           RetryInterval(session), 0};
 }
@@ -50,9 +50,9 @@ void Prepare(Outbound* out, IaxSession* session)
 void SetKind(Outbound* out, int frameType, int subclass, bool sequenced)
 {
     if (sequenced)
-        IaxPut16(frameBytes + 8, out->session->outSeq++);
-    frameBytes[10] = static_cast<unsigned char>(frameType);
-    frameBytes[11] = IaxCompressSubclass(subclass);
+        out->header.sequence = out->session->outSeq++;
+    out->header.frameType = static_cast<uint8_t>(frameType);
+    out->header.subclass = IaxCompressSubclass(subclass);
 }
 
 void SetText(Outbound* out, int textLength, bool countNul)
@@ -68,8 +68,14 @@ void SetBytes(Outbound* out, const unsigned char* data, int lengthBytes)
     out->frame.length = IaxFullHeaderBytes + lengthBytes;
 }
 
+void EncodeHeader(const Outbound* out)
+{
+    IaxEncodeFullHeader(frameBytes, out->header);
+}
+
 int Queue(Outbound* out)
 {
+    EncodeHeader(out);
     IaxQueueFrame(&out->frame);   // a failure leaves a message; retransmission covers sends
     return 0;
 }
@@ -259,18 +265,19 @@ int SendInlineText(Outbound* out, const IaxEvent* request)
 int SendEcho(Outbound* out, int subclass, const IaxEvent* request, bool sequenced)
 {
     SetKind(out, FT_IAX, subclass, sequenced);
-    IaxPut32(frameBytes + 4, request->ts.timestamp);
+    out->header.timestamp = request->ts.timestamp;
     return Queue(out);
 }
 
 int SendTransferProbe(Outbound* out, int subclass)
 {
     SetKind(out, FT_IAX, subclass, false);
-    IaxPut16(frameBytes + 2, static_cast<uint16_t>(out->session->transferCallNumber));
+    out->header.destCall = static_cast<uint16_t>(out->session->transferCallNumber);
     out->frame.viaTransfer = 1;
     if (subclass == IAX_TXCNT)
         return Queue(out);
     out->frame.retriesLeft = -1;
+    EncodeHeader(out);
     IaxTransmit(&out->frame);   // TXACC goes once, never retransmitted
     return 0;
 }
@@ -348,6 +355,15 @@ int IaxQueueFrame(const IaxFrame* description)
         return -1;
     }
     return IaxTransmit(copy);
+}
+
+void IaxSendAck(IaxSession* session, const IaxFullHeader& received)
+{
+    unsigned char ack[IaxFullHeaderBytes];
+    IaxEncodeFullHeader(ack, IaxFullHeader{static_cast<uint16_t>(session->callNumber),
+                                           received.sourceCall, received.timestamp,
+                                           received.sequence, FT_IAX, IAX_ACK});
+    IaxSendDatagram(ack, sizeof ack, &session->peerAddress);
 }
 
 int IaxSendEvent(IaxSession* session, IaxEvent* request)

@@ -32,13 +32,14 @@ uint32_t IaxTimestamp(IaxSession* session);
 // ---- sending ----
 int IaxQueueFrame(const IaxFrame* description);
 int IaxTransmit(const IaxFrame* frame);
+// Acknowledges a received full frame at once (never queued).
+void IaxSendAck(IaxSession* session, const IaxFullHeader& received);
 
 // ---- receiving ----
 IaxEvent* IaxReadDatagram(void);
 IaxEvent* IaxProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from);
-IaxEvent* IaxHandleMiniFrame(IaxSession* session, const unsigned char* frame, int voiceBytes);
-IaxEvent* IaxHandleFullFrame(IaxSession* session, unsigned char* frame, int payloadBytes);
-void IaxSendAck(IaxSession* session, const unsigned char* frame);
+IaxEvent* IaxHandleMiniFrame(IaxSession* session, const IaxDatagram& datagram);
+IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram);
 
 // ---- events ----
 IaxEvent* IaxFilterEvent(IaxEvent* event);

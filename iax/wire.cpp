@@ -71,6 +71,19 @@ int IaxDecodeMiniHeader(const unsigned char* bytes, int lengthBytes, IaxMiniHead
     return 0;
 }
 
+int IaxDecodeDatagram(const unsigned char* bytes, int lengthBytes, IaxDatagram* datagram)
+{
+    datagram->isFull = IaxIsFullFrame(bytes, lengthBytes);
+    int headerBytes = datagram->isFull ? IaxFullHeaderBytes : IaxMiniHeaderBytes;
+    int result = datagram->isFull ? IaxDecodeFullHeader(bytes, lengthBytes, &datagram->full)
+                                  : IaxDecodeMiniHeader(bytes, lengthBytes, &datagram->mini);
+    if (result != 0)
+        return -1;
+    datagram->payload = bytes + headerBytes;
+    datagram->payloadBytes = lengthBytes - headerBytes;
+    return 0;
+}
+
 uint8_t IaxCompressSubclass(int value)
 {
     if (value >= 0 && value < 128)
