@@ -1,3 +1,4 @@
+// Layer: bottom. The library clock and its replaceable tick source.
 #include <time.h>
 
 #include "iax/clock.h"

@@ -1,3 +1,4 @@
+// Layer: bottom. The failure message.
 #include <cstdarg>
 #include <cstdio>
 

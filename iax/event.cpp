@@ -1,8 +1,19 @@
+// Layer: events (top of the inbound side). IaxNextEvent services due timer
+// entries and reads one datagram; every event passes the filter before it is
+// handed out. Calls the receive path, the send side, the timer list, the
+// session list and the records.
 #include <cstdio>
 #include <cstdlib>
 
+#include "iax/clock.h"
+#include "iax/event.h"
+#include "iax/jitter_buffer.h"
+#include "iax/receive.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/socket.h"
 #include "iax/testing.h"
+#include "iax/timer.h"
 
 IaxEvent* IaxFilterEvent(IaxEvent* event)
 {
@@ -93,6 +104,11 @@ IaxEvent* IaxNextEvent(int blocking)
     if (blocking && IaxWaitReadable() != 0)
         return nullptr;
     return IaxFilterEvent(IaxReadDatagram());
+}
+
+IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
+{
+    return IaxFilterEvent(IaxReceiveBytes(bytes, lengthBytes, from));
 }
 
 void IaxResetForTesting(void)

@@ -1,10 +1,21 @@
+// Layer: full-frame handling. Acknowledges a received full frame, updates
+// its session, answers where the protocol answers by itself, and turns the
+// rest into an event for the jitter buffer. Calls the jitter buffer, the
+// send side, the session list, the timer list, the records and the wire
+// format.
 #include <arpa/inet.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "iax/frame_handling.h"
+#include "iax/jitter_buffer.h"
+#include "iax/records.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/timer.h"
+#include "iax/wire.h"
 
 namespace {
 

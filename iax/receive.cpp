@@ -1,11 +1,20 @@
+// Layer: receive path. Reads a datagram, decodes it once, finds its session
+// and hands it to the full-frame handler or makes a mini frame's voice
+// event. Calls frame handling, the jitter buffer, the session list, the
+// socket and the wire format.
+#include "iax/receive.h"
+
 #include <arpa/inet.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
+#include "iax/error.h"
+#include "iax/frame_handling.h"
 #include "iax/jitter_buffer.h"
 #include "iax/session.h"
+#include "iax/socket.h"
 
 namespace {
 
@@ -50,7 +59,11 @@ IaxEvent* IaxHandleMiniFrame(IaxSession* session, const IaxDatagram& datagram)
     return IaxJitterDeliver(event, timestamp);
 }
 
-IaxEvent* IaxProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from)
+namespace {
+
+// Decodes the datagram in the receive buffer once and hands the decoded
+// record to its handler.
+IaxEvent* ProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from)
 {
     buffer[lengthBytes] = '\0';   // text payloads read as NUL-terminated strings
     IaxDatagram datagram;
@@ -66,6 +79,8 @@ IaxEvent* IaxProcessDatagram(unsigned char* buffer, int lengthBytes, const socka
     return session ? IaxHandleMiniFrame(session, datagram) : nullptr;
 }
 
+}  // namespace
+
 IaxEvent* IaxReadDatagram(void)
 {
     if (IaxSocket < 0)
@@ -75,10 +90,10 @@ IaxEvent* IaxReadDatagram(void)
     int length = IaxReceiveDatagram(receiveBuffer, IaxMaxDatagramBytes, &from, &wouldBlock);
     if (length < 0 || wouldBlock)
         return nullptr;
-    return IaxProcessDatagram(receiveBuffer, length, &from);
+    return ProcessDatagram(receiveBuffer, length, &from);
 }
 
-IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
+IaxEvent* IaxReceiveBytes(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
 {
     if (!from || lengthBytes < 0 || (!bytes && lengthBytes > 0))
         return nullptr;
@@ -86,5 +101,5 @@ IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const s
         lengthBytes = IaxMaxDatagramBytes;   // what the socket read would have kept
     if (lengthBytes > 0)
         memmove(receiveBuffer, bytes, static_cast<size_t>(lengthBytes));
-    return IaxFilterEvent(IaxProcessDatagram(receiveBuffer, lengthBytes, from));
+    return ProcessDatagram(receiveBuffer, lengthBytes, from);
 }

@@ -1,12 +1,21 @@
+// Layer: send side. Builds every outbound frame from a request record,
+// queues it for retransmission and sends it; also the ACKs and the
+// authentication reply that the receive side needs. Calls the session list,
+// the timer list, the records, the socket, MD5 and the wire format.
 #include <arpa/inet.h>
 #include <netdb.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "iax/dial_string.h"
+#include "iax/error.h"
 #include "iax/md5.h"
+#include "iax/records.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/socket.h"
+#include "iax/timer.h"
+#include "iax/wire.h"
 
 int IaxAdvertisedFormats = 0;
 int IaxMaxRetries = 10;
@@ -381,4 +390,21 @@ int IaxSendEvent(IaxSession* session, IaxEvent* request)
     Outbound out;
     Prepare(&out, session);
     return Dispatch(&out, request);
+}
+
+int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge,
+                     int methods)
+{
+    IaxEvent request{};
+    request.type = EvAuthReply;
+    char digest[33];
+    if ((methods & IaxAuthMd5) && challenge) {
+        IaxMd5Hex(challenge, secret ? secret : "", digest);
+        request.authReply.method = IaxAuthMd5;
+        request.authReply.secret = digest;
+    } else {
+        request.authReply.method = IaxAuthPlaintext;
+        request.authReply.secret = const_cast<char*>(secret);
+    }
+    return IaxSendEvent(session, &request);
 }

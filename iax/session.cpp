@@ -1,10 +1,28 @@
+// Layer: sessions. The session list and its matching rules, call numbers
+// and outbound time stamps. Calls the timer list, the records, the clock
+// and the socket (opening it seeds the call numbers).
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 
+#include "iax/clock.h"
+#include "iax/error.h"
 #include "iax/session.h"
+#include "iax/socket.h"
+#include "iax/timer.h"
 
 IaxSession* IaxSessionList = nullptr;
 int IaxNextCallNumber = 1;
+
+int IaxOpenSocket(int port)
+{
+    int bound = IaxBindSocket(port);
+    if (bound > 0) {
+        srand(static_cast<unsigned>(time(nullptr)));
+        IaxNextCallNumber = rand() % 32767 + 1;
+    }
+    return bound;
+}
 
 IaxSession* IaxNewSession(void)
 {

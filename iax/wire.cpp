@@ -1,3 +1,4 @@
+// Layer: bottom. Byte layout of frames and text payloads; pure functions.
 #include "iax/wire.h"
 
 #include <climits>
