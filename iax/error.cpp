@@ -1,4 +1,4 @@
-// Layer: bottom. The failure message.
+// Layer: bottom. The failure message and the diagnostic stream.
 #include <cstdarg>
 #include <cstdio>
 
@@ -6,6 +6,20 @@
 #include "iax/iax.h"
 
 char IaxLastError[256] = "";
+
+namespace {
+FILE* diagnosticStream = nullptr;   // null: standard output
+}
+
+void IaxSetDiagnosticStream(FILE* stream)
+{
+    diagnosticStream = stream;
+}
+
+FILE* IaxDiagnosticStream(void)
+{
+    return diagnosticStream ? diagnosticStream : stdout;
+}
 
 void IaxSetError(const char* format, ...)
 {

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev
-    libasound2-dev libasound2-plugins libgsm1-dev
+    libasound2-dev libasound2-plugins libpulse-dev libgsm1-dev
 )
 if [ "${1:-}" = "--test" ]; then
     packages+=(

@@ -13,6 +13,7 @@
 #include "ui/messages_dlg.h"
 #include "ui/phone_dlg.h"
 #include "ui/settings_dlg.h"
+#include "ui/status_line.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,9 +66,11 @@ private slots:
     void cleanup();
 
     void startsWithTemplateTexts();
+    void longStatusIsElidedAndKept();
     void tabOrderFollowsTemplate();
     void fadersBindToMixer();
     void fadersThatCannotBindStayDisabled();
+    void withoutDevicesFadersStayDisabledAndCallsGoOut();
     void firstCallReadsSettingsFile();
     void callWithoutUserDialsServerAlone();
     void callWithPasswordAnswersChallenge();
@@ -126,12 +129,11 @@ void PhoneDlgTest::cleanup()
 void PhoneDlgTest::MakeDialog(std::shared_ptr<MixerDevice> mixer)
 {
     PhoneDlgOptions options;
-    options.mixer = std::move(mixer);
-    options.makePhone = [](PhoneOwner& owner) {
-        return std::make_unique<CIaxPhone>(owner, std::make_unique<FakeWaveIn>(),
-                                           std::make_unique<FakeWaveOut>(), -1);
-    };
-    m_dialog = std::make_unique<CPhoneDlg>(options);
+    options.devices.waveIn = std::make_unique<FakeWaveIn>();
+    options.devices.waveOut = std::make_unique<FakeWaveOut>();
+    options.devices.mixer = std::move(mixer);
+    options.localPort = -1;
+    m_dialog = std::make_unique<CPhoneDlg>(std::move(options));
     QVERIFY(m_dialog->m_pPhone);
 }
 
@@ -199,6 +201,38 @@ void PhoneDlgTest::startsWithTemplateTexts()
     for (QPushButton* button : m_dialog->findChildren<QPushButton*>()) QVERIFY(!button->autoDefault());
 }
 
+void PhoneDlgTest::longStatusIsElidedAndKept()
+{
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    StatusLine* status = m_dialog->m_status;
+    const QRect place = status->geometry();
+    const QString ellipsis(QChar(0x2026));
+
+    const QString longText = QStringLiteral("Incoming call ignored, there's already a call waiting for answer... "
+                                            "please accept or reject first");
+    m_dialog->ShowStatus(longText.toStdString());
+    QCoreApplication::processEvents();
+    // The line keeps its place and size and the whole text; it paints the
+    // start of it with an ellipsis that fits within the line.
+    QCOMPARE(status->geometry(), place);
+    QCOMPARE(status->text(), longText);
+    QCOMPARE(status->toolTip(), longText);
+    const QString shown = status->ShownText();
+    QVERIFY(shown.endsWith(ellipsis));
+    QVERIFY(shown.size() > 10);
+    QVERIFY(longText.startsWith(shown.chopped(1)));
+    QVERIFY(status->fontMetrics().horizontalAdvance(shown) <= status->contentsRect().width());
+    QCOMPARE(Messages().last(), longText);
+
+    // A text that fits is painted whole.
+    m_dialog->ShowStatus("Connected");
+    QCOMPARE(status->ShownText(), QStringLiteral("Connected"));
+    QCOMPARE(status->toolTip(), QStringLiteral("Connected"));
+    QCOMPARE(status->geometry(), place);
+}
+
 void PhoneDlgTest::tabOrderFollowsTemplate()
 {
     auto mixer = std::make_shared<FakeMixerDevice>();
@@ -261,6 +295,24 @@ void PhoneDlgTest::fadersThatCannotBindStayDisabled()
     WriteSettings(":@" + PeerServer() + "\n1000");
     m_dialog->m_callButton->click();
     QVERIFY2(m_peer->ExpectIax(kNew), m_peer->LastError().c_str());
+}
+
+void PhoneDlgTest::withoutDevicesFadersStayDisabledAndCallsGoOut()
+{
+    // What start-up hands down when no sound backend could be made.
+    PhoneDlgOptions options;
+    options.localPort = -1;
+    m_dialog = std::make_unique<CPhoneDlg>(std::move(options));
+    QVERIFY(!m_dialog->m_outputFader->isEnabled());
+    QVERIFY(!m_dialog->m_inputFader->isEnabled());
+
+    WriteSettings(":@" + PeerServer() + "\n1000");
+    m_dialog->m_callButton->click();
+    const auto newFrame = m_peer->ExpectIax(kNew);
+    QVERIFY2(newFrame, m_peer->LastError().c_str());
+    // Without a sound device no voice format is offered.
+    QCOMPARE(Element(*newFrame, "formats"), std::optional<std::string>("0"));
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Calling..."));
 }
 
 void PhoneDlgTest::firstCallReadsSettingsFile()
