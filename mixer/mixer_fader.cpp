@@ -41,15 +41,15 @@ uint32_t CMixerFader::ValueChannels() const {
 }
 
 void CMixerFader::SetRangeQuietly(int minimum, int maximum) {
-    const bool wasFromMixer = std::exchange(m_PositionFromMixer, true);
+    const bool wasFromMixer = std::exchange(m_positionFromMixer, true);
     setRange(minimum, maximum);
-    m_PositionFromMixer = wasFromMixer;
+    m_positionFromMixer = wasFromMixer;
 }
 
 void CMixerFader::SetStoredPosQuietly(int position) {
-    const bool wasFromMixer = std::exchange(m_PositionFromMixer, true);
+    const bool wasFromMixer = std::exchange(m_positionFromMixer, true);
     setValue(position);
-    m_PositionFromMixer = wasFromMixer;
+    m_positionFromMixer = wasFromMixer;
 }
 
 bool CMixerFader::Init(uint32_t destType, uint32_t srcType, uint32_t controlType, int32_t subType) {
@@ -237,7 +237,7 @@ void CMixerFader::Scroll(const char* context, int scrollCode) {
 
 void CMixerFader::sliderChange(SliderChange change) {
     QSlider::sliderChange(change);
-    if (change != SliderValueChange || m_PositionFromMixer)
+    if (change != SliderValueChange || m_positionFromMixer)
         return;
     // A user action moved the slider: while the thumb is held it tracks,
     // otherwise (key, wheel, page click) the action is complete.

@@ -70,7 +70,7 @@ private:
     float m_Balance = 0.0f;
     uint32_t* m_Value = nullptr;
 
-    bool m_PositionFromMixer = false;  // set while the program moves the slider
+    bool m_positionFromMixer = false;  // set while the program moves the slider
 };
 
 } // namespace velnar

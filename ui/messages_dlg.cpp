@@ -23,7 +23,12 @@ CMessagesDlg::CMessagesDlg()
 
     m_list->setGeometry(units.ToPixels(7, 7, 173, 125));
     m_list->setSortingEnabled(false);
-    m_list->setUniformItemSizes(true);
+    // Every row is as wide as its own text and nothing is elided: a long
+    // text widens the list's contents and the horizontal scroll bar reaches
+    // its end.
+    m_list->setUniformItemSizes(false);
+    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     // Template order: the button, then the list.
     setTabOrder(m_closeButton, m_list);

@@ -10,6 +10,7 @@
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/settings_file.h"
+#include "ui/status_line.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -111,7 +112,7 @@ QWidget* CPhoneDlg::CreateControls()
     PlaceText(new QLabel(QStringLiteral("Input volume"), client), units.ToPixels(27, 138, 39, 8));
     PlaceText(new QLabel(QStringLiteral("Output volume"), client), units.ToPixels(27, 164, 44, 8));
 
-    m_status = new QLabel(QStringLiteral("Ready"), client);
+    m_status = new StatusLine(QStringLiteral("Ready"), client);
     m_status->setGeometry(units.ToPixels(7, 206, 153, 12));
     m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 
@@ -171,7 +172,7 @@ void CPhoneDlg::SetTabOrder()
 void CPhoneDlg::ShowStatus(const std::string& text)
 {
     const QString status = QString::fromStdString(text);
-    m_status->setText(status);
+    m_status->ShowText(status);
     m_messagesDlg->AddString(status);
 }
 

@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-class QLabel;
 class QMenuBar;
 class QPushButton;
 
@@ -24,6 +23,7 @@ class CMessagesDlg;
 class CMixerFader;
 class LimitedLineEdit;
 class MixerDevice;
+class StatusLine;
 
 struct PhoneDlgOptions {
     // Makes the engine with the dialog as its owner. Unset: the ALSA wave
@@ -51,7 +51,7 @@ public:
     QString m_strPassword;
     std::unique_ptr<CMessagesDlg> m_messagesDlg;
     std::unique_ptr<CIaxPhone> m_pPhone;
-    QLabel* m_status;
+    StatusLine* m_status;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
 

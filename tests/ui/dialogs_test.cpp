@@ -33,6 +33,7 @@ private slots:
     void messagesKeepsEveryTextInOrder();
     void messagesClosingOnlyHides();
     void messagesDoNotScroll();
+    void messagesRowsFitTheirText();
     void settingsShowsFileContent();
     void settingsWithoutFileShowsDefaults();
     void settingsDetectSetsPosition();
@@ -175,6 +176,39 @@ void DialogsTest::messagesDoNotScroll()
     QScrollBar* bar = dialog.m_list->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);  // the list does overflow
     QCOMPARE(bar->value(), 0);
+}
+
+void DialogsTest::messagesRowsFitTheirText()
+{
+    CMessagesDlg dialog;
+    // A short text first: every later row must still get its own width.
+    const QStringList texts = {
+        QStringLiteral("Ready"),
+        QStringLiteral("Incoming call ignored, there's already a call waiting for answer... "
+                       "please accept or reject first"),
+        QStringLiteral("Calling..."),
+    };
+    for (const QString& text : texts) dialog.AddString(text);
+    dialog.ShowAndActivate();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCoreApplication::processEvents();
+
+    QListWidget* list = dialog.m_list;
+    const QFontMetrics metrics(list->font());
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem* item = list->item(row);
+        QVERIFY2(list->visualItemRect(item).width() >= metrics.horizontalAdvance(item->text()),
+                 qPrintable(item->text()));
+    }
+    // The long row is wider than the list; scrolled to the end, its end is
+    // in view.
+    QScrollBar* bar = list->horizontalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    const QRect longRow = list->visualItemRect(list->item(1));
+    QVERIFY(longRow.right() <= list->viewport()->rect().right());
+    QVERIFY(longRow.left() < 0);
 }
 
 void DialogsTest::settingsShowsFileContent()

@@ -13,6 +13,7 @@
 #include "ui/messages_dlg.h"
 #include "ui/phone_dlg.h"
 #include "ui/settings_dlg.h"
+#include "ui/status_line.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,6 +66,7 @@ private slots:
     void cleanup();
 
     void startsWithTemplateTexts();
+    void longStatusIsElidedAndKept();
     void tabOrderFollowsTemplate();
     void fadersBindToMixer();
     void fadersThatCannotBindStayDisabled();
@@ -197,6 +199,38 @@ void PhoneDlgTest::startsWithTemplateTexts()
     QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
     QVERIFY(!(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint));
     for (QPushButton* button : m_dialog->findChildren<QPushButton*>()) QVERIFY(!button->autoDefault());
+}
+
+void PhoneDlgTest::longStatusIsElidedAndKept()
+{
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    StatusLine* status = m_dialog->m_status;
+    const QRect place = status->geometry();
+    const QString ellipsis(QChar(0x2026));
+
+    const QString longText = QStringLiteral("Incoming call ignored, there's already a call waiting for answer... "
+                                            "please accept or reject first");
+    m_dialog->ShowStatus(longText.toStdString());
+    QCoreApplication::processEvents();
+    // The line keeps its place and size and the whole text; it paints the
+    // start of it with an ellipsis that fits within the line.
+    QCOMPARE(status->geometry(), place);
+    QCOMPARE(status->text(), longText);
+    QCOMPARE(status->toolTip(), longText);
+    const QString shown = status->ShownText();
+    QVERIFY(shown.endsWith(ellipsis));
+    QVERIFY(shown.size() > 10);
+    QVERIFY(longText.startsWith(shown.chopped(1)));
+    QVERIFY(status->fontMetrics().horizontalAdvance(shown) <= status->contentsRect().width());
+    QCOMPARE(Messages().last(), longText);
+
+    // A text that fits is painted whole.
+    m_dialog->ShowStatus("Connected");
+    QCOMPARE(status->ShownText(), QStringLiteral("Connected"));
+    QCOMPARE(status->toolTip(), QStringLiteral("Connected"));
+    QCOMPARE(status->geometry(), place);
 }
 
 void PhoneDlgTest::tabOrderFollowsTemplate()
