@@ -3,13 +3,14 @@
 #include "engine/iax_phone.h"
 #include "mixer/mixer_fader.h"
 #include "platform/mixer_codes.h"
+#include "settings/dial_string_builder.h"
+#include "settings/settings_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
-#include "ui/settings_file.h"
 #include "ui/status_line.h"
 
 #include <QGroupBox>
@@ -194,12 +195,10 @@ void CPhoneDlg::SetNoiseThreshold(int noisePosition)
 void CPhoneDlg::OnCall()
 {
     if (m_strServer.isEmpty()) LoadSettingsAtCall();
-    QString dialString = m_strUser.isEmpty()
-                             ? m_strServer
-                             : m_strUser + QLatin1Char(':') + m_strPassword + QLatin1Char('@') + m_strServer;
-    const QString number = m_numberEdit->text();
-    if (!number.isEmpty()) dialString += QLatin1Char('/') + number;
-    if (!dialString.isEmpty() && m_pPhone) m_pPhone->Dial(dialString.toStdString());
+    const std::string dialString = BuildDialString(
+        {m_strUser.toStdString(), m_strPassword.toStdString(), m_strServer.toStdString()},
+        m_numberEdit->text().toStdString());
+    if (!dialString.empty() && m_pPhone) m_pPhone->Dial(dialString);
 }
 
 void CPhoneDlg::OnHangUp()
