@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/alsa_mixer_device.h"
-
 namespace velnar {
 
 namespace {
@@ -13,8 +11,6 @@ constexpr const char* kInitContext = "CMixerFader::Init";
 constexpr const char* kWrongSubType = "Wrong sub-type for a fader control.";
 
 } // namespace
-
-CMixerFader::CMixerFader(QWidget* parent) : CMixerFader(CreateAlsaMixerDevice(), parent) {}
 
 CMixerFader::CMixerFader(std::shared_ptr<MixerDevice> device, QWidget* parent)
     : QSlider(Qt::Horizontal, parent), CMixerBase(std::move(device)) {

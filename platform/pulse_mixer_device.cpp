@@ -669,4 +669,8 @@ MixerResult PulseMixerDevice::Close(MixerHandle handle) {
     return m_impl->open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
+std::shared_ptr<MixerDevice> CreatePulseMixerDevice() {
+    return std::make_shared<PulseMixerDevice>(PulseContext::Shared());
+}
+
 } // namespace velnar

@@ -70,6 +70,9 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// The mixer device on the program's shared connection (PulseContext::Shared()).
+std::shared_ptr<MixerDevice> CreatePulseMixerDevice();
+
 // The mapping described above, on its own.
 struct PulseSides {
     uint32_t channels = 0;  // 2: left and right sides; 1: one level for all

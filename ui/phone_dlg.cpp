@@ -33,16 +33,6 @@ constexpr KeyPlace kKeyPlaces[CPhoneDlg::kKeyCount] = {
     {21, 93}, {42, 93}, {64, 93}, {21, 111}, {42, 111}, {64, 111},
 };
 
-std::unique_ptr<CIaxPhone> MakeDesktopPhone(PhoneOwner& owner)
-{
-    return std::make_unique<CIaxPhone>(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut());
-}
-
-CMixerFader* MakeFader(const std::shared_ptr<MixerDevice>& mixer, QWidget* parent)
-{
-    return mixer ? new CMixerFader(mixer, parent) : new CMixerFader(parent);
-}
-
 }  // namespace
 
 CPhoneDlg::CPhoneDlg(PhoneDlgOptions options)
@@ -137,9 +127,9 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
 {
     QWidget* client = m_numberEdit->parentWidget();
     const DialogUnits units(font());
-    m_outputFader = MakeFader(options.mixer, client);
+    m_outputFader = new CMixerFader(options.devices.mixer, client);
     m_outputFader->setGeometry(units.ToPixels(27, 176, 100, 15));
-    m_inputFader = MakeFader(options.mixer, client);
+    m_inputFader = new CMixerFader(options.devices.mixer, client);
     m_inputFader->setGeometry(units.ToPixels(27, 148, 100, 15));
     SetTabOrder();
     // A fader that cannot be bound stays disabled; that is all the user
@@ -151,7 +141,8 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
     // The focus starts on the first control of the tab order that can take
     // it: the output fader, or Call when the fader could not be bound.
     (m_outputFader->isEnabled() ? static_cast<QWidget*>(m_outputFader) : m_callButton)->setFocus();
-    m_pPhone = options.makePhone ? options.makePhone(*this) : MakeDesktopPhone(*this);
+    m_pPhone = std::make_unique<CIaxPhone>(*this, std::move(options.devices.waveIn),
+                                           std::move(options.devices.waveOut), options.localPort);
 }
 
 void CPhoneDlg::SetTabOrder()

@@ -68,7 +68,7 @@ protected:
         }, kWaitMs);
     }
 
-    CMixerFader fader;
+    CMixerFader fader{nullptr};  // given each backend's device in SetUp
     std::vector<std::string> reports;
 };
 

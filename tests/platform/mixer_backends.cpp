@@ -7,10 +7,10 @@
 namespace velnar::test {
 
 std::shared_ptr<MixerDevice> MakePulseMixer() {
-    std::shared_ptr<PulseContext> context = PulseContext::Shared();
-    if (!context->Connect())
+    const std::shared_ptr<PulseContext> connection = PulseContext::Shared();  // held while the device is made
+    if (!connection->Connect())
         return nullptr;
-    return std::make_shared<PulseMixerDevice>(std::move(context));
+    return CreatePulseMixerDevice();
 }
 
 std::vector<MixerBackend> MixerBackends() {
