@@ -41,6 +41,7 @@
 // last 200 ms to get past that.
 #include "engine/iax_phone.h"
 #include "platform/alsa_wave_device.h"
+#include "platform/audio_devices.h"
 #include "platform/fake_wave_device.h"
 
 #include <QCoreApplication>
@@ -643,20 +644,6 @@ int MeasureDeviceCpu(int seconds) {
     return played > 0 ? 0 : 1;
 }
 
-// The devices the program would choose at start-up.
-struct ChosenDevices {
-    std::unique_ptr<WaveIn> waveIn;
-    std::unique_ptr<WaveOut> waveOut;
-    std::string backend;
-};
-
-ChosenDevices ChooseDevices() {
-    const char* forced = std::getenv("VELNAR_AUDIO");
-    if (forced && *forced && std::string(forced) != "alsa")
-        return {};
-    return {MakeAlsaWaveIn(), MakeAlsaWaveOut(), "alsa"};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -675,9 +662,10 @@ int main(int argc, char** argv) {
     }
     if (mode == "cpu-devices")
         return MeasureDeviceCpu(amount > 0 ? amount : 30);
-    ChosenDevices devices = ChooseDevices();
+    // The devices the program would choose at start-up.
+    AudioDevices devices = MakeAudioDevices();
     if (!devices.waveIn || !devices.waveOut) {
-        std::fprintf(stderr, "no sound devices for VELNAR_AUDIO=%s\n", std::getenv("VELNAR_AUDIO"));
+        std::fprintf(stderr, "no sound devices\n");
         return 2;
     }
     std::printf("sound devices: %s\n", devices.backend.c_str());
