@@ -146,12 +146,13 @@ bool FrameViaTransfer(const IaxFrame* frame, const void*)
     return frame->viaTransfer != 0;
 }
 
+// An ACK releases the frame it names in whatever order it comes: under
+// loss ACKs overtake each other, and a frame whose ACK came early must not
+// be resent.
 void HandleAck(const Received& in)
 {
     IaxSession* session = in.session;
     uint16_t sequence = in.header.sequence;
-    if (sequence > session->ackSeq)
-        return;
     SequenceMatch match{session, sequence};
     IaxFinishFrames(FrameOfSessionWithSequence, &match);
     if (sequence == session->ackSeq)
