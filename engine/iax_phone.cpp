@@ -112,6 +112,8 @@ void CIaxPhone::OnNetworkEvent() {
             break;
         if (PhoneCall* call = FindCall(event->session))
             HandleEvent(event, call);
+        else if (EndsItsSession(event))
+            IaxDestroySession(event->session);  // a stranger's or a forgotten session
         else
             TakeNewcomer(event, newcomers, stop);
         IaxFreeEvent(event);
@@ -119,8 +121,23 @@ void CIaxPhone::OnNetworkEvent() {
     ArmLibraryTimer();
 }
 
-// The first event of a session the engine does not know is a new incoming
-// call, whatever its type.
+// A time-out, hang-up, authentication request or reject never starts a call:
+// on a session the engine does not know it only ends that session. Nor can a
+// session that the library ended when it handed the event out.
+bool CIaxPhone::EndsItsSession(const IaxEvent* event) {
+    switch (event->type) {
+    case EvTimeout:
+    case EvHangup:
+    case EvAuthRequest:
+    case EvReject:
+        return true;
+    default:
+        return !IaxSessionIsLive(event->session);
+    }
+}
+
+// The first other event of a session the engine does not know is a new
+// incoming call.
 void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
     if (++newcomers >= 4)
         SetStatus("Missed a call... too many sessions open.");
@@ -131,6 +148,7 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
         return;
     }
     if (!NewCall(event->session)) {
+        IaxDestroySession(event->session);
         stop = true;
         return;
     }
@@ -139,6 +157,24 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
 }
 
 void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
+    // The library ends the session of a hang-up or reject as it hands the
+    // event out; the record must not match a new session made at the same
+    // address.
+    if (!IaxSessionIsLive(call->session))
+        call->session = nullptr;
+    // Only the current call's session can end the current call: a waiting
+    // call that was superseded goes quietly.
+    if (call != m_pCurrentCall) {
+        switch (event->type) {
+        case EvTimeout:
+        case EvHangup:
+        case EvAuthRequest:
+            ReleaseCall(call);
+            return;
+        default:
+            break;
+        }
+    }
     switch (event->type) {
     case EvAccept:
         SetStatus("Connected");
@@ -173,8 +209,8 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
 void CIaxPhone::Answer() {
     if (m_pCurrentCall)
         IaxAnswerCall(m_pCurrentCall->session);
-    std::fputs("Answering call!\n", stdout);
-    std::fflush(stdout);
+    std::fputs("Answering call!\n", IaxDiagnosticStream());
+    std::fflush(IaxDiagnosticStream());
     m_bTalking = true;
 }
 
@@ -186,25 +222,45 @@ void CIaxPhone::HangUp() {
 }
 
 void CIaxPhone::ResetCall() {
-    if (m_pCurrentCall)
+    if (m_pCurrentCall && m_pCurrentCall->session) {
         IaxHangUp(m_pCurrentCall->session, "");
+        m_pCurrentCall->session = nullptr;
+    }
     m_bTalking = false;
     m_pCurrentCall = nullptr;
     ReleaseCalls();
     m_pOutgoingSession = nullptr;
-    if (m_bAudioOpen) {
+    if (m_audioOpen) {
         m_hWaveIn->Stop();
         m_hWaveIn->Reset();
     }
     SetStatus("Ready");
 }
 
-// Every record goes, with its codec states; the sessions stay the library's.
+// Every record goes, with its codec states, and the library forgets their
+// sessions: nothing is sent, and nothing of them outlives the call.
 void CIaxPhone::ReleaseCalls() {
     while (PhoneCall* call = m_pCalls) {
         m_pCalls = call->next;
+        if (call->session)
+            IaxDestroySession(call->session);
         delete call;
     }
+}
+
+// One record that is not the current call: it and its session go, silently.
+void CIaxPhone::ReleaseCall(PhoneCall* call) {
+    for (PhoneCall** link = &m_pCalls; *link; link = &(*link)->next) {
+        if (*link == call) {
+            *link = call->next;
+            break;
+        }
+    }
+    if (call->session && call->session == m_pOutgoingSession)
+        m_pOutgoingSession = nullptr;
+    if (call->session)
+        IaxDestroySession(call->session);
+    delete call;
 }
 
 // An outgoing call whose record could not be made leaves the engine in a

@@ -1,9 +1,24 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "iax/iax.h"
 #include "iax/session.h"
 
 char IaxLastError[256] = "";
+
+namespace {
+FILE* diagnosticStream = nullptr;   // null: standard output
+}
+
+void IaxSetDiagnosticStream(FILE* stream)
+{
+    diagnosticStream = stream;
+}
+
+FILE* IaxDiagnosticStream(void)
+{
+    return diagnosticStream ? diagnosticStream : stdout;
+}
 
 void IaxSetError(const char* format, ...)
 {

@@ -92,7 +92,7 @@ Due HandleFrameEntry(IaxFrame* frame, IaxEvent** result)
         if (frame->retryInterval > cap)
             frame->retryInterval = cap;
         IaxTransmit(frame);
-        printf("Scheduling retransmission %d\n", frame->retriesLeft);
+        fprintf(IaxDiagnosticStream(), "Scheduling retransmission %d\n", frame->retriesLeft);
         if (IaxSchedule(nullptr, frame, frame->retryInterval) != 0)
             IaxFreeFrame(frame);
         return Due::Continue;
@@ -153,4 +153,5 @@ void IaxResetForTesting(void)
     IaxClockOffset = 0;
     IaxJitterBufferEnabled = 1;
     IaxLastError[0] = '\0';
+    IaxSetDiagnosticStream(nullptr);
 }

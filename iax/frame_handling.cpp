@@ -170,7 +170,7 @@ IaxEvent* HandleRegisterReply(IaxEvent* event, const Received& in, int result)
 IaxEvent* HandleDialPlanReply(IaxEvent* event, const Received& in)
 {
     auto& reply = event->dpReply;
-    printf("Got dialplan reply: %s\n", in.text());
+    fprintf(IaxDiagnosticStream(), "Got dialplan reply: %s\n", in.text());
     event->type = EvDialPlanReply;
     reply.number = IaxTextValue(in.text(), "number=");
     char* status = IaxTextValue(in.text(), "status=");
@@ -263,7 +263,7 @@ void RestartTiming(IaxSession* session)
 IaxEvent* HandleTransferRelease(IaxEvent* event, const Received& in)
 {
     IaxSession* session = in.session;
-    printf("Release: text is %s\n", in.text());
+    fprintf(IaxDiagnosticStream(), "Release: text is %s\n", in.text());
     char* peerCall = IaxTextValue(in.text(), "peercallno=");
     if (peerCall) {
         session->peerCallNumber = IaxParseDecimal(peerCall);

@@ -9,7 +9,7 @@
 // - IaxResetForTesting: destroys every session, frees the timer list with its
 //   frames and events, closes the socket, restores the tick source and the
 //   counters (next call number 1, formats 0, IaxMaxRetries 10,
-//   IaxClockOffset 0, IaxLastError empty).
+//   IaxClockOffset 0, IaxLastError empty, diagnostics to standard output).
 // - The internal records (IaxSession fields) are in iax/session.h.
 #pragma once
 

@@ -299,8 +299,32 @@ protected:
     void SetUp() override {
         IaxSetTickSource(FakeTicks);
         CallControl::SetUp();
+        peer.SetClock(FakeTicks);
     }
     void TearDown() override { IaxSetTickSource(nullptr); }
+
+    // A peer on the test's clock that sends to the phone.
+    std::unique_ptr<IaxTestPeer> Stranger(bool autoAck, uint16_t ownCall = 0) {
+        auto stranger = std::make_unique<IaxTestPeer>();
+        stranger->SetAutoAck(autoAck);
+        stranger->SetClock(FakeTicks);
+        stranger->SetTarget(LibraryPort());
+        stranger->StartCall(ownCall);
+        return stranger;
+    }
+
+    // Lets that much library time pass, servicing every entry that comes
+    // due on the way.
+    void AdvanceBy(uint32_t ms) {
+        PumpBriefly();  // what has arrived is read at the present time
+        uint32_t until = g_fakeTicksMs + ms;
+        for (int dueMs = IaxNextDueMs(); dueMs >= 0 && g_fakeTicksMs + uint32_t(dueMs) <= until;
+             dueMs = IaxNextDueMs())
+            AdvanceToNextDue();
+        g_fakeTicksMs = until;
+        phone().ArmLibraryTimer();
+        PumpBriefly();
+    }
 
     // Moves the library clock to its earliest due entry and lets the engine's
     // timer service it. False when nothing is scheduled.
@@ -334,6 +358,103 @@ TEST_F(CallControlOnFakeClock, SilentServerTimesOutAndHangsUp) {
     EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Time out- server dead?",
                                         "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
+}
+
+// Time-outs, hang-ups and authentication requests end the current call only
+// on its own session; on a waiting call that a placed call superseded they
+// release it silently, and on a session the engine never knew (here one the
+// test opened on the library) they, and rejects, never become a call.
+TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall) {
+    enum Kind { Timeout, Hangup, AuthRequest, Reject };
+    struct Case {
+        const char* name;
+        Kind kind;
+        bool known;  // a superseded waiting call, else a session unknown to the engine
+    } cases[] = {
+        {"time-out of a waiting call", Timeout, true},
+        {"hang-up of a waiting call", Hangup, true},
+        {"authentication request of a waiting call", AuthRequest, true},
+        {"time-out of an unknown session", Timeout, false},
+        {"hang-up of an unknown session", Hangup, false},
+        {"authentication request of an unknown session", AuthRequest, false},
+        {"reject of an unknown session", Reject, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        peer.Drain();
+        peer.ClearPending();
+        CallAndLetPeerHangUp();
+        auto other = Stranger(c.kind != Timeout);
+        IaxSession* session = nullptr;
+        if (c.known) {
+            other->SendIax(kNew, "exten=100;formats=2;version=1;");
+            ASSERT_TRUE(AwaitFull(*other, kControl, kRinging)) << other->LastError();
+            session = phone().m_pCurrentCall->session;
+            peer.StartCall();
+            DialPeer();
+            peer.SendIax(kAccept, "formats=2;", true);
+            ASSERT_TRUE(WaitForStatus("Connected"));
+            fp.owner.statuses.clear();
+        } else {
+            session = IaxNewSession();
+            ASSERT_EQ(IaxPlaceCall(session, nullptr, DialStringFor(other->Port()).c_str(), nullptr), 0);
+            ASSERT_TRUE(AwaitIax(*other, kNew)) << other->LastError();
+        }
+        other->Drain();
+        other->ClearPending();
+        switch (c.kind) {
+        case Timeout: AdvanceBy(80000); break;
+        case Hangup: other->SendIax(kHangup, "bye", true); break;
+        case AuthRequest: other->SendIax(kAuthReq, "methods=md5;challenge=1234567;"); break;
+        case Reject: other->SendIax(kReject, "go away", true); break;
+        }
+        PumpUntil([&] { return !IaxSessionIsLive(session); }, 1000);
+        EXPECT_FALSE(IaxSessionIsLive(session));
+        EXPECT_TRUE(fp.owner.statuses.empty()) << fp.owner.Last();
+        EXPECT_EQ(phone().IsInCall(), c.known);
+        EXPECT_EQ(phone().CallCount(), c.known ? 1u : 0u);
+        // Nothing new went to the other side: no answer, no hang-up, no
+        // ACCEPT or RINGING of an incoming call; only the retransmissions
+        // of what was sent before, when it was never acknowledged.
+        other->Drain();
+        for (const auto& frame : other->Pending()) {
+            bool resent = c.kind == Timeout &&
+                          (c.known ? (frame.type == kIax && frame.subclass == kAccept) ||
+                                         (frame.type == kControl && frame.subclass == kRinging)
+                                   : frame.type == kIax && frame.subclass == kNew);
+            EXPECT_TRUE(resent) << int(frame.type) << "/" << frame.subclass;
+        }
+        if (c.known) {
+            phone().HangUp();
+            ASSERT_TRUE(AwaitIax(peer, kHangup)) << peer.LastError();
+        }
+        fp.owner.statuses.clear();
+        peer.StartCall();
+    }
+}
+
+// A waiting call that a placed call superseded goes with the reset: the
+// library forgets its session, and nothing goes to its caller.
+TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls) {
+    CallAndLetPeerHangUp();
+    auto caller = Caller();
+    ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
+    IaxSession* waiting = phone().m_pCurrentCall->session;
+    peer.StartCall();
+    DialPeer();
+    phone().HangUp();
+    EXPECT_FALSE(IaxSessionIsLive(waiting));
+    EXPECT_TRUE(AwaitIax(peer, kHangup)) << peer.LastError();
+    EXPECT_FALSE(caller->ExpectIax(kHangup, 200));
+    // The caller's next frame finds no session and is not answered.
+    caller->Drain();
+    caller->ClearPending();
+    size_t acks = caller->Acks().size();
+    caller->SendIax(kHangup);
+    PumpBriefly();
+    EXPECT_TRUE(caller->ExpectSilence(200));
+    EXPECT_EQ(caller->Acks().size(), acks);
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
 }
 
 }  // namespace
