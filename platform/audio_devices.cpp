@@ -2,6 +2,7 @@
 
 #include "platform/alsa_mixer_device.h"
 #include "platform/alsa_wave_device.h"
+#include "platform/silent_wave_device.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,16 @@ AudioDevices MakeAlsaDevices()
     return devices;
 }
 
+// No sound at all, and no mixer for the faders to bind to.
+AudioDevices MakeSilentDevices()
+{
+    AudioDevices devices;
+    devices.waveIn = MakeSilentWaveIn();
+    devices.waveOut = MakeSilentWaveOut();
+    devices.backend = "none";
+    return devices;
+}
+
 std::string AutomaticChoice()
 {
     const char* named = std::getenv(kChoiceVariable);
@@ -35,7 +46,10 @@ AudioDevices MakeAudioDevices(const std::string& choice)
     const std::string backend = choice.empty() ? AutomaticChoice() : choice;
     if (backend == "alsa")
         return MakeAlsaDevices();
-    std::fprintf(stderr, "velnar: unknown audio backend \"%s\" (known: alsa); running without sound\n",
+    if (backend == "none")
+        return MakeSilentDevices();
+    std::fprintf(stderr,
+                 "velnar: unknown audio backend \"%s\" (known: alsa, none); running without sound\n",
                  backend.c_str());
     return {};
 }

@@ -16,11 +16,13 @@ struct AudioDevices {
     std::unique_ptr<WaveIn> waveIn;
     std::unique_ptr<WaveOut> waveOut;
     std::shared_ptr<MixerDevice> mixer;
-    // The backend the devices belong to ("alsa"); empty when none was made.
+    // The backend the devices belong to ("alsa", "none"); empty when none
+    // was made.
     std::string backend;
 };
 
-// choice: "alsa" for ALSA's "default" PCM and mixer; "" picks automatically:
+// choice: "alsa" for ALSA's "default" PCM and mixer; "none" for the silent
+// wave pair (silent_wave_device.h) and no mixer; "" picks automatically:
 // the backend named by the environment variable VELNAR_AUDIO if it is set,
 // else ALSA. A backend this build does not know gives no devices (the engine
 // then runs without sound, the faders stay disabled) and one line on

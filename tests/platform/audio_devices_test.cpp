@@ -64,5 +64,18 @@ TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
     }
 }
 
+TEST(AudioDevices, NoneIsTheSilentPairWithoutMixer)
+{
+    for (const char* choice : {"none", ""}) {
+        ChoiceVariable variable("none");
+        const AudioDevices devices = MakeAudioDevices(choice);
+        EXPECT_EQ(devices.backend, "none") << choice;
+        EXPECT_TRUE(devices.waveIn && devices.waveOut) << choice;
+        EXPECT_EQ(dynamic_cast<AlsaWaveIn*>(devices.waveIn.get()), nullptr) << choice;
+        EXPECT_EQ(dynamic_cast<AlsaWaveOut*>(devices.waveOut.get()), nullptr) << choice;
+        EXPECT_FALSE(devices.mixer) << choice;
+    }
+}
+
 }  // namespace
 }  // namespace velnar
