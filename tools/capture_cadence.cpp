@@ -14,8 +14,10 @@
 // buffers requeued; Stop and Reset; gap-ms idle), and prints how long each start
 // took to deliver its first buffer (the first start apart, then the median
 // and the largest over all) and how many starts delivered no buffer at all.
-// Defaults: 1000 ms calls, 200 ms apart.
+// Defaults: 1000 ms calls, 200 ms apart. The pcm-name "pulse" measures the
+// sound-server device instead of an ALSA PCM.
 #include "platform/alsa_wave_device.h"
+#include "platform/pulse_wave_device.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -69,7 +71,7 @@ void RunFor(int ms)
 
 int RepeatedStarts(int starts, int callMs, int gapMs, const std::string& pcmName)
 {
-    auto in = velnar::MakeAlsaWaveIn(pcmName);
+    auto in = pcmName == "pulse" ? velnar::MakePulseWaveIn() : velnar::MakeAlsaWaveIn(pcmName);
     std::array<std::array<uint8_t, kBufferBytes>, kBufferCount> memory{};
     std::array<velnar::WaveHeader, kBufferCount> headers{};
     QElapsedTimer clock;
