@@ -2,6 +2,9 @@
 
 #include "platform/alsa_mixer_device.h"
 #include "platform/alsa_wave_device.h"
+#include "platform/pulse_context.h"
+#include "platform/pulse_mixer_device.h"
+#include "platform/pulse_wave_device.h"
 #include "platform/silent_wave_device.h"
 
 #include <cstdio>
@@ -23,6 +26,19 @@ AudioDevices MakeAlsaDevices()
     return devices;
 }
 
+// The sound server's own streams and volumes, all on the program's one
+// connection: the mixer device holds it from here on, so the wave devices
+// find it connected when the engine opens them.
+AudioDevices MakePulseDevices()
+{
+    AudioDevices devices;
+    devices.mixer = CreatePulseMixerDevice();
+    devices.waveIn = MakePulseWaveIn();
+    devices.waveOut = MakePulseWaveOut();
+    devices.backend = "pulse";
+    return devices;
+}
+
 // No sound at all, and no mixer for the faders to bind to.
 AudioDevices MakeSilentDevices()
 {
@@ -33,23 +49,31 @@ AudioDevices MakeSilentDevices()
     return devices;
 }
 
-std::string AutomaticChoice()
+// The variable's backend if it names one, else the sound server if one
+// answers (within a short wait), else ALSA.
+std::string AutomaticChoice(std::shared_ptr<PulseContext>& connection)
 {
     const char* named = std::getenv(kChoiceVariable);
-    return named && *named ? named : "alsa";
+    if (named && *named)
+        return named;
+    connection = PulseContext::Shared();
+    return connection->Connect() ? "pulse" : "alsa";
 }
 
 }  // namespace
 
 AudioDevices MakeAudioDevices(const std::string& choice)
 {
-    const std::string backend = choice.empty() ? AutomaticChoice() : choice;
+    std::shared_ptr<PulseContext> connection;  // held until the devices hold it
+    const std::string backend = choice.empty() ? AutomaticChoice(connection) : choice;
     if (backend == "alsa")
         return MakeAlsaDevices();
+    if (backend == "pulse")
+        return MakePulseDevices();
     if (backend == "none")
         return MakeSilentDevices();
     std::fprintf(stderr,
-                 "velnar: unknown audio backend \"%s\" (known: alsa, none); running without sound\n",
+                 "velnar: unknown audio backend \"%s\" (known: alsa, pulse, none); running without sound\n",
                  backend.c_str());
     return {};
 }
