@@ -26,15 +26,13 @@ AudioDevices MakeAlsaDevices()
     return devices;
 }
 
-// The sound server's own streams and volumes, all on the program's one
-// connection: the mixer device holds it from here on, so the wave devices
-// find it connected when the engine opens them.
+// The sound server's own streams and volumes, all on one connection.
 AudioDevices MakePulseDevices()
 {
     AudioDevices devices;
-    devices.mixer = CreatePulseMixerDevice();
     devices.waveIn = MakePulseWaveIn();
     devices.waveOut = MakePulseWaveOut();
+    devices.mixer = CreatePulseMixerDevice();
     devices.backend = "pulse";
     return devices;
 }
@@ -49,23 +47,22 @@ AudioDevices MakeSilentDevices()
     return devices;
 }
 
-// The variable's backend if it names one, else the sound server if one
-// answers (within a short wait), else ALSA.
-std::string AutomaticChoice(std::shared_ptr<PulseContext>& connection)
+std::string AutomaticChoice()
 {
     const char* named = std::getenv(kChoiceVariable);
     if (named && *named)
         return named;
-    connection = PulseContext::Shared();
-    return connection->Connect() ? "pulse" : "alsa";
+    return PulseContext::ServerAnswers() ? "pulse" : "alsa";
 }
 
 }  // namespace
 
 AudioDevices MakeAudioDevices(const std::string& choice)
 {
-    std::shared_ptr<PulseContext> connection;  // held until the devices hold it
-    const std::string backend = choice.empty() ? AutomaticChoice(connection) : choice;
+    // Held meanwhile, so that the connection that answered is the one the
+    // devices use.
+    const std::shared_ptr<PulseContext> server = PulseContext::Shared();
+    const std::string backend = choice.empty() ? AutomaticChoice() : choice;
     if (backend == "alsa")
         return MakeAlsaDevices();
     if (backend == "pulse")
