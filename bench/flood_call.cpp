@@ -404,9 +404,11 @@ int Flood(uint16_t port, int seconds, int rate) {
             bool isNew = kind == 6;
             uint32_t subclass = isNew ? uint32_t(iaxpeer::kNew) : iaxKinds[1 + random() % 11];
             uint8_t type = iaxpeer::kIax;
-            if (!isNew && random() % 3 == 0) {
+            if (!isNew && random() % 3 == 0) {   // any type, but never a NEW
                 type = uint8_t(1 + random() % 9);
                 subclass = byte() & 0x7F;
+                if (type == iaxpeer::kIax && subclass == iaxpeer::kNew)
+                    subclass = iaxpeer::kPing;
             }
             std::string text = isNew ? "exten=100;formats=2;version=1;"
                                      : "methods=md5;challenge=123456789;remip=127.0.0.1;"
