@@ -3,8 +3,16 @@
 // sends every voice frame back.
 //
 //   velnar_engine_echo_call latency [clicks]   mouth-to-ear delay of bursts
-//   velnar_engine_echo_call cpu [seconds]      the process's CPU use while a
-//                                              tone is talked through (default 30)
+//   velnar_engine_echo_call cpu [seconds]      the process's CPU use and
+//                                              wake-ups (per thread) while a
+//                                              tone is talked through (default
+//                                              30), then the same figures for
+//                                              ALSA's own `arecord | aplay` at
+//                                              20-ms periods, side by side
+//   velnar_engine_echo_call idle [seconds]     the engine without a call or a
+//                                              window (default 10): wake-ups
+//                                              of the whole process and the
+//                                              threads it runs
 //   velnar_engine_echo_call cpu-engine [seconds]  the same with in-memory
 //                                              devices clocked every 20 ms: the
 //                                              engine, library and codec alone
@@ -12,6 +20,13 @@
 //                                              captured buffer played straight
 //                                              back: what the sound path costs
 //                                              without engine and network
+//
+// The sound devices are those the program would choose (VELNAR_AUDIO=alsa or
+// pulse forces one, as for the phone); the first line printed names them.
+//
+// Wake-ups are the context switches (voluntary and involuntary) that the
+// kernel counts per thread: each is the thread going to sleep or being put
+// aside, so their rate is how often the thread runs.
 //
 // The tone player feeds "mic" with a 10-ms latency, which makes the test
 // server deliver capture in the 20-ms rhythm of a sound card (longer player
@@ -25,6 +40,7 @@
 // playback queue runs dry and waits for four blocks before it plays: bursts
 // last 200 ms to get past that.
 #include "engine/iax_phone.h"
+#include "platform/audio_devices.h"
 #include "platform/fake_wave_device.h"
 
 #include <QCoreApplication>
@@ -46,6 +62,7 @@
 #include <deque>
 #include <map>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -329,64 +346,218 @@ private:
     QTemporaryFile m_file;
 };
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+// What the kernel counts for one thread, or for a whole process.
+struct ThreadCounts {
+    std::string name;
+    double cpuSeconds = 0;  // user + system
+    long wakeups = 0;       // voluntary + involuntary context switches
+};
+
+// The name and CPU time from a stat file ("pid (name) state ..."): the name
+// is in parentheses and may hold spaces; utime and stime are the 12th and
+// 13th fields after it.
+bool ReadStat(const QString& path, ThreadCounts& counts) {
+    QFile stat(path);
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QString line = QString::fromUtf8(stat.readAll());
+    const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+    const QStringList fields = line.mid(close + 2).split(' ');
+    if (open < 0 || close < open || fields.size() < 13)
+        return false;
+    counts.name = line.mid(open + 1, close - open - 1).toStdString();
+    counts.cpuSeconds = (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+    return true;
 }
 
-// CPU seconds of each thread of the process, by thread id, with its name.
-std::map<std::string, std::pair<std::string, double>> ThreadCpuSeconds() {
-    std::map<std::string, std::pair<std::string, double>> threads;
-    const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
-    for (const QString& id : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat("/proc/self/task/" + id + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
+long ReadSwitches(const QString& statusPath) {
+    QFile status(statusPath);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    long switches = 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+            switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+    return switches;
+}
+
+// Every thread of a process (procDir: "/proc/self", "/proc/<pid>"), by id.
+std::map<std::string, ThreadCounts> SampleThreads(const QString& procDir) {
+    std::map<std::string, ThreadCounts> threads;
+    for (const QString& id : QDir(procDir + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString task = procDir + "/task/" + id;
+        ThreadCounts counts;
+        if (!ReadStat(task + "/stat", counts))
             continue;
-        // The name is in parentheses and may hold spaces; utime and stime
-        // are the 12th and 13th fields after it.
-        QString line = QString::fromUtf8(stat.readAll());
-        qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
-        QStringList fields = line.mid(close + 2).split(' ');
-        if (open < 0 || close < open || fields.size() < 13)
-            continue;
-        threads[id.toStdString()] = {line.mid(open + 1, close - open - 1).toStdString(),
-                                     (fields[11].toDouble() + fields[12].toDouble()) / ticksPerSecond};
+        counts.wakeups = ReadSwitches(task + "/status");
+        threads[id.toStdString()] = counts;
     }
     return threads;
 }
 
-// Runs the event loop for that long and prints the process's CPU use, and
-// each thread's share (the sound server's client library runs threads of
-// its own).
-void MeasureCpuFor(int seconds, const char* what) {
-    double cpuBefore = CpuSeconds();
-    auto threadsBefore = ThreadCpuSeconds();
-    auto start = std::chrono::steady_clock::now();
-    RunFor(seconds * 1000);
-    double wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double cpu = CpuSeconds() - cpuBefore;
-    for (const auto& [id, thread] : ThreadCpuSeconds()) {
-        auto before = threadsBefore.find(id);
-        double used = thread.second - (before == threadsBefore.end() ? 0.0 : before->second.second);
-        std::printf("  thread %s (%s): %.2f%%\n", id.c_str(), thread.first.c_str(),
-                    100.0 * used / wallSeconds);
+// One process's use over a measured stretch: per thread, and in total (the
+// total CPU also counts threads that ended meanwhile).
+struct ProcessUsage {
+    std::string label;
+    double cpuSeconds = 0;
+    double wakeupsPerSecond = 0;
+    std::vector<std::pair<std::string, ThreadCounts>> threads;  // id, use over the stretch
+    double wallSeconds = 0;
+    double CpuPercent() const { return wallSeconds > 0 ? 100.0 * cpuSeconds / wallSeconds : 0; }
+};
+
+class ProcessSampler {
+public:
+    ProcessSampler(std::string label, QString procDir) : m_label(std::move(label)), m_dir(std::move(procDir)) {}
+    void Begin() {
+        ReadStat(m_dir + "/stat", m_process);
+        m_threads = SampleThreads(m_dir);
     }
-    std::printf("CPU: %.3f s over %.1f s of %s = %.2f%% of one core\n", cpu, wallSeconds, what,
-                100.0 * cpu / wallSeconds);
+    ProcessUsage End(double wallSeconds) const {
+        ProcessUsage usage;
+        usage.label = m_label;
+        usage.wallSeconds = wallSeconds;
+        ThreadCounts process;
+        if (ReadStat(m_dir + "/stat", process))
+            usage.cpuSeconds = process.cpuSeconds - m_process.cpuSeconds;
+        long wakeups = 0;
+        for (const auto& [id, now] : SampleThreads(m_dir)) {
+            auto before = m_threads.find(id);
+            ThreadCounts used = now;
+            if (before != m_threads.end()) {
+                used.cpuSeconds -= before->second.cpuSeconds;
+                used.wakeups -= before->second.wakeups;
+            }
+            wakeups += used.wakeups;
+            usage.threads.emplace_back(id, used);
+        }
+        usage.wakeupsPerSecond = wallSeconds > 0 ? double(wakeups) / wallSeconds : 0;
+        return usage;
+    }
+
+private:
+    std::string m_label;
+    QString m_dir;
+    ThreadCounts m_process;
+    std::map<std::string, ThreadCounts> m_threads;
+};
+
+// Runs the event loop while the samplers measure their processes.
+std::vector<ProcessUsage> MeasureFor(int seconds, std::vector<ProcessSampler> samplers) {
+    for (ProcessSampler& sampler : samplers)
+        sampler.Begin();
+    const auto start = SteadyClock::now();
+    RunFor(seconds * 1000);
+    const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
+    std::vector<ProcessUsage> usages;
+    for (const ProcessSampler& sampler : samplers)
+        usages.push_back(sampler.End(wall));
+    return usages;
 }
 
-int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds) {
+void PrintUsage(const ProcessUsage& usage) {
+    std::printf("%-34s CPU %6.2f %%   wake-ups %7.1f /s\n", usage.label.c_str(), usage.CpuPercent(),
+                usage.wakeupsPerSecond);
+    for (const auto& [id, thread] : usage.threads)
+        std::printf("  thread %-8s %-16s CPU %6.2f %%   wake-ups %7.1f /s\n", id.c_str(), thread.name.c_str(),
+                    100.0 * thread.cpuSeconds / usage.wallSeconds, double(thread.wakeups) / usage.wallSeconds);
+}
+
+// Runs the event loop for that long and prints the process's CPU use and
+// wake-ups, and each thread's share.
+ProcessUsage MeasureCpuFor(int seconds, const char* what) {
+    ProcessUsage usage = MeasureFor(seconds, {ProcessSampler(what, "/proc/self")}).front();
+    PrintUsage(usage);
+    return usage;
+}
+
+// The sum of several processes' use, as one line.
+ProcessUsage Combined(std::string label, const std::vector<ProcessUsage>& parts) {
+    ProcessUsage total;
+    total.label = std::move(label);
+    for (const ProcessUsage& part : parts) {
+        total.wallSeconds = part.wallSeconds;
+        total.cpuSeconds += part.cpuSeconds;
+        total.wakeupsPerSecond += part.wakeupsPerSecond;
+        for (const auto& thread : part.threads)
+            total.threads.push_back(thread);
+    }
+    return total;
+}
+
+// ALSA's own capture piped into ALSA's own playback, at 20-ms periods, on
+// the same default devices as the phone (the tone player keeps feeding
+// "mic"). Both are measured through /proc.
+std::optional<ProcessUsage> MeasureArecordAplay(int seconds) {
+    const QStringList format{"-q", "-D", "default", "-t", "raw", "-f", "S16_LE", "-r", "8000", "-c", "1",
+                             "--period-time=20000", "--buffer-time=160000"};
+    QProcess recorder, player;
+    recorder.setStandardOutputProcess(&player);
+    recorder.setStandardErrorFile(QProcess::nullDevice());
+    player.setStandardOutputFile(QProcess::nullDevice());
+    player.setStandardErrorFile(QProcess::nullDevice());
+    player.start("aplay", format);
+    recorder.start("arecord", format);
+    if (!player.waitForStarted(5000) || !recorder.waitForStarted(5000)) {
+        std::fprintf(stderr, "arecord | aplay did not start\n");
+        return std::nullopt;
+    }
+    RunFor(500);
+    const QString recorderDir = "/proc/" + QString::number(recorder.processId());
+    const QString playerDir = "/proc/" + QString::number(player.processId());
+    auto usages = MeasureFor(seconds, {ProcessSampler("arecord", recorderDir), ProcessSampler("aplay", playerDir)});
+    const bool ran = recorder.state() == QProcess::Running && player.state() == QProcess::Running;
+    for (QProcess* process : {&recorder, &player}) {
+        process->kill();
+        process->waitForFinished(2000);
+    }
+    if (!ran) {
+        std::fprintf(stderr, "arecord | aplay ended early\n");
+        return std::nullopt;
+    }
+    return Combined("arecord | aplay (20-ms periods)", usages);
+}
+
+int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds, const std::string& backend) {
     if (!PlaceEchoCall(phone, owner, peer))
         return 1;
     TonePlayer player;
-    if (!player.Start(seconds))
+    if (!player.Start(2 * seconds + 2))
         return 1;
     RunFor(500);
-    MeasureCpuFor(seconds, "echo call");
-    return owner.last == "Connected" ? 0 : 1;
+    const ProcessUsage call = MeasureCpuFor(seconds, ("echo call (" + backend + ")").c_str());
+    const bool connected = owner.last == "Connected";
+    // The reference, in the same run on the same server: the call ends
+    // first, so that only one of the two uses the devices.
+    phone.HangUp();
+    peer.kill();
+    peer.waitForFinished(2000);
+    RunFor(500);
+    const std::optional<ProcessUsage> reference = MeasureArecordAplay(seconds);
+    if (!reference)
+        return 1;
+    PrintUsage(*reference);
+    const double cpuRatio = reference->cpuSeconds > 0 ? call.cpuSeconds / reference->cpuSeconds : 0;
+    std::printf("\n%-34s %10s %14s\n", "", "CPU %", "wake-ups/s");
+    std::printf("%-34s %10.2f %14.1f\n", call.label.c_str(), call.CpuPercent(), call.wakeupsPerSecond);
+    std::printf("%-34s %10.2f %14.1f\n", reference->label.c_str(), reference->CpuPercent(),
+                reference->wakeupsPerSecond);
+    std::printf("echo call / arecord|aplay: CPU %.2fx\n", cpuRatio);
+    std::printf("targets: wake-ups <= 150/s: %s; CPU <= 0.6x arecord|aplay: %s\n",
+                call.wakeupsPerSecond <= 150 ? "met" : "missed", cpuRatio <= 0.6 ? "met" : "missed");
+    return connected ? 0 : 1;
+}
+
+// The engine at rest, as the program is before its first call (devices
+// made, nothing opened by a call), without a window.
+int MeasureIdle(CIaxPhone& /*phone*/, int seconds, const std::string& backend) {
+    RunFor(1000);
+    const ProcessUsage idle = MeasureCpuFor(seconds, ("idle engine (" + backend + ")").c_str());
+    const size_t otherThreads = idle.threads.empty() ? 0 : idle.threads.size() - 1;
+    std::printf("threads besides the main one: %zu\n", otherThreads);
+    std::printf("targets: <= 1 wake-up/s: %s; no sound-server client threads: %s\n",
+                idle.wakeupsPerSecond <= 1.0 ? "met" : "missed", otherThreads == 0 ? "met" : "missed");
+    return 0;
 }
 
 // In-memory devices clocked like a sound card: every 20 ms one tone buffer
@@ -480,25 +651,32 @@ int main(int argc, char** argv) {
     int amount = argc > 2 ? std::atoi(argv[2]) : 0;
     if (mode == "cpu-engine")
         return MeasureEngineCpu(amount > 0 ? amount : 30);
-    if ((mode != "latency" && mode != "cpu" && mode != "cpu-devices")
+    if ((mode != "latency" && mode != "cpu" && mode != "cpu-devices" && mode != "idle")
         || !std::getenv("PULSE_SERVER")) {
-        std::fprintf(stderr, "usage: %s latency [bursts] | cpu [seconds] | cpu-engine [seconds]"
-                             " | cpu-devices [seconds]\n"
+        std::fprintf(stderr, "usage: %s latency [bursts] | cpu [seconds] | idle [seconds]"
+                             " | cpu-engine [seconds] | cpu-devices [seconds]\n"
                              "(needs the test audio server: source tools/test-audio-env.sh)\n",
                      argv[0]);
         return 2;
     }
     if (mode == "cpu-devices")
         return MeasureDeviceCpu(amount > 0 ? amount : 30);
+    // The devices the program would choose at start-up.
+    AudioDevices devices = MakeAudioDevices();
+    if (!devices.waveIn || !devices.waveOut) {
+        std::fprintf(stderr, "no sound devices\n");
+        return 2;
+    }
+    std::printf("sound devices: %s\n", devices.backend.c_str());
     PrintingOwner owner;
     StageLog log;
-    CIaxPhone phone(owner, std::make_unique<TimedWaveIn>(MakeAlsaWaveIn(), log),
-                    std::make_unique<TimedWaveOut>(MakeAlsaWaveOut(), log), -1);
+    CIaxPhone phone(owner, std::make_unique<TimedWaveIn>(std::move(devices.waveIn), log),
+                    std::make_unique<TimedWaveOut>(std::move(devices.waveOut), log), -1);
     phone.m_nNoiseThreshold = 1;
     QProcess peer;
-    int result = mode == "latency"
-                     ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
-                     : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30);
+    int result = mode == "latency" ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
+                 : mode == "idle"  ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
+                                   : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
     peer.kill();
     peer.waitForFinished(2000);
     return result;

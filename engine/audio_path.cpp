@@ -36,23 +36,23 @@ int CIaxPhone::OpenAudio() {
     }
     for (WaveHeader& header : m_captureHeaders)
         header = WaveHeader{};
-    m_bAudioOpen = true;
+    m_audioOpen = true;
     return 0;
 }
 
 void CIaxPhone::CloseAudio() {
-    if (!m_bAudioOpen)
+    if (!m_audioOpen)
         return;
     m_hWaveIn->Stop();
     m_hWaveIn->Reset();
     m_hWaveIn->Close();
     m_hWaveOut->Reset();
     m_hWaveOut->Close();
-    m_bAudioOpen = false;
+    m_audioOpen = false;
 }
 
 int CIaxPhone::StartCapture() {
-    if (!m_bAudioOpen)
+    if (!m_audioOpen)
         return -1;
     for (int i = 0; i < kCaptureBufferCount; ++i) {
         WaveHeader& header = m_captureHeaders[i];
@@ -142,22 +142,22 @@ bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks) {
     std::memcpy(block->samples, pcm, kPcmFrameBytes);
     block->header.data = block->samples;
     block->header.bufferLength = kPcmFrameBytes;
-    if (!m_bAudioOpen || m_hWaveOut->Prepare(&block->header) != WaveOk) {
+    if (!m_audioOpen || m_hWaveOut->Prepare(&block->header) != WaveOk) {
         delete block;
         return false;
     }
-    if (pendingBlocks == 0 && !m_bPlaybackPaused) {
+    if (pendingBlocks == 0 && !m_playbackPaused) {
         m_hWaveOut->Pause();
-        m_bPlaybackPaused = true;
+        m_playbackPaused = true;
     }
     if (m_hWaveOut->Write(&block->header) != WaveOk) {
         m_hWaveOut->Unprepare(&block->header);
         delete block;
         return false;
     }
-    if (pendingBlocks >= kPrefillBlocks && m_bPlaybackPaused) {
+    if (pendingBlocks >= kPrefillBlocks && m_playbackPaused) {
         m_hWaveOut->Restart();
-        m_bPlaybackPaused = false;
+        m_playbackPaused = false;
     }
     PlaybackBuffer** tail = &m_pPlaybackQueue;
     while (*tail)

@@ -209,8 +209,8 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
 void CIaxPhone::Answer() {
     if (m_pCurrentCall)
         IaxAnswerCall(m_pCurrentCall->session);
-    std::fputs("Answering call!\n", stdout);
-    std::fflush(stdout);
+    std::fputs("Answering call!\n", IaxDiagnosticStream());
+    std::fflush(IaxDiagnosticStream());
     m_bTalking = true;
 }
 
@@ -230,7 +230,7 @@ void CIaxPhone::ResetCall() {
     m_pCurrentCall = nullptr;
     ReleaseCalls();
     m_pOutgoingSession = nullptr;
-    if (m_bAudioOpen) {
+    if (m_audioOpen) {
         m_hWaveIn->Stop();
         m_hWaveIn->Reset();
     }

@@ -98,10 +98,10 @@ protected:
     std::string m_strTones;
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
-    bool m_bAudioOpen = false;
+    bool m_audioOpen = false;
     // Set while the engine has paused wave-out to let its queue fill; it
     // lives as long as the engine, so it survives from call to call.
-    bool m_bPlaybackPaused = false;
+    bool m_playbackPaused = false;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QTimer> m_libraryTimer;
     // Capture completions are posted; they must not reach a destroyed engine.

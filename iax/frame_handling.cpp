@@ -1,20 +1,31 @@
+// Layer: full-frame handling. Acknowledges a received full frame, updates
+// its session, answers where the protocol answers by itself, and turns the
+// rest into an event for the jitter buffer. Calls the jitter buffer, the
+// send side, the session list, the timer list, the records and the wire
+// format.
 #include <arpa/inet.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "iax/frame_handling.h"
+#include "iax/jitter_buffer.h"
+#include "iax/records.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/timer.h"
+#include "iax/wire.h"
 
 namespace {
 
 struct Received {
     IaxSession* session;
-    unsigned char* frame;   // header and payload, NUL behind the payload
+    const IaxFullHeader& header;
+    const unsigned char* payload;   // NUL behind the payload
     int payloadBytes;
-    IaxFullHeader header;
-    int subclass;           // expanded
-    const char* text() const { return reinterpret_cast<const char*>(frame + IaxFullHeaderBytes); }
+    int subclass;                   // expanded
+    const char* text() const { return reinterpret_cast<const char*>(payload); }
 };
 
 IaxEvent* Drop(IaxEvent* event)
@@ -44,7 +55,7 @@ bool CopyMedia(IaxEvent* event, const Received& in)
     event->media.data = static_cast<unsigned char*>(malloc(static_cast<size_t>(in.payloadBytes)));
     if (!event->media.data)
         return false;
-    memcpy(event->media.data, in.frame + IaxFullHeaderBytes, static_cast<size_t>(in.payloadBytes));
+    memcpy(event->media.data, in.payload, static_cast<size_t>(in.payloadBytes));
     event->media.length = in.payloadBytes;
     return true;
 }
@@ -73,8 +84,10 @@ struct SequenceMatch {
 bool FrameOfSessionWithSequence(const IaxFrame* frame, const void* context)
 {
     const SequenceMatch* match = static_cast<const SequenceMatch*>(context);
-    return frame->session == match->session && frame->length >= IaxFullHeaderBytes &&
-           IaxGet16(frame->data + 8) == match->sequence;
+    IaxFullHeader header;
+    return frame->session == match->session &&
+           IaxDecodeFullHeader(frame->data, frame->length, &header) == 0 &&
+           header.sequence == match->sequence;
 }
 
 bool FrameOfSession(const IaxFrame* frame, const void* context)
@@ -170,7 +183,7 @@ IaxEvent* HandleRegisterReply(IaxEvent* event, const Received& in, int result)
 IaxEvent* HandleDialPlanReply(IaxEvent* event, const Received& in)
 {
     auto& reply = event->dpReply;
-    printf("Got dialplan reply: %s\n", in.text());
+    fprintf(IaxDiagnosticStream(), "Got dialplan reply: %s\n", in.text());
     event->type = EvDialPlanReply;
     reply.number = IaxTextValue(in.text(), "number=");
     char* status = IaxTextValue(in.text(), "status=");
@@ -263,7 +276,7 @@ void RestartTiming(IaxSession* session)
 IaxEvent* HandleTransferRelease(IaxEvent* event, const Received& in)
 {
     IaxSession* session = in.session;
-    printf("Release: text is %s\n", in.text());
+    fprintf(IaxDiagnosticStream(), "Release: text is %s\n", in.text());
     char* peerCall = IaxTextValue(in.text(), "peercallno=");
     if (peerCall) {
         session->peerCallNumber = IaxParseDecimal(peerCall);
@@ -392,27 +405,14 @@ IaxEvent* Dispatch(IaxEvent* event, const Received& in)
 
 }  // namespace
 
-void IaxSendAck(IaxSession* session, const unsigned char* frame)
+IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram)
 {
-    unsigned char ack[IaxFullHeaderBytes];
-    IaxFullHeader header;
-    IaxDecodeFullHeader(frame, IaxFullHeaderBytes, &header);
-    IaxEncodeFullHeader(ack, IaxFullHeader{static_cast<uint16_t>(session->callNumber),
-                                           header.sourceCall, header.timestamp, header.sequence,
-                                           FT_IAX, IAX_ACK});
-    IaxSendDatagram(ack, sizeof ack, &session->peerAddress);
-}
-
-IaxEvent* IaxHandleFullFrame(IaxSession* session, unsigned char* frame, int payloadBytes)
-{
-    Received in{session, frame, payloadBytes, {}, 0};
-    IaxDecodeFullHeader(frame, IaxFullHeaderBytes + payloadBytes, &in.header);
-    in.subclass = IaxExpandSubclass(in.header.subclass);
+    Received in{session, datagram.full, datagram.payload, datagram.payloadBytes,
+                IaxExpandSubclass(datagram.full.subclass)};
     session->lastRxTimestamp = in.header.timestamp;
     IaxEvent* event = IaxNewEvent();
     if (!IsNotAcknowledged(in))
-        IaxSendAck(session, frame);
-    frame[IaxFullHeaderBytes + payloadBytes] = '\0';
+        IaxSendAck(session, in.header);
     if (!event)
         return nullptr;
     event->session = session;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 enum IaxEventType {
     EvNewCall = 0,
@@ -153,6 +154,15 @@ struct IaxEvent {
 extern int IaxClockOffset;        // ms added to the tick count by the clock
 extern char IaxLastError[256];    // message of the last failure
 extern int IaxMaxRetries;         // retransmissions of a full frame before giving up (10)
+
+// ---- Diagnostics ----------------------------------------------------------
+// The stream for the library's progress lines ("Scheduling retransmission",
+// "Got dialplan reply", "Release: text is"); the phone engine writes its own
+// ("Answering call!") there too. Standard output unless a program chooses
+// another (the console phone keeps its standard output for status texts);
+// null restores standard output.
+void IaxSetDiagnosticStream(FILE* stream);
+FILE* IaxDiagnosticStream(void);
 
 // ---- Socket ---------------------------------------------------------------
 // port 0 binds IaxDefaultPort (5036); a positive port binds that port; a

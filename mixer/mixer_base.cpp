@@ -40,18 +40,18 @@ std::string FormatV(const char* format, va_list args) {
 
 } // namespace
 
-CMixerBase::CMixerBase(std::shared_ptr<MixerDevice> device) : m_Device(std::move(device)) {}
+CMixerBase::CMixerBase(std::shared_ptr<MixerDevice> device) : m_device(std::move(device)) {}
 
 CMixerBase::~CMixerBase() {
     CloseMixer();
 }
 
 void CMixerBase::SetMixerDevice(std::shared_ptr<MixerDevice> device) {
-    m_Device = std::move(device);
+    m_device = std::move(device);
 }
 
 void CMixerBase::SetReportSink(ReportFn sink) {
-    m_ReportSink = std::move(sink);
+    m_reportSink = std::move(sink);
 }
 
 void CMixerBase::MixerReport(const char* context, const char* format, ...) {
@@ -59,29 +59,29 @@ void CMixerBase::MixerReport(const char* context, const char* format, ...) {
     va_start(args, format);
     const std::string text = FormatV(format, args);
     va_end(args);
-    if (m_ReportSink)
-        m_ReportSink(context, text);
+    if (m_reportSink)
+        m_reportSink(context, text);
     if (std::getenv("VELNAR_MIXER_DEBUG"))
         std::fprintf(stderr, "%s: %s\n", context, text.c_str());
 }
 
 bool CMixerBase::Init(uint32_t destType, uint32_t srcType, uint32_t controlType,
                       MixerDevice::ChangeFn notify) {
-    if (!m_Device || m_Device->GetNumDevs() == 0) {
+    if (!m_device || m_device->GetNumDevs() == 0) {
         MixerReport(kInitContext, "No mixer device present");
         return false;
     }
     if (m_hMixer) {
-        m_OpenDevice->Close(m_hMixer);
+        m_openDevice->Close(m_hMixer);
         m_hMixer = 0;
-        m_OpenDevice.reset();
+        m_openDevice.reset();
     }
-    if (m_Device->Open(0, std::move(notify), m_hMixer) != MMSYSERR_NOERROR) {
+    if (m_device->Open(0, std::move(notify), m_hMixer) != MMSYSERR_NOERROR) {
         m_hMixer = 0;
         MixerReport(kInitContext, "Could not open mixer device");
         return false;
     }
-    m_OpenDevice = m_Device;
+    m_openDevice = m_device;
 
     MixerLine line;
     if (FindDestLine(line, destType) == -1) {
@@ -107,7 +107,7 @@ bool CMixerBase::Init(uint32_t destType, uint32_t srcType, uint32_t controlType,
         CloseMixer();
         return false;
     }
-    if (m_OpenDevice->GetLineControlByType(m_hMixer, line.dwLineID, controlType, m_Control) !=
+    if (m_openDevice->GetLineControlByType(m_hMixer, line.dwLineID, controlType, m_Control) !=
         MMSYSERR_NOERROR) {
         MixerReport(kInitContext,
                     "Could not find specified mixer control. Associated Windows control will be "
@@ -156,13 +156,13 @@ bool CMixerBase::InitMXDetails() {
 
 int CMixerBase::FindDestLine(MixerLine& line, uint32_t componentType) {
     MixerCaps caps;
-    if (m_OpenDevice->GetDevCaps(m_hMixer, caps) != MMSYSERR_NOERROR || caps.cDestinations == 0)
+    if (m_openDevice->GetDevCaps(m_hMixer, caps) != MMSYSERR_NOERROR || caps.cDestinations == 0)
         return -1;
     for (uint32_t i = 0; i < caps.cDestinations; ++i) {
         line = MixerLine{};
         line.dwSource = 0;
         line.dwDestination = i;
-        if (m_OpenDevice->GetLineInfo(m_hMixer, line, MIXER_GETLINEINFOF_DESTINATION) !=
+        if (m_openDevice->GetLineInfo(m_hMixer, line, MIXER_GETLINEINFOF_DESTINATION) !=
             MMSYSERR_NOERROR)
             return -1;
         if (line.dwComponentType == componentType)
@@ -178,7 +178,7 @@ int CMixerBase::FindSrcLine(MixerLine& line, uint32_t componentType) {
         line = MixerLine{};
         line.dwSource = j;
         line.dwDestination = destination;
-        if (m_OpenDevice->GetLineInfo(m_hMixer, line, MIXER_GETLINEINFOF_SOURCE) != MMSYSERR_NOERROR)
+        if (m_openDevice->GetLineInfo(m_hMixer, line, MIXER_GETLINEINFOF_SOURCE) != MMSYSERR_NOERROR)
             return -1;
         if (line.dwComponentType == componentType)
             return static_cast<int>(j);
@@ -189,21 +189,21 @@ int CMixerBase::FindSrcLine(MixerLine& line, uint32_t componentType) {
 bool CMixerBase::GetMXDetails() {
     if (!m_hMixer)
         return false;
-    return m_OpenDevice->GetControlDetails(m_hMixer, m_Details) == MMSYSERR_NOERROR;
+    return m_openDevice->GetControlDetails(m_hMixer, m_Details) == MMSYSERR_NOERROR;
 }
 
 bool CMixerBase::SetMXDetails() {
     if (!m_hMixer)
         return false;
-    return m_OpenDevice->SetControlDetails(m_hMixer, m_Details) == MMSYSERR_NOERROR;
+    return m_openDevice->SetControlDetails(m_hMixer, m_Details) == MMSYSERR_NOERROR;
 }
 
 void CMixerBase::CloseMixer() {
     if (m_hMixer) {
-        m_OpenDevice->Close(m_hMixer);
+        m_openDevice->Close(m_hMixer);
         m_hMixer = 0;
     }
-    m_OpenDevice.reset();
+    m_openDevice.reset();
     m_Buffer.reset();
     m_Details.paDetails = nullptr;
 }

@@ -60,11 +60,11 @@ protected:
     MixerControlDetails m_Details;
     std::unique_ptr<uint32_t[]> m_Buffer;
 
-    std::shared_ptr<MixerDevice> m_Device;
-    std::shared_ptr<MixerDevice> m_OpenDevice;  // the device m_hMixer belongs to
+    std::shared_ptr<MixerDevice> m_device;
+    std::shared_ptr<MixerDevice> m_openDevice;  // the device m_hMixer belongs to
 
 private:
-    ReportFn m_ReportSink;
+    ReportFn m_reportSink;
 };
 
 } // namespace velnar

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/alsa_mixer_device.h"
-
 namespace velnar {
 
 namespace {
@@ -13,8 +11,6 @@ constexpr const char* kInitContext = "CMixerFader::Init";
 constexpr const char* kWrongSubType = "Wrong sub-type for a fader control.";
 
 } // namespace
-
-CMixerFader::CMixerFader(QWidget* parent) : CMixerFader(CreateAlsaMixerDevice(), parent) {}
 
 CMixerFader::CMixerFader(std::shared_ptr<MixerDevice> device, QWidget* parent)
     : QSlider(Qt::Horizontal, parent), CMixerBase(std::move(device)) {
@@ -41,15 +37,15 @@ uint32_t CMixerFader::ValueChannels() const {
 }
 
 void CMixerFader::SetRangeQuietly(int minimum, int maximum) {
-    const bool wasFromMixer = std::exchange(m_PositionFromMixer, true);
+    const bool wasFromMixer = std::exchange(m_positionFromMixer, true);
     setRange(minimum, maximum);
-    m_PositionFromMixer = wasFromMixer;
+    m_positionFromMixer = wasFromMixer;
 }
 
 void CMixerFader::SetStoredPosQuietly(int position) {
-    const bool wasFromMixer = std::exchange(m_PositionFromMixer, true);
+    const bool wasFromMixer = std::exchange(m_positionFromMixer, true);
     setValue(position);
-    m_PositionFromMixer = wasFromMixer;
+    m_positionFromMixer = wasFromMixer;
 }
 
 bool CMixerFader::Init(uint32_t destType, uint32_t srcType, uint32_t controlType, int32_t subType) {
@@ -237,7 +233,7 @@ void CMixerFader::Scroll(const char* context, int scrollCode) {
 
 void CMixerFader::sliderChange(SliderChange change) {
     QSlider::sliderChange(change);
-    if (change != SliderValueChange || m_PositionFromMixer)
+    if (change != SliderValueChange || m_positionFromMixer)
         return;
     // A user action moved the slider: while the thumb is held it tracks,
     // otherwise (key, wheel, page click) the action is complete.

@@ -30,9 +30,8 @@ class CMixerFader : public QSlider, public CMixerBase {
 public:
     enum SubType : int32_t { LEFT = 0, RIGHT = 1, MAIN = 2, BALANCE = 3 };
 
-    // Horizontal, bound to nothing yet; the first uses the sound card's
-    // (ALSA) mixer, the second the given device.
-    explicit CMixerFader(QWidget* parent = nullptr);
+    // Horizontal, bound to nothing yet; Init binds it to a control of the
+    // given mixer device (none: Init fails and the slider stays disabled).
     explicit CMixerFader(std::shared_ptr<MixerDevice> device, QWidget* parent = nullptr);
     ~CMixerFader() override;
 
@@ -70,7 +69,7 @@ private:
     float m_Balance = 0.0f;
     uint32_t* m_Value = nullptr;
 
-    bool m_PositionFromMixer = false;  // set while the program moves the slider
+    bool m_positionFromMixer = false;  // set while the program moves the slider
 };
 
 } // namespace velnar

@@ -266,18 +266,18 @@ void AlsaMixerDevice::Impl::OnReadable(MixerHandle handle, int fd) {
     }
 }
 
-AlsaMixerDevice::AlsaMixerDevice(std::string ctlName) : m_Impl(std::make_unique<Impl>()) {
-    m_Impl->ctlName = std::move(ctlName);
+AlsaMixerDevice::AlsaMixerDevice(std::string ctlName) : m_impl(std::make_unique<Impl>()) {
+    m_impl->ctlName = std::move(ctlName);
 }
 
 AlsaMixerDevice::~AlsaMixerDevice() {
-    while (!m_Impl->open.empty())
-        Close(m_Impl->open.begin()->first);
+    while (!m_impl->open.empty())
+        Close(m_impl->open.begin()->first);
 }
 
 uint32_t AlsaMixerDevice::GetNumDevs() {
     snd_ctl_t* ctl = nullptr;
-    if (snd_ctl_open(&ctl, m_Impl->ctlName.c_str(), 0) < 0)
+    if (snd_ctl_open(&ctl, m_impl->ctlName.c_str(), 0) < 0)
         return 0;
     snd_ctl_close(ctl);
     return 1;
@@ -289,7 +289,7 @@ MixerResult AlsaMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
     auto mixer = std::make_unique<OpenMixer>();
     if (snd_mixer_open(&mixer->mixer, 0) < 0)
         return MMSYSERR_NOMEM;
-    if (snd_mixer_attach(mixer->mixer, m_Impl->ctlName.c_str()) < 0 ||
+    if (snd_mixer_attach(mixer->mixer, m_impl->ctlName.c_str()) < 0 ||
         snd_mixer_selem_register(mixer->mixer, nullptr, nullptr) < 0 ||
         snd_mixer_load(mixer->mixer) < 0) {
         snd_mixer_close(mixer->mixer);
@@ -306,24 +306,24 @@ MixerResult AlsaMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
     DescribeLines(*mixer);
     mixer->notify = std::move(onControlChange);
 
-    handle = m_Impl->nextHandle++;
+    handle = m_impl->nextHandle++;
     OpenMixer& opened = *mixer;
-    m_Impl->open.emplace(handle, std::move(mixer));
-    m_Impl->Watch(handle, opened);
+    m_impl->open.emplace(handle, std::move(mixer));
+    m_impl->Watch(handle, opened);
     return MMSYSERR_NOERROR;
 }
 
 MixerResult AlsaMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
-    OpenMixer* mixer = m_Impl->Find(handle);
+    OpenMixer* mixer = m_impl->Find(handle);
     if (!mixer)
         return MMSYSERR_INVALHANDLE;
     caps.cDestinations = static_cast<uint32_t>(mixer->destinations.size());
-    caps.szPname = m_Impl->ctlName;
+    caps.szPname = m_impl->ctlName;
     return MMSYSERR_NOERROR;
 }
 
 MixerResult AlsaMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags) {
-    OpenMixer* mixer = m_Impl->Find(handle);
+    OpenMixer* mixer = m_impl->Find(handle);
     if (!mixer)
         return MMSYSERR_INVALHANDLE;
     if (line.dwDestination >= mixer->destinations.size())
@@ -343,7 +343,7 @@ MixerResult AlsaMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, ui
 
 MixerResult AlsaMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t lineId,
                                                   uint32_t controlType, MixerControl& control) {
-    OpenMixer* mixer = m_Impl->Find(handle);
+    OpenMixer* mixer = m_impl->Find(handle);
     if (!mixer)
         return MMSYSERR_INVALHANDLE;
     const VolumeElement* volume = lineId == kSpeakersLineId     ? mixer->Volume(kAlsaPlaybackVolumeId)
@@ -357,7 +357,7 @@ MixerResult AlsaMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t l
 
 MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details) {
     MixerResult rc;
-    const VolumeElement* volume = m_Impl->VolumeFor(handle, details, rc);
+    const VolumeElement* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
         return rc;
     for (uint32_t channel = 0; channel < details.cChannels; ++channel) {
@@ -371,7 +371,7 @@ MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlD
 
 MixerResult AlsaMixerDevice::SetControlDetails(MixerHandle handle, const MixerControlDetails& details) {
     MixerResult rc;
-    const VolumeElement* volume = m_Impl->VolumeFor(handle, details, rc);
+    const VolumeElement* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
         return rc;
     auto toRaw = [volume](uint32_t value) { return MixerValueToRaw(value, volume->rawMin, volume->rawMax); };
@@ -384,11 +384,11 @@ MixerResult AlsaMixerDevice::SetControlDetails(MixerHandle handle, const MixerCo
 }
 
 MixerResult AlsaMixerDevice::Close(MixerHandle handle) {
-    auto found = m_Impl->open.find(handle);
-    if (found == m_Impl->open.end())
+    auto found = m_impl->open.find(handle);
+    if (found == m_impl->open.end())
         return MMSYSERR_INVALHANDLE;
     std::unique_ptr<OpenMixer> mixer = std::move(found->second);
-    m_Impl->open.erase(found);
+    m_impl->open.erase(found);
     // Close may run inside a watcher's own signal: retire watchers later.
     for (QSocketNotifier* notifier : mixer->notifiers) {
         notifier->setEnabled(false);

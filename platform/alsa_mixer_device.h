@@ -40,7 +40,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> m_Impl;
+    std::unique_ptr<Impl> m_impl;
 };
 
 std::shared_ptr<MixerDevice> CreateAlsaMixerDevice();

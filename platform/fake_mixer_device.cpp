@@ -7,21 +7,21 @@ namespace velnar {
 uint32_t FakeMixerDevice::AddDestination(uint32_t componentType, const std::string& name,
                                          uint32_t channels) {
     Line line;
-    line.info.dwDestination = static_cast<uint32_t>(m_Destinations.size());
+    line.info.dwDestination = static_cast<uint32_t>(m_destinations.size());
     line.info.dwLineID = 0xFFFF0000u + line.info.dwDestination;
     line.info.dwComponentType = componentType;
     line.info.cChannels = channels;
     line.info.szName = name;
     line.info.szShortName = name.substr(0, 16);
-    m_Destinations.push_back(line);
+    m_destinations.push_back(line);
     return line.info.dwLineID;
 }
 
 uint32_t FakeMixerDevice::AddSource(uint32_t destinationIndex, uint32_t componentType,
                                     const std::string& name, uint32_t channels) {
-    if (destinationIndex >= m_Destinations.size())
+    if (destinationIndex >= m_destinations.size())
         return 0;
-    Line& destination = m_Destinations[destinationIndex];
+    Line& destination = m_destinations[destinationIndex];
     Line source;
     source.info.dwDestination = destinationIndex;
     source.info.dwSource = static_cast<uint32_t>(destination.sources.size());
@@ -43,7 +43,7 @@ uint32_t FakeMixerDevice::AddControl(uint32_t lineId, uint32_t controlType, cons
         return 0;
     Control control;
     control.lineId = lineId;
-    control.info.dwControlID = m_NextControlId++;
+    control.info.dwControlID = m_nextControlId++;
     control.info.dwControlType = controlType;
     control.info.fdwControl = flags;
     control.info.cMultipleItems = items;
@@ -57,7 +57,7 @@ uint32_t FakeMixerDevice::AddControl(uint32_t lineId, uint32_t controlType, cons
     const size_t valueCount = size_t{channels} * perChannel;
     if (valueCount <= kMostValuesHeld)
         control.values.assign(valueCount, minimum);
-    m_Controls.push_back(control);
+    m_controls.push_back(control);
     ++line->info.cControls;
     return control.info.dwControlID;
 }
@@ -65,8 +65,8 @@ uint32_t FakeMixerDevice::AddControl(uint32_t lineId, uint32_t controlType, cons
 std::vector<uint32_t>& FakeMixerDevice::Values(uint32_t controlId) {
     Control* control = FindControl(controlId);
     if (!control) {
-        m_NoValues.clear();
-        return m_NoValues;
+        m_noValues.clear();
+        return m_noValues;
     }
     return control->values;
 }
@@ -80,11 +80,11 @@ size_t FakeMixerDevice::DeliverNotifications() {
     // A fader answers a notification by reading, never by writing, so this
     // ends; the bound only keeps a faulty caller from looping forever.
     size_t delivered = 0;
-    while (!m_Pending.empty() && delivered < 10000) {
-        const auto [handle, controlId] = m_Pending.front();
-        m_Pending.pop_front();
-        auto open = m_Open.find(handle);
-        if (open == m_Open.end())
+    while (!m_pending.empty() && delivered < 10000) {
+        const auto [handle, controlId] = m_pending.front();
+        m_pending.pop_front();
+        auto open = m_open.find(handle);
+        if (open == m_open.end())
             continue;
         const ChangeFn notify = open->second;
         if (notify)
@@ -104,9 +104,9 @@ MixerResult FakeMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
         return MMSYSERR_BADDEVICEID;
     if (failOpen)
         return MMSYSERR_ERROR;
-    handle = m_NextHandle++;
-    m_Open.emplace(handle, std::move(onControlChange));
-    mostHandlesOpen = std::max(mostHandlesOpen, m_Open.size());
+    handle = m_nextHandle++;
+    m_open.emplace(handle, std::move(onControlChange));
+    mostHandlesOpen = std::max(mostHandlesOpen, m_open.size());
     return MMSYSERR_NOERROR;
 }
 
@@ -115,7 +115,7 @@ MixerResult FakeMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
         return MMSYSERR_INVALHANDLE;
     if (failDevCaps)
         return MMSYSERR_ERROR;
-    caps.cDestinations = static_cast<uint32_t>(m_Destinations.size());
+    caps.cDestinations = static_cast<uint32_t>(m_destinations.size());
     caps.szPname = "In-memory mixer";
     return MMSYSERR_NOERROR;
 }
@@ -123,9 +123,9 @@ MixerResult FakeMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
 MixerResult FakeMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags) {
     if (!IsOpen(handle))
         return MMSYSERR_INVALHANDLE;
-    if (line.dwDestination >= m_Destinations.size())
+    if (line.dwDestination >= m_destinations.size())
         return MIXERR_INVALLINE;
-    const Line& destination = m_Destinations[line.dwDestination];
+    const Line& destination = m_destinations[line.dwDestination];
     if (flags == MIXER_GETLINEINFOF_DESTINATION) {
         destinationsQueried.push_back(line.dwDestination);
         if (static_cast<int>(line.dwDestination) == failDestinationQueryAt)
@@ -152,7 +152,7 @@ MixerResult FakeMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t l
         return MIXERR_INVALLINE;
     if (failControlQuery)
         return MMSYSERR_ERROR;
-    for (const Control& candidate : m_Controls) {
+    for (const Control& candidate : m_controls) {
         if (candidate.lineId == lineId && candidate.info.dwControlType == controlType) {
             control = candidate.info;
             return MMSYSERR_NOERROR;
@@ -206,11 +206,11 @@ MixerResult FakeMixerDevice::SetControlDetails(MixerHandle handle, const MixerCo
 
 MixerResult FakeMixerDevice::Close(MixerHandle handle) {
     ++closeCalls;
-    return m_Open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return m_open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 FakeMixerDevice::Line* FakeMixerDevice::FindLine(uint32_t lineId) {
-    for (Line& destination : m_Destinations) {
+    for (Line& destination : m_destinations) {
         if (destination.info.dwLineID == lineId)
             return &destination;
         for (Line& source : destination.sources)
@@ -221,15 +221,15 @@ FakeMixerDevice::Line* FakeMixerDevice::FindLine(uint32_t lineId) {
 }
 
 FakeMixerDevice::Control* FakeMixerDevice::FindControl(uint32_t controlId) {
-    for (Control& control : m_Controls)
+    for (Control& control : m_controls)
         if (control.info.dwControlID == controlId)
             return &control;
     return nullptr;
 }
 
 void FakeMixerDevice::NotifyAll(uint32_t controlId) {
-    for (const auto& [handle, notify] : m_Open)
-        m_Pending.emplace_back(handle, controlId);
+    for (const auto& [handle, notify] : m_open)
+        m_pending.emplace_back(handle, controlId);
 }
 
 } // namespace velnar

@@ -47,9 +47,9 @@ public:
     void ChangeValues(uint32_t controlId, std::vector<uint32_t> values);
     // Runs the queued notifications (and those they cause); returns how many ran.
     size_t DeliverNotifications();
-    size_t PendingNotifications() const { return m_Pending.size(); }
-    size_t OpenHandleCount() const { return m_Open.size(); }
-    bool IsOpen(MixerHandle handle) const { return m_Open.count(handle) != 0; }
+    size_t PendingNotifications() const { return m_pending.size(); }
+    size_t OpenHandleCount() const { return m_open.size(); }
+    bool IsOpen(MixerHandle handle) const { return m_open.count(handle) != 0; }
 
     // Failure switches (-1: none).
     uint32_t deviceCount = 1;
@@ -86,13 +86,13 @@ private:
     MixerResult CheckRequest(MixerHandle handle, const MixerControlDetails& details, Control*& control);
     void NotifyAll(uint32_t controlId);
 
-    std::vector<Line> m_Destinations;
-    std::vector<Control> m_Controls;
-    std::vector<uint32_t> m_NoValues;
-    std::map<MixerHandle, ChangeFn> m_Open;
-    std::deque<std::pair<MixerHandle, uint32_t>> m_Pending;
-    MixerHandle m_NextHandle = 1;
-    uint32_t m_NextControlId = 1;
+    std::vector<Line> m_destinations;
+    std::vector<Control> m_controls;
+    std::vector<uint32_t> m_noValues;
+    std::map<MixerHandle, ChangeFn> m_open;
+    std::deque<std::pair<MixerHandle, uint32_t>> m_pending;
+    MixerHandle m_nextHandle = 1;
+    uint32_t m_nextControlId = 1;
 };
 
 } // namespace velnar

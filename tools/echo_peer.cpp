@@ -3,12 +3,14 @@
 // and sends every voice frame straight back (full frames as full frames,
 // mini frames as mini frames). It prints what it does, one line per step.
 //
-//   velnar_echo_peer [--port N] [--host ADDR] [--answer-delay-ms N] [--quiet]
+//   velnar-echo [--port N] [--host ADDR] [--answer-delay-ms N] [--quiet]
 //
 // --port 0 takes an ephemeral port; the first line printed names the port
 // ("listening on 127.0.0.1:PORT"). It acknowledges what it receives but
-// never retransmits: it is meant for loopback and quiet networks.
+// never retransmits: it is meant for loopback and quiet networks. Ctrl-C
+// (or SIGTERM) ends it cleanly.
 #include "tests/support/peer_frame.h"
+#include "velnar_version.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,30 @@ using namespace iaxpeer;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+const char kHelp[] = R"(Usage: velnar-echo [OPTION]...
+A tiny IAX server for trying the Velnar phone without an exchange: it answers
+every call and sends the caller's own voice straight back.
+
+      --host=ADDR            listen on this IPv4 address (default 127.0.0.1)
+      --port=N               listen on UDP port N (default 5037; 0 takes a
+                             free port)
+      --answer-delay-ms=N    answer N ms after the call arrives (default 300)
+      --quiet                print only the first line, which names the
+                             address to dial
+      --help                 display this help and exit
+      --version              output version information and exit
+
+In the phone, give HOST:PORT as the server address and dial any number.
+Ctrl-C stops the server.
+)";
+
+volatile sig_atomic_t stopRequested = 0;
+
+void RequestStop(int)
+{
+    stopRequested = 1;
+}
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -104,6 +131,10 @@ void EchoPeer::Run() {
     for (;;) {
         pollfd readable{m_fd, POLLIN, 0};
         int ready = poll(&readable, 1, MsUntilNextAnswer());
+        if (stopRequested)
+            return;
+        if (ready < 0 && errno == EINTR)
+            continue;
         if (ready < 0)
             return;
         if (ready > 0) {
@@ -273,22 +304,44 @@ void EchoPeer::Send(const Bytes& datagram, const sockaddr_in& to) {
            sizeof to);
 }
 
+bool ParseNumber(const std::string& text, int& value) {
+    char* end = nullptr;
+    errno = 0;
+    long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || number < 0 || number > 1000000)
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        bool hasValue = i + 1 < argc;
+        std::string value;
+        size_t equals = arg.find('=');
+        bool hasValue = equals != std::string::npos;
+        if (hasValue) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+        } else if (arg != "--quiet" && i + 1 < argc) {
+            value = argv[++i];
+            hasValue = true;
+        }
+        bool ok = hasValue;
         if (arg == "--quiet")
-            options.quiet = true;
-        else if (arg == "--port" && hasValue)
-            options.port = std::atoi(argv[++i]);
-        else if (arg == "--host" && hasValue)
-            options.host = argv[++i];
-        else if (arg == "--answer-delay-ms" && hasValue)
-            options.answerDelayMs = std::atoi(argv[++i]);
+            options.quiet = ok = !hasValue;
+        else if (arg == "--port")
+            ok = ok && ParseNumber(value, options.port);
+        else if (arg == "--host")
+            options.host = value;
+        else if (arg == "--answer-delay-ms")
+            ok = ok && ParseNumber(value, options.answerDelayMs);
         else
+            ok = false;
+        if (!ok)
             return false;
     }
-    return options.port >= 0 && options.port <= 65535 && options.answerDelayMs >= 0;
+    return options.port <= 65535;
 }
 
 int OpenSocket(const Options& options, uint16_t& boundPort) {
@@ -312,13 +365,28 @@ int OpenSocket(const Options& options, uint16_t& boundPort) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("velnar-echo (Velnar) %s\n", VELNAR_VERSION);
+            return 0;
+        }
+    }
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: %s [--port N] [--host ADDR] [--answer-delay-ms N] [--quiet]\n",
-                     argv[0]);
+                     "velnar-echo: invalid arguments\n"
+                     "Try 'velnar-echo --help' for more information.\n");
         return 2;
     }
+    struct sigaction stop = {};
+    stop.sa_handler = RequestStop;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
     uint16_t port = 0;
     int fd = OpenSocket(options, port);
     if (fd < 0) {
@@ -332,5 +400,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     EchoPeer(fd, options).Run();
     close(fd);
+    if (!options.quiet)
+        std::printf("stopped\n");
     return 0;
 }

@@ -1,7 +1,48 @@
 #include "ui/phone_app.h"
+#include "velnar_version.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kHelp[] = R"(Usage: velnar [OPTION]...
+A desktop telephone for IAX servers: type a number, press Call and talk.
+The settings are kept in the file VOIP.set in the current directory
+(Options → Settings); the phone uses local UDP port 5036.
+
+      --help     display this help and exit
+      --version  output version information and exit
+
+Besides these, the program takes only the Qt toolkit's own options
+(such as -platform).
+)";
+
+int UsageError(const char* argument)
+{
+    std::fprintf(stderr, "velnar: unrecognized option '%s'\nTry 'velnar --help' for more information.\n",
+                 argument);
+    return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    // Answered before the toolkit starts, so they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("velnar (Velnar) %s\n", VELNAR_VERSION);
+            return 0;
+        }
+    }
     velnar::CPhoneApp app(argc, argv);
+    // The toolkit has taken its own options out of argv by now.
+    if (argc > 1)
+        return UsageError(argv[1]);
     return app.InitInstance();
 }

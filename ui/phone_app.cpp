@@ -3,6 +3,8 @@
 #include "ui/app_icon.h"
 #include "ui/phone_dlg.h"
 
+#include "platform/audio_devices.h"
+
 namespace velnar {
 
 CPhoneApp::CPhoneApp(int& argc, char** argv) : QApplication(argc, argv)
@@ -18,7 +20,11 @@ int CPhoneApp::InitInstance()
     // The messages window has no owner; it must not end the program when it
     // is the last window left, nor keep it running after the main dialog.
     setQuitOnLastWindowClosed(false);
-    CPhoneDlg dialog;
+    // The sound devices are made here and nowhere else; the dialog hands
+    // them on to the engine and the faders.
+    PhoneDlgOptions options;
+    options.devices = MakeAudioDevices();
+    CPhoneDlg dialog(std::move(options));
     dialog.exec();
     return 0;
 }

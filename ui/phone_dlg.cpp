@@ -3,13 +3,14 @@
 #include "engine/iax_phone.h"
 #include "mixer/mixer_fader.h"
 #include "platform/mixer_codes.h"
+#include "settings/dial_string_builder.h"
+#include "settings/settings_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
-#include "ui/settings_file.h"
 #include "ui/status_line.h"
 
 #include <QGroupBox>
@@ -31,16 +32,6 @@ constexpr KeyPlace kKeyPlaces[CPhoneDlg::kKeyCount] = {
     {21, 56}, {42, 56}, {64, 56}, {21, 74}, {42, 74}, {64, 74},
     {21, 93}, {42, 93}, {64, 93}, {21, 111}, {42, 111}, {64, 111},
 };
-
-std::unique_ptr<CIaxPhone> MakeDesktopPhone(PhoneOwner& owner)
-{
-    return std::make_unique<CIaxPhone>(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut());
-}
-
-CMixerFader* MakeFader(const std::shared_ptr<MixerDevice>& mixer, QWidget* parent)
-{
-    return mixer ? new CMixerFader(mixer, parent) : new CMixerFader(parent);
-}
 
 }  // namespace
 
@@ -136,9 +127,9 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
 {
     QWidget* client = m_numberEdit->parentWidget();
     const DialogUnits units(font());
-    m_outputFader = MakeFader(options.mixer, client);
+    m_outputFader = new CMixerFader(options.devices.mixer, client);
     m_outputFader->setGeometry(units.ToPixels(27, 176, 100, 15));
-    m_inputFader = MakeFader(options.mixer, client);
+    m_inputFader = new CMixerFader(options.devices.mixer, client);
     m_inputFader->setGeometry(units.ToPixels(27, 148, 100, 15));
     SetTabOrder();
     // A fader that cannot be bound stays disabled; that is all the user
@@ -150,7 +141,8 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
     // The focus starts on the first control of the tab order that can take
     // it: the output fader, or Call when the fader could not be bound.
     (m_outputFader->isEnabled() ? static_cast<QWidget*>(m_outputFader) : m_callButton)->setFocus();
-    m_pPhone = options.makePhone ? options.makePhone(*this) : MakeDesktopPhone(*this);
+    m_pPhone = std::make_unique<CIaxPhone>(*this, std::move(options.devices.waveIn),
+                                           std::move(options.devices.waveOut), options.localPort);
 }
 
 void CPhoneDlg::SetTabOrder()
@@ -194,12 +186,10 @@ void CPhoneDlg::SetNoiseThreshold(int noisePosition)
 void CPhoneDlg::OnCall()
 {
     if (m_strServer.isEmpty()) LoadSettingsAtCall();
-    QString dialString = m_strUser.isEmpty()
-                             ? m_strServer
-                             : m_strUser + QLatin1Char(':') + m_strPassword + QLatin1Char('@') + m_strServer;
-    const QString number = m_numberEdit->text();
-    if (!number.isEmpty()) dialString += QLatin1Char('/') + number;
-    if (!dialString.isEmpty() && m_pPhone) m_pPhone->Dial(dialString.toStdString());
+    const std::string dialString = BuildDialString(
+        {m_strUser.toStdString(), m_strPassword.toStdString(), m_strServer.toStdString()},
+        m_numberEdit->text().toStdString());
+    if (!dialString.empty() && m_pPhone) m_pPhone->Dial(dialString);
 }
 
 void CPhoneDlg::OnHangUp()

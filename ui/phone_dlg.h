@@ -5,11 +5,11 @@
 #pragma once
 
 #include "engine/phone_owner.h"
+#include "platform/audio_devices.h"
 
 #include <QDialog>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,15 +22,15 @@ class CIaxPhone;
 class CMessagesDlg;
 class CMixerFader;
 class LimitedLineEdit;
-class MixerDevice;
 class StatusLine;
 
 struct PhoneDlgOptions {
-    // Makes the engine with the dialog as its owner. Unset: the ALSA wave
-    // devices and the phone's UDP port 5036.
-    std::function<std::unique_ptr<CIaxPhone>(PhoneOwner&)> makePhone;
-    // The mixer the two faders bind to. Unset: the sound card's mixer.
-    std::shared_ptr<MixerDevice> mixer;
+    // Made at program start-up: the wave pair goes to the engine, the mixer
+    // to both faders. Without a wave device the engine runs without sound;
+    // without a mixer the faders stay disabled.
+    AudioDevices devices;
+    // The engine's UDP port: 0 the phone's own (5036), -1 any free one.
+    int localPort = 0;
 };
 
 class CPhoneDlg : public QDialog, public PhoneOwner {

@@ -7,7 +7,6 @@
 // in-memory sound devices and mixer, an ephemeral UDP port, a sample
 // settings file in a temporary directory, and a few status texts shown the
 // way the engine shows them during a call.
-#include "engine/iax_phone.h"
 #include "platform/fake_mixer_device.h"
 #include "platform/fake_wave_device.h"
 #include "ui/about_dlg.h"
@@ -72,12 +71,11 @@ int main(int argc, char** argv)
     settings.close();
 
     PhoneDlgOptions options;
-    options.mixer = SampleMixer();
-    options.makePhone = [](PhoneOwner& owner) {
-        return std::make_unique<CIaxPhone>(owner, std::make_unique<FakeWaveIn>(),
-                                           std::make_unique<FakeWaveOut>(), -1);
-    };
-    CPhoneDlg phone(options);
+    options.devices.waveIn = std::make_unique<FakeWaveIn>();
+    options.devices.waveOut = std::make_unique<FakeWaveOut>();
+    options.devices.mixer = SampleMixer();
+    options.localPort = -1;
+    CPhoneDlg phone(std::move(options));
     phone.m_numberEdit->setText(QStringLiteral("5551234"));
     for (const char* text : {"Calling...", "Connected", "Call disconnected by peer", "Hanging up...", "Ready"})
         phone.ShowStatus(text);

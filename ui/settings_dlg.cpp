@@ -2,7 +2,7 @@
 
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
-#include "ui/settings_file.h"
+#include "settings/settings_file.h"
 
 #include <QGroupBox>
 #include <QLabel>

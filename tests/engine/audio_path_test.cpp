@@ -68,13 +68,13 @@ protected:
 TEST_F(Playback, FirstBlockPausesAndTheFourthResumes) {
     Play(1);
     EXPECT_TRUE(fp.out->IsPaused());
-    EXPECT_TRUE(fp.phone->m_bPlaybackPaused);
+    EXPECT_TRUE(fp.phone->m_playbackPaused);
     Play(2);
     EXPECT_TRUE(fp.out->IsPaused());
     EXPECT_EQ(fp.out->PlayAll(), 0u) << "nothing plays during the pre-fill";
     Play(1);
     EXPECT_FALSE(fp.out->IsPaused());
-    EXPECT_FALSE(fp.phone->m_bPlaybackPaused);
+    EXPECT_FALSE(fp.phone->m_playbackPaused);
     EXPECT_EQ(Written(), 4u);
     EXPECT_EQ(fp.out->PlayAll(), 4u);
 }

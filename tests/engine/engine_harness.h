@@ -30,7 +30,7 @@ public:
     using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
     using CIaxPhone::m_bIdle;
-    using CIaxPhone::m_bPlaybackPaused;
+    using CIaxPhone::m_playbackPaused;
     using CIaxPhone::m_bTalking;
     using CIaxPhone::m_nCaptureSeq;
     using CIaxPhone::m_pCalls;

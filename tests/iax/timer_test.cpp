@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,26 @@ TEST_F(TimerTest, MaxRetriesBoundsTheRetransmissions)
     EXPECT_EQ(run.sendTimesMs, (std::vector<uint32_t>{60, 300}));
     EXPECT_EQ(run.eventTypes, std::vector<int>{EvTimeout});
     EXPECT_EQ(run.lastCheckMs, 1260u);
+}
+
+TEST_F(TimerTest, DiagnosticsGoToTheChosenStream)
+{
+    OpenSockets();
+    IaxMaxRetries = 1;
+    FILE* chosen = std::tmpfile();
+    ASSERT_NE(chosen, nullptr);
+    IaxSetDiagnosticStream(chosen);
+    CallPeer();
+    testing::internal::CaptureStdout();
+    RunTimers(200000);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    std::rewind(chosen);
+    char line[64] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, chosen), nullptr);
+    EXPECT_STREQ(line, "Scheduling retransmission 0\n");
+    IaxResetForTesting();
+    EXPECT_EQ(IaxDiagnosticStream(), stdout);
+    std::fclose(chosen);
 }
 
 TEST_F(TimerTest, FrameAcknowledgedBeforeItsCheckIsFreedUnsent)

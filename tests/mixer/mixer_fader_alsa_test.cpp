@@ -1,6 +1,7 @@
-// The two faders of the main dialog on the real ALSA mixer, against the
-// private PulseAudio server: moving a slider changes the volume that pactl
-// reports, and pactl's changes move the slider.
+// The two faders of the main dialog on both real mixer devices (ALSA's and
+// the sound server's own), against the private PulseAudio server: moving a
+// slider changes the volume that pactl reports, and pactl's changes move the
+// slider.
 #include "mixer/mixer_fader.h"
 
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/mixer_scale.h"
+#include "tests/platform/mixer_backends.h"
 #include "tests/platform/pactl_volume.h"
 
 namespace velnar {
@@ -33,11 +35,12 @@ const Binding kOutput{"output", MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_
 const Binding kInput{"input", MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
                      audio::SourceVolume, audio::SetSourceVolume};
 
-class FaderOnAlsaTest : public testing::TestWithParam<Binding> {
+class FaderOnMixerTest : public testing::TestWithParam<std::tuple<Binding, test::MixerBackend>> {
 protected:
     void SetUp() override {
         if (!audio::HaveAudioServer())
             GTEST_SKIP() << "needs the test audio server: source tools/test-audio-env.sh";
+        fader.SetMixerDevice(std::get<1>(GetParam()).make());
         fader.SetReportSink([this](const std::string& context, const std::string& text) {
             reports.push_back(context + ": " + text);
         });
@@ -47,14 +50,15 @@ protected:
         audio::SetSourceVolume("100%");
     }
 
+    static const Binding& Bound() { return std::get<0>(GetParam()); }
     bool Init() {
-        return fader.Init(GetParam().destType, GetParam().srcType, MIXERCONTROL_CONTROLTYPE_VOLUME,
+        return fader.Init(Bound().destType, Bound().srcType, MIXERCONTROL_CONTROLTYPE_VOLUME,
                           CMixerFader::MAIN);
     }
     // Waits until the server reports the raw volume on every channel.
     bool ServerReaches(long raw) {
         return QTest::qWaitFor([&] {
-            const auto volume = GetParam().serverVolume();
+            const auto volume = Bound().serverVolume();
             if (!volume)
                 return false;
             for (long channel : *volume)
@@ -64,11 +68,11 @@ protected:
         }, kWaitMs);
     }
 
-    CMixerFader fader;  // the sound card's own mixer, as the main dialog has it
+    CMixerFader fader{nullptr};  // given each backend's device in SetUp
     std::vector<std::string> reports;
 };
 
-TEST_P(FaderOnAlsaTest, SliderMovesTheServerVolume) {
+TEST_P(FaderOnMixerTest, SliderMovesTheServerVolume) {
     ASSERT_TRUE(Init()) << (reports.empty() ? "" : reports.front());
     EXPECT_TRUE(fader.isEnabled());
     EXPECT_EQ(fader.maximum(), 65535);
@@ -82,21 +86,24 @@ TEST_P(FaderOnAlsaTest, SliderMovesTheServerVolume) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_P(FaderOnAlsaTest, ServerChangesMoveTheSlider) {
+TEST_P(FaderOnMixerTest, ServerChangesMoveTheSlider) {
     ASSERT_TRUE(Init()) << (reports.empty() ? "" : reports.front());
-    ASSERT_TRUE(GetParam().setServerVolume("26214"));  // 40 %
+    ASSERT_TRUE(Bound().setServerVolume("26214"));  // 40 %
     const int expected = static_cast<int>(RawToMixerValue(26214, 0, kFullVolume));
     EXPECT_TRUE(QTest::qWaitFor([&] { return fader.value() == expected; }, kWaitMs)) << fader.value();
 
     // The slider followed; the server keeps what it was given.
-    ASSERT_TRUE(GetParam().setServerVolume("13107"));
+    ASSERT_TRUE(Bound().setServerVolume("13107"));
     const int lower = static_cast<int>(RawToMixerValue(13107, 0, kFullVolume));
     EXPECT_TRUE(QTest::qWaitFor([&] { return fader.value() == lower; }, kWaitMs)) << fader.value();
     EXPECT_TRUE(ServerReaches(13107));
 }
 
-INSTANTIATE_TEST_SUITE_P(MainDialogFaders, FaderOnAlsaTest, testing::Values(kOutput, kInput),
-                         [](const testing::TestParamInfo<Binding>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(MainDialogFaders, FaderOnMixerTest,
+                         testing::Combine(testing::Values(kOutput, kInput), testing::ValuesIn(test::MixerBackends())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
 
 } // namespace
 } // namespace velnar

@@ -51,6 +51,24 @@ std::optional<std::vector<long>> SourceVolume() {
     return ParseVolume(RunPactl({"get-source-volume", "@DEFAULT_SOURCE@"}));
 }
 
+std::optional<std::vector<long>> SinkVolumeOf(const std::string& sink) {
+    return ParseVolume(RunPactl({"get-sink-volume", QString::fromStdString(sink)}));
+}
+
+bool SetSinkVolumeOf(const std::string& sink, const std::string& volume) {
+    return SetVolume("set-sink-volume", sink.c_str(), volume);
+}
+
+std::optional<std::string> Pactl(const std::vector<std::string>& arguments) {
+    QStringList list;
+    for (const std::string& argument : arguments)
+        list += QString::fromStdString(argument);
+    const std::optional<QString> output = RunPactl(list);
+    if (!output)
+        return std::nullopt;
+    return output->toStdString();
+}
+
 bool SetSinkVolume(const std::string& volume) {
     return SetVolume("set-sink-volume", "@DEFAULT_SINK@", volume);
 }

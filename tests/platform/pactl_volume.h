@@ -20,4 +20,11 @@ std::optional<std::vector<long>> SourceVolume();
 bool SetSinkVolume(const std::string& volume);
 bool SetSourceVolume(const std::string& volume);
 
+// The same for a sink named by name rather than the default one.
+std::optional<std::vector<long>> SinkVolumeOf(const std::string& sink);
+bool SetSinkVolumeOf(const std::string& sink, const std::string& volume);
+
+// Any pactl command; its standard output, or nothing when it fails.
+std::optional<std::string> Pactl(const std::vector<std::string>& arguments);
+
 } // namespace velnar::testing_audio

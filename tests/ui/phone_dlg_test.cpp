@@ -70,6 +70,7 @@ private slots:
     void tabOrderFollowsTemplate();
     void fadersBindToMixer();
     void fadersThatCannotBindStayDisabled();
+    void withoutDevicesFadersStayDisabledAndCallsGoOut();
     void firstCallReadsSettingsFile();
     void callWithoutUserDialsServerAlone();
     void callWithPasswordAnswersChallenge();
@@ -128,12 +129,11 @@ void PhoneDlgTest::cleanup()
 void PhoneDlgTest::MakeDialog(std::shared_ptr<MixerDevice> mixer)
 {
     PhoneDlgOptions options;
-    options.mixer = std::move(mixer);
-    options.makePhone = [](PhoneOwner& owner) {
-        return std::make_unique<CIaxPhone>(owner, std::make_unique<FakeWaveIn>(),
-                                           std::make_unique<FakeWaveOut>(), -1);
-    };
-    m_dialog = std::make_unique<CPhoneDlg>(options);
+    options.devices.waveIn = std::make_unique<FakeWaveIn>();
+    options.devices.waveOut = std::make_unique<FakeWaveOut>();
+    options.devices.mixer = std::move(mixer);
+    options.localPort = -1;
+    m_dialog = std::make_unique<CPhoneDlg>(std::move(options));
     QVERIFY(m_dialog->m_pPhone);
 }
 
@@ -295,6 +295,24 @@ void PhoneDlgTest::fadersThatCannotBindStayDisabled()
     WriteSettings(":@" + PeerServer() + "\n1000");
     m_dialog->m_callButton->click();
     QVERIFY2(m_peer->ExpectIax(kNew), m_peer->LastError().c_str());
+}
+
+void PhoneDlgTest::withoutDevicesFadersStayDisabledAndCallsGoOut()
+{
+    // What start-up hands down when no sound backend could be made.
+    PhoneDlgOptions options;
+    options.localPort = -1;
+    m_dialog = std::make_unique<CPhoneDlg>(std::move(options));
+    QVERIFY(!m_dialog->m_outputFader->isEnabled());
+    QVERIFY(!m_dialog->m_inputFader->isEnabled());
+
+    WriteSettings(":@" + PeerServer() + "\n1000");
+    m_dialog->m_callButton->click();
+    const auto newFrame = m_peer->ExpectIax(kNew);
+    QVERIFY2(newFrame, m_peer->LastError().c_str());
+    // Without a sound device no voice format is offered.
+    QCOMPARE(Element(*newFrame, "formats"), std::optional<std::string>("0"));
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Calling..."));
 }
 
 void PhoneDlgTest::firstCallReadsSettingsFile()

@@ -1,4 +1,4 @@
-#include "ui/settings_file.h"
+#include "settings/settings_file.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,0 +1,155 @@
+#include "console/console_options.h"
+
+#include <charconv>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace velnar {
+
+const char kConsoleHelp[] = R"(Usage: velnar-console [OPTION]...
+Place IAX telephone calls without a window: the Velnar phone driven by
+commands on standard input, or by --call for one call and an exit status.
+
+Settings come from the file VOIP.set in the current directory, as in the
+window; these options override them:
+      --server=HOST[:PORT]     the IAX server (port 5036 unless given)
+      --user=NAME              the user name
+      --password-file=FILE     read the password from the first line of FILE
+                               (there is no option to give it on the command
+                               line, where other users could read it)
+
+One call, for scripts and monitoring:
+      --call=NUMBER            call NUMBER, hold the call, hang up and exit
+      --seconds=N              hold the call N seconds after "Connected"
+                               (default 10)
+      --timeout=S              give up after S seconds without "Connected"
+                               (default 90)
+
+      --audio=none|alsa|pulse  sound devices; "none" is silent, for machines
+                               without sound (default: picked as the window
+                               picks them)
+      --help                   display this help and exit
+      --version                output version information and exit
+
+Without --call, commands are read from standard input, one per line:
+  call NUMBER    place a call           hangup    end the call
+  key DIGITS     send touch tones       status    print the last status text
+  quit           hang up and exit (so does the end of the input)
+
+Standard output carries the status texts, one per line, as the window's
+messages list shows them; everything else goes to standard error. Ctrl-C
+hangs up before exiting. The phone uses local UDP port 5036.
+
+Exit status: 0 if OK (with --call: the call reached "Connected"),
+1 if the call did not reach "Connected" or the phone could not start,
+2 on a usage error.
+)";
+
+namespace {
+
+bool ParseCount(const std::string& text, int minimum, int& value)
+{
+    const char* end = text.data() + text.size();
+    auto [last, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && last == end && value >= minimum;
+}
+
+// The password is the file's first line, without its line break.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error)
+{
+    std::ifstream file(path);
+    if (!file.is_open()) {
+        error = "cannot read the password file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::getline(file, password);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return true;
+}
+
+// Splits "--name=value" or takes the value from the next argument.
+struct Argument {
+    std::string name;
+    std::optional<std::string> value;
+};
+
+Argument Split(const std::string& argument)
+{
+    const size_t equals = argument.find('=');
+    if (equals == std::string::npos)
+        return {argument, std::nullopt};
+    return {argument.substr(0, equals), argument.substr(equals + 1)};
+}
+
+bool TakesValue(const std::string& name)
+{
+    for (const char* option : {"--server", "--user", "--password-file", "--call", "--seconds",
+                               "--timeout", "--audio"})
+        if (name == option)
+            return true;
+    return false;
+}
+
+bool Apply(const std::string& name, const std::string& value, ConsoleOptions& options,
+           std::string& error)
+{
+    if (name == "--server")
+        options.server = value;
+    else if (name == "--user")
+        options.user = value;
+    else if (name == "--password-file") {
+        std::string password;
+        if (!ReadPasswordFile(value, password, error))
+            return false;
+        options.password = password;
+    } else if (name == "--call")
+        options.callNumber = value;
+    else if (name == "--seconds" && !ParseCount(value, 0, options.holdSeconds))
+        error = "--seconds wants a whole number of seconds, not '" + value + "'";
+    else if (name == "--timeout" && !ParseCount(value, 1, options.timeoutSeconds))
+        error = "--timeout wants a positive whole number of seconds, not '" + value + "'";
+    else if (name == "--audio") {
+        if (value != "none" && value != "alsa" && value != "pulse")
+            error = "--audio wants none, alsa or pulse, not '" + value + "'";
+        options.audio = value;
+    }
+    return error.empty();
+}
+
+}  // namespace
+
+ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, ConsoleOptions& options,
+                                 std::string& error)
+{
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        Argument argument = Split(arguments[i]);
+        if (argument.name == "--help" || argument.name == "--version") {
+            if (argument.value) {
+                error = "option '" + argument.name + "' doesn't allow an argument";
+                return ParseOutcome::UsageError;
+            }
+            return argument.name == "--help" ? ParseOutcome::Help : ParseOutcome::Version;
+        }
+        if (!TakesValue(argument.name)) {
+            error = argument.name.rfind("-", 0) == 0 ? "unrecognized option '" + arguments[i] + "'"
+                                                     : "unexpected argument '" + arguments[i] + "'";
+            if (argument.name == "--password")
+                error += " (the password is read from a file: --password-file)";
+            return ParseOutcome::UsageError;
+        }
+        if (!argument.value) {
+            if (i + 1 == arguments.size()) {
+                error = "option '" + argument.name + "' requires an argument";
+                return ParseOutcome::UsageError;
+            }
+            argument.value = arguments[++i];
+        }
+        if (!Apply(argument.name, *argument.value, options, error))
+            return ParseOutcome::UsageError;
+    }
+    return ParseOutcome::Run;
+}
+
+}  // namespace velnar

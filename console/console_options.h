@@ -1,0 +1,31 @@
+// The console phone's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velnar {
+
+struct ConsoleOptions {
+    // Override the settings file's values when given.
+    std::optional<std::string> server;
+    std::optional<std::string> user;
+    std::optional<std::string> password;  // read from --password-file
+    // Set: one call, then exit (one-shot use); unset: commands on stdin.
+    std::optional<std::string> callNumber;
+    int holdSeconds = 10;     // after "Connected"
+    int timeoutSeconds = 90;  // without "Connected"
+    std::string audio;        // "" automatic, "none", "alsa", "pulse"
+};
+
+enum class ParseOutcome { Run, Help, Version, UsageError };
+
+// arguments without the program name. On UsageError, error holds a one-line
+// message (without the program name).
+ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, ConsoleOptions& options,
+                                 std::string& error);
+
+extern const char kConsoleHelp[];
+
+}  // namespace velnar

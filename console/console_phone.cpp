@@ -1,0 +1,207 @@
+#include "console/console_phone.h"
+
+#include "engine/iax_phone.h"
+#include "iax/iax.h"
+#include "settings/dial_string_builder.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace velnar {
+
+namespace {
+
+constexpr char kKeypadKeys[] = "0123456789*#";
+
+// The status texts after which a one-shot call ends at once.
+bool EndsOneShotCall(const std::string& text)
+{
+    return text == "Cannot connect- bad server name? " || text == "Time out- server dead?" ||
+           text == "Authentication was rejected" || text == "Authentyfication required!";
+}
+
+void Complain(const std::string& message)
+{
+    std::fprintf(stderr, "velnar-console: %s\n", message.c_str());
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+}  // namespace
+
+ConsolePhone::ConsolePhone(ConsoleOptions options, std::function<void(int)> exit)
+    : m_options(std::move(options)), m_exit(std::move(exit))
+{
+    m_holdTimer.setSingleShot(true);
+    m_timeoutTimer.setSingleShot(true);
+    connect(&m_holdTimer, &QTimer::timeout, this, [this] { Finish(OneShotStatus()); });
+    connect(&m_timeoutTimer, &QTimer::timeout, this, [this] { Finish(OneShotStatus()); });
+}
+
+// The engine goes before the timers and the working copy; a call still in
+// progress was hung up by Finish.
+ConsolePhone::~ConsolePhone()
+{
+    m_phone.reset();
+}
+
+bool ConsolePhone::Start(std::unique_ptr<WaveIn> waveIn, std::unique_ptr<WaveOut> waveOut,
+                         int localPort)
+{
+    m_phone = std::make_unique<CIaxPhone>(*this, std::move(waveIn), std::move(waveOut), localPort);
+    return IaxSocketHandle() >= 0;
+}
+
+void ConsolePhone::ShowStatus(const std::string& text)
+{
+    m_lastStatus = text;
+    PrintLine(text);
+    // The engine is in the middle of its own work here: decide afterwards.
+    if (m_options.callNumber)
+        QTimer::singleShot(0, this, [this, text] { CheckOneShot(text); });
+}
+
+void ConsolePhone::RunCommand(const std::string& line)
+{
+    const std::string command = Trimmed(line);
+    const size_t space = command.find_first_of(" \t");
+    const std::string word = command.substr(0, space);
+    const std::string rest = space == std::string::npos ? "" : Trimmed(command.substr(space));
+    if (word.empty())
+        return;
+    if (word == "call")
+        Call(rest);
+    else if (word == "key")
+        SendKeys(rest);
+    else if (!rest.empty() && (word == "hangup" || word == "status" || word == "quit"))
+        Complain(word + ": takes no argument");
+    else if (word == "hangup")
+        m_phone->HangUp();
+    else if (word == "status")
+        PrintLine(m_lastStatus);
+    else if (word == "quit")
+        Finish(0);
+    else
+        Complain("unknown command '" + word +
+                 "' (commands: call NUMBER, hangup, key DIGITS, status, quit)");
+}
+
+void ConsolePhone::EndOfInput()
+{
+    Finish(0);
+}
+
+void ConsolePhone::PlaceOneShotCall()
+{
+    m_timeoutTimer.start(m_options.timeoutSeconds * 1000);
+    if (!Call(*m_options.callNumber))
+        Finish(1);
+}
+
+void ConsolePhone::Interrupt()
+{
+    Finish(m_options.callNumber ? OneShotStatus() : 0);
+}
+
+// False when nothing could be dialled.
+bool ConsolePhone::Call(const std::string& number)
+{
+    if (m_phone->IsInCall()) {
+        Complain("call: already in a call (hang up first)");
+        return false;
+    }
+    const std::string dialString = DialString(number);
+    if (dialString.empty()) {
+        Complain("call: nothing to dial: no server (VOIP.set or --server) and no number");
+        return false;
+    }
+    m_phone->Dial(dialString);
+    return true;
+}
+
+void ConsolePhone::SendKeys(const std::string& digits)
+{
+    if (!m_phone->IsInCall()) {
+        Complain("key: not in a call");
+        return;
+    }
+    if (digits.empty() || digits.find_first_not_of(kKeypadKeys) != std::string::npos) {
+        Complain("key: wants keypad keys (0-9, * and #), not '" + digits + "'");
+        return;
+    }
+    for (char key : digits)
+        m_phone->SendTones(std::string(1, key));
+}
+
+std::string ConsolePhone::DialString(const std::string& number)
+{
+    if (m_settings.server.empty())
+        LoadSettingsAtCall();
+    ApplyOverrides();
+    return BuildDialString(m_settings, number);
+}
+
+// As the window's Call: a file that cannot be opened changes nothing; one
+// that opens sets the working copy and the noise threshold.
+void ConsolePhone::LoadSettingsAtCall()
+{
+    StoredSettings stored;
+    if (!LoadSettingsFile(kSettingsFileName, stored)) {
+        std::error_code error;
+        if (std::filesystem::exists(kSettingsFileName, error))
+            Complain(std::string("cannot read ") + kSettingsFileName + "; it is left aside");
+        return;
+    }
+    m_settings = stored;
+    m_phone->m_nNoiseThreshold = NoiseThreshold(stored.noisePosition);
+}
+
+void ConsolePhone::ApplyOverrides()
+{
+    if (m_options.server)
+        m_settings.server = *m_options.server;
+    if (m_options.user)
+        m_settings.user = *m_options.user;
+    if (m_options.password)
+        m_settings.password = *m_options.password;
+}
+
+void ConsolePhone::CheckOneShot(const std::string& text)
+{
+    if (m_finished)
+        return;
+    if (text == "Connected") {
+        m_connected = true;
+        m_timeoutTimer.stop();
+        m_holdTimer.start(m_options.holdSeconds * 1000);
+    } else if (EndsOneShotCall(text) || !m_phone->IsInCall()) {
+        Finish(OneShotStatus());
+    }
+}
+
+// A call in progress is hung up on the wire before the program ends.
+void ConsolePhone::Finish(int status)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_holdTimer.stop();
+    m_timeoutTimer.stop();
+    if (m_phone && m_phone->IsInCall())
+        m_phone->HangUp();
+    m_exit(status);
+}
+
+void ConsolePhone::PrintLine(const std::string& text)
+{
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace velnar

@@ -1,0 +1,33 @@
+// The one place that picks the real sound devices. Programs call it once at
+// start-up and hand the devices down (the wave pair to the phone engine, the
+// mixer to the volume faders); nothing below the program makes devices of
+// its own, so tests and tools can hand in others.
+#pragma once
+
+#include "platform/mixer_device.h"
+#include "platform/wave_device.h"
+
+#include <memory>
+#include <string>
+
+namespace velnar {
+
+struct AudioDevices {
+    std::unique_ptr<WaveIn> waveIn;
+    std::unique_ptr<WaveOut> waveOut;
+    std::shared_ptr<MixerDevice> mixer;
+    // The backend the devices belong to ("alsa", "none"); empty when none
+    // was made.
+    std::string backend;
+};
+
+// choice: "alsa" for ALSA's "default" PCM and mixer; "none" for the silent
+// wave pair (silent_wave_device.h) and no mixer; "" picks automatically:
+// the backend named by the environment variable VELNAR_AUDIO if it is set,
+// else ALSA. A backend this build does not know gives no devices (the engine
+// then runs without sound, the faders stay disabled) and one line on
+// standard error naming it. Nothing is opened here: the devices open when
+// they are first used.
+AudioDevices MakeAudioDevices(const std::string& choice = {});
+
+}  // namespace velnar

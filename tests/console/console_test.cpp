@@ -1,0 +1,238 @@
+// The console phone as a user runs it: the program in its own process,
+// commands on its standard input, status lines read from its standard
+// output, against the scripted server over loopback UDP. Every run binds an
+// ephemeral local port and plays on the silent devices, so tests run side by
+// side on machines without sound.
+#include "tests/support/iax_test_peer.h"
+#include "tests/support/scripted_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+std::string ServerAddress(uint16_t port)
+{
+    return "127.0.0.1:" + std::to_string(port);
+}
+
+class ConsoleRun {
+public:
+    explicit ConsoleRun(const std::vector<std::string>& arguments,
+                        const QString& directory = QDir::tempPath(), int maxRetries = 10)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("VELNAR_TEST_LOCAL_PORT", "-1");
+        environment.insert("VELNAR_TEST_MAX_RETRIES", QString::number(maxRetries));
+        m_process.setProcessEnvironment(environment);
+        m_process.setWorkingDirectory(directory);
+        QStringList list = {"--audio", "none"};
+        for (const std::string& argument : arguments)
+            list << QString::fromStdString(argument);
+        m_process.start(VELNAR_CONSOLE, list);
+        EXPECT_TRUE(m_process.waitForStarted(kWaitMs));
+    }
+    ~ConsoleRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(kWaitMs);
+        }
+    }
+
+    void Send(const std::string& command)
+    {
+        m_process.write((command + "\n").c_str());
+        m_process.waitForBytesWritten(kWaitMs);
+    }
+    void CloseInput() { m_process.closeWriteChannel(); }
+    void Signal(int signalNumber) { ::kill(static_cast<pid_t>(m_process.processId()), signalNumber); }
+
+    // Waits until the status line has been printed (at or after index from).
+    bool WaitForLine(const std::string& line, size_t from = 0)
+    {
+        for (;;) {
+            for (size_t i = from; i < m_lines.size(); ++i)
+                if (m_lines[i] == line)
+                    return true;
+            if (!m_process.waitForReadyRead(kWaitMs) && !m_process.canReadLine())
+                return false;
+            ReadLines();
+        }
+    }
+    // The exit status, or -1 when the program did not end by itself in time.
+    int ExitCode()
+    {
+        if (!m_process.waitForFinished(kWaitMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        ReadLines();
+        return m_process.exitCode();
+    }
+    const std::vector<std::string>& Lines() const { return m_lines; }
+    std::string Errors() { return m_process.readAllStandardError().toStdString(); }
+
+private:
+    void ReadLines()
+    {
+        while (m_process.canReadLine()) {
+            std::string line = m_process.readLine().toStdString();
+            line.pop_back();
+            m_lines.push_back(line);
+        }
+    }
+
+    QProcess m_process;
+    std::vector<std::string> m_lines;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST(ConsolePhoneTest, FullCallByCommands)
+{
+    QTemporaryDir directory;
+    // The settings file gives the server and user; --user overrides the
+    // user, the password comes from its own file.
+    iaxpeer::ScriptedServer server;
+    std::ofstream(directory.filePath("VOIP.set").toStdString())
+        << "alice:filepw@" << ServerAddress(server.Port()) << "\n1000";
+    std::ofstream(directory.filePath("pw").toStdString()) << "s3cret\n";
+    ConsoleRun phone({"--user", "bob", "--password-file", directory.filePath("pw").toStdString()},
+                     directory.path());
+    phone.Send("status");
+    phone.Send("key 1");
+    phone.Send("call 100");
+    ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+    EXPECT_NE(server.LastNewText().find("username=bob;"), std::string::npos) << server.LastNewText();
+    EXPECT_NE(server.LastNewText().find("exten=100;"), std::string::npos) << server.LastNewText();
+    // The silent devices open like real ones: GSM is advertised.
+    EXPECT_NE(server.LastNewText().find("formats=2;"), std::string::npos) << server.LastNewText();
+
+    phone.Send("key 12#*");
+    ASSERT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.Digits() == "12#*"; }, kWaitMs))
+        << server.Digits();
+    phone.Send("frobnicate");
+    phone.Send("key 12x");
+    phone.Send("status");
+    phone.Send("hangup");
+    ASSERT_TRUE(phone.WaitForLine("Ready")) << phone.Errors();
+    EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
+    phone.Send("quit");
+    phone.Send("call 100");  // after quit: never run
+    EXPECT_EQ(phone.ExitCode(), 0);
+    EXPECT_EQ(phone.Lines(), (Lines{"Ready", "Calling...", "Connected", "Connected", "Hanging up...", "Ready"}));
+    EXPECT_EQ(server.CallsOffered(), 1);
+    EXPECT_EQ(server.Digits(), "12#*") << "a refused key line sends nothing";
+    const std::string errors = phone.Errors();
+    EXPECT_NE(errors.find("key: not in a call"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("unknown command 'frobnicate'"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("Answering call!"), std::string::npos) << "diagnostics go to stderr";
+}
+
+TEST(ConsolePhoneTest, EndOfInputHangsUpFirst)
+{
+    iaxpeer::ScriptedServer server;
+    ConsoleRun phone({"--server", ServerAddress(server.Port())});
+    phone.Send("call " + std::string(40, '7'));  // no 32-character limit
+    ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+    phone.CloseInput();
+    EXPECT_EQ(phone.ExitCode(), 0);
+    EXPECT_EQ(phone.Lines(), (Lines{"Calling...", "Connected", "Hanging up...", "Ready"}));
+    EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
+    EXPECT_NE(server.LastNewText().find("exten=" + std::string(40, '7') + ";"), std::string::npos);
+}
+
+struct OneShotCase {
+    const char* name;
+    iaxpeer::ScriptedServerOptions server;
+    bool silentServer;  // a bound socket that never answers
+    std::vector<std::string> arguments;
+    int exitCode;
+    Lines lines;
+};
+
+TEST(ConsolePhoneTest, OneShotExitStatus)
+{
+    iaxpeer::ScriptedServerOptions rejecting;
+    rejecting.rejectReason = "No such user";
+    iaxpeer::ScriptedServerOptions neverAccepting;
+    neverAccepting.accept = neverAccepting.ring = neverAccepting.answer = false;
+    const OneShotCase cases[] = {
+        {"connected", {}, false, {"--seconds", "0"}, 0, {"Calling...", "Connected", "Hanging up...", "Ready"}},
+        {"rejected", rejecting, false, {}, 1,
+         {"Calling...", "Authentication was rejected", "Hanging up...", "Ready"}},
+        {"silent server", {}, true, {}, 1, {"Calling...", "Time out- server dead?", "Hanging up...", "Ready"}},
+        {"no Connected before --timeout", neverAccepting, false, {"--timeout", "1"}, 1,
+         {"Calling...", "Hanging up...", "Ready"}},
+    };
+    for (const OneShotCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        iaxpeer::ScriptedServer server(c.server);
+        iaxpeer::IaxTestPeer silent;
+        const uint16_t port = c.silentServer ? silent.Port() : server.Port();
+        std::vector<std::string> arguments = {"--server", ServerAddress(port), "--call", "100"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        ConsoleRun phone(arguments, QDir::tempPath(), 1);
+        EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
+        EXPECT_EQ(phone.Lines(), c.lines);
+    }
+}
+
+TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
+{
+    for (const char* bad : {"--seconds=-1", "--password=x", "--audio=oss", "--frob", "stray"}) {
+        ConsoleRun phone({bad});
+        EXPECT_EQ(phone.ExitCode(), 2) << bad;
+        EXPECT_TRUE(phone.Lines().empty());
+        EXPECT_NE(phone.Errors().find("Try 'velnar-console --help'"), std::string::npos) << bad;
+    }
+}
+
+TEST(ConsolePhoneTest, InterruptHangsUpBeforeExit)
+{
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        iaxpeer::ScriptedServer server;
+        ConsoleRun phone({"--server", ServerAddress(server.Port()), "--call", "100", "--seconds", "60"});
+        ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+        phone.Signal(signalNumber);
+        EXPECT_EQ(phone.ExitCode(), 0) << "the call had reached Connected";
+        EXPECT_EQ(phone.Lines(), (Lines{"Calling...", "Connected", "Hanging up...", "Ready"}));
+        EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
+    }
+}
+
+TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)
+{
+    iaxpeer::IaxTestPeer taken;  // holds a UDP port
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELNAR_TEST_LOCAL_PORT", QString::number(taken.Port()));
+    process.setProcessEnvironment(environment);
+    process.start(VELNAR_CONSOLE, {"--audio", "none"});
+    ASSERT_TRUE(process.waitForFinished(kWaitMs));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+    const std::string errors = process.readAllStandardError().toStdString();
+    EXPECT_NE(errors.find("cannot use UDP port " + std::to_string(taken.Port()) + ": it is in use"),
+              std::string::npos)
+        << errors;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,81 @@
+// The device picker: which backend a choice and the VELNAR_AUDIO variable
+// lead to, and that the devices handed out belong to it.
+#include "platform/audio_devices.h"
+
+#include "platform/alsa_mixer_device.h"
+#include "platform/alsa_wave_in.h"
+#include "platform/alsa_wave_out.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace velnar {
+namespace {
+
+// Sets VELNAR_AUDIO (or unsets it) for one case and restores it afterwards.
+class ChoiceVariable {
+public:
+    explicit ChoiceVariable(const char* value)
+    {
+        if (const char* old = std::getenv("VELNAR_AUDIO"))
+            m_old = old;
+        value ? setenv("VELNAR_AUDIO", value, 1) : unsetenv("VELNAR_AUDIO");
+    }
+    ~ChoiceVariable()
+    {
+        m_old ? setenv("VELNAR_AUDIO", m_old->c_str(), 1) : unsetenv("VELNAR_AUDIO");
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+struct PickCase {
+    const char* choice;
+    const char* variable;  // nullptr: unset
+    const char* backend;   // expected; "" when no devices are made
+};
+
+TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
+{
+    const PickCase cases[] = {
+        {"alsa", nullptr, "alsa"},
+        {"", "alsa", "alsa"},
+        {"alsa", "no-such-backend", "alsa"},  // an explicit choice wins
+        {"", "no-such-backend", ""},
+        {"no-such-backend", "alsa", ""},
+    };
+    for (const PickCase& c : cases) {
+        ChoiceVariable variable(c.variable);
+        const AudioDevices devices = MakeAudioDevices(c.choice);
+        const std::string label = std::string("choice \"") + c.choice + "\", VELNAR_AUDIO " +
+                                  (c.variable ? c.variable : "unset");
+        EXPECT_EQ(devices.backend, c.backend) << label;
+        const bool alsa = std::string(c.backend) == "alsa";
+        EXPECT_EQ(dynamic_cast<AlsaWaveIn*>(devices.waveIn.get()) != nullptr, alsa) << label;
+        EXPECT_EQ(dynamic_cast<AlsaWaveOut*>(devices.waveOut.get()) != nullptr, alsa) << label;
+        EXPECT_EQ(dynamic_cast<AlsaMixerDevice*>(devices.mixer.get()) != nullptr, alsa) << label;
+        if (!alsa) {
+            EXPECT_TRUE(!devices.waveIn && !devices.waveOut && !devices.mixer) << label;
+        }
+    }
+}
+
+TEST(AudioDevices, NoneIsTheSilentPairWithoutMixer)
+{
+    for (const char* choice : {"none", ""}) {
+        ChoiceVariable variable("none");
+        const AudioDevices devices = MakeAudioDevices(choice);
+        EXPECT_EQ(devices.backend, "none") << choice;
+        EXPECT_TRUE(devices.waveIn && devices.waveOut) << choice;
+        EXPECT_EQ(dynamic_cast<AlsaWaveIn*>(devices.waveIn.get()), nullptr) << choice;
+        EXPECT_EQ(dynamic_cast<AlsaWaveOut*>(devices.waveOut.get()), nullptr) << choice;
+        EXPECT_FALSE(devices.mixer) << choice;
+    }
+}
+
+}  // namespace
+}  // namespace velnar
