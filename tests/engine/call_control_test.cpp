@@ -5,6 +5,7 @@
 #include "tests/support/iax_test_peer.h"
 
 #include "iax/iax.h"
+#include "iax/testing.h"
 
 #include <QTimer>
 
@@ -455,6 +456,20 @@ TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls) {
     EXPECT_TRUE(caller->ExpectSilence(200));
     EXPECT_EQ(caller->Acks().size(), acks);
     EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
+}
+
+// A dial string without an address part fails at once, like a server name
+// that does not resolve; the number never becomes an address.
+TEST_F(CallControl, DialStringWithoutAddressFailsAtOnce) {
+    for (const char* dial : {"/600", "/", "//600", "/127.0.0.1"}) {
+        SCOPED_TRACE(dial);
+        fp.owner.statuses.clear();
+        phone().Dial(dial);
+        EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Cannot connect- bad server name? ",
+                                            "Hanging up...", "Ready"}));
+        EXPECT_FALSE(phone().IsInCall());
+        EXPECT_EQ(IaxSessionCount(), 0);  // the attempt left nothing behind
+    }
 }
 
 }  // namespace
