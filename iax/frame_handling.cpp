@@ -149,9 +149,13 @@ IaxEvent* HandleAuthRequest(IaxEvent* event, const Received& in)
     return Jitter(event, in);
 }
 
+// Answered only on a session that asked to register; on any other it was
+// acknowledged and goes no further.
 IaxEvent* HandleRegisterChallenge(IaxEvent* event, const Received& in)
 {
     IaxSession* session = in.session;
+    if (!session->sentRegisterRequest)
+        return Drop(event);
     char* methods = IaxTextValue(in.text(), "methods=");
     if (methods) {
         IaxCopyText(session->authMethods, IaxTextFieldBytes, methods);

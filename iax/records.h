@@ -40,6 +40,7 @@ struct IaxSession {
     sockaddr_in transferAddress;
     int transferState;   // 0 none, 1 probing, 2 transfer peer answered
     int transferCallNumber;
+    int sentRegisterRequest;   // a REGREQ went out: a REGAUTH may be answered
     IaxSession* next;
 };
 

@@ -139,6 +139,7 @@ int SendRegister(Outbound* out, const IaxEvent* request)
     IaxSession* session = out->session;
     if (ResolveInto(reg.host, reg.port, &session->peerAddress) != 0)
         return -1;
+    session->sentRegisterRequest = 1;
     SetKind(out, FT_IAX, IAX_REGREQ, true);
     IaxCopyText(session->secret, IaxTextFieldBytes, reg.secret);
     IaxCopyText(session->peerName, IaxTextFieldBytes, reg.peer);
