@@ -420,5 +420,8 @@ IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram)
     if (!event)
         return nullptr;
     event->session = session;
-    return Dispatch(event, in);
+    IaxEvent* result = Dispatch(event, in);
+    // A transfer may have moved the session's addresses or call numbers.
+    IaxSessionUpdated(session);
+    return result;
 }

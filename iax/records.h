@@ -13,6 +13,21 @@
 
 constexpr int IaxDelayHistoryLength = 100;
 
+// The lookup tables of the session list (iax/session.cpp), and a session's
+// keys in them.
+enum IaxSessionIndex {
+    IaxByPeerCall,   // peer address and the peer's call number
+    IaxByOwnCall,    // peer address and our call number, while the peer's is unknown
+    IaxByTransfer,   // transfer address and our call number, while a transfer runs
+    IaxByPointer,    // the record's address: which pointers are live
+    IaxSessionIndexes
+};
+
+struct IaxSessionKeys {
+    uint64_t keys[IaxSessionIndexes];
+    bool listed[IaxSessionIndexes];
+};
+
 struct IaxSession {
     int quelched;
     int lastRxVoiceFormat;
@@ -42,6 +57,10 @@ struct IaxSession {
     int transferCallNumber;
     int sentRegisterRequest;   // a REGREQ went out: a REGAUTH may be answered
     IaxSession* next;
+    IaxSession* previous;
+    uint64_t serial;   // creation order: a higher serial is a newer session
+    IaxSessionKeys indexed;
+    IaxSession* chained[IaxSessionIndexes];   // next in each lookup table's bucket
 };
 
 struct IaxFrame {

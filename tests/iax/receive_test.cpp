@@ -77,6 +77,30 @@ TEST_F(ReceiveTest, OnlyANewToTheUnknownCallMarkerCreatesASession)
     EXPECT_EQ(Header(Receive()).destCall, 0x42);
 }
 
+// Strangers' NEWs make sessions up to the bound; beyond it they are dropped
+// without a reply until a session goes.
+TEST_F(ReceiveTest, NewcomersBeyondTheSessionBoundAreDroppedWithoutReply)
+{
+    std::vector<EventPtr> calls;
+    for (int i = 0; i < IaxMaxLiveSessions; ++i) {
+        calls.push_back(Inject(Frame(static_cast<uint16_t>(100 + i), 0xFFFF, 0, 0, FT_IAX, IAX_NEW)));
+        ASSERT_NE(calls.back(), nullptr) << i;
+        EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
+    }
+    EXPECT_EQ(Inject(Frame(99, 0xFFFF, 0, 0, FT_IAX, IAX_NEW)), nullptr);
+    EXPECT_EQ(IaxSessionCount(), IaxMaxLiveSessions);
+    EXPECT_TRUE(PeerHasNothing());
+    // The user's own sessions are not newcomers.
+    IaxSession* own = IaxNewSession();
+    ASSERT_NE(own, nullptr);
+    IaxDestroySession(own);
+
+    IaxDestroySession(calls.front()->session);
+    EventPtr next(Inject(Frame(99, 0xFFFF, 0, 0, FT_IAX, IAX_NEW)));
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(Header(Receive()).destCall, 99);
+}
+
 TEST_F(ReceiveTest, MiniFrameBeforeAnyFullVoiceFrameYieldsNothing)
 {
     IaxSession* session = CallPeer();
@@ -160,6 +184,7 @@ TEST_F(ReceiveTest, RandomDatagramsNeverBreakTheLibrary)
         while (!PeerHasNothing())
             Receive();
         EventPtr due(IaxNextEvent(0));
+        ASSERT_TRUE(IaxSessionIndexIsConsistent()) << i;
     }
     // Everything parked or queued drains once time passes.
     int due;
