@@ -56,6 +56,11 @@ struct IaxSession {
     int transferState;   // 0 none, 1 probing, 2 transfer peer answered
     int transferCallNumber;
     int sentRegisterRequest;   // a REGREQ went out: a REGAUTH may be answered
+    // Sequence numbers of the peer's frames handled lately: the newest, and
+    // one bit per number up to 63 behind it (bit 0 the newest).
+    int rxSeqSeen;   // 0 until the first sequenced frame
+    uint16_t rxSeqNewest;
+    uint64_t rxSeqWindow;
     IaxSession* next;
     IaxSession* previous;
     uint64_t serial;   // creation order: a higher serial is a newer session

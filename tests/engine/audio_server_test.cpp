@@ -4,6 +4,8 @@
 // "speaker.monitor", where it must come back at its frequency.
 #include "tests/engine/engine_harness.h"
 
+#include "platform/alsa_wave_device.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 
