@@ -18,7 +18,7 @@
 // frame.
 #include "engine/iax_phone.h"
 #include "iax/testing.h"
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
