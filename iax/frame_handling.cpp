@@ -76,6 +76,52 @@ bool IsNotAcknowledged(const Received& in)
     }
 }
 
+// ACKs echo our own numbers; PONG, TXCNT and TXACC carry 0 by design.
+bool CarriesNoSequence(const Received& in)
+{
+    if (in.header.frameType != FT_IAX)
+        return false;
+    switch (in.subclass) {
+    case IAX_ACK:
+    case IAX_PONG:
+    case IAX_TXCNT:
+    case IAX_TXACC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr int kSequenceWindow = 64;
+
+// Records the sequence number; true when the frame was handled already. A
+// peer resends a frame whose ACK it lost, and frames arrive reordered, so
+// the newest number and a window behind it are remembered. A number further
+// behind than the window counts as new.
+bool IsDuplicate(IaxSession* session, uint16_t sequence)
+{
+    if (!session->rxSeqSeen) {
+        session->rxSeqSeen = 1;
+        session->rxSeqNewest = sequence;
+        session->rxSeqWindow = 1;
+        return false;
+    }
+    int ahead = static_cast<int16_t>(static_cast<uint16_t>(sequence - session->rxSeqNewest));
+    if (ahead > 0) {
+        session->rxSeqWindow = ahead >= kSequenceWindow ? 0 : session->rxSeqWindow << ahead;
+        session->rxSeqWindow |= 1;
+        session->rxSeqNewest = sequence;
+        return false;
+    }
+    if (-ahead >= kSequenceWindow)
+        return false;
+    uint64_t bit = uint64_t(1) << -ahead;
+    if (session->rxSeqWindow & bit)
+        return true;
+    session->rxSeqWindow |= bit;
+    return false;
+}
+
 struct SequenceMatch {
     const IaxSession* session;
     uint16_t sequence;
@@ -100,12 +146,13 @@ bool FrameViaTransfer(const IaxFrame* frame, const void*)
     return frame->viaTransfer != 0;
 }
 
+// An ACK releases the frame it names in whatever order it comes: under
+// loss ACKs overtake each other, and a frame whose ACK came early must not
+// be resent.
 void HandleAck(const Received& in)
 {
     IaxSession* session = in.session;
     uint16_t sequence = in.header.sequence;
-    if (sequence > session->ackSeq)
-        return;
     SequenceMatch match{session, sequence};
     IaxFinishFrames(FrameOfSessionWithSequence, &match);
     if (sequence == session->ackSeq)
@@ -271,6 +318,8 @@ void RestartTiming(IaxSession* session)
     session->lastRxTimestamp = 0;
     session->lastTxVoiceTimestamp = 0;
     session->retransmitBase = 30;
+    session->rxSeqSeen = 0;   // the new peer numbers its frames afresh
+    session->rxSeqWindow = 0;
 }
 
 IaxEvent* HandleTransferRelease(IaxEvent* event, const Received& in)
@@ -409,10 +458,15 @@ IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram)
 {
     Received in{session, datagram.full, datagram.payload, datagram.payloadBytes,
                 IaxExpandSubclass(datagram.full.subclass)};
-    session->lastRxTimestamp = in.header.timestamp;
-    IaxEvent* event = IaxNewEvent();
+    // A duplicate is acknowledged again (its first ACK may be what got lost)
+    // but not handled again.
+    bool duplicate = !CarriesNoSequence(in) && IsDuplicate(session, in.header.sequence);
     if (!IsNotAcknowledged(in))
         IaxSendAck(session, in.header);
+    if (duplicate)
+        return nullptr;
+    session->lastRxTimestamp = in.header.timestamp;
+    IaxEvent* event = IaxNewEvent();
     if (!event)
         return nullptr;
     event->session = session;

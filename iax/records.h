@@ -40,6 +40,11 @@ struct IaxSession {
     sockaddr_in transferAddress;
     int transferState;   // 0 none, 1 probing, 2 transfer peer answered
     int transferCallNumber;
+    // Sequence numbers of the peer's frames handled lately: the newest, and
+    // one bit per number up to 63 behind it (bit 0 the newest).
+    int rxSeqSeen;   // 0 until the first sequenced frame
+    uint16_t rxSeqNewest;
+    uint64_t rxSeqWindow;
     IaxSession* next;
 };
 

@@ -1,6 +1,6 @@
-// The ALSA wave devices. MakeAlsaWaveIn()/MakeAlsaWaveOut() (declared in
-// wave_device.h) open ALSA's "default" PCM, which on a desktop reaches
-// PulseAudio or PipeWire; the overloads here name another PCM.
+// The ALSA wave devices. MakeAlsaWaveIn()/MakeAlsaWaveOut() without a name
+// open ALSA's "default" PCM, which on a desktop reaches PulseAudio or
+// PipeWire; the overloads with a name open another PCM.
 //
 // Both devices are driven by the Qt event loop of the thread that opens
 // them (ALSA's poll descriptors behind QSocketNotifiers); there is no audio
@@ -35,6 +35,8 @@
 
 namespace velnar {
 
+std::unique_ptr<WaveIn> MakeAlsaWaveIn();
+std::unique_ptr<WaveOut> MakeAlsaWaveOut();
 std::unique_ptr<WaveIn> MakeAlsaWaveIn(const std::string& pcmName);
 std::unique_ptr<WaveOut> MakeAlsaWaveOut(const std::string& pcmName);
 

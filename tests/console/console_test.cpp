@@ -194,7 +194,8 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
 
 TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
 {
-    for (const char* bad : {"--seconds=-1", "--password=x", "--audio=oss", "--frob", "stray"}) {
+    for (const char* bad : {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x",
+                            "--audio=oss", "--frob", "stray", "--help=x"}) {
         ConsoleRun phone({bad});
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());
