@@ -253,15 +253,27 @@ QString Pactl(const QStringList& arguments) {
     return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
 }
 
-// Each direct onset paired with the first echo onset after it.
+// Each direct onset paired with the first echo onset after it. An echo
+// cannot come back sooner than one 20-ms capture buffer: sound there on the
+// echo channel is the burst itself leaking across, and is reported rather
+// than taken for an echo.
 std::vector<double> EchoDelaysMs(const std::vector<size_t>& direct,
                                  const std::vector<size_t>& echoed) {
+    constexpr size_t kSoonest = kRate / 50;
     std::vector<double> delays;
+    size_t leaked = 0;
     for (size_t onset : direct) {
-        auto echo = std::lower_bound(echoed.begin(), echoed.end(), onset);
+        if (auto at = std::lower_bound(echoed.begin(), echoed.end(), onset);
+            at != echoed.end() && *at - onset < kSoonest) {
+            ++leaked;
+            continue;
+        }
+        auto echo = std::lower_bound(echoed.begin(), echoed.end(), onset + kSoonest);
         if (echo != echoed.end() && *echo - onset < size_t(kRate / 2))
             delays.push_back(double(*echo - onset) * 1000.0 / kRate);
     }
+    if (leaked)
+        std::printf("%zu bursts were on the echo channel at once: not measured\n", leaked);
     return delays;
 }
 
