@@ -309,6 +309,7 @@ void RestartTiming(IaxSession* session)
     session->lastRxVoiceFormat = 0;
     session->txTimeBase = IaxTime{0, 0};
     session->rxTimeBase = IaxTime{0, 0};
+    session->rxTimeBaseSet = 0;
     memset(session->delayHistory, 0, sizeof session->delayHistory);
     session->jitterBuffer = 0;
     session->jitter = 0;

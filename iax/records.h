@@ -28,6 +28,7 @@ struct IaxSession {
     uint16_t ackSeq;
     IaxTime txTimeBase;
     IaxTime rxTimeBase;
+    int rxTimeBaseSet;   // rxTimeBase is set (a computed base can be zero)
     int32_t delayHistory[IaxDelayHistoryLength];   // ms, oldest first
     int32_t jitterBuffer;   // ms
     int32_t jitter;         // ms

@@ -51,7 +51,10 @@ protected:
 
 TEST_F(FrameHandlingTest, AckEchoesTheFramesHeader)
 {
-    // Arriving 1234 ms early, the event is parked; the ACK goes out at once.
+    // After a first frame has set the time base, one arriving 1234 ms early
+    // is parked; the ACK goes out at once.
+    EXPECT_NE(Inject(Frame(kPeerCall, own, 0, 6, FT_CONTROL, CTRL_RINGING)), nullptr);
+    DrainPeer();
     EXPECT_EQ(Inject(Frame(kPeerCall, own, 1234, 7, FT_CONTROL, CTRL_RINGING)), nullptr);
     Bytes ack = Receive();
     ASSERT_EQ(ack.size(), 12u);
@@ -365,6 +368,7 @@ TEST_F(FrameHandlingTest, TransferReleaseRestartsTimingAndSequencing)
     EXPECT_EQ(session->outSeq, 0);
     EXPECT_EQ(session->lastRxVoiceFormat, 0);
     EXPECT_EQ(session->jitterBuffer, 0);
+    EXPECT_EQ(session->rxTimeBaseSet, 0);   // the next timed event sets it afresh
 
     Bytes mini = {0, 77, 0, 5, 'x'};
     EXPECT_EQ(Inject(mini), nullptr);   // no full voice frame since the transfer
