@@ -12,7 +12,7 @@
 #include "iax/iax.h"
 #include "iax/testing.h"
 #include "tests/iax/fuzz/receive_fuzz_input.h"
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 namespace {
 
