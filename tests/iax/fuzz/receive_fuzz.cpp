@@ -36,6 +36,7 @@ void Release(IaxEvent* e) {
 
 void Feed(const iaxpeer::Bytes& datagram, const sockaddr_in& from) {
   Release(IaxHandleDatagram(datagram.data(), static_cast<int>(datagram.size()), &from));
+  if (!IaxSessionIndexIsConsistent()) __builtin_trap();  // a session lost to its lookup
 }
 
 // Hands out everything the timer list has come to.
