@@ -5,6 +5,7 @@
 #include "tests/engine/engine_harness.h"
 
 #include "platform/alsa_wave_device.h"
+#include "platform/pulse_wave_device.h"
 #include "tests/platform/audio_server.h"
 
 #include <QProcess>
@@ -105,6 +106,10 @@ protected:
         return lastStrongest == frequencyHz && lastPower > 250000;
     }
 
+    // A call, the server killed and started again during it, then a call
+    // that must bring the tone in the mic back out of the speaker.
+    void CallAfterServerRestart(bool soundServerDevices);
+
     QProcess player;
     QProcess recorder;
     std::vector<uint8_t> recorded;
@@ -155,13 +160,14 @@ TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
 // The sound server goes away in the middle of a call and comes back: the
 // devices failed during that call, and the next call must capture and play
 // again.
-TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
+void AudioServer::CallAfterServerRestart(bool soundServerDevices) {
     test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
     ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
-    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    TestPhone phone(owner, soundServerDevices ? MakePulseWaveIn() : MakeAlsaWaveIn(),
+                    soundServerDevices ? MakePulseWaveOut() : MakeAlsaWaveOut(), -1);
     phone.m_nNoiseThreshold = 1;
     auto talking = [&] { return phone.m_bTalking; };
     auto never = [] { return false; };
@@ -186,6 +192,14 @@ TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
                        << recorded.size() << " bytes recorded";
     phone.HangUp();
     EXPECT_EQ(owner.Last(), "Ready");
+}
+
+TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
+    CallAfterServerRestart(false);
+}
+
+TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestartsOnSoundServerDevices) {
+    CallAfterServerRestart(true);
 }
 
 }  // namespace
