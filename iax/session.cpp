@@ -24,8 +24,37 @@ int IaxOpenSocket(int port)
     return bound;
 }
 
+namespace {
+
+bool Listed(const IaxSession* session)
+{
+    for (IaxSession* listed = IaxSessionList; listed; listed = listed->next)
+        if (listed == session)
+            return true;
+    return false;
+}
+
+// A closing session keeps its number until it ends: a late frame of its
+// peer must not reach a new call.
+bool CallNumberInUse(int number)
+{
+    for (IaxSession* session = IaxSessionList; session; session = session->next)
+        if (session->callNumber == number)
+            return true;
+    return false;
+}
+
+int NextCallNumber(int number)
+{
+    return number >= 32767 ? 1 : number + 1;
+}
+
+}  // namespace
+
 IaxSession* IaxNewSession(void)
 {
+    for (int tried = 0; tried < 32767 && CallNumberInUse(IaxNextCallNumber); ++tried)
+        IaxNextCallNumber = NextCallNumber(IaxNextCallNumber);
     IaxSession* session = static_cast<IaxSession*>(calloc(1, sizeof(IaxSession)));
     if (!session) {
         IaxSetError("Out of memory\n");
@@ -36,7 +65,7 @@ IaxSession* IaxNewSession(void)
     session->lastTxVoiceFormat = -1;
     session->peerCallNumber = -1;
     session->callNumber = IaxNextCallNumber;
-    IaxNextCallNumber = IaxNextCallNumber >= 32767 ? 1 : IaxNextCallNumber + 1;
+    IaxNextCallNumber = NextCallNumber(IaxNextCallNumber);
     session->next = IaxSessionList;
     IaxSessionList = session;
     return session;
@@ -44,15 +73,22 @@ IaxSession* IaxNewSession(void)
 
 int IaxSessionIsLive(IaxSession* session)
 {
-    if (!session)
-        return 0;
-    for (IaxSession* live = IaxSessionList; live; live = live->next)
-        if (live == session)
-            return 1;
-    return 0;
+    return session && Listed(session) && !session->closing;   // a dead pointer is not read
 }
 
 void IaxDestroySession(IaxSession* session)
+{
+    if (IaxSessionIsLive(session))
+        IaxEndSession(session);
+}
+
+void IaxCloseSession(IaxSession* session)
+{
+    IaxForgetSession(session);
+    session->closing = 1;
+}
+
+void IaxEndSession(IaxSession* session)
 {
     IaxSession** link = &IaxSessionList;
     while (*link && *link != session)
@@ -67,7 +103,7 @@ void IaxDestroySession(IaxSession* session)
 void IaxDestroyAllSessions(void)
 {
     while (IaxSessionList)
-        IaxDestroySession(IaxSessionList);
+        IaxEndSession(IaxSessionList);
 }
 
 uint32_t IaxTimestamp(IaxSession* session)
