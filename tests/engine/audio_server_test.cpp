@@ -5,6 +5,7 @@
 #include "tests/engine/engine_harness.h"
 
 #include "platform/alsa_wave_device.h"
+#include "tests/platform/audio_server.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -149,6 +150,42 @@ TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
     ASSERT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();
     EXPECT_TRUE(server.Said("touch tone '4'")) << server.Output();
     EXPECT_TRUE(server.Said(", 0 voice frames echoed")) << server.Output();
+}
+
+// The sound server goes away in the middle of a call and comes back: the
+// devices failed during that call, and the next call must capture and play
+// again.
+TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
+    test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
+    ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
+    EchoPeerProcess server;
+    ASSERT_NE(server.Port(), 0);
+    RecordingOwner owner;
+    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    phone.m_nNoiseThreshold = 1;
+    auto talking = [&] { return phone.m_bTalking; };
+    auto never = [] { return false; };
+
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil(talking, 5000)) << server.Output();
+    PumpUntil(never, 300);
+    audio.Kill();
+    PumpUntil(never, 1500);  // the call goes on without its devices
+    ASSERT_TRUE(audio.Restart()) << "the audio server did not come back";
+    PumpUntil(never, 300);
+    phone.HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();
+
+    RecordSpeaker();
+    PlayIntoMic(1000, 6);
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil(talking, 5000)) << server.Output();
+    const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
+    const bool heard = PumpUntil([&] { return HeardTone(1000, candidates); }, 5000);
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower << ", "
+                       << recorded.size() << " bytes recorded";
+    phone.HangUp();
+    EXPECT_EQ(owner.Last(), "Ready");
 }
 
 }  // namespace

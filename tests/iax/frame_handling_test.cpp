@@ -307,6 +307,16 @@ TEST_F(FrameHandlingTest, LagReplyMeasuresAgainstTheSessionClock)
     EXPECT_EQ(event->lag.lag, 99);   // session time stamp 100 minus 1
 }
 
+// Only a session that sent a REGREQ answers a registration challenge.
+TEST_F(FrameHandlingTest, RegistrationChallengeOnACallIsAcknowledgedAndDropped)
+{
+    EXPECT_EQ(Arrive(FT_IAX, IAX_REGAUTH, "methods=md5;challenge=123456789;"), nullptr);
+    EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
+    EXPECT_TRUE(PeerHasNothing());
+    EXPECT_STREQ(session->challenge, "");
+    EXPECT_EQ(session->outSeq, 1);   // only the NEW went out
+}
+
 TEST_F(FrameHandlingTest, RegistrationChallengeIsAnsweredWithMd5)
 {
     IaxSession* registration = session = IaxNewSession();

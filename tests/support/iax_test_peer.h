@@ -1,7 +1,7 @@
 // A scripted IAX peer for tests: the far end of a call, played by the test.
 //
 // The peer owns one UDP socket on 127.0.0.1 with an ephemeral port. It talks
-// raw bytes (tests/support/peer_frame.h builds and parses them), so it does
+// raw bytes (tools/peer/peer_frame.h builds and parses them), so it does
 // not share a line of code with the library under test. It behaves like a
 // small server for one call at a time: it numbers its full frames, learns the
 // other side's call number from the first full frame it receives, and can
@@ -55,7 +55,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 namespace iaxpeer {
 
