@@ -168,7 +168,9 @@ namespace {
 
 bool Listed(IaxSession* session)
 {
-    return session && Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
+    if (!session)
+        return 0;
+    return Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// The whole pipeline on the private PulseAudio server: a tone played into
-// the "mic" sink is captured through ALSA, gated, GSM-encoded, sent to a
+// The whole pipeline on the private PulseAudio server, through each of the
+// two sound backends: a tone played into the "mic" sink is captured, gated, GSM-encoded, sent to a
 // server that echoes it, decoded, played and recorded from
 // "speaker.monitor", where it must come back at its frequency.
 #include "tests/engine/engine_harness.h"
 
-#include "platform/alsa_wave_device.h"
+#include "platform/audio_devices.h"
+#include "tests/engine/peer_await.h"
+#include "tests/support/iax_test_peer.h"
 #include "tests/platform/audio_server.h"
 
 #include <QProcess>
@@ -61,7 +63,8 @@ QStringList RawFormat() {
     return {"--format=s16le", "--rate=8000", "--channels=1", "--raw"};
 }
 
-class AudioServer : public testing::Test {
+// The parameter is the backend, as the device picker names it.
+class AudioServer : public testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         if (!std::getenv("PULSE_SERVER"))
@@ -105,6 +108,9 @@ protected:
         return lastStrongest == frequencyHz && lastPower > 250000;
     }
 
+    // The devices the program would make for the backend under test.
+    AudioDevices Devices() const { return MakeAudioDevices(GetParam()); }
+
     QProcess player;
     QProcess recorder;
     std::vector<uint8_t> recorded;
@@ -112,11 +118,12 @@ protected:
     double lastPower = 0;
 };
 
-TEST_F(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
+TEST_P(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
-    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.m_nNoiseThreshold = 1;
     RecordSpeaker();
     PlayIntoMic(1000, 6);
@@ -133,11 +140,12 @@ TEST_F(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
     EXPECT_FALSE(server.Said(", 0 voice frames echoed")) << server.Output();
 }
 
-TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
+TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
-    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.Dial(DialStringFor(server.Port()));
     ASSERT_TRUE(PumpUntil([&] { return phone.m_bTalking; }, 5000)) << server.Output();
     // A silent null sink's monitor yields buffers of level 0, withheld at 1.
@@ -155,13 +163,14 @@ TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
 // The sound server goes away in the middle of a call and comes back: the
 // devices failed during that call, and the next call must capture and play
 // again.
-TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
+TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
     test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
     ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
-    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.m_nNoiseThreshold = 1;
     auto talking = [&] { return phone.m_bTalking; };
     auto never = [] { return false; };
@@ -187,6 +196,47 @@ TEST_F(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
     phone.HangUp();
     EXPECT_EQ(owner.Last(), "Ready");
 }
+
+// The far end keeps talking while the sound server goes away and comes
+// back: playback comes back within the same call.
+TEST_P(AudioServer, PlaybackComesBackDuringTheCallOnceTheServerIsBack) {
+    test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
+    ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
+    iaxpeer::IaxTestPeer peer;
+    peer.SetAutoAck(true);
+    RecordingOwner owner;
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
+    phone.Dial(DialStringFor(peer.Port()));
+    ASSERT_TRUE(test::AwaitIax(peer, iaxpeer::kNew)) << peer.LastError();
+    peer.SendIax(iaxpeer::kAccept, "formats=2;", true);
+    // 1000 Hz is a whole number of cycles per frame: the frames join up.
+    const std::vector<uint8_t> frame = test::GsmFramesOfTone(1000, 1);
+    auto talkFor = [&](int ms) {
+        for (int elapsed = 0; elapsed < ms; elapsed += 20) {
+            peer.SendVoice(kGsmFormat, frame);
+            PumpUntil([] { return false; }, 20);
+        }
+    };
+
+    talkFor(500);
+    audio.Kill();
+    talkFor(1500);
+    ASSERT_TRUE(audio.Restart()) << "the audio server did not come back";
+    RecordSpeaker();
+    const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
+    bool heard = false;
+    for (int second = 0; second < 5 && !heard; ++second) {
+        talkFor(1000);
+        heard = HeardTone(1000, candidates);
+    }
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower << ", "
+                       << recorded.size() << " bytes recorded";
+    phone.HangUp();
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, AudioServer, testing::Values("alsa", "pulse"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace velnar
