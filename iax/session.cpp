@@ -169,7 +169,7 @@ namespace {
 bool Listed(IaxSession* session)
 {
     if (!session)
-        return 0;
+        return false;
     return Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
 }
 
