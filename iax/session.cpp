@@ -166,7 +166,9 @@ IaxSession* IaxNewSession(void)
 
 int IaxSessionIsLive(IaxSession* session)
 {
-    return session && Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
+    if (!session)
+        return 0;
+    return Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
 }
 
 void IaxDestroySession(IaxSession* session)
