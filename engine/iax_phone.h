@@ -9,6 +9,7 @@
 // completions. Nothing is locked.
 #pragma once
 
+#include "engine/capture_ring.h"
 #include "engine/library_pump.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
@@ -26,7 +27,6 @@ struct IaxSession;
 
 namespace velnar {
 
-constexpr int kCaptureBufferCount = 8;
 constexpr int kGsmFormat = 2;  // the GSM 06.10 format bit
 
 class CIaxPhone {
@@ -56,6 +56,8 @@ public:
     // What wakes the engine for the library (a test that moves the library's
     // clock re-arms it).
     LibraryPump& Pump() { return m_pump; }
+    // The capture buffers (a test counts those that came back).
+    const CaptureRing& Capture() const { return m_capture; }
 
 protected:
     void Start(int localPort);
@@ -92,15 +94,13 @@ protected:
     PhoneOwner& m_pOwner;
     std::unique_ptr<WaveOut> m_hWaveOut;
     std::unique_ptr<WaveIn> m_hWaveIn;
-    WaveHeader m_captureHeaders[kCaptureBufferCount] = {};
     PhoneCall* m_pCurrentCall = nullptr;
     std::string m_strDialString;
     PhoneCall* m_pCalls = nullptr;
     bool m_bTalking = false;
     IaxSession* m_pOutgoingSession = nullptr;
     PlaybackBuffer* m_pPlaybackQueue = nullptr;
-    uint32_t m_nCaptureSeq = 1;
-    uint8_t m_captureBuffers[kCaptureBufferCount][kPcmFrameBytes] = {};
+    CaptureRing m_capture{m_hWaveIn.get()};
     bool m_bIdle = true;
     std::string m_strTones;
     int m_socket = -1;  // the library's socket; -1 until Start obtains it

@@ -31,7 +31,6 @@ public:
     using CIaxPhone::m_bIdle;
     using CIaxPhone::m_playbackPaused;
     using CIaxPhone::m_bTalking;
-    using CIaxPhone::m_nCaptureSeq;
     using CIaxPhone::m_pCalls;
     using CIaxPhone::m_pCurrentCall;
     using CIaxPhone::m_pOutgoingSession;
