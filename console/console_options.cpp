@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 namespace velnar {
 
@@ -48,11 +49,18 @@ Exit status: 0 if OK (with --call: the call reached "Connected"),
 
 namespace {
 
-bool ParseCount(const std::string& text, int minimum, int& value)
+// Seconds become milliseconds for the timers: at most about 23 days.
+constexpr int kMaxSeconds = 2000000;
+
+bool ParseSeconds(const std::string& text, int minimum, int& value)
 {
     const char* end = text.data() + text.size();
-    auto [last, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && last == end && value >= minimum;
+    int parsed = 0;
+    auto [last, error] = std::from_chars(text.data(), end, parsed);
+    if (error != std::errc() || last != end || parsed < minimum || parsed > kMaxSeconds)
+        return false;
+    value = parsed;
+    return true;
 }
 
 // The password is the file's first line, without its line break.
@@ -106,10 +114,12 @@ bool Apply(const std::string& name, const std::string& value, ConsoleOptions& op
         options.password = password;
     } else if (name == "--call")
         options.callNumber = value;
-    else if (name == "--seconds" && !ParseCount(value, 0, options.holdSeconds))
-        error = "--seconds wants a whole number of seconds, not '" + value + "'";
-    else if (name == "--timeout" && !ParseCount(value, 1, options.timeoutSeconds))
-        error = "--timeout wants a positive whole number of seconds, not '" + value + "'";
+    else if (name == "--seconds" && !ParseSeconds(value, 0, options.holdSeconds))
+        error = "--seconds wants whole seconds from 0 to " + std::to_string(kMaxSeconds) +
+                ", not '" + value + "'";
+    else if (name == "--timeout" && !ParseSeconds(value, 1, options.timeoutSeconds))
+        error = "--timeout wants whole seconds from 1 to " + std::to_string(kMaxSeconds) +
+                ", not '" + value + "'";
     else if (name == "--audio") {
         if (value != "none" && value != "alsa" && value != "pulse")
             error = "--audio wants none, alsa or pulse, not '" + value + "'";

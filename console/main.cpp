@@ -4,8 +4,7 @@
 #include "console/line_reader.h"
 #include "console/signal_pipe.h"
 #include "iax/iax.h"
-#include "platform/alsa_wave_device.h"
-#include "platform/silent_wave_device.h"
+#include "platform/audio_devices.h"
 #include "velnar_version.h"
 
 #include <QCoreApplication>
@@ -40,18 +39,6 @@ int UsageError(const std::string& message)
     return 2;
 }
 
-struct Devices {
-    std::unique_ptr<WaveIn> waveIn;
-    std::unique_ptr<WaveOut> waveOut;
-};
-
-Devices MakeDevices(const std::string& choice)
-{
-    if (choice == "none")
-        return {MakeSilentWaveIn(), MakeSilentWaveOut()};
-    return {MakeAlsaWaveIn(), MakeAlsaWaveOut()};
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -84,7 +71,8 @@ int main(int argc, char** argv)
             reader->Stop();
         app.exit(status);
     });
-    Devices devices = MakeDevices(options.audio);
+    // The same choice as the window's; the console has no faders for a mixer.
+    AudioDevices devices = MakeAudioDevices(options.audio);
     const int localPort = TestSetting("VELNAR_TEST_LOCAL_PORT", 0);
     if (!phone.Start(std::move(devices.waveIn), std::move(devices.waveOut), localPort)) {
         std::fprintf(stderr,

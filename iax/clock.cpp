@@ -1,6 +1,8 @@
+// Layer: bottom. The library clock and its replaceable tick source.
 #include <time.h>
 
-#include "iax/session.h"
+#include "iax/clock.h"
+#include "iax/iax.h"
 
 int IaxClockOffset = 0;
 
@@ -42,15 +44,4 @@ int32_t IaxElapsedMs(IaxTime from, IaxTime to)
     int64_t ms = (int64_t(to.microseconds) - from.microseconds) / 1000 +
                  (int64_t(to.seconds) - from.seconds) * 1000;
     return static_cast<int32_t>(ms);
-}
-
-uint32_t IaxTimestamp(IaxSession* session)
-{
-    if (session->txTimeBase.seconds == 0 && session->txTimeBase.microseconds == 0)
-        session->txTimeBase = IaxClock();
-    uint32_t candidate = static_cast<uint32_t>(IaxElapsedMs(session->txTimeBase, IaxClock()));
-    if (candidate <= session->lastTxTimestamp)
-        candidate = session->lastTxTimestamp + 1;
-    session->lastTxTimestamp = candidate;
-    return candidate;
 }

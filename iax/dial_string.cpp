@@ -1,8 +1,12 @@
+// Layer: bottom. Parsing of dial strings; calls only the error message and
+// the text helpers of the wire format.
 #include "iax/dial_string.h"
 
 #include <cstring>
 
-#include "iax/session.h"
+#include "iax/error.h"
+#include "iax/iax.h"
+#include "iax/wire.h"
 
 namespace {
 

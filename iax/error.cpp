@@ -1,8 +1,9 @@
+// Layer: bottom. The failure message and the diagnostic stream.
 #include <cstdarg>
 #include <cstdio>
 
+#include "iax/error.h"
 #include "iax/iax.h"
-#include "iax/session.h"
 
 char IaxLastError[256] = "";
 

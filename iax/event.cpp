@@ -1,54 +1,19 @@
+// Layer: events (top of the inbound side). IaxNextEvent services due timer
+// entries and reads one datagram; every event passes the filter before it is
+// handed out. Calls the receive path, the send side, the timer list, the
+// session list and the records.
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
 
+#include "iax/clock.h"
+#include "iax/event.h"
+#include "iax/jitter_buffer.h"
+#include "iax/receive.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/socket.h"
 #include "iax/testing.h"
-
-IaxEvent* IaxNewEvent(void)
-{
-    return static_cast<IaxEvent*>(calloc(1, sizeof(IaxEvent)));
-}
-
-void IaxFreeEvent(IaxEvent* event)
-{
-    if (!event)
-        return;
-    switch (event->type) {
-    case EvNewCall: {
-        auto& call = event->call;
-        for (char* text : {call.callerId, call.dnid, call.context, call.exten, call.username,
-                           call.host, call.language, call.secret})
-            free(text);
-        break;
-    }
-    case EvHangup:
-    case EvReject: free(event->reason.text); break;
-    case EvTransferred: free(event->transfer.address); break;
-    case EvDialPlanRequest:
-    case EvDial: free(event->number.number); break;
-    case EvDialPlanReply: free(event->dpReply.number); break;
-    case EvVoice:
-    case EvImage: free(event->media.data); break;
-    case EvAuthReply: free(event->authReply.secret); break;
-    case EvUrl: free(event->url.url); break;
-    case EvAuthRequest:
-        free(event->authRequest.challenge);
-        free(event->authRequest.username);
-        break;
-    case EvRegister:
-        free(event->reg.host);
-        free(event->reg.peer);
-        free(event->reg.secret);
-        break;
-    case EvRegisterReply:
-        free(event->regReply.yourIp);
-        free(event->regReply.callerId);
-        break;
-    default: break;
-    }
-    free(event);
-}
+#include "iax/timer.h"
 
 IaxEvent* IaxFilterEvent(IaxEvent* event)
 {
@@ -139,6 +104,11 @@ IaxEvent* IaxNextEvent(int blocking)
     if (blocking && IaxWaitReadable() != 0)
         return nullptr;
     return IaxFilterEvent(IaxReadDatagram());
+}
+
+IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
+{
+    return IaxFilterEvent(IaxReceiveBytes(bytes, lengthBytes, from));
 }
 
 void IaxResetForTesting(void)

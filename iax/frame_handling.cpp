@@ -1,20 +1,31 @@
+// Layer: full-frame handling. Acknowledges a received full frame, updates
+// its session, answers where the protocol answers by itself, and turns the
+// rest into an event for the jitter buffer. Calls the jitter buffer, the
+// send side, the session list, the timer list, the records and the wire
+// format.
 #include <arpa/inet.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "iax/frame_handling.h"
+#include "iax/jitter_buffer.h"
+#include "iax/records.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/timer.h"
+#include "iax/wire.h"
 
 namespace {
 
 struct Received {
     IaxSession* session;
-    unsigned char* frame;   // header and payload, NUL behind the payload
+    const IaxFullHeader& header;
+    const unsigned char* payload;   // NUL behind the payload
     int payloadBytes;
-    IaxFullHeader header;
-    int subclass;           // expanded
-    const char* text() const { return reinterpret_cast<const char*>(frame + IaxFullHeaderBytes); }
+    int subclass;                   // expanded
+    const char* text() const { return reinterpret_cast<const char*>(payload); }
 };
 
 IaxEvent* Drop(IaxEvent* event)
@@ -44,7 +55,7 @@ bool CopyMedia(IaxEvent* event, const Received& in)
     event->media.data = static_cast<unsigned char*>(malloc(static_cast<size_t>(in.payloadBytes)));
     if (!event->media.data)
         return false;
-    memcpy(event->media.data, in.frame + IaxFullHeaderBytes, static_cast<size_t>(in.payloadBytes));
+    memcpy(event->media.data, in.payload, static_cast<size_t>(in.payloadBytes));
     event->media.length = in.payloadBytes;
     return true;
 }
@@ -65,6 +76,52 @@ bool IsNotAcknowledged(const Received& in)
     }
 }
 
+// ACKs echo our own numbers; PONG, TXCNT and TXACC carry 0 by design.
+bool CarriesNoSequence(const Received& in)
+{
+    if (in.header.frameType != FT_IAX)
+        return false;
+    switch (in.subclass) {
+    case IAX_ACK:
+    case IAX_PONG:
+    case IAX_TXCNT:
+    case IAX_TXACC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr int kSequenceWindow = 64;
+
+// Records the sequence number; true when the frame was handled already. A
+// peer resends a frame whose ACK it lost, and frames arrive reordered, so
+// the newest number and a window behind it are remembered. A number further
+// behind than the window counts as new.
+bool IsDuplicate(IaxSession* session, uint16_t sequence)
+{
+    if (!session->rxSeqSeen) {
+        session->rxSeqSeen = 1;
+        session->rxSeqNewest = sequence;
+        session->rxSeqWindow = 1;
+        return false;
+    }
+    int ahead = static_cast<int16_t>(static_cast<uint16_t>(sequence - session->rxSeqNewest));
+    if (ahead > 0) {
+        session->rxSeqWindow = ahead >= kSequenceWindow ? 0 : session->rxSeqWindow << ahead;
+        session->rxSeqWindow |= 1;
+        session->rxSeqNewest = sequence;
+        return false;
+    }
+    if (-ahead >= kSequenceWindow)
+        return false;
+    uint64_t bit = uint64_t(1) << -ahead;
+    if (session->rxSeqWindow & bit)
+        return true;
+    session->rxSeqWindow |= bit;
+    return false;
+}
+
 struct SequenceMatch {
     const IaxSession* session;
     uint16_t sequence;
@@ -73,8 +130,10 @@ struct SequenceMatch {
 bool FrameOfSessionWithSequence(const IaxFrame* frame, const void* context)
 {
     const SequenceMatch* match = static_cast<const SequenceMatch*>(context);
-    return frame->session == match->session && frame->length >= IaxFullHeaderBytes &&
-           IaxGet16(frame->data + 8) == match->sequence;
+    IaxFullHeader header;
+    return frame->session == match->session &&
+           IaxDecodeFullHeader(frame->data, frame->length, &header) == 0 &&
+           header.sequence == match->sequence;
 }
 
 bool FrameOfSession(const IaxFrame* frame, const void* context)
@@ -87,12 +146,13 @@ bool FrameViaTransfer(const IaxFrame* frame, const void*)
     return frame->viaTransfer != 0;
 }
 
+// An ACK releases the frame it names in whatever order it comes: under
+// loss ACKs overtake each other, and a frame whose ACK came early must not
+// be resent.
 void HandleAck(const Received& in)
 {
     IaxSession* session = in.session;
     uint16_t sequence = in.header.sequence;
-    if (sequence > session->ackSeq)
-        return;
     SequenceMatch match{session, sequence};
     IaxFinishFrames(FrameOfSessionWithSequence, &match);
     if (sequence == session->ackSeq)
@@ -258,6 +318,8 @@ void RestartTiming(IaxSession* session)
     session->lastRxTimestamp = 0;
     session->lastTxVoiceTimestamp = 0;
     session->retransmitBase = 30;
+    session->rxSeqSeen = 0;   // the new peer numbers its frames afresh
+    session->rxSeqWindow = 0;
 }
 
 IaxEvent* HandleTransferRelease(IaxEvent* event, const Received& in)
@@ -392,27 +454,19 @@ IaxEvent* Dispatch(IaxEvent* event, const Received& in)
 
 }  // namespace
 
-void IaxSendAck(IaxSession* session, const unsigned char* frame)
+IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram)
 {
-    unsigned char ack[IaxFullHeaderBytes];
-    IaxFullHeader header;
-    IaxDecodeFullHeader(frame, IaxFullHeaderBytes, &header);
-    IaxEncodeFullHeader(ack, IaxFullHeader{static_cast<uint16_t>(session->callNumber),
-                                           header.sourceCall, header.timestamp, header.sequence,
-                                           FT_IAX, IAX_ACK});
-    IaxSendDatagram(ack, sizeof ack, &session->peerAddress);
-}
-
-IaxEvent* IaxHandleFullFrame(IaxSession* session, unsigned char* frame, int payloadBytes)
-{
-    Received in{session, frame, payloadBytes, {}, 0};
-    IaxDecodeFullHeader(frame, IaxFullHeaderBytes + payloadBytes, &in.header);
-    in.subclass = IaxExpandSubclass(in.header.subclass);
+    Received in{session, datagram.full, datagram.payload, datagram.payloadBytes,
+                IaxExpandSubclass(datagram.full.subclass)};
+    // A duplicate is acknowledged again (its first ACK may be what got lost)
+    // but not handled again.
+    bool duplicate = !CarriesNoSequence(in) && IsDuplicate(session, in.header.sequence);
+    if (!IsNotAcknowledged(in))
+        IaxSendAck(session, in.header);
+    if (duplicate)
+        return nullptr;
     session->lastRxTimestamp = in.header.timestamp;
     IaxEvent* event = IaxNewEvent();
-    if (!IsNotAcknowledged(in))
-        IaxSendAck(session, frame);
-    frame[IaxFullHeaderBytes + payloadBytes] = '\0';
     if (!event)
         return nullptr;
     event->session = session;

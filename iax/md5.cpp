@@ -1,3 +1,4 @@
+// Layer: bottom. Message digest; calls nothing else of the library.
 #include "iax/md5.h"
 
 #include <cstring>

@@ -1,11 +1,14 @@
-// The public sending operations: each builds a request record and hands it
-// to IaxSendEvent.
+// Layer: operations (top of the outbound side). The public sending
+// operations: each builds a request record and hands it to IaxSendEvent.
+// Calls the send side and the dial-string parser.
 #include <cstdlib>
 #include <cstring>
 
 #include "iax/dial_string.h"
-#include "iax/md5.h"
-#include "iax/session.h"
+#include "iax/error.h"
+#include "iax/iax.h"
+#include "iax/send.h"
+#include "iax/wire.h"
 
 namespace {
 
@@ -138,23 +141,6 @@ int IaxSendText(IaxSession* session, const char* text)
     int result = IaxSendEvent(session, request);
     free(request);
     return result;
-}
-
-int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge,
-                     int methods)
-{
-    IaxEvent request{};
-    request.type = EvAuthReply;
-    char digest[33];
-    if ((methods & IaxAuthMd5) && challenge) {
-        IaxMd5Hex(challenge, secret ? secret : "", digest);
-        request.authReply.method = IaxAuthMd5;
-        request.authReply.secret = digest;
-    } else {
-        request.authReply.method = IaxAuthPlaintext;
-        request.authReply.secret = const_cast<char*>(secret);
-    }
-    return IaxSendEvent(session, &request);
 }
 
 int IaxAuthReply(IaxSession* session, const char* secret, const char* challenge, int methods)

@@ -1,21 +1,22 @@
+// Layer: receive path. Reads a datagram, decodes it once, finds its session
+// and hands it to the full-frame handler or makes a mini frame's voice
+// event. Calls frame handling, the jitter buffer, the session list, the
+// socket and the wire format.
+#include "iax/receive.h"
+
 #include <arpa/inet.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
+#include "iax/error.h"
+#include "iax/frame_handling.h"
+#include "iax/jitter_buffer.h"
 #include "iax/session.h"
-
-int IaxJitterBufferEnabled = 1;
+#include "iax/socket.h"
 
 namespace {
-
-constexpr int kDiscardedPeaks = 3;
-constexpr int kShrinkThresholdMs = 50;
-constexpr int kShrinkStepMs = 2;
-constexpr int kMaximumSpreadMs = 4000;
-constexpr int kLatenessToleranceMs = 3;
-constexpr int32_t kStartingMaximum = -99999999;
 
 // One byte more than the largest datagram, so the NUL written behind a
 // payload of the full 65536 bytes stays inside.
@@ -29,99 +30,11 @@ IaxEvent* ShortHeader(const sockaddr_in* from)
     return nullptr;
 }
 
-// Smallest delay, and the target: the 4th largest delay, duplicates
-// counted, found among values above the starting maximum (so it stays the
-// starting maximum when fewer than four delays exceed it). Equal to four
-// passes that each take the largest value not yet chosen, in one pass.
-void ScanHistory(const int32_t* history, int32_t* smallest, int32_t* target)
-{
-    int32_t largest[kDiscardedPeaks + 1];
-    for (int32_t& value : largest)
-        value = kStartingMaximum;
-    int32_t low = history[0];
-    for (int i = 0; i < IaxDelayHistoryLength; ++i) {
-        int32_t delay = history[i];
-        if (delay < low)
-            low = delay;
-        if (delay <= largest[kDiscardedPeaks])
-            continue;
-        int slot = kDiscardedPeaks;
-        while (slot > 0 && delay > largest[slot - 1]) {
-            largest[slot] = largest[slot - 1];
-            --slot;
-        }
-        largest[slot] = delay;
-    }
-    *smallest = low;
-    *target = largest[kDiscardedPeaks];
-}
-
-int32_t Clamp32(int64_t value)
-{
-    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : int32_t(value);
-}
-
-void DropEvent(IaxEvent* event)
-{
-    IaxFreeEvent(event);
-}
-
 }  // namespace
 
-IaxEvent* IaxJitterDeliver(IaxEvent* event, uint32_t timestamp)
+IaxEvent* IaxHandleMiniFrame(IaxSession* session, const IaxDatagram& datagram)
 {
-    IaxSession* session = event->session;
-    IaxTime now = IaxClock();
-    if (session->rxTimeBase.seconds == 0 && session->rxTimeBase.microseconds == 0)
-        session->rxTimeBase = now;
-    int32_t arrival = IaxElapsedMs(session->rxTimeBase, now);
-    // Modular difference: peer time stamps can be anything.
-    int32_t delay = static_cast<int32_t>(static_cast<uint32_t>(arrival) - timestamp);
-    if (delay > 32768)
-        delay -= 65536;
-    else if (delay < -32768)
-        delay += 65536;
-
-    int32_t* history = session->delayHistory;
-    memmove(history, history + 1, (IaxDelayHistoryLength - 1) * sizeof *history);
-    history[IaxDelayHistoryLength - 1] = delay;
-
-    // 64-bit arithmetic: hostile time stamps make delays span the whole
-    // 32-bit range, and their differences must not overflow.
-    int32_t lowest = 0;
-    int32_t fourthLargest = 0;
-    ScanHistory(history, &lowest, &fourthLargest);
-    int64_t smallest = lowest;
-    int64_t target = fourthLargest;
-    session->jitter = Clamp32(target - smallest);
-    if (target < int64_t(session->jitterBuffer) - kShrinkThresholdMs)
-        session->jitterBuffer -= kShrinkStepMs;
-    if (target > smallest + kMaximumSpreadMs)
-        target = smallest + kMaximumSpreadMs;
-    if (target > session->jitterBuffer)
-        session->jitterBuffer = Clamp32(target);
-
-    if (!IaxJitterBufferEnabled)
-        return event;
-    int64_t waitMs = int64_t(session->jitterBuffer) - delay;
-    if (waitMs >= 1) {
-        // Never park longer than the buffer's own maximum spread: a playout
-        // delay left over from wild earlier delays would otherwise hold
-        // events (and their memory) for days.
-        if (waitMs > kMaximumSpreadMs)
-            waitMs = kMaximumSpreadMs;
-        if (IaxSchedule(event, nullptr, static_cast<int>(waitMs)) != 0)
-            DropEvent(event);
-        return nullptr;
-    }
-    if (waitMs >= -kLatenessToleranceMs || event->type != EvVoice)
-        return event;
-    DropEvent(event);
-    return nullptr;
-}
-
-IaxEvent* IaxHandleMiniFrame(IaxSession* session, const unsigned char* frame, int voiceBytes)
-{
+    int voiceBytes = datagram.payloadBytes;
     if (session->lastRxVoiceFormat <= 0)
         return nullptr;
     // Only the header and the media fields are set; mini frames are the
@@ -139,34 +52,34 @@ IaxEvent* IaxHandleMiniFrame(IaxSession* session, const unsigned char* frame, in
             free(event);
             return nullptr;
         }
-        memcpy(event->media.data, frame + IaxMiniHeaderBytes, static_cast<size_t>(voiceBytes));
+        memcpy(event->media.data, datagram.payload, static_cast<size_t>(voiceBytes));
         event->media.length = voiceBytes;
     }
-    uint32_t timestamp = (session->lastRxTimestamp & 0xFFFF0000u) | IaxGet16(frame + 2);
+    uint32_t timestamp = (session->lastRxTimestamp & 0xFFFF0000u) | datagram.mini.timestamp;
     return IaxJitterDeliver(event, timestamp);
 }
 
-IaxEvent* IaxProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from)
+namespace {
+
+// Decodes the datagram in the receive buffer once and hands the decoded
+// record to its handler.
+IaxEvent* ProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from)
 {
-    buffer[lengthBytes] = '\0';
-    if (IaxIsFullFrame(buffer, lengthBytes)) {
-        IaxFullHeader header;
-        if (IaxDecodeFullHeader(buffer, lengthBytes, &header) != 0)
-            return ShortHeader(from);
-        IaxSession* session = IaxFindSession(from, static_cast<int16_t>(header.sourceCall),
-                                             static_cast<int16_t>(header.destCall), true);
-        if (!session)
-            return nullptr;
-        return IaxHandleFullFrame(session, buffer, lengthBytes - IaxFullHeaderBytes);
-    }
-    IaxMiniHeader header;
-    if (IaxDecodeMiniHeader(buffer, lengthBytes, &header) != 0)
+    buffer[lengthBytes] = '\0';   // text payloads read as NUL-terminated strings
+    IaxDatagram datagram;
+    if (IaxDecodeDatagram(buffer, lengthBytes, &datagram) != 0)
         return ShortHeader(from);
-    IaxSession* session = IaxFindSession(from, static_cast<int16_t>(header.sourceCall), 0, false);
-    if (!session)
-        return nullptr;
-    return IaxHandleMiniFrame(session, buffer, lengthBytes - IaxMiniHeaderBytes);
+    if (datagram.isFull) {
+        IaxSession* session = IaxFindSession(from, static_cast<int16_t>(datagram.full.sourceCall),
+                                             static_cast<int16_t>(datagram.full.destCall), true);
+        return session ? IaxHandleFullFrame(session, datagram) : nullptr;
+    }
+    IaxSession* session =
+        IaxFindSession(from, static_cast<int16_t>(datagram.mini.sourceCall), 0, false);
+    return session ? IaxHandleMiniFrame(session, datagram) : nullptr;
 }
+
+}  // namespace
 
 IaxEvent* IaxReadDatagram(void)
 {
@@ -177,10 +90,10 @@ IaxEvent* IaxReadDatagram(void)
     int length = IaxReceiveDatagram(receiveBuffer, IaxMaxDatagramBytes, &from, &wouldBlock);
     if (length < 0 || wouldBlock)
         return nullptr;
-    return IaxProcessDatagram(receiveBuffer, length, &from);
+    return ProcessDatagram(receiveBuffer, length, &from);
 }
 
-IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
+IaxEvent* IaxReceiveBytes(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from)
 {
     if (!from || lengthBytes < 0 || (!bytes && lengthBytes > 0))
         return nullptr;
@@ -188,5 +101,5 @@ IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const s
         lengthBytes = IaxMaxDatagramBytes;   // what the socket read would have kept
     if (lengthBytes > 0)
         memmove(receiveBuffer, bytes, static_cast<size_t>(lengthBytes));
-    return IaxFilterEvent(IaxProcessDatagram(receiveBuffer, lengthBytes, from));
+    return ProcessDatagram(receiveBuffer, lengthBytes, from);
 }

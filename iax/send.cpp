@@ -1,12 +1,21 @@
+// Layer: send side. Builds every outbound frame from a request record,
+// queues it for retransmission and sends it; also the ACKs and the
+// authentication reply that the receive side needs. Calls the session list,
+// the timer list, the records, the socket, MD5 and the wire format.
 #include <arpa/inet.h>
 #include <netdb.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "iax/dial_string.h"
+#include "iax/error.h"
 #include "iax/md5.h"
+#include "iax/records.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/socket.h"
+#include "iax/timer.h"
+#include "iax/wire.h"
 
 int IaxAdvertisedFormats = 0;
 int IaxMaxRetries = 10;
@@ -23,6 +32,7 @@ unsigned char frameBytes[IaxMaxFrameBytes];
 struct Outbound {
     IaxSession* session;
     IaxFrame frame;   // data points at frameBytes
+    IaxFullHeader header;   // encoded into frameBytes when the frame goes out
     uint32_t timestamp;
     char* text() { return reinterpret_cast<char*>(frameBytes + IaxFullHeaderBytes); }
     int payloadLength() const { return frame.length - IaxFullHeaderBytes; }
@@ -38,10 +48,9 @@ void Prepare(Outbound* out, IaxSession* session)
 {
     out->session = session;
     out->timestamp = IaxTimestamp(session);
-    memset(frameBytes, 0, IaxFullHeaderBytes);
-    IaxPut16(frameBytes, static_cast<uint16_t>(session->callNumber | IaxFullFrameFlag));
-    IaxPut16(frameBytes + 2, static_cast<uint16_t>(session->peerCallNumber));
-    IaxPut32(frameBytes + 4, out->timestamp);
+    out->header = IaxFullHeader{static_cast<uint16_t>(session->callNumber),
+                                static_cast<uint16_t>(session->peerCallNumber), out->timestamp,
+                                0, 0, 0};
     out->frame = IaxFrame{session, frameBytes, IaxFullHeaderBytes, IaxMaxRetries,
                           RetryInterval(session), 0};
 }
@@ -50,9 +59,9 @@ void Prepare(Outbound* out, IaxSession* session)
 void SetKind(Outbound* out, int frameType, int subclass, bool sequenced)
 {
     if (sequenced)
-        IaxPut16(frameBytes + 8, out->session->outSeq++);
-    frameBytes[10] = static_cast<unsigned char>(frameType);
-    frameBytes[11] = IaxCompressSubclass(subclass);
+        out->header.sequence = out->session->outSeq++;
+    out->header.frameType = static_cast<uint8_t>(frameType);
+    out->header.subclass = IaxCompressSubclass(subclass);
 }
 
 void SetText(Outbound* out, int textLength, bool countNul)
@@ -68,8 +77,14 @@ void SetBytes(Outbound* out, const unsigned char* data, int lengthBytes)
     out->frame.length = IaxFullHeaderBytes + lengthBytes;
 }
 
+void EncodeHeader(const Outbound* out)
+{
+    IaxEncodeFullHeader(frameBytes, out->header);
+}
+
 int Queue(Outbound* out)
 {
+    EncodeHeader(out);
     IaxQueueFrame(&out->frame);   // a failure leaves a message; retransmission covers sends
     return 0;
 }
@@ -259,18 +274,19 @@ int SendInlineText(Outbound* out, const IaxEvent* request)
 int SendEcho(Outbound* out, int subclass, const IaxEvent* request, bool sequenced)
 {
     SetKind(out, FT_IAX, subclass, sequenced);
-    IaxPut32(frameBytes + 4, request->ts.timestamp);
+    out->header.timestamp = request->ts.timestamp;
     return Queue(out);
 }
 
 int SendTransferProbe(Outbound* out, int subclass)
 {
     SetKind(out, FT_IAX, subclass, false);
-    IaxPut16(frameBytes + 2, static_cast<uint16_t>(out->session->transferCallNumber));
+    out->header.destCall = static_cast<uint16_t>(out->session->transferCallNumber);
     out->frame.viaTransfer = 1;
     if (subclass == IAX_TXCNT)
         return Queue(out);
     out->frame.retriesLeft = -1;
+    EncodeHeader(out);
     IaxTransmit(&out->frame);   // TXACC goes once, never retransmitted
     return 0;
 }
@@ -326,14 +342,6 @@ void IaxSetFormats(int formats)
     IaxAdvertisedFormats = formats;
 }
 
-void IaxFreeFrame(IaxFrame* frame)
-{
-    if (!frame)
-        return;
-    free(frame->data);
-    free(frame);
-}
-
 int IaxTransmit(const IaxFrame* frame)
 {
     if (!frame->session)
@@ -349,20 +357,22 @@ int IaxQueueFrame(const IaxFrame* description)
         IaxSetError("No frame data?");
         return -1;
     }
-    IaxFrame* copy = static_cast<IaxFrame*>(malloc(sizeof(IaxFrame)));
-    size_t lengthBytes = static_cast<size_t>(description->length);
-    unsigned char* bytes = static_cast<unsigned char*>(malloc(lengthBytes));
-    if (copy && bytes) {
-        *copy = *description;
-        copy->data = static_cast<unsigned char*>(memcpy(bytes, description->data, lengthBytes));
-    }
-    if (!copy || !bytes || IaxSchedule(nullptr, copy, copy->retryInterval) != 0) {
-        free(copy);
-        free(bytes);
+    IaxFrame* copy = IaxCopyFrame(description);
+    if (!copy || IaxSchedule(nullptr, copy, copy->retryInterval) != 0) {
+        IaxFreeFrame(copy);
         IaxSetError("Out of memory\n");
         return -1;
     }
     return IaxTransmit(copy);
+}
+
+void IaxSendAck(IaxSession* session, const IaxFullHeader& received)
+{
+    unsigned char ack[IaxFullHeaderBytes];
+    IaxEncodeFullHeader(ack, IaxFullHeader{static_cast<uint16_t>(session->callNumber),
+                                           received.sourceCall, received.timestamp,
+                                           received.sequence, FT_IAX, IAX_ACK});
+    IaxSendDatagram(ack, sizeof ack, &session->peerAddress);
 }
 
 int IaxSendEvent(IaxSession* session, IaxEvent* request)
@@ -380,4 +390,21 @@ int IaxSendEvent(IaxSession* session, IaxEvent* request)
     Outbound out;
     Prepare(&out, session);
     return Dispatch(&out, request);
+}
+
+int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge,
+                     int methods)
+{
+    IaxEvent request{};
+    request.type = EvAuthReply;
+    char digest[33];
+    if ((methods & IaxAuthMd5) && challenge) {
+        IaxMd5Hex(challenge, secret ? secret : "", digest);
+        request.authReply.method = IaxAuthMd5;
+        request.authReply.secret = digest;
+    } else {
+        request.authReply.method = IaxAuthPlaintext;
+        request.authReply.secret = const_cast<char*>(secret);
+    }
+    return IaxSendEvent(session, &request);
 }

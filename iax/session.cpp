@@ -1,10 +1,28 @@
+// Layer: sessions. The session list and its matching rules, call numbers
+// and outbound time stamps. Calls the timer list, the records, the clock
+// and the socket (opening it seeds the call numbers).
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 
+#include "iax/clock.h"
+#include "iax/error.h"
 #include "iax/session.h"
+#include "iax/socket.h"
+#include "iax/timer.h"
 
 IaxSession* IaxSessionList = nullptr;
 int IaxNextCallNumber = 1;
+
+int IaxOpenSocket(int port)
+{
+    int bound = IaxBindSocket(port);
+    if (bound > 0) {
+        srand(static_cast<unsigned>(time(nullptr)));
+        IaxNextCallNumber = rand() % 32767 + 1;
+    }
+    return bound;
+}
 
 IaxSession* IaxNewSession(void)
 {
@@ -34,30 +52,6 @@ int IaxSessionIsLive(IaxSession* session)
     return 0;
 }
 
-namespace {
-
-// Frames of the session stay (finished, freed unsent when due); its parked
-// events go at once.
-void ForgetTimerEntries(IaxSession* session)
-{
-    IaxTimerEntry** link = &IaxTimerList;
-    while (*link) {
-        IaxTimerEntry* entry = *link;
-        if (entry->frame && entry->frame->session == session) {
-            entry->frame->retriesLeft = -1;
-            entry->frame->session = nullptr;
-        } else if (entry->event && entry->event->session == session) {
-            *link = entry->next;
-            IaxFreeEvent(entry->event);
-            free(entry);
-            continue;
-        }
-        link = &entry->next;
-    }
-}
-
-}  // namespace
-
 void IaxDestroySession(IaxSession* session)
 {
     IaxSession** link = &IaxSessionList;
@@ -65,7 +59,7 @@ void IaxDestroySession(IaxSession* session)
         link = &(*link)->next;
     if (!*link)
         return;
-    ForgetTimerEntries(session);
+    IaxForgetSession(session);
     *link = session->next;
     free(session);
 }
@@ -76,20 +70,23 @@ void IaxDestroyAllSessions(void)
         IaxDestroySession(IaxSessionList);
 }
 
+uint32_t IaxTimestamp(IaxSession* session)
+{
+    if (session->txTimeBase.seconds == 0 && session->txTimeBase.microseconds == 0)
+        session->txTimeBase = IaxClock();
+    uint32_t candidate = static_cast<uint32_t>(IaxElapsedMs(session->txTimeBase, IaxClock()));
+    if (candidate <= session->lastTxTimestamp)
+        candidate = session->lastTxTimestamp + 1;
+    session->lastTxTimestamp = candidate;
+    return candidate;
+}
+
 int IaxSessionCount(void)
 {
     int count = 0;
     for (IaxSession* session = IaxSessionList; session; session = session->next)
         ++count;
     return count;
-}
-
-void IaxFinishFrames(bool (*matches)(const IaxFrame* frame, const void* context),
-                     const void* context)
-{
-    for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
-        if (entry->frame && matches(entry->frame, context))
-            entry->frame->retriesLeft = -1;
 }
 
 namespace {

@@ -1,3 +1,4 @@
+// Layer: bottom. The library's one UDP socket.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "iax/session.h"
+#include "iax/error.h"
+#include "iax/iax.h"
+#include "iax/socket.h"
 
 int IaxSocket = -1;
 
@@ -25,7 +28,7 @@ int FailAndClose(const char* message)
 
 }  // namespace
 
-int IaxOpenSocket(int port)
+int IaxBindSocket(int port)
 {
     if (IaxSocket >= 0)
         return 0;
@@ -52,8 +55,6 @@ int IaxOpenSocket(int port)
     int flags = fcntl(IaxSocket, F_GETFL, 0);
     if (flags < 0 || fcntl(IaxSocket, F_SETFL, flags | O_NONBLOCK) != 0)
         return FailAndClose("Unable to set non-blocking mode.");
-    srand(static_cast<unsigned>(time(nullptr)));
-    IaxNextCallNumber = rand() % 32767 + 1;
     return ntohs(bound.sin_port);
 }
 

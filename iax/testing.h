@@ -10,13 +10,25 @@
 //   frames and events, closes the socket, restores the tick source and the
 //   counters (next call number 1, formats 0, IaxMaxRetries 10,
 //   IaxClockOffset 0, IaxLastError empty, diagnostics to standard output).
-// - The internal records (IaxSession fields) are in iax/session.h.
+// - The internal records (IaxSession fields) are in iax/records.h; this
+//   header gives tests every layer's internal functions.
 #pragma once
 
 #include <netinet/in.h>
 
+#include "iax/clock.h"
+#include "iax/error.h"
+#include "iax/event.h"
+#include "iax/frame_handling.h"
 #include "iax/iax.h"
+#include "iax/jitter_buffer.h"
+#include "iax/receive.h"
+#include "iax/records.h"
+#include "iax/send.h"
 #include "iax/session.h"
+#include "iax/socket.h"
+#include "iax/timer.h"
+#include "iax/wire.h"
 
 IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from);
 void IaxResetForTesting(void);

@@ -1,6 +1,8 @@
+// Layer: timer list. Keeps entries in due-time order; frees what it holds
+// through the records. Calls the records and the clock.
 #include <cstdlib>
 
-#include "iax/session.h"
+#include "iax/timer.h"
 
 IaxTimerEntry* IaxTimerList = nullptr;
 
@@ -80,4 +82,30 @@ int IaxTimerCount(void)
     for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
         ++count;
     return count;
+}
+
+void IaxFinishFrames(bool (*matches)(const IaxFrame* frame, const void* context),
+                     const void* context)
+{
+    for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
+        if (entry->frame && matches(entry->frame, context))
+            entry->frame->retriesLeft = -1;
+}
+
+void IaxForgetSession(const IaxSession* session)
+{
+    IaxTimerEntry** link = &IaxTimerList;
+    while (*link) {
+        IaxTimerEntry* entry = *link;
+        if (entry->frame && entry->frame->session == session) {
+            entry->frame->retriesLeft = -1;
+            entry->frame->session = nullptr;
+        } else if (entry->event && entry->event->session == session) {
+            *link = entry->next;
+            IaxFreeEvent(entry->event);
+            free(entry);
+            continue;
+        }
+        link = &entry->next;
+    }
 }

@@ -1,3 +1,4 @@
+// Layer: bottom. Byte layout of frames and text payloads; pure functions.
 #include "iax/wire.h"
 
 #include <climits>
@@ -68,6 +69,19 @@ int IaxDecodeMiniHeader(const unsigned char* bytes, int lengthBytes, IaxMiniHead
         return -1;
     header->sourceCall = IaxGet16(bytes) & 0x7FFF;
     header->timestamp = IaxGet16(bytes + 2);
+    return 0;
+}
+
+int IaxDecodeDatagram(const unsigned char* bytes, int lengthBytes, IaxDatagram* datagram)
+{
+    datagram->isFull = IaxIsFullFrame(bytes, lengthBytes);
+    int headerBytes = datagram->isFull ? IaxFullHeaderBytes : IaxMiniHeaderBytes;
+    int result = datagram->isFull ? IaxDecodeFullHeader(bytes, lengthBytes, &datagram->full)
+                                  : IaxDecodeMiniHeader(bytes, lengthBytes, &datagram->mini);
+    if (result != 0)
+        return -1;
+    datagram->payload = bytes + headerBytes;
+    datagram->payloadBytes = lengthBytes - headerBytes;
     return 0;
 }
 

@@ -1,4 +1,5 @@
 // Byte layout of IAX frames: pure functions over bytes, no socket, no state.
+// The only file of the library that knows where a header field lies.
 #pragma once
 
 #include <cstddef>
@@ -99,6 +100,20 @@ void IaxEncodeFullHeader(unsigned char* out, const IaxFullHeader& header);
 int IaxDecodeFullHeader(const unsigned char* bytes, int lengthBytes, IaxFullHeader* header);
 void IaxEncodeMiniHeader(unsigned char* out, const IaxMiniHeader& header);
 int IaxDecodeMiniHeader(const unsigned char* bytes, int lengthBytes, IaxMiniHeader* header);
+
+// One received datagram, decoded once: its kind, its header, and where its
+// payload lies inside the given bytes.
+struct IaxDatagram {
+    bool isFull;
+    IaxFullHeader full;   // full frames
+    IaxMiniHeader mini;   // mini frames
+    const unsigned char* payload;
+    int payloadBytes;
+};
+
+// 0, or -1 when the datagram is shorter than the header its first bit
+// announces (12 bytes full, 4 bytes mini; an empty datagram counts as mini).
+int IaxDecodeDatagram(const unsigned char* bytes, int lengthBytes, IaxDatagram* datagram);
 
 // Subclass byte packing: values below 128 as they are, one set bit n as
 // 0x80 + n, anything else as 0 (not sendable).

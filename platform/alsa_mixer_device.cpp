@@ -1,4 +1,5 @@
 #include "platform/alsa_mixer_device.h"
+#include "platform/alsa_errors.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -277,8 +278,11 @@ AlsaMixerDevice::~AlsaMixerDevice() {
 
 uint32_t AlsaMixerDevice::GetNumDevs() {
     snd_ctl_t* ctl = nullptr;
-    if (snd_ctl_open(&ctl, m_impl->ctlName.c_str(), 0) < 0)
+    CatchAlsaErrors();
+    if (const int rc = snd_ctl_open(&ctl, m_impl->ctlName.c_str(), 0); rc < 0) {
+        ReportAlsaOpenFailure(m_impl->ctlName, rc);
         return 0;
+    }
     snd_ctl_close(ctl);
     return 1;
 }
@@ -289,6 +293,7 @@ MixerResult AlsaMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
     auto mixer = std::make_unique<OpenMixer>();
     if (snd_mixer_open(&mixer->mixer, 0) < 0)
         return MMSYSERR_NOMEM;
+    CatchAlsaErrors();
     if (snd_mixer_attach(mixer->mixer, m_impl->ctlName.c_str()) < 0 ||
         snd_mixer_selem_register(mixer->mixer, nullptr, nullptr) < 0 ||
         snd_mixer_load(mixer->mixer) < 0) {

@@ -1,5 +1,6 @@
 #include "platform/alsa_pcm.h"
 
+#include "platform/alsa_errors.h"
 #include "platform/wave_device.h"
 
 #include <QSocketNotifier>
@@ -30,8 +31,10 @@ AlsaPcm::~AlsaPcm()
 int AlsaPcm::Open(const std::string& name, const AlsaPcmSetup& setup, ReadyFn onReady)
 {
     Close();
-    if (snd_pcm_open(&m_pcm, name.c_str(), setup.stream, SND_PCM_NONBLOCK) < 0) {
+    CatchAlsaErrors();
+    if (const int rc = snd_pcm_open(&m_pcm, name.c_str(), setup.stream, SND_PCM_NONBLOCK); rc < 0) {
         m_pcm = nullptr;
+        ReportAlsaOpenFailure(name, rc);
         return WaveErrNoDevice;
     }
     m_capture = setup.stream == SND_PCM_STREAM_CAPTURE;

@@ -2,6 +2,10 @@
 
 #include "platform/alsa_mixer_device.h"
 #include "platform/alsa_wave_device.h"
+#include "platform/pulse_context.h"
+#include "platform/pulse_mixer_device.h"
+#include "platform/pulse_wave_device.h"
+#include "platform/silent_wave_device.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,20 +26,51 @@ AudioDevices MakeAlsaDevices()
     return devices;
 }
 
+// The sound server's own streams and volumes, all on one connection.
+AudioDevices MakePulseDevices()
+{
+    AudioDevices devices;
+    devices.waveIn = MakePulseWaveIn();
+    devices.waveOut = MakePulseWaveOut();
+    devices.mixer = CreatePulseMixerDevice();
+    devices.backend = "pulse";
+    return devices;
+}
+
+// No sound at all, and no mixer for the faders to bind to.
+AudioDevices MakeSilentDevices()
+{
+    AudioDevices devices;
+    devices.waveIn = MakeSilentWaveIn();
+    devices.waveOut = MakeSilentWaveOut();
+    devices.backend = "none";
+    return devices;
+}
+
 std::string AutomaticChoice()
 {
     const char* named = std::getenv(kChoiceVariable);
-    return named && *named ? named : "alsa";
+    if (named && *named)
+        return named;
+    return PulseContext::ServerAnswers() ? "pulse" : "alsa";
 }
 
 }  // namespace
 
 AudioDevices MakeAudioDevices(const std::string& choice)
 {
+    // Held meanwhile, so that the connection that answered is the one the
+    // devices use.
+    const std::shared_ptr<PulseContext> server = PulseContext::Shared();
     const std::string backend = choice.empty() ? AutomaticChoice() : choice;
     if (backend == "alsa")
         return MakeAlsaDevices();
-    std::fprintf(stderr, "velnar: unknown audio backend \"%s\" (known: alsa); running without sound\n",
+    if (backend == "pulse")
+        return MakePulseDevices();
+    if (backend == "none")
+        return MakeSilentDevices();
+    std::fprintf(stderr,
+                 "velnar: unknown audio backend \"%s\" (known: alsa, pulse, none); running without sound\n",
                  backend.c_str());
     return {};
 }

@@ -16,16 +16,21 @@ struct AudioDevices {
     std::unique_ptr<WaveIn> waveIn;
     std::unique_ptr<WaveOut> waveOut;
     std::shared_ptr<MixerDevice> mixer;
-    // The backend the devices belong to ("alsa"); empty when none was made.
+    // The backend the devices belong to ("alsa", "pulse", "none"); empty when none
+    // was made.
     std::string backend;
 };
 
-// choice: "alsa" for ALSA's "default" PCM and mixer; "" picks automatically:
-// the backend named by the environment variable VELNAR_AUDIO if it is set,
-// else ALSA. A backend this build does not know gives no devices (the engine
+// choice: "alsa" for ALSA's "default" PCM and mixer; "pulse" for the sound
+// server's own streams and volumes (pulse_wave_device.h,
+// pulse_mixer_device.h); "none" for the silent wave pair
+// (silent_wave_device.h) and no mixer; "" picks automatically: the backend
+// named by the environment variable VELNAR_AUDIO if it is set, else the
+// sound server if one answers within a short wait, else ALSA. A backend this build does not know gives no devices (the engine
 // then runs without sound, the faders stay disabled) and one line on
-// standard error naming it. Nothing is opened here: the devices open when
-// they are first used.
+// standard error naming it. Nothing is opened here but the connection to
+// the sound server that the automatic choice tries (kept for the devices):
+// the devices open when they are first used.
 AudioDevices MakeAudioDevices(const std::string& choice = {});
 
 }  // namespace velnar

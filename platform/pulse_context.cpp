@@ -64,15 +64,21 @@ bool PulseContext::Connect(int waitMs)
             return false;
         }
     }
+    WaitUntil([this] { return m_state != State::Connecting; }, waitMs);
+    return m_state == State::Ready;
+}
+
+bool PulseContext::WaitUntil(const std::function<bool()>& condition, int waitMs)
+{
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(waitMs);
-    while (m_state == State::Connecting) {
+    while (!condition()) {
         const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (leftMs <= 0)
-            break;
+            return false;
         m_loop.Iterate(int(leftMs));
     }
-    return m_state == State::Ready;
+    return true;
 }
 
 void PulseContext::OnContextState(pa_context* context, void* userdata)

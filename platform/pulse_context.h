@@ -51,6 +51,9 @@ public:
     // Ready at once when connected; otherwise connects (afresh after a
     // failure) and waits up to `waitMs` for the server. Returns IsReady().
     bool Connect(int waitMs = kConnectWaitMs);
+    // Serves this connection alone (nothing else of the program) until the
+    // condition holds or `waitMs` has passed; returns the condition.
+    bool WaitUntil(const std::function<bool()>& condition, int waitMs);
     State GetState() const { return m_state; }
     bool IsReady() const { return m_state == State::Ready; }
     // The library's context while there is one (ready or not).

@@ -142,7 +142,10 @@ TEST(ConsolePhoneTest, FullCallByCommands)
 TEST(ConsolePhoneTest, EndOfInputHangsUpFirst)
 {
     iaxpeer::ScriptedServer server;
-    ConsoleRun phone({"--server", ServerAddress(server.Port())});
+    // A settings file that cannot be read is left aside, with a note.
+    QTemporaryDir directory;
+    QDir(directory.path()).mkdir("VOIP.set");
+    ConsoleRun phone({"--server", ServerAddress(server.Port())}, directory.path());
     phone.Send("call " + std::string(40, '7'));  // no 32-character limit
     ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
     phone.CloseInput();
@@ -150,6 +153,7 @@ TEST(ConsolePhoneTest, EndOfInputHangsUpFirst)
     EXPECT_EQ(phone.Lines(), (Lines{"Calling...", "Connected", "Hanging up...", "Ready"}));
     EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
     EXPECT_NE(server.LastNewText().find("exten=" + std::string(40, '7') + ";"), std::string::npos);
+    EXPECT_NE(phone.Errors().find("cannot read VOIP.set"), std::string::npos);
 }
 
 struct OneShotCase {
@@ -190,7 +194,8 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
 
 TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
 {
-    for (const char* bad : {"--seconds=-1", "--password=x", "--audio=oss", "--frob", "stray"}) {
+    for (const char* bad : {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x",
+                            "--audio=oss", "--frob", "stray", "--help=x"}) {
         ConsoleRun phone({bad});
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());

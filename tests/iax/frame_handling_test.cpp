@@ -29,19 +29,24 @@ protected:
     }
 
     // A frame from the peer whose time stamp matches its arrival on the
-    // session's receive clock.
+    // session's receive clock. Without a sequence number it takes the peer's
+    // next one, as a peer numbers its frames.
     EventPtr Arrive(uint8_t frameType, uint8_t subclass, const std::string& payload = "",
-                    uint16_t sequence = 0)
+                    int sequence = -1)
     {
+        if (sequence < 0)
+            sequence = nextSequence++;
         Advance(10);
         bool started = session->rxTimeBase.seconds != 0 || session->rxTimeBase.microseconds != 0;
         timestamp = started ? static_cast<uint32_t>(IaxElapsedMs(session->rxTimeBase, IaxClock())) : 0;
-        return Inject(Frame(kPeerCall, own, timestamp, sequence, frameType, subclass, payload));
+        return Inject(Frame(kPeerCall, own, timestamp, static_cast<uint16_t>(sequence), frameType,
+                            subclass, payload));
     }
 
     IaxSession* session = nullptr;
     uint16_t own = 0;
     uint32_t timestamp = 0;
+    uint16_t nextSequence = 0;
 };
 
 TEST_F(FrameHandlingTest, AckEchoesTheFramesHeader)
@@ -78,7 +83,7 @@ TEST_F(FrameHandlingTest, WhichFramesAreAcknowledged)
         {FT_IAX, IAX_REJECT, false},   // last: ends the session
     };
     for (const Case& c : cases) {
-        EventPtr event = Arrive(c.frameType, c.subclass, "", 1);
+        EventPtr event = Arrive(c.frameType, c.subclass);
         if (c.subclass != IAX_INVAL && c.subclass != IAX_REJECT) {
             EXPECT_EQ(event, nullptr) << int(c.frameType) << "/" << int(c.subclass);
         }
@@ -195,23 +200,82 @@ TEST_F(FrameHandlingTest, DialPlanReplyStatusTable)
     }
 }
 
-TEST_F(FrameHandlingTest, AckRuleAdvancesOnlyInOrder)
+// An ACK releases the frame it names in any order; ackSeq still advances
+// only over the ACK it expects next.
+TEST_F(FrameHandlingTest, AckReleasesItsFrameInAnyOrderButAdvancesOnlyInOrder)
 {
     // outSeq is 1 after the NEW; send two more sequenced frames.
     IaxSendRinging(session);
     IaxAnswerCall(session);
     DrainPeer();
-    EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 2), nullptr);   // two ahead: nothing at all
+    auto finished = [] {
+        int count = 0;
+        for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
+            count += entry->frame && entry->frame->retriesLeft == -1;
+        return count;
+    };
+    EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 2), nullptr);   // two ahead: released, no advance
     EXPECT_EQ(session->ackSeq, 0);
+    EXPECT_EQ(finished(), 1);
     EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 0), nullptr);
     EXPECT_EQ(session->ackSeq, 1);
     EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 0), nullptr);   // again: nothing changes
     EXPECT_EQ(session->ackSeq, 1);
-    int finished = 0;
-    for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
-        finished += entry->frame && entry->frame->retriesLeft == -1;
-    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(finished(), 2);
     EXPECT_TRUE(PeerHasNothing());   // ACKs are not acknowledged
+}
+
+// A frame whose number was handled lately is acknowledged again, unless of
+// a kind never acknowledged, and not handed out again; frames arrive
+// reordered, so a number below the newest can still be new.
+TEST_F(FrameHandlingTest, DuplicatesAreAcknowledgedAgainButHandledOnce)
+{
+    struct Row {
+        uint8_t frameType;
+        uint8_t subclass;
+        int sequence;
+        bool handed;
+        bool acknowledged;
+    } rows[] = {
+        {FT_CONTROL, CTRL_ANSWER, 0, true, true},
+        {FT_CONTROL, CTRL_ANSWER, 0, false, true},   // resent: its ACK was lost
+        {FT_DTMF, '3', 2, true, true},
+        {FT_DTMF, '1', 1, true, true},               // overtaken, still new
+        {FT_DTMF, '1', 1, false, true},
+        {FT_IAX, IAX_REJECT, 2, false, false},       // never acknowledged, not handed out
+        {FT_DTMF, '9', 70, true, true},
+        {FT_DTMF, '4', 4, true, true},               // beyond the window: new
+    };
+    for (const Row& row : rows) {
+        EventPtr event = Arrive(row.frameType, row.subclass, "", row.sequence);
+        EXPECT_EQ(event != nullptr, row.handed) << "sequence " << row.sequence;
+        EXPECT_EQ(!PeerHasNothing(), row.acknowledged) << "sequence " << row.sequence;
+        DrainPeer();
+    }
+    EXPECT_TRUE(IaxSessionIsLive(session));   // the duplicate REJECT ended nothing
+}
+
+TEST_F(FrameHandlingTest, FramesCarryingZeroByDesignAreNeverDuplicates)
+{
+    EXPECT_EQ(Arrive(FT_IAX, IAX_PONG, "", 0), nullptr);
+    DrainPeer();
+    std::string request = "remip=127.0.0.1;remport=" + std::to_string(PeerPort()) + ";remcall=44;";
+    EXPECT_EQ(Arrive(FT_IAX, IAX_TXREQ, request, 1), nullptr);
+    DrainPeer();
+    for (int i = 0; i < 2; ++i) {   // a resent probe is answered again
+        EXPECT_EQ(Arrive(FT_IAX, IAX_TXCNT, "", 0), nullptr);
+        EXPECT_EQ(Header(Receive()).subclass, IAX_TXACC) << "probe " << i;
+    }
+    EXPECT_EQ(Arrive(FT_IAX, IAX_PONG, "", 0), nullptr);
+    EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
+
+    // The new peer numbers its frames afresh after the release.
+    testing::internal::CaptureStdout();
+    EXPECT_NE(Arrive(FT_IAX, IAX_TXREL, "peercallno=77;", 2), nullptr);
+    testing::internal::GetCapturedStdout();
+    DrainPeer();
+    EventPtr first = Inject(Frame(77, own, 0, 1, FT_DTMF, '5'));
+    EXPECT_NE(first, nullptr);
 }
 
 TEST_F(FrameHandlingTest, PingAndLagRequestAreAnsweredInsideTheLibrary)

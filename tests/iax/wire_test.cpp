@@ -59,6 +59,38 @@ TEST(WireTest, MiniHeaderClearsTheFullFrameBit)
     EXPECT_EQ(IaxDecodeMiniHeader(bytes, 3, &header), -1);
 }
 
+TEST(WireTest, DatagramDecodingTable)
+{
+    const unsigned char full[14] = {0x80, 0x05, 0x00, 0x07, 0, 0, 1, 0, 0, 3, 6, 4, 'h', 'i'};
+    const unsigned char mini[6] = {0x00, 0x05, 0x12, 0x34, 0xD0, 0xD1};
+    struct Case {
+        const unsigned char* bytes;
+        int length;
+        int result;
+        bool isFull;
+        int payloadBytes;
+    } cases[] = {{full, 14, 0, true, 2}, {full, 12, 0, true, 0}, {full, 11, -1, true, 0},
+                 {mini, 6, 0, false, 2}, {mini, 4, 0, false, 0}, {mini, 3, -1, false, 0},
+                 {mini, 0, -1, false, 0}};
+    for (const Case& c : cases) {
+        IaxDatagram datagram{};
+        ASSERT_EQ(IaxDecodeDatagram(c.bytes, c.length, &datagram), c.result) << c.length;
+        EXPECT_EQ(datagram.isFull, c.isFull) << c.length;
+        if (c.result != 0)
+            continue;
+        EXPECT_EQ(datagram.payloadBytes, c.payloadBytes);
+        EXPECT_EQ(datagram.payload, c.bytes + c.length - c.payloadBytes);
+    }
+    IaxDatagram decoded{};
+    ASSERT_EQ(IaxDecodeDatagram(full, 14, &decoded), 0);
+    EXPECT_EQ(decoded.full.destCall, 7);
+    EXPECT_EQ(decoded.full.timestamp, 256u);
+    EXPECT_EQ(decoded.full.sequence, 3);
+    ASSERT_EQ(IaxDecodeDatagram(mini, 6, &decoded), 0);
+    EXPECT_EQ(decoded.mini.sourceCall, 5);
+    EXPECT_EQ(decoded.mini.timestamp, 0x1234);
+}
+
 std::string Value(const char* payload, const char* key)
 {
     char* value = IaxTextValue(payload, key);

@@ -5,8 +5,13 @@
 #include "platform/alsa_mixer_device.h"
 #include "platform/alsa_wave_in.h"
 #include "platform/alsa_wave_out.h"
+#include "platform/pulse_mixer_device.h"
+#include "platform/pulse_wave_in.h"
+#include "platform/pulse_wave_out.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 #include <cstdlib>
 #include <optional>
@@ -46,6 +51,9 @@ TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
         {"", "alsa", "alsa"},
         {"alsa", "no-such-backend", "alsa"},  // an explicit choice wins
         {"", "no-such-backend", ""},
+        {"pulse", nullptr, "pulse"},
+        {"", "pulse", "pulse"},
+        {"pulse", "alsa", "pulse"},
         {"no-such-backend", "alsa", ""},
     };
     for (const PickCase& c : cases) {
@@ -58,9 +66,43 @@ TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
         EXPECT_EQ(dynamic_cast<AlsaWaveIn*>(devices.waveIn.get()) != nullptr, alsa) << label;
         EXPECT_EQ(dynamic_cast<AlsaWaveOut*>(devices.waveOut.get()) != nullptr, alsa) << label;
         EXPECT_EQ(dynamic_cast<AlsaMixerDevice*>(devices.mixer.get()) != nullptr, alsa) << label;
-        if (!alsa) {
+        const bool pulse = std::string(c.backend) == "pulse";
+        EXPECT_EQ(dynamic_cast<PulseWaveIn*>(devices.waveIn.get()) != nullptr, pulse) << label;
+        EXPECT_EQ(dynamic_cast<PulseWaveOut*>(devices.waveOut.get()) != nullptr, pulse) << label;
+        EXPECT_EQ(dynamic_cast<PulseMixerDevice*>(devices.mixer.get()) != nullptr, pulse) << label;
+        if (!alsa && !pulse) {
             EXPECT_TRUE(!devices.waveIn && !devices.waveOut && !devices.mixer) << label;
         }
+    }
+}
+
+// Left to itself, the picker takes the sound server when one answers and
+// ALSA when none does.
+TEST(AudioDevices, AutomaticChoiceTakesTheServerThatAnswers)
+{
+    const char* server = std::getenv("PULSE_SERVER");
+    if (!server || !*server)
+        GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    ChoiceVariable variable(nullptr);
+    EXPECT_EQ(MakeAudioDevices().backend, "pulse");
+    const std::string reachable = server;
+    setenv("PULSE_SERVER", "unix:/nonexistent/velnar-no-server", 1);
+    EXPECT_EQ(MakeAudioDevices().backend, "alsa");
+    setenv("PULSE_SERVER", reachable.c_str(), 1);
+}
+
+TEST(AudioDevices, NoneIsTheSilentPairWithoutMixer)
+{
+    for (const char* choice : {"none", ""}) {
+        ChoiceVariable variable("none");
+        const AudioDevices devices = MakeAudioDevices(choice);
+        EXPECT_EQ(devices.backend, "none") << choice;
+        EXPECT_TRUE(devices.waveIn && devices.waveOut) << choice;
+        EXPECT_EQ(dynamic_cast<AlsaWaveIn*>(devices.waveIn.get()), nullptr) << choice;
+        EXPECT_EQ(dynamic_cast<AlsaWaveOut*>(devices.waveOut.get()), nullptr) << choice;
+        EXPECT_FALSE(devices.mixer) << choice;
     }
 }
 

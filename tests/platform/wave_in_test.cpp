@@ -1,12 +1,12 @@
-// The ALSA capture device against the PulseAudio test server. Each test
-// captures the monitor of a sink of its own: what is played into that sink
-// is what the device captures.
+// The capture devices of both backends against the PulseAudio test server.
+// Each test captures the monitor of a sink of its own: what is played into
+// that sink is what the device captures.
 #include "platform/alsa_wave_device.h"
-#include "platform/alsa_wave_in.h"
 
 #include "audio_server.h"
 #include "capture_rig.h"
 #include "tone.h"
+#include "wave_backends.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace velnar {
@@ -45,8 +46,10 @@ double WorstSineBreak(std::span<const int16_t> samples, double frequencyHz)
     return worst;
 }
 
-class AlsaCaptureTest : public ::testing::Test {
+class CaptureTestBase : public ::testing::Test {
 protected:
+    virtual const test::WaveBackend& Backend() const = 0;
+
     void SetUp() override
     {
         if (!test::HaveTestAudioServer())
@@ -71,9 +74,16 @@ protected:
     std::unique_ptr<test::ScratchSink> sink;
 };
 
-TEST_F(AlsaCaptureTest, FullBuffersComeBackInQueueOrder)
+class CaptureTest : public CaptureTestBase, public ::testing::WithParamInterface<test::WaveBackend> {
+protected:
+    const test::WaveBackend& Backend() const override { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, CaptureTest, test::WaveBackends(), test::BackendName);
+
+TEST_P(CaptureTest, FullBuffersComeBackInQueueOrder)
 {
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     StartAndWaitForSound(rig);
     ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() >= 3 * kRigBuffers; }));
 
@@ -89,14 +99,17 @@ TEST_F(AlsaCaptureTest, FullBuffersComeBackInQueueOrder)
 
 // A tone played into the microphone comes back at its own frequency, for
 // as long as it was played, without a dropped or repeated buffer.
-class AlsaCaptureToneTest : public AlsaCaptureTest,
-                            public ::testing::WithParamInterface<double> {};
+class CaptureToneTest : public CaptureTestBase,
+                        public ::testing::WithParamInterface<std::tuple<test::WaveBackend, double>> {
+protected:
+    const test::WaveBackend& Backend() const override { return std::get<0>(GetParam()); }
+};
 
-TEST_P(AlsaCaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
+TEST_P(CaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
 {
-    const double frequencyHz = GetParam();
+    const double frequencyHz = std::get<1>(GetParam());
     constexpr size_t kToneSamples = 12000;  // 1.5 s
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     StartAndWaitForSound(rig);
 
     const std::vector<uint8_t> tone = test::SineBytes(frequencyHz, kToneSamples, kToneAmplitude);
@@ -138,20 +151,22 @@ TEST_P(AlsaCaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
 
 // Neither frequency fits a whole number of periods in a 20-ms buffer, so a
 // lost buffer would show as a phase jump.
-INSTANTIATE_TEST_SUITE_P(Frequencies, AlsaCaptureToneTest, ::testing::Values(440.0, 1330.0),
-                         [](const ::testing::TestParamInfo<double>& info) {
-                             return std::to_string(int(info.param)) + "Hz";
+INSTANTIATE_TEST_SUITE_P(Frequencies, CaptureToneTest,
+                         ::testing::Combine(test::WaveBackends(), ::testing::Values(440.0, 1330.0)),
+                         [](const auto& info) {
+                             return std::get<0>(info.param).name + "_"
+                                    + std::to_string(int(std::get<1>(info.param))) + "Hz";
                          });
 
 // Buffers that do not match the device's 20-ms period (smaller, larger,
 // odd) are filled whole frame by whole frame, each in turn, so that the
 // sound runs on unbroken from one into the next.
-TEST_F(AlsaCaptureTest, BuffersOfAnySizeCarryTheSoundUnbroken)
+TEST_P(CaptureTest, BuffersOfAnySizeCarryTheSoundUnbroken)
 {
     constexpr double kFrequencyHz = 440;
     constexpr size_t kToneSamples = 8000;  // 1 s
     constexpr std::array<uint32_t, 6> kSizesBytes{100, 321, 1000, 58, 640, 2};
-    std::unique_ptr<WaveIn> in = MakeAlsaWaveIn();
+    std::unique_ptr<WaveIn> in = Backend().makeIn();
     std::vector<std::vector<uint8_t>> memory;
     std::array<WaveHeader, kSizesBytes.size()> headers{};
     QByteArray captured;
@@ -193,9 +208,9 @@ TEST_F(AlsaCaptureTest, BuffersOfAnySizeCarryTheSoundUnbroken)
     EXPECT_EQ(in->Close(), WaveOk);
 }
 
-TEST_F(AlsaCaptureTest, StopThenResetReturnEveryBufferOnce)
+TEST_P(CaptureTest, StopThenResetReturnEveryBufferOnce)
 {
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     rig.requeue = false;
     StartAndWaitForSound(rig);
     ASSERT_EQ(rig.In().Stop(), WaveOk);
@@ -214,9 +229,9 @@ TEST_F(AlsaCaptureTest, StopThenResetReturnEveryBufferOnce)
         EXPECT_EQ(rig.In().Unprepare(&rig.Header(i)), WaveOk);
 }
 
-TEST_F(AlsaCaptureTest, ResetReturnsTheQueueInOrderAndCaptureStartsAgain)
+TEST_P(CaptureTest, ResetReturnsTheQueueInOrderAndCaptureStartsAgain)
 {
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     rig.requeue = false;
     StartAndWaitForSound(rig);
     const size_t before = rig.ReturnedBuffers().size();
@@ -236,9 +251,9 @@ TEST_F(AlsaCaptureTest, ResetReturnsTheQueueInOrderAndCaptureStartsAgain)
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
 
-TEST_F(AlsaCaptureTest, NothingIsCalledBackAfterClose)
+TEST_P(CaptureTest, NothingIsCalledBackAfterClose)
 {
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     StartAndWaitForSound(rig);
     // Let completions pile up unhandled, then close with them posted and
     // buffers still queued.
@@ -253,9 +268,9 @@ TEST_F(AlsaCaptureTest, NothingIsCalledBackAfterClose)
     }
 }
 
-TEST_F(AlsaCaptureTest, DestroyedWhileCapturingWithoutClose)
+TEST_P(CaptureTest, DestroyedWhileCapturingWithoutClose)
 {
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     StartAndWaitForSound(rig);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const size_t atDestruction = rig.ReturnedBuffers().size();
@@ -264,11 +279,11 @@ TEST_F(AlsaCaptureTest, DestroyedWhileCapturingWithoutClose)
     EXPECT_EQ(rig.ReturnedBuffers().size(), atDestruction);
 }
 
-TEST_F(AlsaCaptureTest, CallbackMayCloseOrDestroyTheDevice)
+TEST_P(CaptureTest, CallbackMayCloseOrDestroyTheDevice)
 {
     for (bool destroy : {false, true}) {
         SCOPED_TRACE(destroy ? "destroy" : "close");
-        std::unique_ptr<WaveIn> in = MakeAlsaWaveIn();
+        std::unique_ptr<WaveIn> in = Backend().makeIn();
         std::array<uint8_t, kRigBufferBytes * 2> memory{};
         std::array<WaveHeader, 2> headers{};
         int calls = 0;
@@ -293,9 +308,9 @@ TEST_F(AlsaCaptureTest, CallbackMayCloseOrDestroyTheDevice)
     }
 }
 
-TEST_F(AlsaCaptureTest, GoesOnAfterTheEventLoopStalls)
+TEST_P(CaptureTest, GoesOnAfterTheEventLoopStalls)
 {
-    CaptureRig rig(MakeAlsaWaveIn());
+    CaptureRig rig(Backend().makeIn());
     StartAndWaitForSound(rig);
     // Keep the event loop away from the device for longer than its buffer.
     // (The sound server keeps what the device could not take, so this
@@ -307,19 +322,18 @@ TEST_F(AlsaCaptureTest, GoesOnAfterTheEventLoopStalls)
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
 
-TEST_F(AlsaCaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
+TEST_P(CaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
 {
     test::PrivateAudioServer server;
     ASSERT_TRUE(server.Running()) << "could not start a private audio server";
-    auto* device = new AlsaWaveIn("default");
-    CaptureRig rig{std::unique_ptr<WaveIn>(device)};
+    CaptureRig rig(Backend().makeIn());
     StartAndWaitForSound(rig);
 
     server.Kill();
-    ASSERT_TRUE(WaitFor([&] { return device->IsFailed(); }))
+    ASSERT_TRUE(WaitFor([&] { return test::IsFailed(rig.In()); }))
         << "the device did not notice that its source went away";
     const size_t atFailure = rig.ReturnedBuffers().size();
-    WaitFor([] { return false; }, 200);
+    EXPECT_LT(test::CpuMsWhileWaiting(500), 100) << "a failed device must not spin";
     EXPECT_EQ(rig.ReturnedBuffers().size(), atFailure) << "a failed device delivers nothing";
 
     rig.requeue = false;
@@ -331,6 +345,19 @@ TEST_F(AlsaCaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
     // With no server to reach, the next Start cannot open the device again.
     ASSERT_TRUE(rig.QueueAll());
     EXPECT_EQ(rig.In().Start(), WaveErrDevice);
+    EXPECT_EQ(rig.In().Close(), WaveOk);
+
+    // Once a server is back, the device opens again and captures.
+    test::PrivateAudioServer again;
+    ASSERT_TRUE(again.Running());
+    const size_t beforeReopen = rig.ReturnedBuffers().size();
+    rig.requeue = true;
+    ASSERT_EQ(rig.Open(), WaveOk);
+    ASSERT_TRUE(rig.QueueAll());
+    ASSERT_EQ(rig.In().Start(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() >= beforeReopen + 2 * kRigBuffers; }))
+        << "no capture after reopening";
+    EXPECT_EQ(rig.ReturnedBuffers().back().bytesRecorded, kRigBufferBytes);
     EXPECT_EQ(rig.In().Close(), WaveOk);
 }
 
@@ -347,8 +374,13 @@ TEST(AlsaDeviceOpen, MissingDeviceAndUnopenedDevice)
     EXPECT_EQ(in->Close(), WaveErrNotOpen);
     EXPECT_EQ(out->Write(&header), WaveErrNotOpen);
     EXPECT_EQ(out->Pause(), WaveErrNotOpen);
+    // ALSA's own account of the failed lookup is summed up in one line.
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(in->Open([](WaveHeader*) {}), WaveErrNoDevice);
     EXPECT_EQ(out->Open(), WaveErrNoDevice);
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(printed.rfind("velnar: cannot open ALSA device \"velnar_no_such_pcm\": ", 0), 0u) << printed;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
     EXPECT_EQ(in->AddBuffer(&header), WaveErrNotOpen) << "a failed Open leaves it closed";
     EXPECT_EQ(out->Reset(), WaveErrNotOpen);
 }

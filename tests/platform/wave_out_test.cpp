@@ -1,10 +1,11 @@
-// The ALSA playback device against the PulseAudio test server. Each test
-// plays into a sink of its own and records that sink's monitor.
-#include "platform/alsa_wave_device.h"
+// The playback devices of both backends against the PulseAudio test
+// server. Each test plays into a sink of its own and records that sink's
+// monitor.
 #include "platform/alsa_wave_out.h"
 
 #include "audio_server.h"
 #include "tone.h"
+#include "wave_backends.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ size_t LoudStretches(const QByteArray& recorded, qsizetype fromByte)
     return loud;
 }
 
-class AlsaPlaybackTest : public ::testing::Test {
+class PlaybackTestBase : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -109,11 +110,18 @@ protected:
     std::unique_ptr<test::PulseRecorder> recorder;
 };
 
-TEST_F(AlsaPlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
+class PlaybackTest : public PlaybackTestBase, public ::testing::WithParamInterface<test::WaveBackend> {
+protected:
+    std::unique_ptr<WaveOut> MakeOut() const { return GetParam().makeOut(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, PlaybackTest, test::WaveBackends(), test::BackendName);
+
+TEST_P(PlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
 {
     constexpr double kFrequencyHz = 440;
     StartRecorder();
-    auto out = MakeAlsaWaveOut();
+    auto out = MakeOut();
     ASSERT_EQ(out->Open(), WaveOk);
     ToneBlocks blocks(50, kFrequencyHz);  // 1 s
     const qsizetype start = recorder->Bytes().size();
@@ -136,13 +144,13 @@ TEST_F(AlsaPlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
 
 // Blocks that do not match the device's 20-ms period are played back to
 // back: the tone they carry is heard unbroken where they meet.
-TEST_F(AlsaPlaybackTest, BlocksOfAnySizePlayUnbroken)
+TEST_P(PlaybackTest, BlocksOfAnySizePlayUnbroken)
 {
     constexpr double kFrequencyHz = 440;
     constexpr size_t kToneSamples = 8000;  // 1 s
     constexpr std::array<uint32_t, 6> kSizesBytes{100, 642, 58, 320, 2, 1000};
     StartRecorder();
-    auto out = MakeAlsaWaveOut();
+    auto out = MakeOut();
     ASSERT_EQ(out->Open(), WaveOk);
     std::vector<uint8_t> tone = test::SineBytes(kFrequencyHz, kToneSamples, kToneAmplitude);
     std::vector<WaveHeader> headers;
@@ -176,15 +184,19 @@ TEST_F(AlsaPlaybackTest, BlocksOfAnySizePlayUnbroken)
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
-// With the device's own pause, and with the fallback of dropping what the
-// device holds.
-class AlsaPauseTest : public AlsaPlaybackTest,
-                      public ::testing::WithParamInterface<AlsaWaveOut::PauseMode> {};
+// With each backend's own pause, and with ALSA's fallback of dropping what
+// the device holds.
+struct PauseCase {
+    test::WaveBackend backend;
+    bool drops;  // pausing loses what the device held
+};
 
-TEST_P(AlsaPauseTest, PauseHoldsAndRestartResumes)
+class PauseTest : public PlaybackTestBase, public ::testing::WithParamInterface<PauseCase> {};
+
+TEST_P(PauseTest, PauseHoldsAndRestartResumes)
 {
     StartRecorder();
-    auto out = std::make_unique<AlsaWaveOut>("default", GetParam());
+    auto out = GetParam().backend.makeOut();
     ASSERT_EQ(out->Open(), WaveOk);
     ToneBlocks blocks(20, 440);
 
@@ -219,7 +231,7 @@ TEST_P(AlsaPauseTest, PauseHoldsAndRestartResumes)
     ASSERT_TRUE(WaitFor([&] { return more.AllDone(); }));
     ASSERT_TRUE(RecordFor(300));
     const double heard = double(LoudStretches(recorder->Bytes(), moreFrom));
-    if (GetParam() == AlsaWaveOut::PauseMode::DeviceWhereSupported) {
+    if (!GetParam().drops) {
         EXPECT_NEAR(heard, 100.0, 5.0) << "all of 1 s, in 10-ms stretches";
     } else {
         // Dropping loses at most what the device held (80 ms) and what the
@@ -230,17 +242,20 @@ TEST_P(AlsaPauseTest, PauseHoldsAndRestartResumes)
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, AlsaPauseTest,
-                         ::testing::Values(AlsaWaveOut::PauseMode::DeviceWhereSupported,
-                                           AlsaWaveOut::PauseMode::DropAlways),
-                         [](const ::testing::TestParamInfo<AlsaWaveOut::PauseMode>& info) {
-                             return info.param == AlsaWaveOut::PauseMode::DropAlways
-                                        ? "DropFallback" : "DevicePause";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, PauseTest,
+    ::testing::Values(
+        PauseCase{{"AlsaDevicePause", nullptr,
+                   [] { return std::make_unique<AlsaWaveOut>("default"); }}, false},
+        PauseCase{{"AlsaDropFallback", nullptr,
+                   [] { return std::make_unique<AlsaWaveOut>("default", AlsaWaveOut::PauseMode::DropAlways); }},
+                  true},
+        PauseCase{{"PulseCork", nullptr, [] { return test::WaveBackendNamed("Pulse").makeOut(); }}, false}),
+    [](const ::testing::TestParamInfo<PauseCase>& info) { return info.param.backend.name; });
 
-TEST_F(AlsaPlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
+TEST_P(PlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
 {
-    auto out = MakeAlsaWaveOut();
+    auto out = MakeOut();
     ASSERT_EQ(out->Open(), WaveOk);
     ToneBlocks blocks(30, 440);
     blocks.Write(*out, 0, blocks.Count());
@@ -262,10 +277,10 @@ TEST_F(AlsaPlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
-TEST_F(AlsaPlaybackTest, PlaysAgainAfterRunningDry)
+TEST_P(PlaybackTest, PlaysAgainAfterRunningDry)
 {
     StartRecorder();
-    auto out = MakeAlsaWaveOut();
+    auto out = MakeOut();
     ASSERT_EQ(out->Open(), WaveOk);
     const qsizetype start = recorder->Bytes().size();
     ToneBlocks first(10, 440);
@@ -281,9 +296,9 @@ TEST_F(AlsaPlaybackTest, PlaysAgainAfterRunningDry)
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
-TEST_F(AlsaPlaybackTest, CloseWithBlocksQueuedLetsGoOfThem)
+TEST_P(PlaybackTest, CloseWithBlocksQueuedLetsGoOfThem)
 {
-    auto out = MakeAlsaWaveOut();
+    auto out = MakeOut();
     ASSERT_EQ(out->Open(), WaveOk);
     ToneBlocks blocks(40, 440);
     WaveHeader unprepared = blocks[0];
@@ -296,11 +311,12 @@ TEST_F(AlsaPlaybackTest, CloseWithBlocksQueuedLetsGoOfThem)
         EXPECT_FALSE(blocks[i].flags & WaveInQueue);
 }
 
-TEST_F(AlsaPlaybackTest, VanishedSinkStillTakesBlocks)
+TEST_P(PlaybackTest, VanishedSinkStillTakesBlocks)
 {
     test::PrivateAudioServer server;
     ASSERT_TRUE(server.Running()) << "could not start a private audio server";
-    AlsaWaveOut out("default");
+    auto device = MakeOut();
+    WaveOut& out = *device;
     ASSERT_EQ(out.Open(), WaveOk);
     ToneBlocks blocks(60, 440);
     blocks.Write(out, 0, 10);
@@ -316,9 +332,10 @@ TEST_F(AlsaPlaybackTest, VanishedSinkStillTakesBlocks)
             blocks.Write(out, written, written + 1);
             ++written;
         }
-        return out.IsFailed();
+        return test::IsFailed(out);
     });
     ASSERT_TRUE(failed) << "the device did not notice that its sink went away";
+    EXPECT_LT(test::CpuMsWhileWaiting(500), 100) << "a failed device must not spin";
     blocks.Write(out, written, blocks.Count());
     EXPECT_TRUE(blocks.AllDone());
     EXPECT_EQ(out.Pause(), WaveOk);
@@ -326,10 +343,27 @@ TEST_F(AlsaPlaybackTest, VanishedSinkStillTakesBlocks)
     // Restart finds no server to open the device on again: still failed,
     // still taking blocks.
     EXPECT_EQ(out.Restart(), WaveOk);
-    EXPECT_TRUE(out.IsFailed());
+    EXPECT_TRUE(test::IsFailed(out));
     ToneBlocks after(10, 440);
     after.Write(out, 0, after.Count());
     EXPECT_TRUE(after.AllDone());
+    EXPECT_EQ(out.Close(), WaveOk);
+
+    // Once a server is back, the device opens again and is heard.
+    test::PrivateAudioServer again;
+    ASSERT_TRUE(again.Running());
+    test::PulseRecorder heard("only.monitor");
+    ASSERT_TRUE(heard.Started());
+    ASSERT_TRUE(WaitFor([&] { return heard.Bytes().size() > 1600; }));
+    const qsizetype start = heard.Bytes().size();
+    ASSERT_EQ(out.Open(), WaveOk);
+    ToneBlocks reopened(20, 440);
+    reopened.Write(out, 0, reopened.Count());
+    ASSERT_TRUE(WaitFor([&] { return reopened.AllDone(); }));
+    const qsizetype target = heard.Bytes().size() + 16 * 400;
+    ASSERT_TRUE(WaitFor([&] { return heard.Bytes().size() >= target; }));
+    EXPECT_NEAR(double(LoudStretches(heard.Bytes(), start)), 40.0, 4.0) << "400 ms of tone heard";
+    EXPECT_FALSE(test::IsFailed(out));
     EXPECT_EQ(out.Close(), WaveOk);
 }
 

@@ -1,0 +1,15 @@
+// The library clock: milliseconds of the tick source plus IaxClockOffset.
+// Bottom layer: calls nothing else of the library.
+#pragma once
+
+#include <cstdint>
+
+struct IaxTime {
+    int32_t seconds;
+    int32_t microseconds;
+};
+
+IaxTime IaxClock(void);
+uint32_t IaxTicks(void);
+// Whole milliseconds from 'from' to 'to' (microsecond difference truncated).
+int32_t IaxElapsedMs(IaxTime from, IaxTime to);

@@ -1,0 +1,218 @@
+#include "platform/pulse_wave_in.h"
+
+#include "platform/wave_header_rules.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <algorithm>
+#include <cstring>
+
+namespace velnar {
+
+namespace {
+
+constexpr uint32_t kBytesPerFrame = 2;  // one 16-bit mono sample
+// One 20-ms buffer per fragment: the server wakes us once per buffer.
+constexpr uint32_t kFragmentBytes = 320;
+// What the server keeps for us while the event loop is busy: 1 s.
+constexpr uint32_t kServerQueueBytes = 16000;
+
+}  // namespace
+
+PulseWaveIn::PulseWaveIn() = default;
+
+PulseWaveIn::~PulseWaveIn()
+{
+    if (m_mailbox)
+        Close();
+}
+
+int PulseWaveIn::Open(DoneFn onDone)
+{
+    if (m_mailbox)
+        Close();
+    if (const int rc = Connect(); rc != WaveOk)
+        return rc;
+    m_mailbox = std::make_shared<Mailbox>();
+    m_mailbox->onDone = std::move(onDone);
+    // Lives as long as the device: Close may be called from a callback that
+    // this object is delivering.
+    if (!m_context)
+        m_context = std::make_unique<QObject>();
+    m_failed = false;
+    return WaveOk;
+}
+
+int PulseWaveIn::Connect()
+{
+    return m_server.Connect([this] { Fail(); }) ? WaveOk : WaveErrNoDevice;
+}
+
+int PulseWaveIn::Prepare(WaveHeader* header)
+{
+    return m_mailbox ? PrepareHeader(header) : WaveErrNotOpen;
+}
+
+int PulseWaveIn::Unprepare(WaveHeader* header)
+{
+    return m_mailbox ? UnprepareHeader(header) : WaveErrNotOpen;
+}
+
+int PulseWaveIn::AddBuffer(WaveHeader* header)
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    // A failed device still takes headers, so that Reset gives them back
+    // like any other.
+    const int rc = QueueHeader(header);
+    if (rc == WaveOk)
+        m_queue.push_back(header);
+    return rc;
+}
+
+int PulseWaveIn::Start()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    if (m_failed) {
+        if (Connect() != WaveOk)
+            return WaveErrDevice;
+        m_failed = false;
+    }
+    if (m_stream)
+        return WaveOk;
+    m_stream = NewPhoneStream(m_server.Server().Handle());
+    if (!m_stream) {
+        Fail();
+        return WaveErrDevice;
+    }
+    pa_stream_set_state_callback(m_stream.get(), &PulseWaveIn::OnStreamState, this);
+    pa_stream_set_read_callback(m_stream.get(), &PulseWaveIn::OnReadable, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = kServerQueueBytes;
+    attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
+    attr.fragsize = kFragmentBytes;
+    if (pa_stream_connect_record(m_stream.get(), DeviceFromEnvironment("PULSE_SOURCE"), &attr,
+                                 PA_STREAM_ADJUST_LATENCY) < 0) {
+        Fail();
+        return WaveErrDevice;
+    }
+    return WaveOk;
+}
+
+int PulseWaveIn::Stop()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    if (m_stream) {
+        Pump();  // what has arrived belongs to the header being filled
+        StopStream();
+    }
+    if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
+        CompleteHead();
+    return WaveOk;
+}
+
+int PulseWaveIn::Reset()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    StopStream();
+    while (!m_queue.empty())
+        CompleteHead();
+    return WaveOk;
+}
+
+int PulseWaveIn::Close()
+{
+    if (!m_mailbox)
+        return WaveErrNotOpen;
+    StopStream();
+    // The caller may free its headers now: let go of them without calling
+    // back, and cancel completions still on their way.
+    for (WaveHeader* header : m_queue)
+        FinishHeader(header);
+    m_queue.clear();
+    m_mailbox->open = false;
+    m_mailbox.reset();
+    m_server.Release();
+    return WaveOk;
+}
+
+void PulseWaveIn::OnStreamState(pa_stream* stream, void* userdata)
+{
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+        static_cast<PulseWaveIn*>(userdata)->Fail();
+}
+
+void PulseWaveIn::OnReadable(pa_stream*, size_t, void* userdata)
+{
+    static_cast<PulseWaveIn*>(userdata)->Pump();
+}
+
+// Takes every fragment the library holds; a hole (sound the server lost)
+// is skipped.
+void PulseWaveIn::Pump()
+{
+    while (m_stream) {
+        const void* data = nullptr;
+        size_t byteCount = 0;
+        if (pa_stream_peek(m_stream.get(), &data, &byteCount) < 0) {
+            Fail();
+            return;
+        }
+        if (byteCount == 0)
+            return;
+        if (data)
+            Deliver(static_cast<const uint8_t*>(data), byteCount);
+        pa_stream_drop(m_stream.get());
+    }
+}
+
+// Fills the oldest headers in order, completing each once full (a header
+// too small for one more frame counts as full); drops what is left over.
+void PulseWaveIn::Deliver(const uint8_t* bytes, size_t byteCount)
+{
+    while (byteCount > 0 && !m_queue.empty()) {
+        WaveHeader* header = m_queue.front();
+        const uint32_t roomBytes = (header->bufferLength - header->bytesRecorded) / kBytesPerFrame * kBytesPerFrame;
+        const size_t takenBytes = std::min<size_t>(roomBytes, byteCount);
+        std::memcpy(header->data + header->bytesRecorded, bytes, takenBytes);
+        header->bytesRecorded += static_cast<uint32_t>(takenBytes);
+        bytes += takenBytes;
+        byteCount -= takenBytes;
+        if (header->bufferLength - header->bytesRecorded < kBytesPerFrame)
+            CompleteHead();
+    }
+}
+
+void PulseWaveIn::CompleteHead()
+{
+    WaveHeader* header = m_queue.front();
+    m_queue.pop_front();
+    FinishHeader(header);
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [mailbox = m_mailbox, header] {
+            if (mailbox->open && mailbox->onDone)
+                mailbox->onDone(header);
+        },
+        Qt::QueuedConnection);
+}
+
+// No stream while not capturing: nothing runs on the server, nothing wakes.
+void PulseWaveIn::StopStream()
+{
+    m_stream.reset();
+}
+
+// The server or the stream is gone: keep the headers for Reset/Close.
+void PulseWaveIn::Fail()
+{
+    m_failed = true;
+    m_stream.reset();
+}
+
+}  // namespace velnar

@@ -1,0 +1,284 @@
+#include "platform/pulse_wave_out.h"
+
+#include "platform/wave_header_rules.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velnar {
+
+namespace {
+
+constexpr uint32_t kBytesPerFrame = 2;  // one 16-bit mono sample
+constexpr uint32_t kBlockBytes = 320;   // 20 ms
+// The server asks for more a block at a time, and takes at most 50 ms ahead
+// (of which it gives about 5 ms to the sound card): the caller's four
+// pre-filled blocks are not all handed over at once, so "played" stays
+// close to heard and the caller's queue sets the delay.
+constexpr uint32_t kServerAheadBytes = 800;
+
+void Release(pa_operation* operation)
+{
+    if (operation)
+        pa_operation_unref(operation);
+}
+
+}  // namespace
+
+PulseWaveOut::PulseWaveOut() = default;
+
+PulseWaveOut::~PulseWaveOut()
+{
+    if (m_open)
+        Close();
+}
+
+int PulseWaveOut::Open()
+{
+    if (m_open)
+        Close();
+    if (Connect() != WaveOk)
+        return WaveErrNoDevice;
+    if (MakeStream() != WaveOk) {
+        m_server.Release();
+        return WaveErrNoDevice;
+    }
+    m_open = true;
+    m_paused = false;
+    m_failed = false;
+    return WaveOk;
+}
+
+int PulseWaveOut::Connect()
+{
+    return m_server.Connect([this] { Fail(); }) ? WaveOk : WaveErrNoDevice;
+}
+
+// A corked stream, ready on the server when this returns WaveOk: the
+// server's refusal is known here, not in the middle of a call.
+int PulseWaveOut::MakeStream()
+{
+    m_stream = NewPhoneStream(m_server.Server().Handle());
+    if (!m_stream)
+        return WaveErrDevice;
+    pa_stream_set_state_callback(m_stream.get(), &PulseWaveOut::OnStreamState, this);
+    pa_stream_set_write_callback(m_stream.get(), &PulseWaveOut::OnWritable, this);
+    pa_stream_set_underflow_callback(m_stream.get(), &PulseWaveOut::OnUnderflow, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = kServerAheadBytes;
+    attr.prebuf = kBlockBytes;
+    attr.minreq = kBlockBytes;
+    attr.fragsize = uint32_t(-1);
+    m_corked = true;
+    m_serverHolds = false;
+    m_writeIndex = 0;
+    if (pa_stream_connect_playback(m_stream.get(), DeviceFromEnvironment("PULSE_SINK"), &attr,
+                                   pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED),
+                                   nullptr, nullptr) < 0) {
+        m_stream.reset();
+        return WaveErrDevice;
+    }
+    const bool ready = m_server.Server().WaitUntil([this] {
+        return !m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_CREATING;
+    }, PulseContext::kConnectWaitMs);
+    if (!ready || !m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY) {
+        m_stream.reset();
+        return WaveErrDevice;
+    }
+    return WaveOk;
+}
+
+int PulseWaveOut::Prepare(WaveHeader* header)
+{
+    return m_open ? PrepareHeader(header) : WaveErrNotOpen;
+}
+
+int PulseWaveOut::Unprepare(WaveHeader* header)
+{
+    return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
+}
+
+int PulseWaveOut::Write(WaveHeader* header)
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    if (const int rc = QueueHeader(header); rc != WaveOk)
+        return rc;
+    m_queue.push_back({header, 0});
+    // A failed device swallows blocks: the caller keeps running (its
+    // reaction to a failed write is to end the program), nothing piles up.
+    if (m_failed)
+        MarkAllDone();
+    else
+        Feed();
+    return WaveOk;
+}
+
+int PulseWaveOut::Pause()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    m_paused = true;
+    Cork(true);
+    return WaveOk;
+}
+
+int PulseWaveOut::Restart()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    m_paused = false;
+    if (m_failed && Connect() == WaveOk && MakeStream() == WaveOk)
+        m_failed = false;
+    if (m_failed) {
+        MarkAllDone();
+        return WaveOk;
+    }
+    if (m_serverHolds)
+        Cork(false);
+    Feed();
+    return WaveOk;
+}
+
+int PulseWaveOut::Reset()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    if (m_stream) {
+        Release(pa_stream_flush(m_stream.get(), nullptr, nullptr));
+        m_writeIndex = -1;
+    }
+    m_serverHolds = false;
+    Cork(true);
+    MarkAllDone();
+    return WaveOk;
+}
+
+int PulseWaveOut::Close()
+{
+    if (!m_open)
+        return WaveErrNotOpen;
+    m_stream.reset();
+    MarkAllDone();
+    m_server.Release();
+    m_open = false;
+    m_paused = false;
+    return WaveOk;
+}
+
+void PulseWaveOut::OnStreamState(pa_stream* stream, void* userdata)
+{
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+        static_cast<PulseWaveOut*>(userdata)->Fail();
+}
+
+void PulseWaveOut::OnWritable(pa_stream*, size_t, void* userdata)
+{
+    static_cast<PulseWaveOut*>(userdata)->Feed();
+}
+
+// Everything given has played: cork, so that nothing runs until the next
+// block. (Unless a block went out after the server ran dry: that one is
+// still to be played.)
+void PulseWaveOut::OnUnderflow(pa_stream* stream, void* userdata)
+{
+    auto* self = static_cast<PulseWaveOut*>(userdata);
+    if (!self->m_queue.empty() || self->m_paused)
+        return;
+    if (self->m_writeIndex >= 0 && pa_stream_get_underflow_index(stream) < self->m_writeIndex)
+        return;
+    self->m_serverHolds = false;
+    self->Cork(true);
+}
+
+// Hands the server what it asks for, in one write; the server asks again
+// (OnWritable) as it plays.
+void PulseWaveOut::Feed()
+{
+    if (m_paused || m_failed || !m_stream || m_queue.empty())
+        return;
+    const size_t writableBytes = pa_stream_writable_size(m_stream.get());
+    if (writableBytes == size_t(-1)) {
+        Fail();
+        return;
+    }
+    const size_t offeredBytes = GatherQueued(writableBytes);
+    if (offeredBytes == 0)
+        return;
+    if (pa_stream_write(m_stream.get(), m_staging.data(), offeredBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        Fail();
+        return;
+    }
+    TakeHanded(offeredBytes);
+    if (m_writeIndex >= 0)
+        m_writeIndex += int64_t(offeredBytes);
+    m_serverHolds = true;
+    Cork(false);
+}
+
+// Copies the whole frames not yet handed over, oldest first, into the
+// staging buffer, up to the capacity; returns the bytes copied.
+size_t PulseWaveOut::GatherQueued(size_t capacityBytes)
+{
+    capacityBytes = capacityBytes / kBytesPerFrame * kBytesPerFrame;
+    if (m_staging.size() < capacityBytes)
+        m_staging.resize(capacityBytes);
+    size_t gatheredBytes = 0;
+    for (const Block& block : m_queue) {
+        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
+        const size_t copiedBytes = std::min(leftBytes, capacityBytes - gatheredBytes);
+        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes, copiedBytes);
+        gatheredBytes += copiedBytes;
+        if (gatheredBytes == capacityBytes)
+            break;
+    }
+    return gatheredBytes;
+}
+
+// Books what the server took against the oldest blocks; a block is done
+// once all its whole frames are handed over (an odd last byte cannot be
+// played).
+void PulseWaveOut::TakeHanded(size_t handedBytes)
+{
+    while (!m_queue.empty()) {
+        Block& block = m_queue.front();
+        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
+        if (leftBytes > handedBytes) {
+            block.handedBytes += static_cast<uint32_t>(handedBytes);
+            return;
+        }
+        handedBytes -= leftBytes;
+        FinishHeader(block.header);
+        m_queue.pop_front();
+    }
+}
+
+void PulseWaveOut::Cork(bool cork)
+{
+    if (!m_stream || cork == m_corked)
+        return;
+    m_corked = cork;
+    Release(pa_stream_cork(m_stream.get(), cork ? 1 : 0, nullptr, nullptr));
+}
+
+void PulseWaveOut::MarkAllDone()
+{
+    for (const Block& block : m_queue)
+        FinishHeader(block.header);
+    m_queue.clear();
+}
+
+// The server or the stream is gone: every block is done, and so is every
+// block written from now on.
+void PulseWaveOut::Fail()
+{
+    m_failed = true;
+    m_stream.reset();
+    m_corked = true;
+    m_serverHolds = false;
+    MarkAllDone();
+}
+
+}  // namespace velnar

@@ -1,0 +1,66 @@
+// Playback of the caller's blocks on the sound server (see
+// pulse_wave_device.h for the behaviour).
+#pragma once
+
+#include "platform/pulse_stream.h"
+#include "platform/wave_device.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace velnar {
+
+class PulseWaveOut final : public WaveOut {
+public:
+    PulseWaveOut();
+    ~PulseWaveOut() override;
+
+    int Open() override;
+    int Prepare(WaveHeader* header) override;
+    int Unprepare(WaveHeader* header) override;
+    int Write(WaveHeader* header) override;
+    int Pause() override;
+    int Restart() override;
+    int Reset() override;
+    int Close() override;
+
+    bool IsFailed() const { return m_failed; }
+    // Whether the server lets the stream run (for tests: idle means corked).
+    bool IsRunning() const { return m_stream && !m_corked; }
+
+private:
+    struct Block {
+        WaveHeader* header;
+        uint32_t handedBytes;  // already given to the server
+    };
+
+    int Connect();
+    int MakeStream();
+    static void OnStreamState(pa_stream* stream, void* userdata);
+    static void OnWritable(pa_stream* stream, size_t bytes, void* userdata);
+    static void OnUnderflow(pa_stream* stream, void* userdata);
+    void Feed();
+    size_t GatherQueued(size_t capacityBytes);
+    void TakeHanded(size_t handedBytes);
+    void Cork(bool cork);
+    void MarkAllDone();
+    void Fail();
+
+    PulseServerLink m_server;
+    PulseStreamPtr m_stream;
+    std::deque<Block> m_queue;
+    bool m_open = false;
+    bool m_paused = false;
+    bool m_failed = false;
+    bool m_corked = true;        // as last asked of the server
+    bool m_serverHolds = false;  // the server has sound of ours not yet played
+    // Bytes written since the stream was made, which is where the server's
+    // write index stands; -1 once a flush has moved it where we cannot see.
+    int64_t m_writeIndex = 0;
+    std::vector<uint8_t> m_staging;
+};
+
+}  // namespace velnar

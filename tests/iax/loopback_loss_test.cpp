@@ -1,0 +1,63 @@
+// A lossy path seen from the wire: frames the peer sends again because
+// their ACK was lost, ACKs that arrive out of order, a HANGUP lost on the
+// way, and a server that answers late. All on the fake clock.
+#include "tests/iax/loopback_fixture.h"
+
+#include <algorithm>
+
+namespace loopback {
+namespace {
+
+using namespace iaxpeer;
+
+class LoopbackLossTest : public LoopbackTest {
+ protected:
+  // The same frame again, as a peer resends it.
+  static SendOptions Again(const FullHeader& sent) {
+    SendOptions o;
+    o.sequence = sent.sequence;
+    o.timestampMs = sent.timestampMs;
+    return o;
+  }
+
+  // ACKs of the frame that have reached the peer so far.
+  long AcksOf(const FullHeader& sent) {
+    m_peer.ExpectSilence(20);
+    return std::count_if(m_peer.Acks().begin(), m_peer.Acks().end(), [&](const PeerFrame& a) {
+      return a.sequence == sent.sequence && a.timestampMs == sent.timestampMs;
+    });
+  }
+};
+
+TEST_F(LoopbackLossTest, ResentAnswerIsAcknowledgedAgainButHandedOutOnce) {
+  EstablishCall();
+  Advance(20);
+  FullHeader answer = m_peer.SendControl(kAnswer);
+  ASSERT_TRUE(ExpectEvent(EvAnswer));
+  Advance(60);
+  m_peer.SendFull(kControl, kAnswer, {}, Again(answer));
+  ExpectNoEvent();
+  EXPECT_EQ(AcksOf(answer), 2);
+
+  // Overtaken frames are new, their resends are not.
+  Advance(20);
+  SendOptions later;
+  later.sequence = static_cast<uint16_t>(answer.sequence + 2);
+  FullHeader two = m_peer.SendFull(kDtmf, '2', {}, later);
+  SendOptions earlier;
+  earlier.sequence = static_cast<uint16_t>(answer.sequence + 1);
+  FullHeader one = m_peer.SendFull(kDtmf, '1', {}, earlier);
+  auto first = ExpectEvent(EvDtmf);
+  auto second = ExpectEvent(EvDtmf);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->digit.digit, '2');
+  EXPECT_EQ(second->digit.digit, '1');
+  m_peer.SendFull(kDtmf, '1', {}, Again(one));
+  m_peer.SendFull(kDtmf, '2', {}, Again(two));
+  ExpectNoEvent();
+  EXPECT_EQ(AcksOf(one), 2);
+  EXPECT_EQ(AcksOf(two), 2);
+}
+
+}  // namespace
+}  // namespace loopback

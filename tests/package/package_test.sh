@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build directory, checks its metadata and
+# contents with dpkg-deb, unpacks it into a scratch root and runs the
+# programs from there.
+#
+#   package_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build_dir="$1"
+version="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack -G DEB -B "$work" --config "$build_dir/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+arch="$(dpkg --print-architecture)"
+deb="$work/velnar_${version}_${arch}.deb"
+[ -f "$deb" ] || fail "no $(basename "$deb"); made: $(cd "$work" && ls ./*.deb 2>/dev/null)"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = velnar ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+depends="$(field Depends)"
+# Computed from the programs' libraries, not written by hand.
+for library in libqt6core6 libqt6widgets6 libgsm1 libasound2 libc6; do
+    [[ ", $depends" == *", $library "* ]] || fail "Depends lacks $library: $depends"
+done
+
+contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
+for path in usr/bin/velnar usr/bin/velnar-console usr/bin/velnar-echo \
+            usr/share/applications/velnar.desktop \
+            usr/share/icons/hicolor/48x48/apps/velnar.png \
+            usr/share/icons/hicolor/scalable/apps/velnar.svg \
+            usr/share/man/man1/velnar.1.gz usr/share/man/man1/velnar-console.1.gz \
+            usr/share/man/man1/velnar-echo.1.gz; do
+    grep -qx "./$path" <<<"$contents" || fail "the package lacks /$path"
+done
+# Nothing from the build or the tests comes along.
+unexpected="$(grep -Ev '^\./usr/(bin/velnar(-console|-echo)?|share/(applications|icons|man)(/.*)?|bin|share)?/?$' <<<"$contents" || true)"
+[ -z "$unexpected" ] || fail "unexpected files: $unexpected"
+
+# Installable: apt finds every dependency (a simulation; nothing changes).
+if command -v apt-get >/dev/null; then
+    apt-get -s install "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt cannot install it"; }
+fi
+
+root="$work/root"
+dpkg -x "$deb" "$root"
+for program in velnar-console velnar-echo velnar; do
+    printed="$("$root/usr/bin/$program" --version)"
+    [ "$printed" = "$program (Velnar) $version" ] || fail "$program --version printed '$printed'"
+done
+zcat "$root/usr/share/man/man1/velnar-console.1.gz" | grep -q 'Ctrl\\-C' ||
+    fail "the console's man page does not tell about Ctrl-C"
+echo "ok: $(basename "$deb")"

@@ -1,0 +1,38 @@
+// The real wave devices the device tests run against: ALSA's "default" PCM
+// (pointed at the test server) and the sound server's own streams.
+#pragma once
+
+#include "platform/wave_device.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace velnar::test {
+
+struct WaveBackend {
+    std::string name;
+    std::function<std::unique_ptr<WaveIn>()> makeIn;
+    std::function<std::unique_ptr<WaveOut>()> makeOut;
+};
+
+::testing::internal::ValueArray<WaveBackend, WaveBackend> WaveBackends();
+
+const WaveBackend& WaveBackendNamed(const std::string& name);
+
+inline std::string BackendName(const ::testing::TestParamInfo<WaveBackend>& info)
+{
+    return info.param.name;
+}
+
+// Whether a device of either backend has noticed that its sound went away.
+bool IsFailed(const WaveIn& in);
+bool IsFailed(const WaveOut& out);
+
+// Processor time the process spends while the event loop runs for `ms`:
+// a device that spins shows here.
+double CpuMsWhileWaiting(int ms);
+
+}  // namespace velnar::test
