@@ -16,7 +16,7 @@
 //   velnar_engine_echo_call cpu-engine [seconds]  the same with in-memory
 //                                              devices clocked every 20 ms: the
 //                                              engine, library and codec alone
-//   velnar_engine_echo_call cpu-devices [seconds] the ALSA devices alone, every
+//   velnar_engine_echo_call cpu-devices [seconds] the sound devices alone, every
 //                                              captured buffer played straight
 //                                              back: what the sound path costs
 //                                              without engine and network
@@ -40,6 +40,7 @@
 // playback queue runs dry and waits for four blocks before it plays: bursts
 // last 200 ms to get past that.
 #include "engine/iax_phone.h"
+#include "platform/alsa_wave_device.h"
 #include "platform/audio_devices.h"
 #include "platform/fake_wave_device.h"
 
@@ -252,15 +253,27 @@ QString Pactl(const QStringList& arguments) {
     return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
 }
 
-// Each direct onset paired with the first echo onset after it.
+// Each direct onset paired with the first echo onset after it. An echo
+// cannot come back sooner than one 20-ms capture buffer: sound there on the
+// echo channel is the burst itself leaking across, and is reported rather
+// than taken for an echo.
 std::vector<double> EchoDelaysMs(const std::vector<size_t>& direct,
                                  const std::vector<size_t>& echoed) {
+    constexpr size_t kSoonest = kRate / 50;
     std::vector<double> delays;
+    size_t leaked = 0;
     for (size_t onset : direct) {
-        auto echo = std::lower_bound(echoed.begin(), echoed.end(), onset);
+        if (auto at = std::lower_bound(echoed.begin(), echoed.end(), onset);
+            at != echoed.end() && *at - onset < kSoonest) {
+            ++leaked;
+            continue;
+        }
+        auto echo = std::lower_bound(echoed.begin(), echoed.end(), onset + kSoonest);
         if (echo != echoed.end() && *echo - onset < size_t(kRate / 2))
             delays.push_back(double(*echo - onset) * 1000.0 / kRate);
     }
+    if (leaked)
+        std::printf("%zu bursts were on the echo channel at once: not measured\n", leaked);
     return delays;
 }
 
@@ -594,8 +607,14 @@ int MeasureEngineCpu(int seconds) {
 // with eight capture buffers and playback blocks reclaimed once done.
 int MeasureDeviceCpu(int seconds) {
     constexpr uint32_t kBlockBytes = 320;
-    auto in = MakeAlsaWaveIn();
-    auto out = MakeAlsaWaveOut();
+    AudioDevices devices = MakeAudioDevices();
+    if (!devices.waveIn || !devices.waveOut) {
+        std::fprintf(stderr, "no sound devices\n");
+        return 1;
+    }
+    std::printf("sound devices: %s\n", devices.backend.c_str());
+    auto in = std::move(devices.waveIn);
+    auto out = std::move(devices.waveOut);
     std::vector<std::vector<uint8_t>> memory(8, std::vector<uint8_t>(kBlockBytes));
     std::vector<WaveHeader> headers(memory.size());
     struct Block {

@@ -6,6 +6,7 @@
 #include "engine/noise_gate.h"
 #include "iax/iax.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int kMaxPendingBlocks = 12;  // one more makes 13 unplayed blocks
 constexpr int kPrefillBlocks = 3;      // playing resumes at the fourth block
+constexpr std::chrono::seconds kPlaybackRetryInterval{1};
 
 }  // namespace
 
@@ -49,6 +51,38 @@ void CIaxPhone::CloseAudio() {
     m_hWaveOut->Reset();
     m_hWaveOut->Close();
     m_audioOpen = false;
+}
+
+// At the start of every call, before anything is sent: devices that could
+// not be opened (at start-up or at an earlier call) are opened again, and
+// GSM is advertised once both are; playback starts from nothing, not
+// paused, which also opens a playback device again that failed since (its
+// Restart does). Capture's Start does the same for a failed capture device.
+void CIaxPhone::ReviveAudio() {
+    if (!m_audioOpen) {
+        if (OpenAudio() == 0)
+            IaxSetFormats(kGsmFormat);
+        m_playbackPaused = false;
+        return;
+    }
+    m_hWaveOut->Reset();
+    ReclaimPlayback();
+    m_hWaveOut->Restart();
+    m_playbackPaused = false;
+}
+
+// A paused device plays nothing, so a block it marks done at once was
+// swallowed by a device that failed mid-call (the sound server went away).
+// Opening it again is tried at most once a second, so that a server that
+// stays away cannot make the engine spin.
+void CIaxPhone::RetryFailedPlayback() {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastPlaybackRetry && now - *m_lastPlaybackRetry < kPlaybackRetryInterval)
+        return;
+    m_lastPlaybackRetry = now;
+    m_hWaveOut->Reset();
+    m_hWaveOut->Restart();
+    m_playbackPaused = false;
 }
 
 int CIaxPhone::StartCapture() {
@@ -155,6 +189,7 @@ bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks) {
         delete block;
         return false;
     }
+    const bool swallowed = m_playbackPaused && (block->header.flags & WaveDone);
     if (pendingBlocks >= kPrefillBlocks && m_playbackPaused) {
         m_hWaveOut->Restart();
         m_playbackPaused = false;
@@ -163,6 +198,8 @@ bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks) {
     while (*tail)
         tail = &(*tail)->next;
     *tail = block;
+    if (swallowed)
+        RetryFailedPlayback();
     return true;
 }
 

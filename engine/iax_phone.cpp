@@ -76,6 +76,7 @@ void CIaxPhone::PlaceCall(const std::string& dialString) {
     if (!NewCall(m_pOutgoingSession))
         return;
     EnableReadNotifications();
+    ReviveAudio();
     if (IaxPlaceCall(m_pOutgoingSession, nullptr, dialString.c_str(), nullptr) != 0) {
         SetStatus("Cannot connect- bad server name? ");
         HangUp();
@@ -152,6 +153,7 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
         stop = true;
         return;
     }
+    ReviveAudio();
     IaxAcceptCall(event->session);
     IaxSendRinging(event->session);
 }

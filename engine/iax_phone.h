@@ -14,8 +14,10 @@
 #include "engine/playback_buffer.h"
 #include "platform/wave_device.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QSocketNotifier;
@@ -69,6 +71,8 @@ protected:
     // Audio path.
     int OpenAudio();
     void CloseAudio();
+    void ReviveAudio();
+    void RetryFailedPlayback();
     int StartCapture();
     void RecycleCapture(WaveHeader* header);
     void SendCaptured(const WaveHeader* header);
@@ -99,9 +103,11 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
-    // Set while the engine has paused wave-out to let its queue fill; it
-    // lives as long as the engine, so it survives from call to call.
+    // Set while the engine has paused wave-out to let its queue fill. Every
+    // call starts with it clear and the device restarted, so that the two
+    // agree even after the device was opened again.
     bool m_playbackPaused = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastPlaybackRetry;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QTimer> m_libraryTimer;
     // Capture completions are posted; they must not reach a destroyed engine.

@@ -45,3 +45,15 @@ int32_t IaxElapsedMs(IaxTime from, IaxTime to)
                  (int64_t(to.seconds) - from.seconds) * 1000;
     return static_cast<int32_t>(ms);
 }
+
+IaxTime IaxTimeBefore(IaxTime time, uint32_t ms)
+{
+    int64_t total = int64_t(time.seconds) * 1000 + time.microseconds / 1000 - int64_t(ms);
+    int64_t seconds = total / 1000;
+    int64_t rest = total % 1000;
+    if (rest < 0) {
+        rest += 1000;
+        --seconds;
+    }
+    return IaxTime{static_cast<int32_t>(seconds), static_cast<int32_t>(rest * 1000)};
+}

@@ -13,3 +13,5 @@ IaxTime IaxClock(void);
 uint32_t IaxTicks(void);
 // Whole milliseconds from 'from' to 'to' (microsecond difference truncated).
 int32_t IaxElapsedMs(IaxTime from, IaxTime to);
+// The reading ms milliseconds before 'time' (microseconds kept in 0..999999).
+IaxTime IaxTimeBefore(IaxTime time, uint32_t ms);

@@ -54,6 +54,8 @@ int IaxParseDialString(char* copy, IaxDialFields* fields)
 {
     *fields = IaxDialFields{};
     fields->port = IaxDefaultPort;
+    if (copy[0] == '/')
+        return RefuseHost("");   // no address part: the number is no server
     char* address = nullptr;
     char* number = nullptr;
     SplitTwo(copy, '/', &address, &number);

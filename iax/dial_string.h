@@ -11,6 +11,6 @@ struct IaxDialFields {
 };
 
 // Splits the writable copy in place. Returns 0, or -1 when the address part
-// has no host or its port field is empty, with "Invalid hostname: %s" in
-// IaxLastError.
+// is empty (the text starts with "/"), has no host or has an empty port
+// field, with "Invalid hostname: %s" in IaxLastError.
 int IaxParseDialString(char* copy, IaxDialFields* fields);

@@ -196,9 +196,13 @@ IaxEvent* HandleAuthRequest(IaxEvent* event, const Received& in)
     return Jitter(event, in);
 }
 
+// Answered only on a session that asked to register; on any other it was
+// acknowledged and goes no further.
 IaxEvent* HandleRegisterChallenge(IaxEvent* event, const Received& in)
 {
     IaxSession* session = in.session;
+    if (!session->sentRegisterRequest)
+        return Drop(event);
     char* methods = IaxTextValue(in.text(), "methods=");
     if (methods) {
         IaxCopyText(session->authMethods, IaxTextFieldBytes, methods);
@@ -309,6 +313,7 @@ void RestartTiming(IaxSession* session)
     session->lastRxVoiceFormat = 0;
     session->txTimeBase = IaxTime{0, 0};
     session->rxTimeBase = IaxTime{0, 0};
+    session->rxTimeBaseSet = 0;
     memset(session->delayHistory, 0, sizeof session->delayHistory);
     session->jitterBuffer = 0;
     session->jitter = 0;
@@ -470,5 +475,8 @@ IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram)
     if (!event)
         return nullptr;
     event->session = session;
-    return Dispatch(event, in);
+    IaxEvent* result = Dispatch(event, in);
+    // A transfer may have moved the session's addresses or call numbers.
+    IaxSessionUpdated(session);
+    return result;
 }

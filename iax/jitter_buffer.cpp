@@ -58,8 +58,13 @@ IaxEvent* IaxJitterDeliver(IaxEvent* event, uint32_t timestamp)
 {
     IaxSession* session = event->session;
     IaxTime now = IaxClock();
-    if (session->rxTimeBase.seconds == 0 && session->rxTimeBase.microseconds == 0)
-        session->rxTimeBase = now;
+    if (!session->rxTimeBaseSet) {
+        // The first timed event sets the base so that its own delay is 0: a
+        // peer that lets time pass between its session start and its first
+        // frame (a slow answer) must not hold every later event by as much.
+        session->rxTimeBase = IaxTimeBefore(now, timestamp);
+        session->rxTimeBaseSet = 1;
+    }
     int32_t arrival = IaxElapsedMs(session->rxTimeBase, now);
     // Modular difference: peer time stamps can be anything.
     int32_t delay = static_cast<int32_t>(static_cast<uint32_t>(arrival) - timestamp);

@@ -70,8 +70,12 @@ IaxEvent* ProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr
     if (IaxDecodeDatagram(buffer, lengthBytes, &datagram) != 0)
         return ShortHeader(from);
     if (datagram.isFull) {
+        // Only a NEW opens a session; any other frame that matches none is
+        // dropped unanswered.
+        bool isNew = datagram.full.frameType == FT_IAX &&
+                     IaxExpandSubclass(datagram.full.subclass) == IAX_NEW;
         IaxSession* session = IaxFindSession(from, static_cast<int16_t>(datagram.full.sourceCall),
-                                             static_cast<int16_t>(datagram.full.destCall), true);
+                                             static_cast<int16_t>(datagram.full.destCall), isNew);
         return session ? IaxHandleFullFrame(session, datagram) : nullptr;
     }
     IaxSession* session =

@@ -13,6 +13,21 @@
 
 constexpr int IaxDelayHistoryLength = 100;
 
+// The lookup tables of the session list (iax/session.cpp), and a session's
+// keys in them.
+enum IaxSessionIndex {
+    IaxByPeerCall,   // peer address and the peer's call number
+    IaxByOwnCall,    // peer address and our call number, while the peer's is unknown
+    IaxByTransfer,   // transfer address and our call number, while a transfer runs
+    IaxByPointer,    // the record's address: which pointers are live
+    IaxSessionIndexes
+};
+
+struct IaxSessionKeys {
+    uint64_t keys[IaxSessionIndexes];
+    bool listed[IaxSessionIndexes];
+};
+
 struct IaxSession {
     int quelched;
     int lastRxVoiceFormat;
@@ -28,6 +43,7 @@ struct IaxSession {
     uint16_t ackSeq;
     IaxTime txTimeBase;
     IaxTime rxTimeBase;
+    int rxTimeBaseSet;   // rxTimeBase is set (a computed base can be zero)
     int32_t delayHistory[IaxDelayHistoryLength];   // ms, oldest first
     int32_t jitterBuffer;   // ms
     int32_t jitter;         // ms
@@ -40,12 +56,17 @@ struct IaxSession {
     sockaddr_in transferAddress;
     int transferState;   // 0 none, 1 probing, 2 transfer peer answered
     int transferCallNumber;
+    int sentRegisterRequest;   // a REGREQ went out: a REGAUTH may be answered
     // Sequence numbers of the peer's frames handled lately: the newest, and
     // one bit per number up to 63 behind it (bit 0 the newest).
     int rxSeqSeen;   // 0 until the first sequenced frame
     uint16_t rxSeqNewest;
     uint64_t rxSeqWindow;
     IaxSession* next;
+    IaxSession* previous;
+    uint64_t serial;   // creation order: a higher serial is a newer session
+    IaxSessionKeys indexed;
+    IaxSession* chained[IaxSessionIndexes];   // next in each lookup table's bucket
 };
 
 struct IaxFrame {

@@ -116,6 +116,7 @@ int SendNewCall(Outbound* out, const IaxEvent* request)
     const auto& call = request->call;
     if (ResolveInto(call.host, call.port, &out->session->peerAddress) != 0)
         return -1;
+    IaxSessionUpdated(out->session);
     SetKind(out, FT_IAX, IAX_NEW, true);
     char* text = out->text();
     int length = 0;
@@ -139,6 +140,8 @@ int SendRegister(Outbound* out, const IaxEvent* request)
     IaxSession* session = out->session;
     if (ResolveInto(reg.host, reg.port, &session->peerAddress) != 0)
         return -1;
+    IaxSessionUpdated(session);
+    session->sentRegisterRequest = 1;
     SetKind(out, FT_IAX, IAX_REGREQ, true);
     IaxCopyText(session->secret, IaxTextFieldBytes, reg.secret);
     IaxCopyText(session->peerName, IaxTextFieldBytes, reg.peer);

@@ -1,6 +1,7 @@
-// Layer: sessions. The session list and its matching rules, call numbers
-// and outbound time stamps. Calls the timer list, the records, the clock
-// and the socket (opening it seeds the call numbers).
+// Layer: sessions. The session list, its lookup tables and matching rules,
+// call numbers and outbound time stamps. Calls the timer list, the records,
+// the clock and the socket (opening it seeds the call numbers).
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <cstring>
@@ -24,8 +25,120 @@ int IaxOpenSocket(int port)
     return bound;
 }
 
+namespace {
+
+// Sessions are found through four hash tables with chains through the
+// sessions themselves (no allocation, nothing to run out of):
+// - every session by its peer address and the peer's call number;
+// - sessions that do not know the peer's call number yet by their peer
+//   address and their own call number;
+// - sessions with a transfer under way by the transfer address and their own
+//   call number;
+// - every session by its address, to tell whether a pointer is live.
+// A key can name several sessions; the newest (highest serial) wins, as the
+// first match of a walk from the head of the list does.
+constexpr int kBucketBits = 10;
+IaxSession* buckets[IaxSessionIndexes][1 << kBucketBits];
+int liveCount = 0;
+unsigned char callNumberInUse[32768];
+uint64_t nextSerial = 1;
+
+uint64_t Key(const sockaddr_in& address, int callNumber)
+{
+    return (uint64_t(address.sin_addr.s_addr) << 32) | (uint64_t(address.sin_port) << 16) |
+           uint16_t(callNumber);
+}
+
+IaxSession** Bucket(int index, uint64_t key)
+{
+    return &buckets[index][(key * 0x9E3779B97F4A7C15ull) >> (64 - kBucketBits)];
+}
+
+void Link(IaxSession* session, int index)
+{
+    IaxSession** head = Bucket(index, session->indexed.keys[index]);
+    session->chained[index] = *head;
+    *head = session;
+    session->indexed.listed[index] = true;
+}
+
+void Unlink(IaxSession* session, int index)
+{
+    if (!session->indexed.listed[index])
+        return;
+    for (IaxSession** link = Bucket(index, session->indexed.keys[index]); *link;
+         link = &(*link)->chained[index]) {
+        if (*link == session) {
+            *link = session->chained[index];
+            break;
+        }
+    }
+    session->indexed.listed[index] = false;
+}
+
+IaxSessionKeys KeysOf(IaxSession* session)
+{
+    IaxSessionKeys keys{};
+    keys.keys[IaxByPeerCall] = Key(session->peerAddress, session->peerCallNumber);
+    keys.listed[IaxByPeerCall] = true;
+    keys.listed[IaxByOwnCall] = static_cast<int16_t>(session->peerCallNumber) == -1;
+    if (keys.listed[IaxByOwnCall])
+        keys.keys[IaxByOwnCall] = Key(session->peerAddress, session->callNumber);
+    keys.listed[IaxByTransfer] = session->transferState != 0;
+    if (keys.listed[IaxByTransfer])
+        keys.keys[IaxByTransfer] = Key(session->transferAddress, session->callNumber);
+    keys.keys[IaxByPointer] = reinterpret_cast<uintptr_t>(session);
+    keys.listed[IaxByPointer] = true;
+    return keys;
+}
+
+bool InBucket(const IaxSession* session, int index)
+{
+    for (IaxSession* listed = *Bucket(index, session->indexed.keys[index]); listed;
+         listed = listed->chained[index])
+        if (listed == session)
+            return true;
+    return false;
+}
+
+// The newest session listed under the key, or best if that is newer.
+IaxSession* Newest(IaxSession* best, int index, uint64_t key)
+{
+    for (IaxSession* session = *Bucket(index, key); session; session = session->chained[index])
+        if (session->indexed.keys[index] == key && (!best || session->serial > best->serial))
+            best = session;
+    return best;
+}
+
+bool SameAddress(const sockaddr_in& a, const sockaddr_in* b)
+{
+    return a.sin_addr.s_addr == b->sin_addr.s_addr && a.sin_port == b->sin_port;
+}
+
+}  // namespace
+
+void IaxSessionUpdated(IaxSession* session)
+{
+    IaxSessionKeys keys = KeysOf(session);
+    for (int index = 0; index < IaxByPointer; ++index) {
+        if (keys.listed[index] == session->indexed.listed[index] &&
+            keys.keys[index] == session->indexed.keys[index])
+            continue;
+        Unlink(session, index);
+        session->indexed.keys[index] = keys.keys[index];
+        if (keys.listed[index])
+            Link(session, index);
+    }
+}
+
 IaxSession* IaxNewSession(void)
 {
+    int number = IaxNextCallNumber;
+    for (int tried = 1; callNumberInUse[number]; ++tried) {
+        if (tried == 32767)
+            return nullptr;   // every call number is taken
+        number = number >= 32767 ? 1 : number + 1;
+    }
     IaxSession* session = static_cast<IaxSession*>(calloc(1, sizeof(IaxSession)));
     if (!session) {
         IaxSetError("Out of memory\n");
@@ -35,32 +148,42 @@ IaxSession* IaxNewSession(void)
     session->lastRxVoiceFormat = -1;
     session->lastTxVoiceFormat = -1;
     session->peerCallNumber = -1;
-    session->callNumber = IaxNextCallNumber;
-    IaxNextCallNumber = IaxNextCallNumber >= 32767 ? 1 : IaxNextCallNumber + 1;
+    session->callNumber = number;
+    callNumberInUse[number] = 1;
+    IaxNextCallNumber = number >= 32767 ? 1 : number + 1;
+    session->serial = nextSerial++;
     session->next = IaxSessionList;
+    if (IaxSessionList)
+        IaxSessionList->previous = session;
     IaxSessionList = session;
+    ++liveCount;
+    session->indexed = KeysOf(session);
+    for (int index = 0; index < IaxSessionIndexes; ++index)
+        if (session->indexed.listed[index])
+            Link(session, index);
     return session;
 }
 
 int IaxSessionIsLive(IaxSession* session)
 {
-    if (!session)
-        return 0;
-    for (IaxSession* live = IaxSessionList; live; live = live->next)
-        if (live == session)
-            return 1;
-    return 0;
+    return session && Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
 }
 
 void IaxDestroySession(IaxSession* session)
 {
-    IaxSession** link = &IaxSessionList;
-    while (*link && *link != session)
-        link = &(*link)->next;
-    if (!*link)
+    if (!IaxSessionIsLive(session))
         return;
     IaxForgetSession(session);
-    *link = session->next;
+    for (int index = 0; index < IaxSessionIndexes; ++index)
+        Unlink(session, index);
+    --liveCount;
+    callNumberInUse[session->callNumber] = 0;
+    if (session->previous)
+        session->previous->next = session->next;
+    else
+        IaxSessionList = session->next;
+    if (session->next)
+        session->next->previous = session->previous;
     free(session);
 }
 
@@ -68,6 +191,27 @@ void IaxDestroyAllSessions(void)
 {
     while (IaxSessionList)
         IaxDestroySession(IaxSessionList);
+}
+
+int IaxSessionCount(void)
+{
+    return liveCount;
+}
+
+int IaxSessionIndexIsConsistent(void)
+{
+    int count = 0;
+    for (IaxSession* session = IaxSessionList; session; session = session->next, ++count) {
+        IaxSessionKeys keys = KeysOf(session);
+        for (int index = 0; index < IaxSessionIndexes; ++index) {
+            if (keys.listed[index] != session->indexed.listed[index])
+                return 0;
+            if (keys.listed[index] && (keys.keys[index] != session->indexed.keys[index] ||
+                                       !InBucket(session, index)))
+                return 0;
+        }
+    }
+    return count == liveCount;
 }
 
 uint32_t IaxTimestamp(IaxSession* session)
@@ -81,23 +225,6 @@ uint32_t IaxTimestamp(IaxSession* session)
     return candidate;
 }
 
-int IaxSessionCount(void)
-{
-    int count = 0;
-    for (IaxSession* session = IaxSessionList; session; session = session->next)
-        ++count;
-    return count;
-}
-
-namespace {
-
-bool SameAddress(const sockaddr_in& a, const sockaddr_in* b)
-{
-    return a.sin_addr.s_addr == b->sin_addr.s_addr && a.sin_port == b->sin_port;
-}
-
-}  // namespace
-
 bool IaxSessionMatches(const sockaddr_in* from, int16_t sourceCall, int16_t destCall,
                        IaxSession* session)
 {
@@ -105,6 +232,8 @@ bool IaxSessionMatches(const sockaddr_in* from, int16_t sourceCall, int16_t dest
         int16_t peerCall = static_cast<int16_t>(session->peerCallNumber);
         if (sourceCall == peerCall || (destCall == session->callNumber && peerCall == -1)) {
             session->peerCallNumber = sourceCall;
+            if (IaxSessionIsLive(session))
+                IaxSessionUpdated(session);
             return true;
         }
     }
@@ -112,13 +241,17 @@ bool IaxSessionMatches(const sockaddr_in* from, int16_t sourceCall, int16_t dest
            destCall == session->callNumber;
 }
 
+// The newest session that one of the three rules names; on a match by the
+// peer address the session learns the peer's call number.
 IaxSession* IaxFindSession(const sockaddr_in* from, int16_t sourceCall, int16_t destCall,
                            bool mayCreate)
 {
-    for (IaxSession* session = IaxSessionList; session; session = session->next)
-        if (IaxSessionMatches(from, sourceCall, destCall, session))
-            return session;
-    if (!mayCreate || destCall != -1)
+    IaxSession* found = Newest(nullptr, IaxByPeerCall, Key(*from, sourceCall));
+    found = Newest(found, IaxByOwnCall, Key(*from, destCall));
+    found = Newest(found, IaxByTransfer, Key(*from, destCall));
+    if (found && IaxSessionMatches(from, sourceCall, destCall, found))
+        return found;
+    if (!mayCreate || destCall != -1 || IaxSessionCount() >= IaxMaxLiveSessions)
         return nullptr;
     IaxSession* session = IaxNewSession();
     if (!session)
@@ -127,5 +260,6 @@ IaxSession* IaxFindSession(const sockaddr_in* from, int16_t sourceCall, int16_t 
     session->peerAddress.sin_family = AF_INET;
     session->peerAddress.sin_addr = from->sin_addr;
     session->peerAddress.sin_port = from->sin_port;
+    IaxSessionUpdated(session);
     return session;
 }

@@ -11,13 +11,23 @@
 extern int IaxNextCallNumber;
 extern IaxSession* IaxSessionList;   // newest first
 
-// The session of a datagram (peer address and call numbers), or, with
-// mayCreate, a new one for an unknown peer that names call number 0xFFFF.
+// Live sessions at most: a datagram that would make one more (a stranger's
+// NEW) is dropped without a reply.
+constexpr int IaxMaxLiveSessions = 64;
+
+// The session of a datagram (peer address and call numbers), found through
+// lookup tables rather than a walk, or, with mayCreate, a new one for an
+// unknown peer that names call number 0xFFFF while fewer than
+// IaxMaxLiveSessions are live.
 IaxSession* IaxFindSession(const sockaddr_in* from, int16_t sourceCall, int16_t destCall,
                            bool mayCreate);
 // Whether the datagram belongs to the session; may learn the peer's number.
 bool IaxSessionMatches(const sockaddr_in* from, int16_t sourceCall, int16_t destCall,
                        IaxSession* session);
+// To be called after the peer address, the peer's call number, the transfer
+// address or the transfer state of a live session changed, so that the
+// lookup tables follow.
+void IaxSessionUpdated(IaxSession* session);
 void IaxDestroyAllSessions(void);
 int IaxSessionCount(void);
 // The session's next outbound time stamp (ms, strictly increasing, >= 1).

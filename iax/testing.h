@@ -35,3 +35,7 @@ void IaxResetForTesting(void);
 // Entries in the timer list and live sessions, to check for unbounded growth.
 int IaxTimerCount(void);
 int IaxSessionCount(void);
+// 1 when every live session is listed in the lookup tables under the keys
+// its fields give (each change of address or call number was followed by
+// IaxSessionUpdated), else 0.
+int IaxSessionIndexIsConsistent(void);

@@ -1,14 +1,17 @@
-// The ALSA wave devices. MakeAlsaWaveIn()/MakeAlsaWaveOut() (declared in
-// wave_device.h) open ALSA's "default" PCM, which on a desktop reaches
-// PulseAudio or PipeWire; the overloads here name another PCM.
+// The ALSA wave devices. MakeAlsaWaveIn()/MakeAlsaWaveOut() without a name
+// open ALSA's "default" PCM, which on a desktop reaches PulseAudio or
+// PipeWire; the overloads with a name open another PCM.
 //
 // Both devices are driven by the Qt event loop of the thread that opens
 // them (ALSA's poll descriptors behind QSocketNotifiers); there is no audio
 // thread. The device period is 20 ms, one capture buffer or playback block.
 //
-// Capture: the queued headers are filled in order; a full header is marked
-// done and posted to the DoneFn. Sound captured while no header is queued is
-// dropped. Stop returns the header being filled if it holds anything;
+// Capture: the device captures from Open to Close and keeps its sound
+// stream between calls, so that every Start delivers its first buffer within
+// a period or two; between Start and Stop the queued headers are filled in
+// order, a full header is marked done and posted to the DoneFn. Sound
+// captured outside Start..Stop or while no header is queued is dropped; a
+// Start keeps at most the last period captured before it. Stop returns the header being filled if it holds anything;
 // Reset returns every queued header. After Close the DoneFn is never called,
 // also not for headers whose completion was already posted.
 //
@@ -35,6 +38,8 @@
 
 namespace velnar {
 
+std::unique_ptr<WaveIn> MakeAlsaWaveIn();
+std::unique_ptr<WaveOut> MakeAlsaWaveOut();
 std::unique_ptr<WaveIn> MakeAlsaWaveIn(const std::string& pcmName);
 std::unique_ptr<WaveOut> MakeAlsaWaveOut(const std::string& pcmName);
 

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <poll.h>
@@ -55,13 +56,24 @@ int AlsaWaveIn::Open(DoneFn onDone)
     return WaveOk;
 }
 
+// Capture runs from here until Close; Start and Stop only decide whether
+// what is read goes into the headers or is dropped. Stopping the PCM between
+// calls would cost the next call its start: the sound-server plugin ends its
+// record stream on every stop and connects a new one on prepare, and a new
+// stream on a quiet source may wait up to seconds for its first sound.
 int AlsaWaveIn::OpenPcm()
 {
     const int rc = m_pcm.Open(m_pcmName, CaptureSetup(),
                               [this](unsigned short revents) { return OnReady(revents); });
-    if (rc == WaveOk)
-        m_staging.resize(m_pcm.BufferFrames() * kWaveBytesPerFrame);
-    return rc;
+    if (rc != WaveOk)
+        return rc;
+    m_staging.resize(m_pcm.BufferFrames() * kWaveBytesPerFrame);
+    if (snd_pcm_start(m_pcm.Handle()) < 0) {
+        m_pcm.Close();
+        return WaveErrDevice;
+    }
+    m_pcm.SetWatching(true);
+    return WaveOk;
 }
 
 int AlsaWaveIn::Prepare(WaveHeader* header)
@@ -97,15 +109,36 @@ int AlsaWaveIn::Start()
     }
     if (m_started)
         return WaveOk;
-    snd_pcm_t* pcm = m_pcm.Handle();
-    if ((snd_pcm_state(pcm) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(pcm) < 0)
-        || snd_pcm_start(pcm) < 0) {
+    if (!EnsureRunning()) {
         Fail();
         return WaveErrDevice;
     }
+    // What the device holds was captured before this start; the newest
+    // period of it stays, so that the first buffer is full within a period
+    // of the start, and the rest is skipped.
+    const snd_pcm_sframes_t held = snd_pcm_avail(m_pcm.Handle());
+    if (held > static_cast<snd_pcm_sframes_t>(kWavePeriodFrames))
+        snd_pcm_forward(m_pcm.Handle(), static_cast<snd_pcm_uframes_t>(held) - kWavePeriodFrames);
     m_started = true;
-    m_pcm.SetWatching(true);
     return WaveOk;
+}
+
+// The PCM runs from Open on; one that stopped meanwhile (an overrun, a
+// suspend that could not be recovered at its wake-up) is started again.
+bool AlsaWaveIn::EnsureRunning()
+{
+    snd_pcm_t* pcm = m_pcm.Handle();
+    switch (snd_pcm_state(pcm)) {
+    case SND_PCM_STATE_RUNNING:
+        return true;
+    case SND_PCM_STATE_XRUN:
+        return m_pcm.Recover(-EPIPE) == PcmRecovery::Recovered;
+    case SND_PCM_STATE_SUSPENDED:
+        return m_pcm.Recover(-ESTRPIPE) == PcmRecovery::Recovered;
+    default:
+        return (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED || snd_pcm_prepare(pcm) == 0)
+               && snd_pcm_start(pcm) == 0;
+    }
 }
 
 int AlsaWaveIn::Stop()
@@ -114,7 +147,7 @@ int AlsaWaveIn::Stop()
         return WaveErrNotOpen;
     if (m_started) {
         Pump();  // what the device holds belongs to the header being filled
-        StopDevice();
+        m_started = false;
     }
     if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
         CompleteHead();
@@ -125,8 +158,7 @@ int AlsaWaveIn::Reset()
 {
     if (!m_mailbox)
         return WaveErrNotOpen;
-    if (m_started)
-        StopDevice();
+    m_started = false;
     while (!m_queue.empty())
         CompleteHead();
     return WaveOk;
@@ -158,13 +190,14 @@ bool AlsaWaveIn::OnReady(unsigned short revents)
     return Pump();
 }
 
-// Reads everything the device has; returns whether anything was read.
+// Reads everything the device has, into the headers while started, else
+// dropped; returns whether anything was read.
 bool AlsaWaveIn::Pump()
 {
     const auto capacityFrames = static_cast<snd_pcm_sframes_t>(m_staging.size() / kWaveBytesPerFrame);
     bool moved = false;
     int recoveries = 0;
-    while (m_started && !m_failed) {
+    while (m_pcm.IsOpen() && !m_failed) {
         const snd_pcm_sframes_t frames = ReadAvailable();
         if (frames > 0) {
             moved = true;
@@ -191,7 +224,7 @@ snd_pcm_sframes_t AlsaWaveIn::ReadAvailable()
 {
     const snd_pcm_sframes_t frames = snd_pcm_readi(m_pcm.Handle(), m_staging.data(),
                                                    m_staging.size() / kWaveBytesPerFrame);
-    if (frames > 0)
+    if (frames > 0 && m_started)
         Deliver(m_staging.data(), static_cast<size_t>(frames) * kWaveBytesPerFrame);
     return frames;
 }
@@ -226,16 +259,6 @@ void AlsaWaveIn::CompleteHead()
                 mailbox->onDone(header);
         },
         Qt::QueuedConnection);
-}
-
-void AlsaWaveIn::StopDevice()
-{
-    m_started = false;
-    m_pcm.SetWatching(false);
-    if (m_pcm.IsOpen()) {
-        snd_pcm_drop(m_pcm.Handle());
-        snd_pcm_prepare(m_pcm.Handle());
-    }
 }
 
 // The device is gone: keep the headers for Reset/Close, stop listening.

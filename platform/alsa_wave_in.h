@@ -46,7 +46,7 @@ private:
     snd_pcm_sframes_t ReadAvailable();
     void Deliver(const uint8_t* bytes, size_t byteCount);
     void CompleteHead();
-    void StopDevice();
+    bool EnsureRunning();
     void Fail();
 
     std::string m_pcmName;
@@ -54,7 +54,7 @@ private:
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QObject> m_context;  // receives the posted completions
     std::deque<WaveHeader*> m_queue;
-    bool m_started = false;
+    bool m_started = false;  // between Start and Stop: reads go to the headers
     bool m_failed = false;
     // Everything the device holds is taken in one read and then shared out
     // to the queued headers; what no header has room for is dropped.

@@ -9,10 +9,12 @@
 // shared server connection (pulse_context.h). Open connects to the server
 // (a short bounded wait) and fails with WaveErrNoDevice when none answers.
 //
-// Nothing runs and nothing wakes while there is no call: capture has a
-// stream only from Start to Stop/Reset; the playback stream is made at Open
-// and kept corked (held by the server, not running) while paused and once
-// what it was given has played out.
+// Nothing runs and nothing wakes while there is no call: both streams are
+// made at Open and kept corked (capture's from Stop/Reset to the next Start,
+// so that every start brings sound at the server's next period; a stream
+// made afresh may wait seconds for its first sound on a quiet source), the
+// playback stream while paused and once what it was given has played out.
+// A corked stream is held by the server, not running.
 //
 // Capture asks the server for one 20-ms fragment at a time; fragments of
 // any other size are shared out to the queued headers all the same.

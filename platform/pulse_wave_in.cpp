@@ -34,6 +34,10 @@ int PulseWaveIn::Open(DoneFn onDone)
         Close();
     if (const int rc = Connect(); rc != WaveOk)
         return rc;
+    if (const int rc = OpenStream(); rc != WaveOk) {
+        m_server.Release();
+        return rc;
+    }
     m_mailbox = std::make_shared<Mailbox>();
     m_mailbox->onDone = std::move(onDone);
     // Lives as long as the device: Close may be called from a callback that
@@ -80,34 +84,64 @@ int PulseWaveIn::Start()
             return WaveErrDevice;
         m_failed = false;
     }
-    if (m_stream)
-        return WaveOk;
-    m_stream = NewPhoneStream(m_server.Server().Handle());
-    if (!m_stream) {
+    if (!m_stream && OpenStream() != WaveOk) {
         Fail();
         return WaveErrDevice;
     }
+    if (m_started)
+        return WaveOk;
+    Cork(false);
+    m_started = true;
+    return WaveOk;
+}
+
+// The stream lives from Open to Close, corked between calls: a stream made
+// afresh for every call may wait long (up to seconds on a quiet source) for
+// its first sound, where an uncorked one brings it at the server's next
+// period.
+int PulseWaveIn::OpenStream()
+{
+    m_stream = NewPhoneStream(m_server.Server().Handle());
+    if (!m_stream)
+        return WaveErrNoDevice;
     pa_stream_set_state_callback(m_stream.get(), &PulseWaveIn::OnStreamState, this);
     pa_stream_set_read_callback(m_stream.get(), &PulseWaveIn::OnReadable, this);
     pa_buffer_attr attr{};
     attr.maxlength = kServerQueueBytes;
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
     attr.fragsize = kFragmentBytes;
+    m_corked = true;
     if (pa_stream_connect_record(m_stream.get(), DeviceFromEnvironment("PULSE_SOURCE"), &attr,
-                                 PA_STREAM_ADJUST_LATENCY) < 0) {
-        Fail();
-        return WaveErrDevice;
+                                 static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED)) < 0) {
+        m_stream.reset();
+        return WaveErrNoDevice;
     }
     return WaveOk;
+}
+
+void PulseWaveIn::Cork(bool cork)
+{
+    if (!m_stream || cork == m_corked)
+        return;
+    m_corked = cork;
+    // A stream still connecting takes the wish once it is ready.
+    if (pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
+        return;
+    if (pa_operation* op = pa_stream_cork(m_stream.get(), cork ? 1 : 0, nullptr, nullptr))
+        pa_operation_unref(op);
+    // What the server still holds from before is not this call's.
+    if (cork)
+        if (pa_operation* op = pa_stream_flush(m_stream.get(), nullptr, nullptr))
+            pa_operation_unref(op);
 }
 
 int PulseWaveIn::Stop()
 {
     if (!m_mailbox)
         return WaveErrNotOpen;
-    if (m_stream) {
+    if (m_started) {
         Pump();  // what has arrived belongs to the header being filled
-        StopStream();
+        Pause();
     }
     if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
         CompleteHead();
@@ -118,7 +152,7 @@ int PulseWaveIn::Reset()
 {
     if (!m_mailbox)
         return WaveErrNotOpen;
-    StopStream();
+    Pause();
     while (!m_queue.empty())
         CompleteHead();
     return WaveOk;
@@ -142,9 +176,13 @@ int PulseWaveIn::Close()
 
 void PulseWaveIn::OnStreamState(pa_stream* stream, void* userdata)
 {
+    auto* self = static_cast<PulseWaveIn*>(userdata);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
-        static_cast<PulseWaveIn*>(userdata)->Fail();
+        self->Fail();
+    else if (state == PA_STREAM_READY && !self->m_corked)
+        if (pa_operation* op = pa_stream_cork(stream, 0, nullptr, nullptr))
+            pa_operation_unref(op);
 }
 
 void PulseWaveIn::OnReadable(pa_stream*, size_t, void* userdata)
@@ -165,7 +203,7 @@ void PulseWaveIn::Pump()
         }
         if (byteCount == 0)
             return;
-        if (data)
+        if (data && m_started)
             Deliver(static_cast<const uint8_t*>(data), byteCount);
         pa_stream_drop(m_stream.get());
     }
@@ -202,9 +240,16 @@ void PulseWaveIn::CompleteHead()
         Qt::QueuedConnection);
 }
 
-// No stream while not capturing: nothing runs on the server, nothing wakes.
+// Between calls the stream is corked: nothing runs, nothing wakes.
+void PulseWaveIn::Pause()
+{
+    m_started = false;
+    Cork(true);
+}
+
 void PulseWaveIn::StopStream()
 {
+    m_started = false;
     m_stream.reset();
 }
 
@@ -212,6 +257,7 @@ void PulseWaveIn::StopStream()
 void PulseWaveIn::Fail()
 {
     m_failed = true;
+    m_started = false;
     m_stream.reset();
 }
 

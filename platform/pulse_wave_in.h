@@ -44,6 +44,9 @@ private:
     void Pump();
     void Deliver(const uint8_t* bytes, size_t byteCount);
     void CompleteHead();
+    int OpenStream();
+    void Cork(bool cork);
+    void Pause();
     void StopStream();
     void Fail();
 
@@ -53,6 +56,8 @@ private:
     std::unique_ptr<QObject> m_context;  // receives the posted completions
     std::deque<WaveHeader*> m_queue;
     bool m_failed = false;
+    bool m_started = false;  // between Start and Stop: what arrives goes to the headers
+    bool m_corked = true;
 };
 
 }  // namespace velnar

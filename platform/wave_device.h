@@ -87,8 +87,4 @@ public:
     virtual int Close() = 0;
 };
 
-// The real devices: ALSA's "default" PCM (PulseAudio or PipeWire on a desktop).
-std::unique_ptr<WaveIn> MakeAlsaWaveIn();
-std::unique_ptr<WaveOut> MakeAlsaWaveOut();
-
 }  // namespace velnar

@@ -7,15 +7,28 @@
 // deliveries, and how many buffers were short. (A sound server may take a
 // while to start a stream; that start-up is reported apart so that it does
 // not hide the rhythm.)
+//
+//   velnar_capture_cadence --starts N [call-ms [gap-ms [pcm-name]]]
+// opens the device once and, gap-ms later, starts and stops capture N times,
+// as the phone does from call to call (Start; call-ms of capture with the
+// buffers requeued; Stop and Reset; gap-ms idle), and prints how long each start
+// took to deliver its first buffer (the first start apart, then the median
+// and the largest over all) and how many starts delivered no buffer at all.
+// Defaults: 1000 ms calls, 200 ms apart. The pcm-name "pulse" measures the
+// sound-server device instead of an ALSA PCM.
 #include "platform/alsa_wave_device.h"
+#include "platform/pulse_wave_device.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -48,15 +61,109 @@ void Report(const Stats& stats, double seconds)
     std::printf("short buffers: %zu\n", stats.shortBuffers);
 }
 
+// Runs the event loop for the given time.
+void RunFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int RepeatedStarts(int starts, int callMs, int gapMs, const std::string& pcmName)
+{
+    auto in = pcmName == "pulse" ? velnar::MakePulseWaveIn() : velnar::MakeAlsaWaveIn(pcmName);
+    std::array<std::array<uint8_t, kBufferBytes>, kBufferCount> memory{};
+    std::array<velnar::WaveHeader, kBufferCount> headers{};
+    QElapsedTimer clock;
+    bool accepting = false;
+    qint64 firstNs = -1;
+
+    const int rc = in->Open([&](velnar::WaveHeader* header) {
+        // Completions of the buffers that Reset hands back are posted and
+        // arrive after the call: they count for nothing.
+        if (!accepting || header->bytesRecorded != header->bufferLength)
+            return;
+        if (firstNs < 0)
+            firstNs = clock.nsecsElapsed();
+        in->AddBuffer(header);
+    });
+    if (rc != velnar::WaveOk) {
+        std::fprintf(stderr, "cannot open capture device \"%s\" (error %d)\n", pcmName.c_str(), rc);
+        return 1;
+    }
+    for (size_t i = 0; i < kBufferCount; ++i) {
+        headers[i].data = memory[i].data();
+        headers[i].bufferLength = kBufferBytes;
+    }
+
+    std::vector<double> firstMs;  // per start that delivered
+    double firstStartMs = -1;
+    int withoutBuffer = 0;
+    int failedStarts = 0;
+    // The phone opens its devices at start-up, a while before its first call.
+    RunFor(gapMs);
+    for (int start = 0; start < starts; ++start) {
+        for (velnar::WaveHeader& header : headers) {
+            in->Unprepare(&header);
+            in->Prepare(&header);
+            in->AddBuffer(&header);
+        }
+        firstNs = -1;
+        accepting = true;
+        clock.start();
+        if (in->Start() != velnar::WaveOk)
+            ++failedStarts;
+        RunFor(callMs);
+        accepting = false;
+        in->Stop();
+        in->Reset();
+        if (firstNs < 0) {
+            ++withoutBuffer;
+            std::printf("start %d: no buffer in %d ms\n", start + 1, callMs);
+        } else {
+            firstMs.push_back(double(firstNs) / 1e6);
+        }
+        if (start == 0)
+            firstStartMs = firstNs < 0 ? -1 : double(firstNs) / 1e6;
+        RunFor(gapMs);
+    }
+    in->Close();
+
+    std::printf("starts: %d (%d ms calls, %d ms apart)\n", starts, callMs, gapMs);
+    std::printf("starts without any buffer: %d\n", withoutBuffer);
+    std::printf("starts refused: %d\n", failedStarts);
+    if (firstStartMs >= 0)
+        std::printf("first start's first buffer after: %.1f ms\n", firstStartMs);
+    if (!firstMs.empty()) {
+        std::sort(firstMs.begin(), firstMs.end());
+        std::printf("first buffer after start: median %.1f ms, max %.1f ms\n",
+                    firstMs[firstMs.size() / 2], firstMs.back());
+        const auto late = std::count_if(firstMs.begin(), firstMs.end(), [](double ms) { return ms > 40.0; });
+        std::printf("starts whose first buffer took over 40 ms: %ld\n", long(late));
+    }
+    return withoutBuffer == 0 && failedStarts == 0 ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--starts") == 0) {
+        const int starts = argc > 2 ? std::atoi(argv[2]) : 0;
+        const int callMs = argc > 3 ? std::atoi(argv[3]) : 1000;
+        const int gapMs = argc > 4 ? std::atoi(argv[4]) : 200;
+        if (starts <= 0 || callMs <= 0 || gapMs < 0) {
+            std::fprintf(stderr, "usage: %s --starts N [call-ms [gap-ms [pcm-name]]]\n", argv[0]);
+            return 2;
+        }
+        return RepeatedStarts(starts, callMs, gapMs, argc > 5 ? argv[5] : "default");
+    }
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
     const std::string pcmName = argc > 2 ? argv[2] : "default";
     if (seconds <= 0) {
-        std::fprintf(stderr, "usage: %s [seconds] [pcm-name]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [seconds] [pcm-name]\n"
+                             "       %s --starts N [call-ms [gap-ms [pcm-name]]]\n", argv[0], argv[0]);
         return 2;
     }
 

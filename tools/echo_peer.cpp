@@ -9,7 +9,7 @@
 // ("listening on 127.0.0.1:PORT"). It acknowledges what it receives but
 // never retransmits: it is meant for loopback and quiet networks. Ctrl-C
 // (or SIGTERM) ends it cleanly.
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 #include "velnar_version.h"
 
 #include <arpa/inet.h>

@@ -11,7 +11,7 @@ set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$top/build/normal}"
 out="${2:-$build/screenshots}"
-tool="$build/ui/velnar_screenshots"
+tool="$build/tools/velnar_screenshots"
 
 if [ ! -x "$tool" ]; then
     echo "screenshots: $tool is not built" >&2

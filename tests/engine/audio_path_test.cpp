@@ -298,6 +298,49 @@ TEST(CaptureWithoutDevices, FailedInputOpenClosesOutputAndAdvertisesNoFormat) {
     EXPECT_EQ(fp.owner.statuses, std::vector<std::string>{"Calling..."});
 }
 
+TEST(CaptureWithoutDevices, DevicesThatFailedAtStartOpenAtTheNextCallAndGsmIsAdvertised) {
+    IaxTestPeer peer;
+    peer.SetAutoAck(true);
+    FakePhone fp([](FakeWaveIn& in, FakeWaveOut&) { in.results.open = WaveErrNoDevice; });
+    ASSERT_FALSE(fp.in->IsOpen());
+    ASSERT_FALSE(fp.out->IsOpen());
+    fp.in->results.open = WaveOk;  // the sound server is back
+    fp.phone->Dial(DialStringFor(peer.Port()));
+    auto newFrame = AwaitIax(peer, kNew);
+    ASSERT_TRUE(newFrame) << peer.LastError();
+    EXPECT_NE(newFrame->Text().find("formats=2;"), std::string::npos) << newFrame->Text();
+    EXPECT_TRUE(fp.in->IsOpen());
+    EXPECT_TRUE(fp.out->IsOpen());
+    EXPECT_TRUE(fp.in->IsStarted());
+    EXPECT_EQ(fp.in->QueuedCount(), size_t(kCaptureBufferCount));
+}
+
+// A call that ended during the pre-fill leaves playback paused with blocks
+// pending; the next call starts from nothing, device and engine both not
+// paused, and plays as the first call did.
+TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver) {
+    IaxTestPeer peer;
+    peer.SetAutoAck(true);
+    FakePhone fp;
+    PhoneCall call;
+    VoiceEvent voice(GsmFramesOfTone(500, 2));
+    fp.phone->PlayVoice(&voice.event, &call);
+    ASSERT_TRUE(fp.out->IsPaused());
+    ASSERT_EQ(fp.out->PendingCount(), 2u);
+
+    fp.phone->Dial(DialStringFor(peer.Port()));
+    ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+    EXPECT_FALSE(fp.out->IsPaused());
+    EXPECT_FALSE(fp.phone->m_playbackPaused);
+    EXPECT_EQ(fp.out->PendingCount(), 0u);
+    EXPECT_EQ(fp.phone->QueuedBlocks(), 0u);
+
+    VoiceEvent next(GsmFramesOfTone(500, 1));
+    fp.phone->PlayVoice(&next.event, &call);
+    EXPECT_TRUE(fp.out->IsPaused());
+    EXPECT_TRUE(fp.phone->m_playbackPaused);
+}
+
 // ---- Voice arriving over the network -------------------------------------
 
 class VoiceIn : public testing::Test {

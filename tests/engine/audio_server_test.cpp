@@ -1,8 +1,11 @@
-// The whole pipeline on the private PulseAudio server: a tone played into
-// the "mic" sink is captured through ALSA, gated, GSM-encoded, sent to a
+// The whole pipeline on the private PulseAudio server, through each of the
+// two sound backends: a tone played into the "mic" sink is captured, gated, GSM-encoded, sent to a
 // server that echoes it, decoded, played and recorded from
 // "speaker.monitor", where it must come back at its frequency.
 #include "tests/engine/engine_harness.h"
+
+#include "platform/audio_devices.h"
+#include "tests/platform/audio_server.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -58,7 +61,8 @@ QStringList RawFormat() {
     return {"--format=s16le", "--rate=8000", "--channels=1", "--raw"};
 }
 
-class AudioServer : public testing::Test {
+// The parameter is the backend, as the device picker names it.
+class AudioServer : public testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         if (!std::getenv("PULSE_SERVER"))
@@ -102,6 +106,9 @@ protected:
         return lastStrongest == frequencyHz && lastPower > 250000;
     }
 
+    // The devices the program would make for the backend under test.
+    AudioDevices Devices() const { return MakeAudioDevices(GetParam()); }
+
     QProcess player;
     QProcess recorder;
     std::vector<uint8_t> recorded;
@@ -109,11 +116,12 @@ protected:
     double lastPower = 0;
 };
 
-TEST_F(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
+TEST_P(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
-    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.m_nNoiseThreshold = 1;
     RecordSpeaker();
     PlayIntoMic(1000, 6);
@@ -130,11 +138,12 @@ TEST_F(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
     EXPECT_FALSE(server.Said(", 0 voice frames echoed")) << server.Output();
 }
 
-TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
+TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
-    TestPhone phone(owner, MakeAlsaWaveIn(), MakeAlsaWaveOut(), -1);
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.Dial(DialStringFor(server.Port()));
     ASSERT_TRUE(PumpUntil([&] { return phone.m_bTalking; }, 5000)) << server.Output();
     // A silent null sink's monitor yields buffers of level 0, withheld at 1.
@@ -148,6 +157,46 @@ TEST_F(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
     EXPECT_TRUE(server.Said("touch tone '4'")) << server.Output();
     EXPECT_TRUE(server.Said(", 0 voice frames echoed")) << server.Output();
 }
+
+// The sound server goes away in the middle of a call and comes back: the
+// devices failed during that call, and the next call must capture and play
+// again.
+TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
+    test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
+    ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
+    EchoPeerProcess server;
+    ASSERT_NE(server.Port(), 0);
+    RecordingOwner owner;
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
+    phone.m_nNoiseThreshold = 1;
+    auto talking = [&] { return phone.m_bTalking; };
+    auto never = [] { return false; };
+
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil(talking, 5000)) << server.Output();
+    PumpUntil(never, 300);
+    audio.Kill();
+    PumpUntil(never, 1500);  // the call goes on without its devices
+    ASSERT_TRUE(audio.Restart()) << "the audio server did not come back";
+    PumpUntil(never, 300);
+    phone.HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();
+
+    RecordSpeaker();
+    PlayIntoMic(1000, 6);
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil(talking, 5000)) << server.Output();
+    const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
+    const bool heard = PumpUntil([&] { return HeardTone(1000, candidates); }, 5000);
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower << ", "
+                       << recorded.size() << " bytes recorded";
+    phone.HangUp();
+    EXPECT_EQ(owner.Last(), "Ready");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, AudioServer, testing::Values("alsa", "pulse"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace velnar

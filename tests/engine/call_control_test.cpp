@@ -5,6 +5,7 @@
 #include "tests/support/iax_test_peer.h"
 
 #include "iax/iax.h"
+#include "iax/testing.h"
 
 #include <QTimer>
 
@@ -360,6 +361,29 @@ TEST_F(CallControlOnFakeClock, SilentServerTimesOutAndHangsUp) {
     EXPECT_FALSE(phone().IsInCall());
 }
 
+// A stranger's registration challenges, 2 s apart, once answered with a
+// REGREQ each: the first REGREQ's time-out became an incoming call, the
+// second one's hung up the real call placed meanwhile.
+TEST_F(CallControlOnFakeClock, StrangersRegistrationChallengeCannotEndTheNextCall) {
+    CallAndLetPeerHangUp();
+    auto stranger = Stranger(false, 777);
+    stranger->SendIax(kRegAuth, "methods=md5;challenge=123456789;");
+    AdvanceBy(2000);
+    stranger->SendIax(kRegAuth, "methods=md5;challenge=123456789;");
+    AdvanceBy(74000);  // past the first REGREQ's give-up, before the second's
+    peer.StartCall();
+    DialPeer();
+    peer.SendIax(kAccept, "formats=2;", true);
+    ASSERT_TRUE(WaitForStatus("Connected"));
+    AdvanceBy(4000);
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Connected"}));
+    EXPECT_TRUE(phone().IsInCall());
+    EXPECT_EQ(phone().CallCount(), 1u);
+    stranger->Drain();
+    EXPECT_TRUE(stranger->Pending().empty()) << stranger->LastError();
+    EXPECT_TRUE(stranger->Acks().empty());
+}
+
 // Time-outs, hang-ups and authentication requests end the current call only
 // on its own session; on a waiting call that a placed call superseded they
 // release it silently, and on a session the engine never knew (here one the
@@ -455,6 +479,20 @@ TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls) {
     EXPECT_TRUE(caller->ExpectSilence(200));
     EXPECT_EQ(caller->Acks().size(), acks);
     EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
+}
+
+// A dial string without an address part fails at once, like a server name
+// that does not resolve; the number never becomes an address.
+TEST_F(CallControl, DialStringWithoutAddressFailsAtOnce) {
+    for (const char* dial : {"/600", "/", "//600", "/127.0.0.1"}) {
+        SCOPED_TRACE(dial);
+        fp.owner.statuses.clear();
+        phone().Dial(dial);
+        EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Cannot connect- bad server name? ",
+                                            "Hanging up...", "Ready"}));
+        EXPECT_FALSE(phone().IsInCall());
+        EXPECT_EQ(IaxSessionCount(), 0);  // the attempt left nothing behind
+    }
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ TEST(DialStringTest, FieldsTable)
         {"pbx", "<none>", "<none>", "pbx", 5036, "<none>", "<none>"},
         {"bob@10.0.0.1/200", "bob", "<none>", "10.0.0.1", 5036, "200", "<none>"},
         {"pbx/100/ignored", "<none>", "<none>", "pbx", 5036, "100", "<none>"},
-        {"//pbx//100", "<none>", "<none>", "pbx", 5036, "100", "<none>"},   // runs cut once
+        {"pbx//100", "<none>", "<none>", "pbx", 5036, "100", "<none>"},     // runs cut once
         {":pw@pbx", "pw", "<none>", "pbx", 5036, "<none>", "<none>"},       // no empty first field
         {"pbx:abc/1", "<none>", "<none>", "pbx", 0, "1", "<none>"},         // no digits: port 0
         {"pbx/", "<none>", "<none>", "pbx", 5036, "<none>", "<none>"},
@@ -57,6 +57,11 @@ TEST(DialStringTest, NoHostOrEmptyPortIsRefused)
         {"", "Invalid hostname: "},
         {"pbx:/100", "Invalid hostname: pbx:"},
         {"alice@:4569", "Invalid hostname: :4569"},
+        // No address part: the number must never be taken for the server.
+        {"/600", "Invalid hostname: "},
+        {"/", "Invalid hostname: "},
+        {"//pbx//100", "Invalid hostname: "},
+        {"/127.0.0.1", "Invalid hostname: "},
     };
     for (const Case& c : cases) {
         std::string copy = c.dial;

@@ -79,7 +79,8 @@ TEST_F(EventTest, ParkedEventsGoWithTheirSession)
     OpenSockets();
     IaxSession* session = CallPeer();
     uint16_t own = static_cast<uint16_t>(session->callNumber);
-    EXPECT_EQ(Inject(Frame(0x0042, own, 500, 0, FT_DTMF, '1')), nullptr);   // parked 500 ms
+    EXPECT_NE(Inject(Frame(0x0042, own, 0, 0, FT_DTMF, '0')), nullptr);     // sets the time base
+    EXPECT_EQ(Inject(Frame(0x0042, own, 500, 1, FT_DTMF, '1')), nullptr);   // parked 500 ms
     int before = IaxTimerCount();
     IaxDestroySession(session);
     EXPECT_EQ(IaxTimerCount(), before - 1);

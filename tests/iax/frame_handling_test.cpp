@@ -51,7 +51,10 @@ protected:
 
 TEST_F(FrameHandlingTest, AckEchoesTheFramesHeader)
 {
-    // Arriving 1234 ms early, the event is parked; the ACK goes out at once.
+    // After a first frame has set the time base, one arriving 1234 ms early
+    // is parked; the ACK goes out at once.
+    EXPECT_NE(Inject(Frame(kPeerCall, own, 0, 6, FT_CONTROL, CTRL_RINGING)), nullptr);
+    DrainPeer();
     EXPECT_EQ(Inject(Frame(kPeerCall, own, 1234, 7, FT_CONTROL, CTRL_RINGING)), nullptr);
     Bytes ack = Receive();
     ASSERT_EQ(ack.size(), 12u);
@@ -304,6 +307,16 @@ TEST_F(FrameHandlingTest, LagReplyMeasuresAgainstTheSessionClock)
     EXPECT_EQ(event->lag.lag, 99);   // session time stamp 100 minus 1
 }
 
+// Only a session that sent a REGREQ answers a registration challenge.
+TEST_F(FrameHandlingTest, RegistrationChallengeOnACallIsAcknowledgedAndDropped)
+{
+    EXPECT_EQ(Arrive(FT_IAX, IAX_REGAUTH, "methods=md5;challenge=123456789;"), nullptr);
+    EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
+    EXPECT_TRUE(PeerHasNothing());
+    EXPECT_STREQ(session->challenge, "");
+    EXPECT_EQ(session->outSeq, 1);   // only the NEW went out
+}
+
 TEST_F(FrameHandlingTest, RegistrationChallengeIsAnsweredWithMd5)
 {
     IaxSession* registration = session = IaxNewSession();
@@ -365,6 +378,7 @@ TEST_F(FrameHandlingTest, TransferReleaseRestartsTimingAndSequencing)
     EXPECT_EQ(session->outSeq, 0);
     EXPECT_EQ(session->lastRxVoiceFormat, 0);
     EXPECT_EQ(session->jitterBuffer, 0);
+    EXPECT_EQ(session->rxTimeBaseSet, 0);   // the next timed event sets it afresh
 
     Bytes mini = {0, 77, 0, 5, 'x'};
     EXPECT_EQ(Inject(mini), nullptr);   // no full voice frame since the transfer

@@ -90,6 +90,7 @@ TEST_F(JitterBufferTest, BufferGrowsToTheFourthLargestDelayAtOnce)
 
 TEST_F(JitterBufferTest, BufferShrinksTwoMsPerEventOnceThePeaksHaveLeft)
 {
+    Deliver(EvDtmf, 0, 0);   // sets the time base
     uint32_t arrival = 0;
     for (int i = 0; i < 4; ++i, arrival += 20)
         Deliver(EvDtmf, arrival - 100, arrival);   // delay 100
@@ -99,6 +100,33 @@ TEST_F(JitterBufferTest, BufferShrinksTwoMsPerEventOnceThePeaksHaveLeft)
         Deliver(EvDtmf, arrival, arrival);
     EXPECT_EQ(session->jitterBuffer, 92);
     EXPECT_EQ(session->jitter, 0);
+}
+
+// A peer that answers late stamps its first frame with the time it let
+// pass: the first timed event sets the time base so that its own delay is
+// 0, and later events are timed from there.
+TEST_F(JitterBufferTest, FirstTimedEventSetsTheTimeBaseToItsOwnStamp)
+{
+    RunTable({
+        {EvAccept, 1260, 0, Delivered, 0},    // delay 0, not -1260
+        {EvRinging, 1261, 1, Delivered, 0},
+        {EvVoice, 1300, 20, Parked, 0},       // 20 ms early
+        {EvVoice, 1320, 60, Delivered, 0},    // on time
+    });
+    const int32_t* newest = session->delayHistory + IaxDelayHistoryLength - 3;
+    EXPECT_EQ(newest[0], 0);
+    EXPECT_EQ(newest[1], -20);
+    EXPECT_EQ(newest[2], 0);
+}
+
+TEST_F(JitterBufferTest, TimeBaseComputedAsZeroStaysSet)
+{
+    uint32_t now = fakeMs;   // the clock reads exactly the first stamp: base 0
+    Deliver(EvDtmf, now, 0);
+    ASSERT_EQ(session->rxTimeBase.seconds, 0);
+    ASSERT_EQ(session->rxTimeBase.microseconds, 0);
+    Deliver(EvDtmf, now + 20, 40);
+    EXPECT_EQ(session->delayHistory[IaxDelayHistoryLength - 1], 20);
 }
 
 TEST_F(JitterBufferTest, TargetIsHeldWithinTheMaximumSpread)

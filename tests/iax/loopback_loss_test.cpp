@@ -59,5 +59,33 @@ TEST_F(LoopbackLossTest, ResentAnswerIsAcknowledgedAgainButHandedOutOnce) {
   EXPECT_EQ(AcksOf(two), 2);
 }
 
+// The server let 1.26 s pass between the NEW and its answer and stamps its
+// frames from its own session start: nothing waits for that time (the fake
+// clock stands still, so a parked event would never come out).
+TEST_F(LoopbackLossTest, SlowAnswerDoesNotDelayTheCall) {
+  m_peer.StartCall();
+  IaxSession* s = IaxNewSession();
+  ASSERT_EQ(IaxPlaceCall(s, nullptr, PeerDial().c_str(), nullptr), 0) << IaxLastError;
+  ASSERT_TRUE(m_peer.ExpectIax(kNew)) << m_peer.LastError();
+  auto stamped = [](uint32_t ms) {
+    SendOptions o;
+    o.timestampMs = ms;
+    return o;
+  };
+  m_peer.SendIax(kAccept, "formats=2;", true, stamped(1260));
+  ASSERT_TRUE(ExpectEvent(EvAccept));
+  Advance(1);
+  m_peer.SendFull(kControl, kRinging, {}, stamped(1261));
+  ASSERT_TRUE(ExpectEvent(EvRinging));
+  Advance(1);
+  m_peer.SendFull(kControl, kAnswer, {}, stamped(1262));
+  ASSERT_TRUE(ExpectEvent(EvAnswer));
+  Advance(20);
+  m_peer.SendVoice(kGsm, GsmFrame(1), stamped(1282));
+  auto voice = ExpectEvent(EvVoice);
+  ASSERT_TRUE(voice);
+  EXPECT_EQ(EventBytes(*voice), GsmFrame(1));
+}
+
 }  // namespace
 }  // namespace loopback

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "unit_fixture.h"
 
@@ -37,19 +38,67 @@ TEST_F(ReceiveTest, ShortHeadersAreReportedAndDropped)
     EXPECT_TRUE(PeerHasNothing());
 }
 
-TEST_F(ReceiveTest, OnlyTheUnknownCallMarkerCreatesASession)
+TEST_F(ReceiveTest, OnlyANewToTheUnknownCallMarkerCreatesASession)
 {
-    EXPECT_EQ(Inject(Frame(0x0042, 0x0123, 0, 0, FT_CONTROL, CTRL_RINGING)), nullptr);
+    EXPECT_EQ(Inject(Frame(0x0042, 0x0123, 0, 0, FT_IAX, IAX_NEW)), nullptr);
     EXPECT_EQ(IaxSessionCount(), 0);
     EXPECT_TRUE(PeerHasNothing());   // unmatched datagrams are not acknowledged
     EXPECT_EQ(Inject(Bytes{0x00, 0x42, 0, 0, 1, 2}), nullptr);
     EXPECT_EQ(IaxSessionCount(), 0);
 
-    EventPtr ringing(Inject(Frame(0x0042, 0xFFFF, 0, 0, FT_CONTROL, CTRL_RINGING)));
-    ASSERT_NE(ringing, nullptr);   // any full frame type qualifies
+    // Any other full frame to the marker matches nothing and is dropped
+    // without an acknowledgement.
+    struct Other {
+        uint8_t frameType;
+        uint8_t subclass;
+        const char* payload;
+    } others[] = {{FT_CONTROL, CTRL_RINGING, ""},
+                  {FT_IAX, IAX_REGAUTH, "methods=md5;challenge=123456789;"},
+                  {FT_IAX, IAX_PING, ""},
+                  {FT_IAX, IAX_LAGRQ, ""},
+                  {FT_IAX, IAX_HANGUP, ""},
+                  {FT_IAX, IAX_AUTHREQ, "methods=md5;challenge=1;"},
+                  {FT_IAX, IAX_TXREQ, "remip=127.0.0.1;remport=9;remcall=3;"},
+                  {FT_VOICE, 2, "voice"},
+                  {FT_TEXT, 0, "hello"}};
+    for (const Other& other : others) {
+        EXPECT_EQ(Inject(Frame(0x0042, 0xFFFF, 0, 0, other.frameType, other.subclass, other.payload)),
+                  nullptr);
+        EXPECT_EQ(IaxSessionCount(), 0);
+        EXPECT_EQ(IaxTimerCount(), 0);
+        EXPECT_TRUE(PeerHasNothing()) << int(other.frameType) << "/" << int(other.subclass);
+    }
+
+    EventPtr call(Inject(Frame(0x0042, 0xFFFF, 0, 0, FT_IAX, IAX_NEW, "exten=100;")));
+    ASSERT_NE(call, nullptr);
+    EXPECT_EQ(call->type, EvNewCall);
     EXPECT_EQ(IaxSessionCount(), 1);
-    EXPECT_EQ(ringing->session->peerCallNumber, 0x42);
+    EXPECT_EQ(call->session->peerCallNumber, 0x42);
     EXPECT_EQ(Header(Receive()).destCall, 0x42);
+}
+
+// Strangers' NEWs make sessions up to the bound; beyond it they are dropped
+// without a reply until a session goes.
+TEST_F(ReceiveTest, NewcomersBeyondTheSessionBoundAreDroppedWithoutReply)
+{
+    std::vector<EventPtr> calls;
+    for (int i = 0; i < IaxMaxLiveSessions; ++i) {
+        calls.push_back(Inject(Frame(static_cast<uint16_t>(100 + i), 0xFFFF, 0, 0, FT_IAX, IAX_NEW)));
+        ASSERT_NE(calls.back(), nullptr) << i;
+        EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
+    }
+    EXPECT_EQ(Inject(Frame(99, 0xFFFF, 0, 0, FT_IAX, IAX_NEW)), nullptr);
+    EXPECT_EQ(IaxSessionCount(), IaxMaxLiveSessions);
+    EXPECT_TRUE(PeerHasNothing());
+    // The user's own sessions are not newcomers.
+    IaxSession* own = IaxNewSession();
+    ASSERT_NE(own, nullptr);
+    IaxDestroySession(own);
+
+    IaxDestroySession(calls.front()->session);
+    EventPtr next(Inject(Frame(99, 0xFFFF, 0, 0, FT_IAX, IAX_NEW)));
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(Header(Receive()).destCall, 99);
 }
 
 TEST_F(ReceiveTest, MiniFrameBeforeAnyFullVoiceFrameYieldsNothing)
@@ -135,6 +184,7 @@ TEST_F(ReceiveTest, RandomDatagramsNeverBreakTheLibrary)
         while (!PeerHasNothing())
             Receive();
         EventPtr due(IaxNextEvent(0));
+        ASSERT_TRUE(IaxSessionIndexIsConsistent()) << i;
     }
     // Everything parked or queued drains once time passes.
     int due;

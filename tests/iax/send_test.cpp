@@ -61,6 +61,8 @@ TEST_F(SendTest, UnresolvableHostOrMissingDialStringSendsNothing)
     EXPECT_STREQ(IaxLastError, "Invalid IAX Call Handle\n");
     EXPECT_EQ(IaxPlaceCall(session, nullptr, "user@", nullptr), -1);
     EXPECT_STREQ(IaxLastError, "Invalid hostname: ");
+    EXPECT_EQ(IaxPlaceCall(session, nullptr, "/600", nullptr), -1);   // not 0.0.2.88
+    EXPECT_STREQ(IaxLastError, "Invalid hostname: ");
     EXPECT_EQ(session->outSeq, 0);
     EXPECT_EQ(IaxTimerCount(), 0);
     EXPECT_TRUE(PeerHasNothing());

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include "iax/testing.h"
 #include "unit_fixture.h"
 
@@ -20,6 +23,24 @@ TEST_F(SessionTest, CallNumbersCountUpAndWrapTo1)
     EXPECT_EQ(wrapped->lastRxVoiceFormat, -1);
     EXPECT_EQ(wrapped->retransmitBase, 30);
     EXPECT_EQ(IaxSessionList, wrapped);   // newest first
+}
+
+TEST_F(SessionTest, NewSessionsSkipCallNumbersStillInUse)
+{
+    IaxNextCallNumber = 5;
+    IaxSession* five = IaxNewSession();
+    EXPECT_EQ(IaxNewSession()->callNumber, 6);
+    IaxNextCallNumber = 5;
+    EXPECT_EQ(IaxNewSession()->callNumber, 7);
+    EXPECT_EQ(IaxNextCallNumber, 8);
+    IaxDestroySession(five);
+    IaxNextCallNumber = 5;
+    EXPECT_EQ(IaxNewSession()->callNumber, 5);
+
+    IaxNextCallNumber = 32767;
+    EXPECT_EQ(IaxNewSession()->callNumber, 32767);
+    IaxNextCallNumber = 32767;
+    EXPECT_EQ(IaxNewSession()->callNumber, 1);   // 32767 is taken: wraps past it
 }
 
 TEST_F(SessionTest, TimestampsStartAt1AndStrictlyIncrease)
@@ -117,6 +138,69 @@ TEST_F(SessionTest, UnknownSendersCreateSessionsOnlyWithTheUnknownMarker)
     EXPECT_EQ(created->peerCallNumber, 12);
     EXPECT_EQ(created->peerAddress.sin_port, caller.sin_port);
     EXPECT_EQ(IaxFindSession(&caller, 12, 0, false), created);
+}
+
+// The rules a walk over every session applies, newest first; the library
+// finds the same session through its maps.
+bool MatchesByWalk(const sockaddr_in& from, int16_t source, int16_t dest, const IaxSession* s)
+{
+    auto same = [&](const sockaddr_in& a) {
+        return a.sin_addr.s_addr == from.sin_addr.s_addr && a.sin_port == from.sin_port;
+    };
+    int16_t peerCall = static_cast<int16_t>(s->peerCallNumber);
+    if (same(s->peerAddress) && (source == peerCall || (dest == s->callNumber && peerCall == -1)))
+        return true;
+    return same(s->transferAddress) && s->transferState != 0 && dest == s->callNumber;
+}
+
+TEST_F(SessionTest, LookupFindsTheNewestMatchingSessionAsAWalkWould)
+{
+    unsigned seed = static_cast<unsigned>(time(nullptr));
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    sockaddr_in addresses[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        addresses[i].sin_family = AF_INET;
+        addresses[i].sin_addr.s_addr = htonl(0x7F000001);
+        addresses[i].sin_port = htons(static_cast<uint16_t>(40000 + i));
+    }
+    std::vector<IaxSession*> sessions;
+    auto add = [&] {
+        IaxSession* s = IaxNewSession();
+        s->peerAddress = addresses[random() % 3];
+        s->peerCallNumber = random() % 3 ? static_cast<int>(random() % 4) + 1 : -1;
+        if (random() % 3 == 0) {
+            s->transferAddress = addresses[random() % 3];
+            s->transferState = 1 + static_cast<int>(random() % 2);
+        }
+        IaxSessionUpdated(s);
+        sessions.push_back(s);
+    };
+    IaxNextCallNumber = 1;
+    for (int i = 0; i < 40; ++i)
+        add();
+    for (int i = 0; i < 5000; ++i) {
+        const sockaddr_in& from = addresses[random() % 3];
+        int16_t source = static_cast<int16_t>(1 + random() % 4);
+        int16_t dest = static_cast<int16_t>(random() % 5 == 0 ? 0 : 1 + random() % IaxNextCallNumber);
+        IaxSession* expected = nullptr;
+        for (IaxSession* s = IaxSessionList; s && !expected; s = s->next)
+            if (MatchesByWalk(from, source, dest, s))
+                expected = s;
+        bool learns = expected && expected->peerAddress.sin_port == from.sin_port &&
+                      static_cast<int16_t>(expected->peerCallNumber) == -1 &&
+                      dest == expected->callNumber;
+        ASSERT_EQ(IaxFindSession(&from, source, dest, false), expected) << i;
+        if (learns) {
+            EXPECT_EQ(expected->peerCallNumber, source);   // and found by it from now on
+        }
+        if (random() % 50 == 0) {   // sessions come and go
+            size_t gone = random() % sessions.size();
+            IaxDestroySession(sessions[gone]);
+            sessions.erase(sessions.begin() + static_cast<std::ptrdiff_t>(gone));
+            add();
+        }
+    }
 }
 
 }  // namespace

@@ -124,8 +124,8 @@ ScratchSink::~ScratchSink()
         Pactl({"unload-module", m_module});
 }
 
-PrivateAudioServer::PrivateAudioServer()
-    : m_dir(std::make_unique<QTemporaryDir>()), m_process(std::make_unique<QProcess>())
+PrivateAudioServer::PrivateAudioServer(bool micAndSpeaker)
+    : m_dir(std::make_unique<QTemporaryDir>())
 {
     const QString dir = m_dir->path();
     QDir().mkpath(dir + "/home");
@@ -133,12 +133,28 @@ PrivateAudioServer::PrivateAudioServer()
     QFile config(dir + "/server.pa");
     if (!config.open(QIODevice::WriteOnly))
         return;
-    config.write(QString("load-module module-native-protocol-unix socket=%1/native auth-anonymous=1\n"
-                         "load-module module-null-sink sink_name=only\n"
-                         "set-default-sink only\n"
-                         "set-default-source only.monitor\n").arg(dir).toUtf8());
+    config.write(QString("load-module module-native-protocol-unix socket=%1/native auth-anonymous=1\n").arg(dir).toUtf8());
+    if (micAndSpeaker)
+        config.write("load-module module-null-sink sink_name=speaker\n"
+                     "load-module module-null-sink sink_name=mic\n"
+                     "set-default-sink speaker\n"
+                     "set-default-source mic.monitor\n");
+    else
+        config.write("load-module module-null-sink sink_name=only\n"
+                     "set-default-sink only\n"
+                     "set-default-source only.monitor\n");
     config.close();
+    if (!Launch())
+        return;
+    m_serverOverride = std::make_unique<EnvOverride>("PULSE_SERVER", ("unix:" + dir + "/native").toUtf8());
+    m_sinkOverride = std::make_unique<EnvOverride>("PULSE_SINK", micAndSpeaker ? "speaker" : "only");
+    m_sourceOverride = std::make_unique<EnvOverride>("PULSE_SOURCE", micAndSpeaker ? "mic.monitor" : "only.monitor");
+}
 
+bool PrivateAudioServer::Launch()
+{
+    const QString dir = m_dir->path();
+    m_process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", dir + "/home");
     environment.insert("XDG_RUNTIME_DIR", dir + "/run");
@@ -147,17 +163,18 @@ PrivateAudioServer::PrivateAudioServer()
                                     "--disallow-exit", "--realtime=no", "-F", dir + "/server.pa",
                                     "--log-target=file:" + dir + "/server.log"});
     if (!m_process->waitForStarted(5000))
-        return;
+        return false;
     const QString server = "unix:" + dir + "/native";
     m_running = WaitFor([&] {
         return Pactl({"--server=" + server, "info"}).has_value();
     });
-    if (m_running)
-    {
-        m_serverOverride = std::make_unique<EnvOverride>("PULSE_SERVER", server.toUtf8());
-        m_sinkOverride = std::make_unique<EnvOverride>("PULSE_SINK", "only");
-        m_sourceOverride = std::make_unique<EnvOverride>("PULSE_SOURCE", "only.monitor");
-    }
+    return m_running;
+}
+
+bool PrivateAudioServer::Restart()
+{
+    Kill();
+    return Launch();
 }
 
 PrivateAudioServer::~PrivateAudioServer()
@@ -167,7 +184,8 @@ PrivateAudioServer::~PrivateAudioServer()
 
 void PrivateAudioServer::Kill()
 {
-    Stop(m_process.get());
+    if (m_process)
+        Stop(m_process.get());
     m_running = false;
 }
 

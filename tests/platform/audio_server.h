@@ -84,13 +84,20 @@ private:
 // PULSE_SINK, PULSE_SOURCE) point at it, for the devices opened meanwhile.
 class PrivateAudioServer {
 public:
-    PrivateAudioServer();
+    // The one null sink is "only" (the default source its monitor), or,
+    // with micAndSpeaker, the layout of the shared test server: sinks "mic"
+    // and "speaker", the devices pointed at "speaker" and "mic.monitor".
+    explicit PrivateAudioServer(bool micAndSpeaker = false);
     ~PrivateAudioServer();
     bool Running() const { return m_running; }
     // Kills the server at once, as a crash or a lost device would.
     void Kill();
+    // Starts the killed server again, at the same address and with the
+    // same sinks; returns whether it answers.
+    bool Restart();
 
 private:
+    bool Launch();
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
     std::unique_ptr<EnvOverride> m_serverOverride;

@@ -251,6 +251,37 @@ TEST_P(CaptureTest, ResetReturnsTheQueueInOrderAndCaptureStartsAgain)
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
 
+// Short calls one after another on one open device: every start must bring
+// sound. (The bound is a safety net far above the expected 20-40 ms; a start
+// that loses its stream waits for seconds.)
+TEST_P(CaptureTest, EveryStartDeliversABuffer)
+{
+    constexpr int kStarts = 60;
+    constexpr int kBoundMs = 500;
+    CaptureRig rig(Backend().makeIn());
+    rig.requeue = false;
+    StartAndWaitForSound(rig);
+    int withoutBuffer = 0;
+    for (int start = 0; start < kStarts; ++start) {
+        ASSERT_EQ(rig.In().Stop(), WaveOk);
+        ASSERT_EQ(rig.In().Reset(), WaveOk);
+        const size_t queuedSoFar = kRigBuffers * static_cast<size_t>(start + 1);
+        ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() == queuedSoFar; }));
+        WaitFor([] { return false; }, 20);  // a short pause between calls
+
+        ASSERT_TRUE(rig.QueueAll());
+        ASSERT_EQ(rig.In().Start(), WaveOk);
+        const bool delivered = WaitFor([&] {
+            const auto& returned = rig.ReturnedBuffers();
+            return returned.size() > queuedSoFar && returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
+        }, kBoundMs);
+        if (!delivered)
+            ++withoutBuffer;
+    }
+    EXPECT_EQ(withoutBuffer, 0) << "of " << kStarts << " starts";
+    EXPECT_EQ(rig.In().Reset(), WaveOk);
+}
+
 TEST_P(CaptureTest, NothingIsCalledBackAfterClose)
 {
     CaptureRig rig(Backend().makeIn());

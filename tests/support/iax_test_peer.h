@@ -1,7 +1,7 @@
 // A scripted IAX peer for tests: the far end of a call, played by the test.
 //
 // The peer owns one UDP socket on 127.0.0.1 with an ephemeral port. It talks
-// raw bytes (tests/support/peer_frame.h builds and parses them), so it does
+// raw bytes (tools/peer/peer_frame.h builds and parses them), so it does
 // not share a line of code with the library under test. It behaves like a
 // small server for one call at a time: it numbers its full frames, learns the
 // other side's call number from the first full frame it receives, and can
@@ -38,11 +38,10 @@
 // first frame it sent on the current call, read from its clock (a monotonic
 // clock unless SetClock() gives another, e.g. a test's fake tick source). A
 // receiver whose jitter buffer starts at the first frame thus sees delays
-// near 0 and delivers at once. The library starts its receive clock at the
-// first frame it times (not at ACKs, LAGRP, DPREP, QUELCH, REGAUTH or the
-// transfer messages), so a test that sends such frames first and lets time
-// pass before the first timed one resets Call().timeBaseSet, or its events
-// wait in the jitter buffer for the difference.
+// near 0 and delivers at once. The library sets its receive time base at
+// the first frame it times (not at ACKs, LAGRP, DPREP, QUELCH, REGAUTH or the
+// transfer messages) so that this frame's own delay is 0, whatever its time
+// stamp; later frames are timed against it.
 //
 // Not thread-safe; use one peer from one thread.
 #pragma once
@@ -56,7 +55,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 namespace iaxpeer {
 

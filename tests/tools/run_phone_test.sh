@@ -33,7 +33,7 @@ start_run() {
     bash "$source_dir/tools/run-phone.sh" --build-dir "$build_dir" >run.log 2>&1 &
     run_pid=$!
     for _ in $(seq 100); do
-        [ "$(pgrep -P "$run_pid" | wc -l)" -ge 2 ] && return 0
+        pgrep -P "$run_pid" -x velnar >/dev/null && pgrep -P "$run_pid" -x velnar-echo >/dev/null && return 0
         sleep 0.1
     done
     cat run.log >&2
@@ -43,7 +43,7 @@ start_run() {
 # Stops it and checks that everything it started is gone.
 stop_run() {
     local children
-    children="$(pgrep -P "$run_pid" | tr '\n' ' ')"
+    children="$(pgrep -P "$run_pid" -x 'velnar|velnar-echo' | tr '\n' ' ')"
     kill -TERM "$run_pid"
     wait "$run_pid" || true
     run_pid=""

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/iax/fuzz/receive_fuzz_input.h"
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "iax/iax.h"
 #include "iax/testing.h"
 #include "tests/iax/fuzz/receive_fuzz_input.h"
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 namespace {
 
@@ -36,6 +36,7 @@ void Release(IaxEvent* e) {
 
 void Feed(const iaxpeer::Bytes& datagram, const sockaddr_in& from) {
   Release(IaxHandleDatagram(datagram.data(), static_cast<int>(datagram.size()), &from));
+  if (!IaxSessionIndexIsConsistent()) __builtin_trap();  // a session lost to its lookup
 }
 
 // Hands out everything the timer list has come to.

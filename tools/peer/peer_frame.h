@@ -1,4 +1,5 @@
-// Byte-level IAX frame codec of the test peer.
+// Byte-level IAX frame codec of our raw-frame peers: the tests' scripted
+// peer and the echo service.
 //
 // Written independently of the library under test: the peer builds and
 // parses raw datagrams itself, so a test that passes checks the wire format

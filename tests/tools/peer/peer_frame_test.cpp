@@ -1,5 +1,5 @@
 // The peer's own codec must be right for the loopback tests to mean anything.
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tests/support/peer_frame.h"
+#include "tools/peer/peer_frame.h"
 
 #include <cstdio>
 #include <cstring>
