@@ -65,6 +65,10 @@ Due HandleFrameEntry(IaxFrame* frame, IaxEvent** result)
     IaxSession* session = frame->session;
     bool viaTransfer = frame->viaTransfer != 0;
     IaxFreeFrame(frame);
+    if (session && session->closing) {   // a HANGUP never acknowledged: given up quietly
+        IaxEndSession(session);
+        return Due::Continue;
+    }
     if (viaTransfer) {
         IaxEvent request{};
         request.type = EvTransferReject;

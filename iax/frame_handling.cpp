@@ -457,12 +457,30 @@ IaxEvent* Dispatch(IaxEvent* event, const Received& in)
     }
 }
 
+// A closed session waits only for the ACK of its HANGUP; whatever else comes
+// is acknowledged and yields nothing.
+IaxEvent* HandleWhileClosing(const Received& in)
+{
+    if (IsNotAcknowledged(in)) {
+        if (in.header.frameType == FT_IAX && in.subclass == IAX_ACK) {
+            HandleAck(in);
+            if (!IaxHasPendingFrames(in.session))
+                IaxEndSession(in.session);
+        }
+        return nullptr;
+    }
+    IaxSendAck(in.session, in.header);
+    return nullptr;
+}
+
 }  // namespace
 
 IaxEvent* IaxHandleFullFrame(IaxSession* session, const IaxDatagram& datagram)
 {
     Received in{session, datagram.full, datagram.payload, datagram.payloadBytes,
                 IaxExpandSubclass(datagram.full.subclass)};
+    if (session->closing)
+        return HandleWhileClosing(in);
     // A duplicate is acknowledged again (its first ACK may be what got lost)
     // but not handled again.
     bool duplicate = !CarriesNoSequence(in) && IsDuplicate(session, in.header.sequence);

@@ -35,7 +35,7 @@ IaxEvent* ShortHeader(const sockaddr_in* from)
 IaxEvent* IaxHandleMiniFrame(IaxSession* session, const IaxDatagram& datagram)
 {
     int voiceBytes = datagram.payloadBytes;
-    if (session->lastRxVoiceFormat <= 0)
+    if (session->lastRxVoiceFormat <= 0 || session->closing)
         return nullptr;
     // Only the header and the media fields are set; mini frames are the
     // voice path and come every 20 ms.

@@ -62,6 +62,9 @@ struct IaxSession {
     int rxSeqSeen;   // 0 until the first sequenced frame
     uint16_t rxSeqNewest;
     uint64_t rxSeqWindow;
+    // Hung up by the user: no longer live, kept only until the peer
+    // acknowledges the HANGUP (or its resends give up).
+    int closing;
     IaxSession* next;
     IaxSession* previous;
     uint64_t serial;   // creation order: a higher serial is a newer session

@@ -247,13 +247,19 @@ int SendPlainText(Outbound* out, int subclass, const char* text)
 
 int SendEnding(Outbound* out, int frameType, int subclass, const char* text)
 {
+    // A HANGUP lost on the way would leave the call up at the peer: once the
+    // peer's call number is known, the session stays (closed) and the HANGUP
+    // is resent until acknowledged. Otherwise destroying the session marks
+    // the frame just queued finished: it goes out once.
+    bool resent = subclass == IAX_HANGUP && out->session->peerCallNumber != -1;
+    if (resent)
+        IaxCloseSession(out->session);
     if (frameType == FT_IAX)
         SendPlainText(out, subclass, text);
     else
         Simple(out, frameType, subclass);
-    // Destroying the session marks the frame just queued finished: it goes
-    // out once.
-    IaxDestroySession(out->session);
+    if (!resent)
+        IaxDestroySession(out->session);
     return 0;
 }
 

@@ -164,14 +164,39 @@ IaxSession* IaxNewSession(void)
     return session;
 }
 
+namespace {
+
+bool Listed(IaxSession* session)
+{
+    if (!session)
+        return false;
+    return Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
+}
+
+}  // namespace
+
+// A closing session stays listed (its HANGUP's ACK must find it, and its
+// call number stays taken) but is no longer live.
 int IaxSessionIsLive(IaxSession* session)
 {
-    return session && Newest(nullptr, IaxByPointer, reinterpret_cast<uintptr_t>(session)) == session;
+    return Listed(session) && !session->closing;   // a dead pointer is not read
 }
 
 void IaxDestroySession(IaxSession* session)
 {
-    if (!IaxSessionIsLive(session))
+    if (IaxSessionIsLive(session))
+        IaxEndSession(session);
+}
+
+void IaxCloseSession(IaxSession* session)
+{
+    IaxForgetSession(session);
+    session->closing = 1;
+}
+
+void IaxEndSession(IaxSession* session)
+{
+    if (!Listed(session))
         return;
     IaxForgetSession(session);
     for (int index = 0; index < IaxSessionIndexes; ++index)
@@ -190,7 +215,7 @@ void IaxDestroySession(IaxSession* session)
 void IaxDestroyAllSessions(void)
 {
     while (IaxSessionList)
-        IaxDestroySession(IaxSessionList);
+        IaxEndSession(IaxSessionList);
 }
 
 int IaxSessionCount(void)
@@ -232,7 +257,7 @@ bool IaxSessionMatches(const sockaddr_in* from, int16_t sourceCall, int16_t dest
         int16_t peerCall = static_cast<int16_t>(session->peerCallNumber);
         if (sourceCall == peerCall || (destCall == session->callNumber && peerCall == -1)) {
             session->peerCallNumber = sourceCall;
-            if (IaxSessionIsLive(session))
+            if (Listed(session))
                 IaxSessionUpdated(session);
             return true;
         }

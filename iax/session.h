@@ -28,6 +28,12 @@ bool IaxSessionMatches(const sockaddr_in* from, int16_t sourceCall, int16_t dest
 // address or the transfer state of a live session changed, so that the
 // lookup tables follow.
 void IaxSessionUpdated(IaxSession* session);
+// Ends a listed session whatever its state (IaxDestroySession leaves a
+// closing one to the library).
+void IaxEndSession(IaxSession* session);
+// Keeps a hung-up session only to resend its HANGUP (queued next): its other
+// frames are finished, its parked events freed, and it is no longer live.
+void IaxCloseSession(IaxSession* session);
 void IaxDestroyAllSessions(void);
 int IaxSessionCount(void);
 // The session's next outbound time stamp (ms, strictly increasing, >= 1).

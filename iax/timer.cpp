@@ -109,3 +109,11 @@ void IaxForgetSession(const IaxSession* session)
         link = &entry->next;
     }
 }
+
+bool IaxHasPendingFrames(const IaxSession* session)
+{
+    for (IaxTimerEntry* entry = IaxTimerList; entry; entry = entry->next)
+        if (entry->frame && entry->frame->session == session && entry->frame->retriesLeft >= 0)
+            return true;
+    return false;
+}

@@ -19,3 +19,5 @@ void IaxFinishFrames(bool (*matches)(const IaxFrame* frame, const void* context)
 // A session goes: its queued frames stay, finished and without a session
 // (freed unsent when due); its parked events are freed at once.
 void IaxForgetSession(const IaxSession* session);
+// Whether a queued frame of the session is still to be delivered.
+bool IaxHasPendingFrames(const IaxSession* session);

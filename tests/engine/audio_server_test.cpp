@@ -5,6 +5,8 @@
 #include "tests/engine/engine_harness.h"
 
 #include "platform/audio_devices.h"
+#include "tests/engine/peer_await.h"
+#include "tests/support/iax_test_peer.h"
 #include "tests/platform/audio_server.h"
 
 #include <QProcess>
@@ -193,6 +195,44 @@ TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
                        << recorded.size() << " bytes recorded";
     phone.HangUp();
     EXPECT_EQ(owner.Last(), "Ready");
+}
+
+// The far end keeps talking while the sound server goes away and comes
+// back: playback comes back within the same call.
+TEST_P(AudioServer, PlaybackComesBackDuringTheCallOnceTheServerIsBack) {
+    test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
+    ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
+    iaxpeer::IaxTestPeer peer;
+    peer.SetAutoAck(true);
+    RecordingOwner owner;
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
+    phone.Dial(DialStringFor(peer.Port()));
+    ASSERT_TRUE(test::AwaitIax(peer, iaxpeer::kNew)) << peer.LastError();
+    peer.SendIax(iaxpeer::kAccept, "formats=2;", true);
+    // 1000 Hz is a whole number of cycles per frame: the frames join up.
+    const std::vector<uint8_t> frame = test::GsmFramesOfTone(1000, 1);
+    auto talkFor = [&](int ms) {
+        for (int elapsed = 0; elapsed < ms; elapsed += 20) {
+            peer.SendVoice(kGsmFormat, frame);
+            PumpUntil([] { return false; }, 20);
+        }
+    };
+
+    talkFor(500);
+    audio.Kill();
+    talkFor(1500);
+    ASSERT_TRUE(audio.Restart()) << "the audio server did not come back";
+    RecordSpeaker();
+    const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
+    bool heard = false;
+    for (int second = 0; second < 5 && !heard; ++second) {
+        talkFor(1000);
+        heard = HeardTone(1000, candidates);
+    }
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower << ", "
+                       << recorded.size() << " bytes recorded";
+    phone.HangUp();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AudioServer, testing::Values("alsa", "pulse"),

@@ -87,5 +87,46 @@ TEST_F(LoopbackLossTest, SlowAnswerDoesNotDelayTheCall) {
   EXPECT_EQ(EventBytes(*voice), GsmFrame(1));
 }
 
+// The HANGUP's ACK is lost once: the HANGUP comes again, the peer's frames
+// meanwhile yield nothing, and the call number stays taken until the ACK.
+TEST_F(LoopbackLossTest, LostHangupIsResentUntilAcknowledged) {
+  IaxSession* s = EstablishCall();
+  int ownCall = s->callNumber;
+  m_peer.SetAutoAck(false);
+  ASSERT_EQ(IaxHangUp(s, "done"), 0);
+  auto hangup = m_peer.ExpectIax(kHangup);
+  ASSERT_TRUE(hangup) << m_peer.LastError();
+  EXPECT_EQ(hangup->Text(), "done");
+
+  Advance(20);
+  FullHeader dtmf = m_peer.SendFull(kDtmf, '5');  // sent before the peer saw the HANGUP
+  ExpectNoEvent();
+  EXPECT_TRUE(m_peer.ExpectAckOf(dtmf)) << m_peer.LastError();
+
+  IaxNextCallNumber = ownCall;
+  IaxSession* next = IaxNewSession();
+  ASSERT_NE(next, nullptr);
+  EXPECT_NE(next->callNumber, ownCall);
+  IaxDestroySession(next);
+
+  Advance(40);  // the first resend check, 60 ms after the HANGUP
+  testing::internal::CaptureStdout();
+  ExpectNoEvent();
+  testing::internal::GetCapturedStdout();
+  auto again = m_peer.ExpectIax(kHangup);
+  ASSERT_TRUE(again) << m_peer.LastError();
+  EXPECT_EQ(again->sequence, hangup->sequence);
+  EXPECT_EQ(IaxSessionCount(), 1);
+
+  m_peer.SendAck(*again);
+  ExpectNoEvent();
+  EXPECT_EQ(IaxSessionCount(), 0);
+  for (int i = 0; i < 5; ++i) {
+    Advance(10000);
+    ExpectNoEvent();
+  }
+  EXPECT_TRUE(m_peer.ExpectSilence(20)) << m_peer.LastError();
+}
+
 }  // namespace
 }  // namespace loopback

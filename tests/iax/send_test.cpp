@@ -68,6 +68,7 @@ TEST_F(SendTest, UnresolvableHostOrMissingDialStringSendsNothing)
     EXPECT_TRUE(PeerHasNothing());
 }
 
+// Before the peer's call number is known the HANGUP goes out once.
 TEST_F(SendTest, HangUpGoesOutOnceAndEndsTheSession)
 {
     IaxSession* session = CallPeer();
