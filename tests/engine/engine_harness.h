@@ -25,7 +25,6 @@ public:
 class TestPhone : public CIaxPhone {
 public:
     using CIaxPhone::CIaxPhone;
-    using CIaxPhone::ArmLibraryTimer;
     using CIaxPhone::HandleEvent;
     using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
@@ -37,7 +36,6 @@ public:
     using CIaxPhone::m_pCurrentCall;
     using CIaxPhone::m_pOutgoingSession;
     using CIaxPhone::m_pPlaybackQueue;
-    using CIaxPhone::m_libraryTimer;
 
     size_t CallCount() const;
     size_t QueuedBlocks() const;
