@@ -39,6 +39,11 @@ public:
     void Dial(const std::string& dialString);
     void HangUp();
     bool IsInCall() const { return !m_bIdle; }
+    // Whether the current call has been answered (captured speech is then
+    // sent).
+    bool IsTalking() const { return m_bTalking; }
+    // The call the phone is busy with; null when there is none.
+    const PhoneCall* CurrentCall() const { return m_pCurrentCall; }
     void SendTones(const std::string& tones);
     // Drains the library: called on socket readiness and when its timer fires.
     void OnNetworkEvent();

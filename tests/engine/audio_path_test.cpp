@@ -131,7 +131,7 @@ protected:
     void Answer() {
         peer.SendIax(kAccept, "formats=2;", true);
         peer.SendControl(kAnswer);
-        ASSERT_TRUE(PumpUntil([&] { return fp.phone->m_bTalking; }));
+        ASSERT_TRUE(PumpUntil([&] { return fp.phone->IsTalking(); }));
         ASSERT_TRUE(AwaitFull(peer, kControl, kAnswer)) << peer.LastError();
     }
 

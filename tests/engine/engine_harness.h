@@ -29,9 +29,7 @@ public:
     using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
     using CIaxPhone::m_bIdle;
-    using CIaxPhone::m_bTalking;
     using CIaxPhone::m_pCalls;
-    using CIaxPhone::m_pCurrentCall;
     using CIaxPhone::m_pOutgoingSession;
 
     size_t CallCount() const;
