@@ -101,6 +101,13 @@ PhoneCall* CIaxPhone::FindCall(IaxSession* session) const {
     return nullptr;
 }
 
+size_t CIaxPhone::CallCount() const {
+    size_t count = 0;
+    for (const PhoneCall* call = m_pCalls; call; call = call->next)
+        ++count;
+    return count;
+}
+
 void CIaxPhone::OnNetworkEvent() {
     int newcomers = 0;
     bool stop = false;

@@ -16,6 +16,7 @@
 #include "engine/playback_queue.h"
 #include "platform/wave_device.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,10 @@ public:
     bool IsTalking() const { return m_bTalking; }
     // The call the phone is busy with; null when there is none.
     const PhoneCall* CurrentCall() const { return m_pCurrentCall; }
+    // How many call records the phone holds (the current one and any waiting).
+    size_t CallCount() const;
+    // The session of the call this phone placed; null when there is none.
+    const IaxSession* OutgoingSession() const { return m_pOutgoingSession; }
     void SendTones(const std::string& tones);
     // Drains the library: called on socket readiness and when its timer fires.
     void OnNetworkEvent();

@@ -125,7 +125,7 @@ TEST_F(CallControl, PeerHangupShowsThreeTextsAndEndsCall) {
               (Texts{"Calling...", "Call disconnected by peer", "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
     EXPECT_EQ(phone().CallCount(), 0u);
-    EXPECT_EQ(phone().m_pOutgoingSession, nullptr);
+    EXPECT_EQ(phone().OutgoingSession(), nullptr);
 }
 
 TEST_F(CallControl, UserHangUpSendsEmptyHangupAndReleasesRecords) {
@@ -265,7 +265,7 @@ TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent) {
     DialPeer();
     EXPECT_EQ(phone().CallCount(), 2u);
     EXPECT_NE(phone().CurrentCall(), waiting);
-    EXPECT_EQ(phone().CurrentCall()->session, phone().m_pOutgoingSession);
+    EXPECT_EQ(phone().CurrentCall()->session, phone().OutgoingSession());
 }
 
 TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy) {

@@ -21,13 +21,6 @@ std::vector<std::string> RecordingOwner::Since(size_t from) const {
     return {statuses.begin() + static_cast<std::ptrdiff_t>(from), statuses.end()};
 }
 
-size_t TestPhone::CallCount() const {
-    size_t count = 0;
-    for (const PhoneCall* call = m_pCalls; call; call = call->next)
-        ++count;
-    return count;
-}
-
 FakePhone::FakePhone(const Configure& configure) {
     auto waveIn = std::make_unique<FakeWaveIn>();
     auto waveOut = std::make_unique<FakeWaveOut>();

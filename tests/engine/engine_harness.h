@@ -28,11 +28,7 @@ public:
     using CIaxPhone::HandleEvent;
     using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
-    using CIaxPhone::m_bIdle;
-    using CIaxPhone::m_pCalls;
-    using CIaxPhone::m_pOutgoingSession;
 
-    size_t CallCount() const;
     size_t QueuedBlocks() const { return Playback().Size(); }
 };
 
