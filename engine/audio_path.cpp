@@ -36,8 +36,7 @@ int CIaxPhone::OpenAudio() {
         m_hWaveOut->Close();
         return 1;
     }
-    for (WaveHeader& header : m_captureHeaders)
-        header = WaveHeader{};
+    m_capture.Clear();
     m_audioOpen = true;
     return 0;
 }
@@ -88,17 +87,7 @@ void CIaxPhone::RetryFailedPlayback() {
 int CIaxPhone::StartCapture() {
     if (!m_audioOpen)
         return -1;
-    for (int i = 0; i < kCaptureBufferCount; ++i) {
-        WaveHeader& header = m_captureHeaders[i];
-        header = WaveHeader{};
-        header.data = m_captureBuffers[i];
-        header.bufferLength = kPcmFrameBytes;
-        header.user = m_nCaptureSeq++;
-        if (m_hWaveIn->Prepare(&header) != WaveOk || m_hWaveIn->AddBuffer(&header) != WaveOk)
-            return -1;
-    }
-    m_hWaveIn->Start();
-    return 0;
+    return m_capture.Start();
 }
 
 int CIaxPhone::OnCaptureDone(WaveHeader* header) {
@@ -138,11 +127,7 @@ void CIaxPhone::SendCaptured(const WaveHeader* header) {
 // Device results are not looked at: a buffer that cannot be requeued stays
 // out until the next call's StartCapture.
 void CIaxPhone::RecycleCapture(WaveHeader* header) {
-    m_hWaveIn->Unprepare(header);
-    std::memset(header->data, 0, header->bufferLength);
-    header->user = m_nCaptureSeq++;
-    if (!m_bIdle && m_hWaveIn->Prepare(header) == WaveOk)
-        m_hWaveIn->AddBuffer(header);
+    m_capture.Recycle(header, !m_bIdle);
 }
 
 void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call) {

@@ -4,9 +4,6 @@
 
 #include "iax/iax.h"
 
-#include <QSocketNotifier>
-#include <QTimer>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -37,8 +34,7 @@ CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
 CIaxPhone::~CIaxPhone() {
     *m_alive = false;
     m_bIdle = true;
-    m_libraryTimer.reset();
-    m_readNotifier.reset();
+    m_pump.Stop();
     IaxCloseSocket();
     CloseAudio();
     ReleasePlayback();
@@ -53,6 +49,7 @@ void CIaxPhone::Start(int localPort) {
     if (IaxOpenSocket(localPort) < 0)
         return;
     m_socket = IaxSocketHandle();
+    m_pump.SetSocket(m_socket);
     if (OpenAudio() == 0)
         IaxSetFormats(kGsmFormat);
 }
@@ -277,6 +274,20 @@ void CIaxPhone::SendTones(const std::string& tones) {
 
 void CIaxPhone::SetStatus(const std::string& text) {
     m_pOwner.ShowStatus(text);
+}
+
+void CIaxPhone::EnableReadNotifications() {
+    m_pump.EnableReading();
+}
+
+// Re-armed after every drain and every send that may have queued a frame.
+void CIaxPhone::ArmLibraryTimer() {
+    m_pump.Arm();
+}
+
+void CIaxPhone::OnLibraryWake() {
+    OnNetworkEvent();
+    ReclaimPlayback();
 }
 
 }  // namespace velnar

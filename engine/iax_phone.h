@@ -2,13 +2,15 @@
 // incoming calls, turns library events into status texts, and moves speech
 // between the wave devices, the GSM codec and the library.
 //
-// Everything runs on the thread that owns the Qt event loop: the engine owns
-// the read notifier on the library's socket (enabled at the first outgoing
-// call), a single-shot timer for the library's retransmissions, time-outs and
-// jitter-buffered events, and receives capture completions from the wave-in
-// device. Nothing is locked.
+// Everything runs on the thread that owns the Qt event loop: the engine's
+// library pump wakes it for the library's socket (read from the first
+// outgoing call on) and for the library's retransmissions, time-outs and
+// jitter-buffered events, and the wave-in device hands it capture
+// completions. Nothing is locked.
 #pragma once
 
+#include "engine/capture_ring.h"
+#include "engine/library_pump.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
 #include "engine/playback_buffer.h"
@@ -20,14 +22,11 @@
 #include <optional>
 #include <string>
 
-class QSocketNotifier;
-class QTimer;
 struct IaxEvent;
 struct IaxSession;
 
 namespace velnar {
 
-constexpr int kCaptureBufferCount = 8;
 constexpr int kGsmFormat = 2;  // the GSM 06.10 format bit
 
 class CIaxPhone {
@@ -53,6 +52,12 @@ public:
     // Captured buffers whose level is below this are not sent. Written by the
     // main dialog; 1 is the Settings slider's default position.
     int32_t m_nNoiseThreshold = 1;
+
+    // What wakes the engine for the library (a test that moves the library's
+    // clock re-arms it).
+    LibraryPump& Pump() { return m_pump; }
+    // The capture buffers (a test counts those that came back).
+    const CaptureRing& Capture() const { return m_capture; }
 
 protected:
     void Start(int localPort);
@@ -89,15 +94,13 @@ protected:
     PhoneOwner& m_pOwner;
     std::unique_ptr<WaveOut> m_hWaveOut;
     std::unique_ptr<WaveIn> m_hWaveIn;
-    WaveHeader m_captureHeaders[kCaptureBufferCount] = {};
     PhoneCall* m_pCurrentCall = nullptr;
     std::string m_strDialString;
     PhoneCall* m_pCalls = nullptr;
     bool m_bTalking = false;
     IaxSession* m_pOutgoingSession = nullptr;
     PlaybackBuffer* m_pPlaybackQueue = nullptr;
-    uint32_t m_nCaptureSeq = 1;
-    uint8_t m_captureBuffers[kCaptureBufferCount][kPcmFrameBytes] = {};
+    CaptureRing m_capture{m_hWaveIn.get()};
     bool m_bIdle = true;
     std::string m_strTones;
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
@@ -108,8 +111,7 @@ protected:
     // agree even after the device was opened again.
     bool m_playbackPaused = false;
     std::optional<std::chrono::steady_clock::time_point> m_lastPlaybackRetry;
-    std::unique_ptr<QSocketNotifier> m_readNotifier;
-    std::unique_ptr<QTimer> m_libraryTimer;
+    LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -1,45 +1,58 @@
-// Wakes the engine for the IAX library: socket readiness (from the first
-// outgoing call on) and the library's earliest timer entry. Without the
-// timer, a lost NEW would never be resent and a dead server would leave
-// "Calling..." on the screen for ever.
-#include "engine/iax_phone.h"
+#include "engine/library_pump.h"
 
 #include "iax/iax.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <utility>
+
 namespace velnar {
 
-void CIaxPhone::EnableReadNotifications() {
+LibraryPump::LibraryPump(WakeFn onWake) : m_onWake(std::move(onWake)) {}
+
+LibraryPump::~LibraryPump() = default;
+
+void LibraryPump::SetSocket(int socket) {
+    m_socket = socket;
+}
+
+void LibraryPump::EnableReading() {
     if (m_readNotifier || m_socket < 0)
         return;
     m_readNotifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
     QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
-                     m_readNotifier.get(), [this] { OnLibraryWake(); });
+                     m_readNotifier.get(), [this] { m_onWake(); });
 }
 
-void CIaxPhone::OnLibraryWake() {
-    OnNetworkEvent();
-    ReclaimPlayback();
-}
-
-// Re-armed after every drain and every send that may have queued a frame.
-void CIaxPhone::ArmLibraryTimer() {
+void LibraryPump::Arm() {
     if (m_socket < 0)
         return;
-    if (!m_libraryTimer) {
-        m_libraryTimer = std::make_unique<QTimer>();
-        m_libraryTimer->setSingleShot(true);
-        m_libraryTimer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(m_libraryTimer.get(), &QTimer::timeout,
-                         m_libraryTimer.get(), [this] { OnLibraryWake(); });
+    if (!m_timer) {
+        m_timer = std::make_unique<QTimer>();
+        m_timer->setSingleShot(true);
+        m_timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] { m_onWake(); });
     }
     int dueMs = IaxNextDueMs();
     if (dueMs < 0)
-        m_libraryTimer->stop();
+        m_timer->stop();
     else
-        m_libraryTimer->start(dueMs);
+        m_timer->start(dueMs);
+}
+
+void LibraryPump::Stop() {
+    m_timer.reset();
+    m_readNotifier.reset();
+    m_socket = -1;
+}
+
+bool LibraryPump::IsReading() const {
+    return m_readNotifier != nullptr;
+}
+
+bool LibraryPump::IsArmed() const {
+    return m_timer && m_timer->isActive();
 }
 
 }  // namespace velnar

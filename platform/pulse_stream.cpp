@@ -19,12 +19,12 @@ void PulseStreamRelease::operator()(pa_stream* stream) const
 
 PulseStreamPtr NewPhoneStream(pa_context* context)
 {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 8000, 1};
+    const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, 8000, 1};
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "phone");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Velnar");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "velnar");
-    pa_stream* stream = pa_stream_new_with_proplist(context, "Phone call", &spec, nullptr, properties);
+    pa_stream* stream = pa_stream_new_with_proplist(context, "Phone call", &sampleSpec, nullptr, properties);
     pa_proplist_free(properties);
     return PulseStreamPtr(stream);
 }

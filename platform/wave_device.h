@@ -1,6 +1,7 @@
 // Waveform capture and playback devices: the small interface the phone
 // engine's audio path relies on, with an ALSA implementation
-// (alsa_wave_device.*) and an in-memory double for tests (fake_wave_device.*).
+// (alsa_wave_device.*), one on the sound server's own streams
+// (pulse_wave_device.*) and an in-memory double for tests (fake_wave_device.*).
 //
 // The format is fixed: PCM, 8000 samples per second, 16-bit, mono
 // (16000 bytes per second). Buffers are described by WaveHeader records that

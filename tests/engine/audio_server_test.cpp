@@ -151,8 +151,8 @@ TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
     // A silent null sink's monitor yields buffers of level 0, withheld at 1.
     // Once 15 buffers have come back, a touch tone shows the server has read
     // everything sent before it.
-    uint32_t firstSeq = phone.m_nCaptureSeq;
-    ASSERT_TRUE(PumpUntil([&] { return phone.m_nCaptureSeq > firstSeq + 15; }, 5000));
+    uint32_t firstSeq = phone.Capture().NextSequence();
+    ASSERT_TRUE(PumpUntil([&] { return phone.Capture().NextSequence() > firstSeq + 15; }, 5000));
     phone.SendTones("4");
     phone.HangUp();
     ASSERT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();

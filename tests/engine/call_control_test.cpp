@@ -323,7 +323,7 @@ protected:
              dueMs = IaxNextDueMs())
             AdvanceToNextDue();
         g_fakeTicksMs = until;
-        phone().ArmLibraryTimer();
+        phone().Pump().Arm();
         PumpBriefly();
     }
 
@@ -334,7 +334,7 @@ protected:
         if (dueMs < 0)
             return false;
         g_fakeTicksMs += static_cast<uint32_t>(dueMs);
-        phone().ArmLibraryTimer();
+        phone().Pump().Arm();
         PumpUntil([&] { return IaxNextDueMs() != 0; }, 1000);
         return true;
     }
@@ -343,7 +343,7 @@ protected:
 TEST_F(CallControlOnFakeClock, LostNewIsResentWithoutAnyDatagramArriving) {
     peer.SetAutoAck(false);
     DialPeer();
-    ASSERT_TRUE(phone().m_libraryTimer && phone().m_libraryTimer->isActive());
+    ASSERT_TRUE(phone().Pump().IsArmed());
     ASSERT_TRUE(AdvanceToNextDue());
     auto again = AwaitIax(peer, kNew);
     ASSERT_TRUE(again) << peer.LastError();

@@ -25,19 +25,16 @@ public:
 class TestPhone : public CIaxPhone {
 public:
     using CIaxPhone::CIaxPhone;
-    using CIaxPhone::ArmLibraryTimer;
     using CIaxPhone::HandleEvent;
     using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
     using CIaxPhone::m_bIdle;
     using CIaxPhone::m_playbackPaused;
     using CIaxPhone::m_bTalking;
-    using CIaxPhone::m_nCaptureSeq;
     using CIaxPhone::m_pCalls;
     using CIaxPhone::m_pCurrentCall;
     using CIaxPhone::m_pOutgoingSession;
     using CIaxPhone::m_pPlaybackQueue;
-    using CIaxPhone::m_libraryTimer;
 
     size_t CallCount() const;
     size_t QueuedBlocks() const;

@@ -12,7 +12,7 @@ add_executable(velnar_iax_loopback_test
   ${CMAKE_CURRENT_LIST_DIR}/loopback_loss_test.cpp
 )
 target_link_libraries(velnar_iax_loopback_test PRIVATE velnar_iax velnar_test_peer GTest::gtest_main)
-gtest_discover_tests(velnar_iax_loopback_test DISCOVERY_TIMEOUT 30)
+gtest_discover_tests(velnar_iax_loopback_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS loopback)
 
 if(VELNAR_FUZZ)
   add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/fuzz ${CMAKE_CURRENT_BINARY_DIR}/fuzz)
