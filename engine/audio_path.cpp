@@ -6,20 +6,7 @@
 #include "engine/noise_gate.h"
 #include "iax/iax.h"
 
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <new>
-
 namespace velnar {
-
-namespace {
-
-constexpr int kMaxPendingBlocks = 12;  // one more makes 13 unplayed blocks
-constexpr int kPrefillBlocks = 3;      // playing resumes at the fourth block
-constexpr std::chrono::seconds kPlaybackRetryInterval{1};
-
-}  // namespace
 
 int CIaxPhone::OpenAudio() {
     if (!m_hWaveOut || !m_hWaveIn)
@@ -61,27 +48,14 @@ void CIaxPhone::ReviveAudio() {
     if (!m_audioOpen) {
         if (OpenAudio() == 0)
             IaxSetFormats(kGsmFormat);
-        m_playbackPaused = false;
+        m_playback.ForgetPause();
         return;
     }
-    m_hWaveOut->Reset();
-    ReclaimPlayback();
-    m_hWaveOut->Restart();
-    m_playbackPaused = false;
+    m_playback.Restart();
 }
 
-// A paused device plays nothing, so a block it marks done at once was
-// swallowed by a device that failed mid-call (the sound server went away).
-// Opening it again is tried at most once a second, so that a server that
-// stays away cannot make the engine spin.
 void CIaxPhone::RetryFailedPlayback() {
-    const auto now = std::chrono::steady_clock::now();
-    if (m_lastPlaybackRetry && now - *m_lastPlaybackRetry < kPlaybackRetryInterval)
-        return;
-    m_lastPlaybackRetry = now;
-    m_hWaveOut->Reset();
-    m_hWaveOut->Restart();
-    m_playbackPaused = false;
+    m_playback.RetryFailed();
 }
 
 int CIaxPhone::StartCapture() {
@@ -144,10 +118,9 @@ void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call) {
         uint8_t pcm[kPcmFrameBytes];
         if (!GsmDecodeFrame(call->decoder.get(), data + offset, pcm))
             return;
-        int pending = PendingPlaybackBlocks();
-        if (pending > kMaxPendingBlocks)
+        if (!m_playback.HasRoom())
             continue;
-        if (!QueuePlayback(pcm, pending))
+        if (!QueuePlayback(pcm, PendingPlaybackBlocks()))
             return;
     }
 }
@@ -155,66 +128,22 @@ void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call) {
 // False when the device refused the block (a device that vanished mid-call
 // must not end the program); the rest of the event is then dropped.
 bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks) {
-    PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
-    if (!block)
-        std::exit(255);
-    std::memcpy(block->samples, pcm, kPcmFrameBytes);
-    block->header.data = block->samples;
-    block->header.bufferLength = kPcmFrameBytes;
-    if (!m_audioOpen || m_hWaveOut->Prepare(&block->header) != WaveOk) {
-        delete block;
+    if (!m_audioOpen)
         return false;
-    }
-    if (pendingBlocks == 0 && !m_playbackPaused) {
-        m_hWaveOut->Pause();
-        m_playbackPaused = true;
-    }
-    if (m_hWaveOut->Write(&block->header) != WaveOk) {
-        m_hWaveOut->Unprepare(&block->header);
-        delete block;
-        return false;
-    }
-    const bool swallowed = m_playbackPaused && (block->header.flags & WaveDone);
-    if (pendingBlocks >= kPrefillBlocks && m_playbackPaused) {
-        m_hWaveOut->Restart();
-        m_playbackPaused = false;
-    }
-    PlaybackBuffer** tail = &m_pPlaybackQueue;
-    while (*tail)
-        tail = &(*tail)->next;
-    *tail = block;
-    if (swallowed)
-        RetryFailedPlayback();
-    return true;
+    return m_playback.Queue(pcm, pendingBlocks);
 }
 
 int CIaxPhone::PendingPlaybackBlocks() const {
-    int pending = 0;
-    for (const PlaybackBuffer* block = m_pPlaybackQueue; block; block = block->next)
-        if (!(block->header.flags & WaveDone))
-            ++pending;
-    return pending;
+    return m_playback.Pending();
 }
 
 void CIaxPhone::ReclaimPlayback() {
-    PlaybackBuffer** link = &m_pPlaybackQueue;
-    while (PlaybackBuffer* block = *link) {
-        if (block->header.flags & WaveDone) {
-            m_hWaveOut->Unprepare(&block->header);
-            *link = block->next;
-            delete block;
-        } else {
-            link = &block->next;
-        }
-    }
+    m_playback.Reclaim();
 }
 
 // At destruction, after the device has been reset and closed.
 void CIaxPhone::ReleasePlayback() {
-    while (PlaybackBuffer* block = m_pPlaybackQueue) {
-        m_pPlaybackQueue = block->next;
-        delete block;
-    }
+    m_playback.Release();
 }
 
 }  // namespace velnar

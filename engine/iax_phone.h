@@ -13,13 +13,11 @@
 #include "engine/library_pump.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
-#include "engine/playback_buffer.h"
+#include "engine/playback_queue.h"
 #include "platform/wave_device.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 struct IaxEvent;
@@ -41,6 +39,11 @@ public:
     void Dial(const std::string& dialString);
     void HangUp();
     bool IsInCall() const { return !m_bIdle; }
+    // Whether the current call has been answered (captured speech is then
+    // sent).
+    bool IsTalking() const { return m_bTalking; }
+    // The call the phone is busy with; null when there is none.
+    const PhoneCall* CurrentCall() const { return m_pCurrentCall; }
     void SendTones(const std::string& tones);
     // Drains the library: called on socket readiness and when its timer fires.
     void OnNetworkEvent();
@@ -58,6 +61,8 @@ public:
     LibraryPump& Pump() { return m_pump; }
     // The capture buffers (a test counts those that came back).
     const CaptureRing& Capture() const { return m_capture; }
+    // The playback queue (a test looks at its pause and its blocks).
+    const PlaybackQueue& Playback() const { return m_playback; }
 
 protected:
     void Start(int localPort);
@@ -99,18 +104,13 @@ protected:
     PhoneCall* m_pCalls = nullptr;
     bool m_bTalking = false;
     IaxSession* m_pOutgoingSession = nullptr;
-    PlaybackBuffer* m_pPlaybackQueue = nullptr;
     CaptureRing m_capture{m_hWaveIn.get()};
+    PlaybackQueue m_playback{m_hWaveOut.get()};
     bool m_bIdle = true;
     std::string m_strTones;
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
-    // Set while the engine has paused wave-out to let its queue fill. Every
-    // call starts with it clear and the device restarted, so that the two
-    // agree even after the device was opened again.
-    bool m_playbackPaused = false;
-    std::optional<std::chrono::steady_clock::time_point> m_lastPlaybackRetry;
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -1,5 +1,5 @@
 // The audio path on the in-memory wave devices: the noise gate and sending
-// over a real loopback call, the playback queue's pre-fill and bound, and
+// over a real loopback call, decoding voice into the playback queue, and
 // what the engine does with bad voice and failing devices.
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/peer_await.h"
@@ -51,7 +51,7 @@ struct VoiceEvent {
     IaxEvent event;
 };
 
-// ---- Playback queue, driven directly -------------------------------------
+// ---- Voice decoded into the playback queue -------------------------------
 
 class Playback : public testing::Test {
 protected:
@@ -64,52 +64,6 @@ protected:
     FakePhone fp;
     PhoneCall call;
 };
-
-TEST_F(Playback, FirstBlockPausesAndTheFourthResumes) {
-    Play(1);
-    EXPECT_TRUE(fp.out->IsPaused());
-    EXPECT_TRUE(fp.phone->m_playbackPaused);
-    Play(2);
-    EXPECT_TRUE(fp.out->IsPaused());
-    EXPECT_EQ(fp.out->PlayAll(), 0u) << "nothing plays during the pre-fill";
-    Play(1);
-    EXPECT_FALSE(fp.out->IsPaused());
-    EXPECT_FALSE(fp.phone->m_playbackPaused);
-    EXPECT_EQ(Written(), 4u);
-    EXPECT_EQ(fp.out->PlayAll(), 4u);
-}
-
-TEST_F(Playback, QueueRunDryPausesAgainAndPlayedBlocksAreReclaimed) {
-    Play(4);
-    fp.out->PlayAll();
-    EXPECT_EQ(fp.phone->QueuedBlocks(), 4u);
-    fp.phone->ReclaimPlayback();
-    EXPECT_EQ(fp.phone->QueuedBlocks(), 0u);
-    Play(1);
-    EXPECT_TRUE(fp.out->IsPaused());
-}
-
-TEST_F(Playback, BlocksLeftPausedByAnEndedCallPlayFirstInTheNextOne) {
-    Play(2);
-    PhoneCall nextCall;
-    VoiceEvent next(GsmFramesOfTone(1200, 2));
-    fp.phone->PlayVoice(&next.event, &nextCall);
-    EXPECT_FALSE(fp.out->IsPaused());
-    ASSERT_EQ(fp.out->PlayAll(), 4u);
-    std::vector<uint8_t> first(fp.out->Written()[1]), last(fp.out->Written()[3]);
-    EXPECT_EQ(test::StrongestOf(first, {500, 1200}), 500);
-    EXPECT_EQ(test::StrongestOf(last, {500, 1200}), 1200);
-}
-
-TEST_F(Playback, FourteenthUnplayedFrameIsDropped) {
-    Play(20);
-    EXPECT_EQ(Written(), 13u);
-    EXPECT_EQ(fp.phone->QueuedBlocks(), 13u);
-    fp.out->PlayN(2);
-    Play(5);  // two places were freed by playing
-    EXPECT_EQ(Written(), 15u);
-    EXPECT_EQ(fp.phone->QueuedBlocks(), 13u);
-}
 
 TEST_F(Playback, EventLengthsThatAreNotWholeFramesQueueNothing) {
     auto frames = GsmFramesOfTone(500, 4);
@@ -152,17 +106,6 @@ TEST_F(Playback, DecodedBlocksCarryTheTone) {
     EXPECT_EQ(test::StrongestOf(pcm, {300, 500, 800, 1200}), 500);
 }
 
-TEST_F(Playback, DeviceThatVanishesDropsFramesWithoutGrowing) {
-    Play(2);
-    fp.out->results.addBuffer = WaveErrDevice;  // writes fail from now on
-    Play(30);
-    EXPECT_EQ(Written(), 2u);
-    EXPECT_EQ(fp.phone->QueuedBlocks(), 2u);
-    fp.out->results.prepare = WaveErrDevice;
-    Play(30);
-    EXPECT_EQ(fp.phone->QueuedBlocks(), 2u);
-}
-
 TEST(PlaybackWithoutDevices, VoiceIsDroppedWhenTheDevicesNeverOpened) {
     FakePhone fp([](FakeWaveIn&, FakeWaveOut& out) { out.results.open = WaveErrNoDevice; });
     PhoneCall call;
@@ -188,7 +131,7 @@ protected:
     void Answer() {
         peer.SendIax(kAccept, "formats=2;", true);
         peer.SendControl(kAnswer);
-        ASSERT_TRUE(PumpUntil([&] { return fp.phone->m_bTalking; }));
+        ASSERT_TRUE(PumpUntil([&] { return fp.phone->IsTalking(); }));
         ASSERT_TRUE(AwaitFull(peer, kControl, kAnswer)) << peer.LastError();
     }
 
@@ -331,14 +274,14 @@ TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver) {
     fp.phone->Dial(DialStringFor(peer.Port()));
     ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
     EXPECT_FALSE(fp.out->IsPaused());
-    EXPECT_FALSE(fp.phone->m_playbackPaused);
+    EXPECT_FALSE(fp.phone->Playback().IsPaused());
     EXPECT_EQ(fp.out->PendingCount(), 0u);
     EXPECT_EQ(fp.phone->QueuedBlocks(), 0u);
 
     VoiceEvent next(GsmFramesOfTone(500, 1));
     fp.phone->PlayVoice(&next.event, &call);
     EXPECT_TRUE(fp.out->IsPaused());
-    EXPECT_TRUE(fp.phone->m_playbackPaused);
+    EXPECT_TRUE(fp.phone->Playback().IsPaused());
 }
 
 // ---- Voice arriving over the network -------------------------------------

@@ -129,7 +129,7 @@ TEST_P(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
     PlayIntoMic(1000, 6);
 
     phone.Dial(DialStringFor(server.Port()));
-    ASSERT_TRUE(PumpUntil([&] { return phone.m_bTalking; }, 5000)) << server.Output();
+    ASSERT_TRUE(PumpUntil([&] { return phone.IsTalking(); }, 5000)) << server.Output();
     const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
     bool heard = PumpUntil([&] { return HeardTone(1000, candidates); }, 5000);
     EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz "
@@ -147,7 +147,7 @@ TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
     AudioDevices devices = Devices();
     TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.Dial(DialStringFor(server.Port()));
-    ASSERT_TRUE(PumpUntil([&] { return phone.m_bTalking; }, 5000)) << server.Output();
+    ASSERT_TRUE(PumpUntil([&] { return phone.IsTalking(); }, 5000)) << server.Output();
     // A silent null sink's monitor yields buffers of level 0, withheld at 1.
     // Once 15 buffers have come back, a touch tone shows the server has read
     // everything sent before it.
@@ -172,7 +172,7 @@ TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
     AudioDevices devices = Devices();
     TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
     phone.m_nNoiseThreshold = 1;
-    auto talking = [&] { return phone.m_bTalking; };
+    auto talking = [&] { return phone.IsTalking(); };
     auto never = [] { return false; };
 
     phone.Dial(DialStringFor(server.Port()));

@@ -107,10 +107,10 @@ TEST_F(CallControl, AcceptConnectsAndAnswerStartsTalkingAndAnswersBack) {
     DialPeer();
     peer.SendIax(kAccept, "formats=2;", true);
     ASSERT_TRUE(WaitForStatus("Connected"));
-    EXPECT_FALSE(phone().m_bTalking);
+    EXPECT_FALSE(phone().IsTalking());
     peer.SendControl(kRinging);
     peer.SendControl(kAnswer);
-    ASSERT_TRUE(PumpUntil([&] { return phone().m_bTalking; }));
+    ASSERT_TRUE(PumpUntil([&] { return phone().IsTalking(); }));
     auto answer = AwaitFull(peer, kControl, kAnswer);
     EXPECT_TRUE(answer) << peer.LastError();
     // The console line never reaches the status line.
@@ -136,7 +136,7 @@ TEST_F(CallControl, UserHangUpSendsEmptyHangupAndReleasesRecords) {
     ASSERT_TRUE(hangup) << peer.LastError();
     EXPECT_TRUE(hangup->payload.empty());
     EXPECT_EQ(phone().CallCount(), 0u);
-    EXPECT_EQ(phone().m_pCurrentCall, nullptr);
+    EXPECT_EQ(phone().CurrentCall(), nullptr);
     EXPECT_FALSE(phone().IsInCall());
 }
 
@@ -225,7 +225,7 @@ TEST_F(CallControl, IncomingCallIsAcceptedAndRungWithoutStatus) {
     PumpBriefly();
     EXPECT_TRUE(fp.owner.statuses.empty());
     EXPECT_FALSE(phone().IsInCall());
-    ASSERT_NE(phone().m_pCurrentCall, nullptr);
+    ASSERT_NE(phone().CurrentCall(), nullptr);
     // The user cannot answer it, only end it.
     phone().HangUp();
     EXPECT_TRUE(AwaitIax(*caller, kHangup)) << caller->LastError();
@@ -239,7 +239,7 @@ TEST_F(CallControl, WaitingIncomingCallPlaysVoiceAndAnAnswerSendsNothing) {
     caller->SendVoice(kGsmFormat, test::GsmFramesOfTone(500, 2));
     ASSERT_TRUE(PumpUntil([&] { return fp.out->Written().size() == 2; }));
     caller->SendControl(kAnswer);
-    ASSERT_TRUE(PumpUntil([&] { return phone().m_bTalking; }));
+    ASSERT_TRUE(PumpUntil([&] { return phone().IsTalking(); }));
     EXPECT_FALSE(phone().IsInCall());
     EXPECT_TRUE(AwaitFull(*caller, kControl, kAnswer)) << caller->LastError();
     // Capture is not running, so nothing can be sent.
@@ -259,13 +259,13 @@ TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent) {
     CallAndLetPeerHangUp();
     auto caller = Caller();
     ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
-    PhoneCall* waiting = phone().m_pCurrentCall;
+    const PhoneCall* waiting = phone().CurrentCall();
     ASSERT_NE(waiting, nullptr);
     peer.StartCall();
     DialPeer();
     EXPECT_EQ(phone().CallCount(), 2u);
-    EXPECT_NE(phone().m_pCurrentCall, waiting);
-    EXPECT_EQ(phone().m_pCurrentCall->session, phone().m_pOutgoingSession);
+    EXPECT_NE(phone().CurrentCall(), waiting);
+    EXPECT_EQ(phone().CurrentCall()->session, phone().m_pOutgoingSession);
 }
 
 TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy) {
@@ -413,7 +413,7 @@ TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall) {
         if (c.known) {
             other->SendIax(kNew, "exten=100;formats=2;version=1;");
             ASSERT_TRUE(AwaitFull(*other, kControl, kRinging)) << other->LastError();
-            session = phone().m_pCurrentCall->session;
+            session = phone().CurrentCall()->session;
             peer.StartCall();
             DialPeer();
             peer.SendIax(kAccept, "formats=2;", true);
@@ -463,7 +463,7 @@ TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls) {
     CallAndLetPeerHangUp();
     auto caller = Caller();
     ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
-    IaxSession* waiting = phone().m_pCurrentCall->session;
+    IaxSession* waiting = phone().CurrentCall()->session;
     peer.StartCall();
     DialPeer();
     phone().HangUp();

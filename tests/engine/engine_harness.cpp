@@ -28,13 +28,6 @@ size_t TestPhone::CallCount() const {
     return count;
 }
 
-size_t TestPhone::QueuedBlocks() const {
-    size_t count = 0;
-    for (const PlaybackBuffer* block = m_pPlaybackQueue; block; block = block->next)
-        ++count;
-    return count;
-}
-
 FakePhone::FakePhone(const Configure& configure) {
     auto waveIn = std::make_unique<FakeWaveIn>();
     auto waveOut = std::make_unique<FakeWaveOut>();

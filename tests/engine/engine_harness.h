@@ -29,15 +29,11 @@ public:
     using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
     using CIaxPhone::m_bIdle;
-    using CIaxPhone::m_playbackPaused;
-    using CIaxPhone::m_bTalking;
     using CIaxPhone::m_pCalls;
-    using CIaxPhone::m_pCurrentCall;
     using CIaxPhone::m_pOutgoingSession;
-    using CIaxPhone::m_pPlaybackQueue;
 
     size_t CallCount() const;
-    size_t QueuedBlocks() const;
+    size_t QueuedBlocks() const { return Playback().Size(); }
 };
 
 // A phone on an ephemeral port with fake devices the test keeps pointers to.

@@ -109,7 +109,7 @@ TEST_F(GsmInterop, FramesTheEngineSendsDecodeInSoxAtTheirFrequency) {
     ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
     peer.SendIax(kAccept, "formats=2;", true);
     peer.SendControl(kAnswer);
-    ASSERT_TRUE(PumpUntil([&] { return fp.phone->m_bTalking; }));
+    ASSERT_TRUE(PumpUntil([&] { return fp.phone->IsTalking(); }));
 
     const int frequencyHz = 800;
     const size_t frameCount = 40;
