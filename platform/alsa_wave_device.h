@@ -6,12 +6,15 @@
 // them (ALSA's poll descriptors behind QSocketNotifiers); there is no audio
 // thread. The device period is 20 ms, one capture buffer or playback block.
 //
-// Capture: the device captures from Open to Close and keeps its sound
-// stream between calls, so that every Start delivers its first buffer within
-// a period or two; between Start and Stop the queued headers are filled in
-// order, a full header is marked done and posted to the DoneFn. Sound
-// captured outside Start..Stop or while no header is queued is dropped; a
-// Start keeps at most the last period captured before it. Stop returns the header being filled if it holds anything;
+// Capture: the device captures only between Start and Stop; while stopped
+// nothing is read and its descriptors are not watched. Stop pauses the
+// device where it can pause (the sound-server plugin keeps its record stream
+// then, so that every Start delivers its first buffer within a period or
+// two), else stops it. Between Start and Stop the queued headers are filled
+// in order, a full header is marked done and posted to the DoneFn. Sound
+// captured while no header is queued is dropped; a Start keeps at most the
+// last period captured before it. Stop returns the header being filled if
+// it holds anything;
 // Reset returns every queued header. After Close the DoneFn is never called,
 // also not for headers whose completion was already posted.
 //

@@ -56,11 +56,12 @@ int AlsaWaveIn::Open(DoneFn onDone)
     return WaveOk;
 }
 
-// Capture runs from here until Close; Start and Stop only decide whether
-// what is read goes into the headers or is dropped. Stopping the PCM between
-// calls would cost the next call its start: the sound-server plugin ends its
-// record stream on every stop and connects a new one on prepare, and a new
-// stream on a quiet source may wait up to seconds for its first sound.
+// The PCM is only prepared here: it captures from the first Start on. Stop
+// pauses it where the device can pause (the sound-server plugin then corks
+// its record stream and keeps it connected, so that the next Start brings
+// sound at once; stopping it would end the stream, and a new stream on a
+// quiet source may wait seconds for its first sound). A device that cannot
+// pause is stopped and prepared again; hardware starts quickly.
 int AlsaWaveIn::OpenPcm()
 {
     const int rc = m_pcm.Open(m_pcmName, CaptureSetup(),
@@ -68,11 +69,6 @@ int AlsaWaveIn::OpenPcm()
     if (rc != WaveOk)
         return rc;
     m_staging.resize(m_pcm.BufferFrames() * kWaveBytesPerFrame);
-    if (snd_pcm_start(m_pcm.Handle()) < 0) {
-        m_pcm.Close();
-        return WaveErrDevice;
-    }
-    m_pcm.SetWatching(true);
     return WaveOk;
 }
 
@@ -113,31 +109,65 @@ int AlsaWaveIn::Start()
         Fail();
         return WaveErrDevice;
     }
-    // What the device holds was captured before this start; the newest
-    // period of it stays, so that the first buffer is full within a period
-    // of the start, and the rest is skipped.
+    // What the device holds was captured before this start (before the last
+    // pause); the newest period of it stays, so that the first buffer is
+    // full within a period of the start, and the rest is skipped.
     const snd_pcm_sframes_t held = snd_pcm_avail(m_pcm.Handle());
     if (held > static_cast<snd_pcm_sframes_t>(kWavePeriodFrames))
         snd_pcm_forward(m_pcm.Handle(), static_cast<snd_pcm_uframes_t>(held) - kWavePeriodFrames);
     m_started = true;
+    m_pcm.SetWatching(true);
     return WaveOk;
 }
 
-// The PCM runs from Open on; one that stopped meanwhile (an overrun, a
-// suspend that could not be recovered at its wake-up) is started again.
+// Brings the PCM to running from whatever state the last Stop (or a fault
+// since) left it in: prepared, paused, overrun or suspended.
 bool AlsaWaveIn::EnsureRunning()
 {
     snd_pcm_t* pcm = m_pcm.Handle();
-    switch (snd_pcm_state(pcm)) {
-    case SND_PCM_STATE_RUNNING:
-        return true;
-    case SND_PCM_STATE_XRUN:
-        return m_pcm.Recover(-EPIPE) == PcmRecovery::Recovered;
-    case SND_PCM_STATE_SUSPENDED:
-        return m_pcm.Recover(-ESTRPIPE) == PcmRecovery::Recovered;
-    default:
-        return (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED || snd_pcm_prepare(pcm) == 0)
-               && snd_pcm_start(pcm) == 0;
+    // A suspend may resume into the paused state: a second round then
+    // releases the pause.
+    for (int round = 0; round < 2; ++round) {
+        switch (snd_pcm_state(pcm)) {
+        case SND_PCM_STATE_RUNNING:
+            return true;
+        case SND_PCM_STATE_PAUSED:
+            if (const int rc = snd_pcm_pause(pcm, 0); rc == 0)
+                return true;
+            else if (rc == -EPIPE || rc == -ESTRPIPE)
+                return m_pcm.Recover(rc) == PcmRecovery::Recovered;
+            // A pause that cannot be released: start afresh.
+            snd_pcm_drop(pcm);
+            return snd_pcm_prepare(pcm) == 0 && snd_pcm_start(pcm) == 0;
+        case SND_PCM_STATE_XRUN:
+            return m_pcm.Recover(-EPIPE) == PcmRecovery::Recovered;
+        case SND_PCM_STATE_SUSPENDED:
+            if (m_pcm.Recover(-ESTRPIPE) != PcmRecovery::Recovered)
+                return false;
+            continue;
+        default:
+            return (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED || snd_pcm_prepare(pcm) == 0)
+                   && snd_pcm_start(pcm) == 0;
+        }
+    }
+    return snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
+}
+
+// Between calls nothing is read and nothing wakes us: the PCM is paused
+// where it can be, else stopped and prepared for the next Start.
+void AlsaWaveIn::Halt()
+{
+    m_started = false;
+    if (!m_pcm.IsOpen())
+        return;
+    m_pcm.SetWatching(false);
+    snd_pcm_t* pcm = m_pcm.Handle();
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_pause(pcm, 1) == 0)
+        return;
+    if (snd_pcm_state(pcm) != SND_PCM_STATE_PREPARED) {
+        snd_pcm_drop(pcm);
+        // One that cannot be prepared now gets another try at Start.
+        snd_pcm_prepare(pcm);
     }
 }
 
@@ -147,7 +177,7 @@ int AlsaWaveIn::Stop()
         return WaveErrNotOpen;
     if (m_started) {
         Pump();  // what the device holds belongs to the header being filled
-        m_started = false;
+        Halt();
     }
     if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
         CompleteHead();
@@ -158,7 +188,8 @@ int AlsaWaveIn::Reset()
 {
     if (!m_mailbox)
         return WaveErrNotOpen;
-    m_started = false;
+    if (m_started)
+        Halt();
     while (!m_queue.empty())
         CompleteHead();
     return WaveOk;
@@ -190,8 +221,8 @@ bool AlsaWaveIn::OnReady(unsigned short revents)
     return Pump();
 }
 
-// Reads everything the device has, into the headers while started, else
-// dropped; returns whether anything was read.
+// Reads everything the device has into the headers (what no header has room
+// for is dropped); returns whether anything was read.
 bool AlsaWaveIn::Pump()
 {
     const auto capacityFrames = static_cast<snd_pcm_sframes_t>(m_staging.size() / kWaveBytesPerFrame);

@@ -31,6 +31,8 @@ public:
     int Close() override;
 
     bool IsFailed() const { return m_failed; }
+    // Whether the device's descriptors wake the event loop (only while started).
+    bool IsWatching() const { return m_pcm.IsWatching(); }
 
 private:
     // What completions posted to the event loop need; they keep it alive,
@@ -47,6 +49,7 @@ private:
     void Deliver(const uint8_t* bytes, size_t byteCount);
     void CompleteHead();
     bool EnsureRunning();
+    void Halt();
     void Fail();
 
     std::string m_pcmName;
@@ -54,7 +57,7 @@ private:
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QObject> m_context;  // receives the posted completions
     std::deque<WaveHeader*> m_queue;
-    bool m_started = false;  // between Start and Stop: reads go to the headers
+    bool m_started = false;  // between Start and Stop: the PCM runs and is watched
     bool m_failed = false;
     // Everything the device holds is taken in one read and then shared out
     // to the queued headers; what no header has room for is dropped.

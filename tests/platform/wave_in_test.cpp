@@ -2,6 +2,7 @@
 // Each test captures the monitor of a sink of its own: what is played into
 // that sink is what the device captures.
 #include "platform/alsa_wave_device.h"
+#include "platform/alsa_wave_in.h"
 
 #include "audio_server.h"
 #include "capture_rig.h"
@@ -390,6 +391,49 @@ TEST_P(CaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
         << "no capture after reopening";
     EXPECT_EQ(rig.ReturnedBuffers().back().bytesRecorded, kRigBufferBytes);
     EXPECT_EQ(rig.In().Close(), WaveOk);
+}
+
+class AlsaCaptureTest : public CaptureTestBase {
+protected:
+    const test::WaveBackend& Backend() const override { return test::WaveBackendNamed("alsa"); }
+};
+
+// Between calls the device neither reads nor wakes the program: nothing is
+// delivered and its descriptors are not watched until the next Start, which
+// brings sound again.
+TEST_F(AlsaCaptureTest, StoppedDeviceReadsNothingAndIsNotWatched)
+{
+    auto device = std::make_unique<AlsaWaveIn>("default");
+    const AlsaWaveIn* in = device.get();
+    CaptureRig rig(std::move(device));
+    rig.requeue = false;
+    ASSERT_EQ(rig.Open(), WaveOk);
+    EXPECT_FALSE(in->IsWatching()) << "watched before the first Start";
+    ASSERT_TRUE(rig.QueueAll());
+    WaitFor([] { return false; }, 200);
+    EXPECT_TRUE(rig.ReturnedBuffers().empty()) << "captured before the first Start";
+    ASSERT_EQ(rig.In().Start(), WaveOk);
+    EXPECT_TRUE(in->IsWatching());
+    ASSERT_TRUE(WaitFor([&] { return !rig.ReturnedBuffers().empty(); })) << "no capture buffer came back";
+
+    for (size_t call = 1; call <= 3; ++call) {
+        ASSERT_EQ(rig.In().Stop(), WaveOk);
+        ASSERT_EQ(rig.In().Reset(), WaveOk);
+        const size_t queuedSoFar = kRigBuffers * call;
+        ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() == queuedSoFar; }));
+        EXPECT_FALSE(in->IsWatching()) << "watched while stopped, call " << call;
+        ASSERT_TRUE(rig.QueueAll());
+        WaitFor([] { return false; }, 200);
+        EXPECT_EQ(rig.ReturnedBuffers().size(), queuedSoFar) << "captured while stopped, call " << call;
+
+        ASSERT_EQ(rig.In().Start(), WaveOk);
+        EXPECT_TRUE(in->IsWatching());
+        EXPECT_TRUE(WaitFor([&] {
+            const auto& returned = rig.ReturnedBuffers();
+            return returned.size() > queuedSoFar && returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
+        }, 500)) << "no sound after start " << call + 1;
+    }
+    EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
 
 // Needs no server: a device that does not exist, and calls before Open.
