@@ -193,12 +193,30 @@ TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts) {
     EXPECT_EQ(fp.owner.Last(), "Ready");
 }
 
-TEST_F(CallControl, SecondPlaceCallWhileAttemptingIsRefused) {
-    DialPeer();
-    phone().PlaceCall(DialStringFor(peer.Port(), "200"));
+// Dial ignores a call during a call, so the guard in PlaceCall against a
+// second attempt can only be reached from inside: this phone opens it for
+// this one test.
+class PlacingPhone : public test::TestPhone {
+public:
+    using TestPhone::TestPhone;
+    using CIaxPhone::PlaceCall;
+};
+
+TEST(CallControlGuard, SecondPlaceCallWhileAttemptingIsRefused) {
+    IaxTestPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    peer.SetAutoAck(true);
+    FakePhone fp({}, [](PhoneOwner& owner, std::unique_ptr<WaveIn> in,
+                        std::unique_ptr<WaveOut> out, int localPort) {
+        return std::make_unique<PlacingPhone>(owner, std::move(in), std::move(out), localPort);
+    });
+    auto& phone = static_cast<PlacingPhone&>(*fp.phone);
+    phone.Dial(DialStringFor(peer.Port()));
+    ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+    phone.PlaceCall(DialStringFor(peer.Port(), "200"));
     EXPECT_EQ(fp.owner.statuses,
               (Texts{"Calling...", "Already attempting to call somewhere, please cancel first!"}));
-    EXPECT_EQ(phone().CallCount(), 1u);
+    EXPECT_EQ(phone.CallCount(), 1u);
 }
 
 TEST_F(CallControl, NothingIsReadBeforeTheFirstOutgoingCall) {

@@ -21,14 +21,17 @@ std::vector<std::string> RecordingOwner::Since(size_t from) const {
     return {statuses.begin() + static_cast<std::ptrdiff_t>(from), statuses.end()};
 }
 
-FakePhone::FakePhone(const Configure& configure) {
+FakePhone::FakePhone(const Configure& configure, const Make& make) {
     auto waveIn = std::make_unique<FakeWaveIn>();
     auto waveOut = std::make_unique<FakeWaveOut>();
     if (configure)
         configure(*waveIn, *waveOut);
     in = waveIn.get();
     out = waveOut.get();
-    phone = std::make_unique<TestPhone>(owner, std::move(waveIn), std::move(waveOut), -1);
+    if (make)
+        phone = make(owner, std::move(waveIn), std::move(waveOut), -1);
+    else
+        phone = std::make_unique<TestPhone>(owner, std::move(waveIn), std::move(waveOut), -1);
 }
 
 // A ticking timer makes sure the blocking wait wakes up to look at the

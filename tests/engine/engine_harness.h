@@ -26,7 +26,6 @@ class TestPhone : public CIaxPhone {
 public:
     using CIaxPhone::CIaxPhone;
     using CIaxPhone::HandleEvent;
-    using CIaxPhone::PlaceCall;
     using CIaxPhone::PlayVoice;
 
     size_t QueuedBlocks() const { return Playback().Size(); }
@@ -35,8 +34,11 @@ public:
 // A phone on an ephemeral port with fake devices the test keeps pointers to.
 struct FakePhone {
     using Configure = std::function<void(FakeWaveIn&, FakeWaveOut&)>;
-    // configure runs on the devices before the phone opens them.
-    explicit FakePhone(const Configure& configure = {});
+    using Make = std::function<std::unique_ptr<TestPhone>(
+        PhoneOwner&, std::unique_ptr<WaveIn>, std::unique_ptr<WaveOut>, int localPort)>;
+    // configure runs on the devices before the phone opens them; make builds
+    // a test's own kind of phone (a plain TestPhone when empty).
+    explicit FakePhone(const Configure& configure = {}, const Make& make = {});
     RecordingOwner owner;
     FakeWaveIn* in = nullptr;   // owned by the phone
     FakeWaveOut* out = nullptr; // owned by the phone
