@@ -37,69 +37,79 @@ std::vector<uint8_t> SamplesOf(uint16_t sample, size_t count = kGsmFrameSamples)
     return bytes;
 }
 
-// A voice event as the library hands it out, for the playback queue tests.
-struct VoiceEvent {
-    explicit VoiceEvent(std::vector<uint8_t> bytes, int format = kGsmFormat)
-        : data(std::move(bytes)) {
-        std::memset(&event, 0, sizeof event);
-        event.type = EvVoice;
-        event.media.format = format;
-        event.media.data = data.data();
-        event.media.length = static_cast<int>(data.size());
-    }
-    std::vector<uint8_t> data;
-    IaxEvent event;
-};
-
 // ---- Voice decoded into the playback queue -------------------------------
+
+// On a frozen clock the jitter buffer hands voice over as soon as it arrives,
+// so once the peer has its ACK and the loop has run, the engine has handled
+// the voice.
+uint32_t StillTicks() { return 5000; }
+
+// Freezes the library's clock for one test.
+struct StillClock {
+    StillClock() { IaxSetTickSource(StillTicks); }
+    ~StillClock() { IaxSetTickSource(nullptr); }
+    StillClock(const StillClock&) = delete;
+    StillClock& operator=(const StillClock&) = delete;
+};
 
 class Playback : public testing::Test {
 protected:
-    void Play(size_t frames) {
-        VoiceEvent voice(GsmFramesOfTone(500, frames));
-        fp.phone->PlayVoice(&voice.event, &call);
+    void SetUp() override {
+        IaxSetTickSource(StillTicks);
+        peer.SetClock(StillTicks);
+        ASSERT_TRUE(peer.Ok());
+        peer.SetAutoAck(true);
+        fp.phone->Dial(DialStringFor(peer.Port()));
+        ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+        peer.SendIax(kAccept, "formats=2;", true);
     }
+    void TearDown() override { IaxSetTickSource(nullptr); }
+
+    // Sends voice from the peer and waits until the engine has handled it.
+    void Send(const std::vector<uint8_t>& bytes, uint32_t format = kGsmFormat) {
+        FullHeader sent = peer.SendVoice(format, bytes);
+        ASSERT_TRUE(AwaitAck(peer, sent)) << peer.LastError();
+        PumpBriefly();
+    }
+    void Play(size_t frames) { Send(GsmFramesOfTone(500, frames)); }
     size_t Written() const { return fp.out->Written().size(); }
 
+    IaxTestPeer peer;
     FakePhone fp;
-    PhoneCall call;
 };
 
 TEST_F(Playback, EventLengthsThatAreNotWholeFramesQueueNothing) {
     auto frames = GsmFramesOfTone(500, 4);
     for (size_t length : {1u, 32u, 34u, 40u, 65u, 100u, 131u}) {
-        VoiceEvent voice({frames.begin(), frames.begin() + std::ptrdiff_t(length)});
-        fp.phone->PlayVoice(&voice.event, &call);
+        Send({frames.begin(), frames.begin() + std::ptrdiff_t(length)});
         EXPECT_EQ(Written(), 0u) << length;
     }
-    VoiceEvent three({frames.begin(), frames.begin() + 99});
-    fp.phone->PlayVoice(&three.event, &call);
+    Send({frames.begin(), frames.begin() + 99});
     EXPECT_EQ(Written(), 3u);
 }
 
 TEST_F(Playback, RefusedFrameEndsItsEvent) {
     auto frames = GsmFramesOfTone(500, 3);
     frames[kGsmFrameBytes] = 0x00;  // the second frame loses its signature
-    VoiceEvent voice(frames);
-    fp.phone->PlayVoice(&voice.event, &call);
+    Send(frames);
     EXPECT_EQ(Written(), 1u);
     Play(1);  // the decoder still works for the next event
     EXPECT_EQ(Written(), 2u);
 }
 
 TEST_F(Playback, OtherFormatsAreDroppedAndDecoderIsMadeOnFirstVoice) {
-    VoiceEvent ulaw(GsmFramesOfTone(500, 1), 4);
-    fp.phone->HandleEvent(&ulaw.event, &call);
+    ASSERT_NE(fp.phone->CurrentCall(), nullptr);
+    Send(GsmFramesOfTone(500, 1), 4);
     EXPECT_EQ(Written(), 0u);
-    EXPECT_FALSE(call.decoder);
-    VoiceEvent gsm(GsmFramesOfTone(500, 1));
-    fp.phone->HandleEvent(&gsm.event, &call);
+    EXPECT_FALSE(fp.phone->CurrentCall()->decoder);
+    Send(GsmFramesOfTone(500, 1));
     EXPECT_EQ(Written(), 1u);
-    EXPECT_TRUE(call.decoder);
+    EXPECT_TRUE(fp.phone->CurrentCall()->decoder);
 }
 
 TEST_F(Playback, DecodedBlocksCarryTheTone) {
     Play(12);
+    ASSERT_EQ(Written(), 12u);
     std::vector<uint8_t> pcm;
     for (size_t i = 4; i < Written(); ++i)
         pcm.insert(pcm.end(), fp.out->Written()[i].begin(), fp.out->Written()[i].end());
@@ -107,12 +117,21 @@ TEST_F(Playback, DecodedBlocksCarryTheTone) {
 }
 
 TEST(PlaybackWithoutDevices, VoiceIsDroppedWhenTheDevicesNeverOpened) {
+    StillClock still;
+    IaxTestPeer peer;
+    peer.SetClock(StillTicks);
+    peer.SetAutoAck(true);
     FakePhone fp([](FakeWaveIn&, FakeWaveOut& out) { out.results.open = WaveErrNoDevice; });
-    PhoneCall call;
-    VoiceEvent voice(GsmFramesOfTone(500, 5));
-    fp.phone->PlayVoice(&voice.event, &call);
+    fp.phone->Dial(DialStringFor(peer.Port()));
+    ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+    peer.SendIax(kAccept, "formats=2;", true);
+    ASSERT_TRUE(PumpUntil([&] { return fp.owner.Last() == "Connected"; }));
+    size_t shown = fp.owner.statuses.size();
+    FullHeader sent = peer.SendVoice(kGsmFormat, GsmFramesOfTone(500, 5));
+    ASSERT_TRUE(AwaitAck(peer, sent)) << peer.LastError();
+    PumpBriefly();
     EXPECT_EQ(fp.phone->QueuedBlocks(), 0u);
-    EXPECT_TRUE(fp.owner.statuses.empty());
+    EXPECT_TRUE(fp.owner.Since(shown).empty());
 }
 
 // ---- Capture and sending, over a loopback call ----------------------------
@@ -262,15 +281,23 @@ TEST(CaptureWithoutDevices, DevicesThatFailedAtStartOpenAtTheNextCallAndGsmIsAdv
 // pending; the next call starts from nothing, device and engine both not
 // paused, and plays as the first call did.
 TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver) {
+    StillClock still;
     IaxTestPeer peer;
+    peer.SetClock(StillTicks);
     peer.SetAutoAck(true);
     FakePhone fp;
-    PhoneCall call;
-    VoiceEvent voice(GsmFramesOfTone(500, 2));
-    fp.phone->PlayVoice(&voice.event, &call);
+    fp.phone->Dial(DialStringFor(peer.Port()));
+    ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+    peer.SendIax(kAccept, "formats=2;", true);
+    FullHeader sent = peer.SendVoice(kGsmFormat, GsmFramesOfTone(500, 2));
+    ASSERT_TRUE(AwaitAck(peer, sent)) << peer.LastError();
+    PumpBriefly();
     ASSERT_TRUE(fp.out->IsPaused());
     ASSERT_EQ(fp.out->PendingCount(), 2u);
+    peer.SendIax(kHangup);
+    ASSERT_TRUE(PumpUntil([&] { return fp.owner.Last() == "Ready"; }));
 
+    peer.StartCall();
     fp.phone->Dial(DialStringFor(peer.Port()));
     ASSERT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
     EXPECT_FALSE(fp.out->IsPaused());
@@ -278,8 +305,10 @@ TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver) {
     EXPECT_EQ(fp.out->PendingCount(), 0u);
     EXPECT_EQ(fp.phone->QueuedBlocks(), 0u);
 
-    VoiceEvent next(GsmFramesOfTone(500, 1));
-    fp.phone->PlayVoice(&next.event, &call);
+    peer.SendIax(kAccept, "formats=2;", true);
+    sent = peer.SendVoice(kGsmFormat, GsmFramesOfTone(500, 1));
+    ASSERT_TRUE(AwaitAck(peer, sent)) << peer.LastError();
+    PumpBriefly();
     EXPECT_TRUE(fp.out->IsPaused());
     EXPECT_TRUE(fp.phone->Playback().IsPaused());
 }

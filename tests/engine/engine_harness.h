@@ -1,6 +1,6 @@
 // Shared pieces of the engine tests: an owner that records status texts, a
-// phone subclass that opens the engine's internals to the tests, an event
-// pump, and tone helpers for checking sound by its frequency.
+// phone on in-memory devices, an event pump, and tone helpers for checking
+// sound by its frequency.
 #pragma once
 
 #include "engine/iax_phone.h"
@@ -22,11 +22,10 @@ public:
     std::vector<std::string> statuses;
 };
 
+// The phone the tests build; a test that needs more derives its own.
 class TestPhone : public CIaxPhone {
 public:
     using CIaxPhone::CIaxPhone;
-    using CIaxPhone::HandleEvent;
-    using CIaxPhone::PlayVoice;
 
     size_t QueuedBlocks() const { return Playback().Size(); }
 };
