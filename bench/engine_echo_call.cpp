@@ -46,8 +46,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -75,7 +75,8 @@ constexpr int kRate = 8000;
 
 using SteadyClock = std::chrono::steady_clock;
 
-bool IsLoud(const uint8_t* pcm, uint32_t bytes) {
+bool IsLoud(const uint8_t* pcm, uint32_t bytes)
+{
     for (uint32_t i = 0; i + 1 < bytes; i += 2)
         if (std::abs(int16_t(pcm[i] | (pcm[i + 1] << 8))) > 3000)
             return true;
@@ -93,8 +94,11 @@ struct StageLog {
 // Pass-through devices that note the stages.
 class TimedWaveIn : public WaveIn {
 public:
-    TimedWaveIn(std::unique_ptr<WaveIn> device, StageLog& log) : m_device(std::move(device)), m_log(log) {}
-    int Open(DoneFn onDone) override {
+    TimedWaveIn(std::unique_ptr<WaveIn> device, StageLog& log)
+        : m_device(std::move(device)), m_log(log)
+    {}
+    int Open(DoneFn onDone) override
+    {
         return m_device->Open([this, onDone](WaveHeader* header) {
             bool loud = IsLoud(header->data, header->bytesRecorded);
             if (loud && m_log.captureQuiet)
@@ -118,11 +122,14 @@ private:
 
 class TimedWaveOut : public WaveOut {
 public:
-    TimedWaveOut(std::unique_ptr<WaveOut> device, StageLog& log) : m_device(std::move(device)), m_log(log) {}
+    TimedWaveOut(std::unique_ptr<WaveOut> device, StageLog& log)
+        : m_device(std::move(device)), m_log(log)
+    {}
     int Open() override { return m_device->Open(); }
     int Prepare(WaveHeader* h) override { return m_device->Prepare(h); }
     int Unprepare(WaveHeader* h) override { return m_device->Unprepare(h); }
-    int Write(WaveHeader* h) override {
+    int Write(WaveHeader* h) override
+    {
         bool loud = IsLoud(h->data, h->bufferLength);
         if (loud && m_log.playbackQuiet)
             m_log.written.push_back(SteadyClock::now());
@@ -130,7 +137,8 @@ public:
         return m_device->Write(h);
     }
     int Pause() override { return m_device->Pause(); }
-    int Restart() override {
+    int Restart() override
+    {
         m_log.restarted.push_back(SteadyClock::now());
         return m_device->Restart();
     }
@@ -144,7 +152,8 @@ private:
 
 class PrintingOwner : public PhoneOwner {
 public:
-    void ShowStatus(const std::string& text) override {
+    void ShowStatus(const std::string& text) override
+    {
         std::printf("status: %s\n", text.c_str());
         std::fflush(stdout);
         last = text;
@@ -153,20 +162,23 @@ public:
 };
 
 // Runs the event loop idle for that long: the measurement must not spin.
-void RunFor(int ms) {
+void RunFor(int ms)
+{
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-QStringList RawFormat(int channels = 1) {
+QStringList RawFormat(int channels = 1)
+{
     const char* latency = std::getenv("VELNAR_BENCH_MIC_LATENCY_MS");
     return {"--format=s16le", "--rate=8000", "--channels=" + QString::number(channels), "--raw",
             QString("--latency-msec=") + (latency && std::atoi(latency) > 0 ? latency : "10")};
 }
 
 // Starts the echo peer and returns its port (0 on failure).
-uint16_t StartEchoPeer(QProcess& peer) {
+uint16_t StartEchoPeer(QProcess& peer)
+{
     peer.start(VELNAR_ECHO_PEER, {"--port", "0", "--answer-delay-ms", "0", "--quiet"});
     if (!peer.waitForStarted(5000) || !peer.waitForReadyRead(5000))
         return 0;
@@ -178,15 +190,18 @@ uint16_t StartEchoPeer(QProcess& peer) {
                : 0;
 }
 
-std::vector<int16_t> Tone(double seconds, double amplitude) {
+std::vector<int16_t> Tone(double seconds, double amplitude)
+{
     std::vector<int16_t> samples(size_t(seconds * kRate));
     for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = int16_t(amplitude * std::sin(2 * std::numbers::pi * 1000.0 * double(i) / kRate));
+        samples[i] =
+            int16_t(amplitude * std::sin(2 * std::numbers::pi * 1000.0 * double(i) / kRate));
     return samples;
 }
 
 // Bursts of 200 ms, one per second, after half a second of silence.
-std::vector<int16_t> BurstTrain(int bursts) {
+std::vector<int16_t> BurstTrain(int bursts)
+{
     std::vector<int16_t> samples(size_t(kRate / 2), 0);
     auto burst = Tone(0.2, 16000);
     for (int i = 0; i < bursts; ++i) {
@@ -197,7 +212,8 @@ std::vector<int16_t> BurstTrain(int bursts) {
 }
 
 // Stereo with the samples on the left and silence on the right.
-std::vector<int16_t> LeftOnly(const std::vector<int16_t>& mono) {
+std::vector<int16_t> LeftOnly(const std::vector<int16_t>& mono)
+{
     std::vector<int16_t> stereo(mono.size() * 2, 0);
     for (size_t i = 0; i < mono.size(); ++i)
         stereo[2 * i] = mono[i];
@@ -206,7 +222,8 @@ std::vector<int16_t> LeftOnly(const std::vector<int16_t>& mono) {
 
 // Sample indexes (per channel) where one channel of interleaved PCM rises
 // above the level after 100 ms quiet.
-std::vector<size_t> Onsets(const QByteArray& bytes, int channels = 1, int channel = 0) {
+std::vector<size_t> Onsets(const QByteArray& bytes, int channels = 1, int channel = 0)
+{
     const auto* samples = reinterpret_cast<const int16_t*>(bytes.constData());
     size_t frames = size_t(bytes.size()) / 2 / size_t(channels);
     std::vector<size_t> onsets;
@@ -223,7 +240,8 @@ std::vector<size_t> Onsets(const QByteArray& bytes, int channels = 1, int channe
     return onsets;
 }
 
-bool PlaceEchoCall(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer) {
+bool PlaceEchoCall(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer)
+{
     uint16_t port = StartEchoPeer(peer);
     if (port == 0) {
         std::fprintf(stderr, "echo peer did not start\n");
@@ -234,19 +252,22 @@ bool PlaceEchoCall(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer) {
     return owner.last == "Connected";
 }
 
-double MsBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+double MsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
+{
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
 // The first entry at or after the instant, or the instant itself.
 SteadyClock::time_point FirstFrom(const std::vector<SteadyClock::time_point>& times,
-                                  SteadyClock::time_point instant) {
+                                  SteadyClock::time_point instant)
+{
     auto it = std::lower_bound(times.begin(), times.end(), instant);
     return it == times.end() ? instant : *it;
 }
 
 // Runs pactl against the test server; its output (a module index) or "".
-QString Pactl(const QStringList& arguments) {
+QString Pactl(const QStringList& arguments)
+{
     QProcess pactl;
     pactl.start("pactl", arguments);
     pactl.waitForFinished(5000);
@@ -258,7 +279,8 @@ QString Pactl(const QStringList& arguments) {
 // echo channel is the burst itself leaking across, and is reported rather
 // than taken for an echo.
 std::vector<double> EchoDelaysMs(const std::vector<size_t>& direct,
-                                 const std::vector<size_t>& echoed) {
+                                 const std::vector<size_t>& echoed)
+{
     constexpr size_t kSoonest = kRate / 50;
     std::vector<double> delays;
     size_t leaked = 0;
@@ -278,13 +300,15 @@ std::vector<double> EchoDelaysMs(const std::vector<size_t>& direct,
 }
 
 // The engine's own share of each burst's trip, on the process's clock.
-void PrintEngineStages(const StageLog& log) {
+void PrintEngineStages(const StageLog& log)
+{
     for (auto captured : log.captured) {
         auto written = FirstFrom(log.written, captured);
         auto restarted = FirstFrom(log.restarted, written);
-        std::printf("  engine: capture done -> first block written %.1f ms (network and jitter "
-                    "buffer), -> playback resumed %.1f ms (pre-fill)\n",
-                    MsBetween(captured, written), MsBetween(written, restarted));
+        std::printf(
+            "  engine: capture done -> first block written %.1f ms (network and jitter "
+            "buffer), -> playback resumed %.1f ms (pre-fill)\n",
+            MsBetween(captured, written), MsBetween(written, restarted));
     }
 }
 
@@ -293,7 +317,8 @@ void PrintEngineStages(const StageLog& log) {
 // channel of the speaker's recording thus holds the burst, the right one its
 // echo, on one clock.
 int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, StageLog& log,
-                   int bursts) {
+                   int bursts)
+{
     if (!PlaceEchoCall(phone, owner, peer))
         return 1;
     QString module = Pactl({"load-module", "module-combine-sink", "sink_name=velnar_bench_both",
@@ -333,11 +358,13 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, Stage
 // up whenever the player takes more, and that work would count as the phone's.
 class TonePlayer {
 public:
-    bool Start(int seconds) {
+    bool Start(int seconds)
+    {
         auto samples = Tone(seconds + 2, 8000);
         const auto bytes = qint64(samples.size() * 2);
-        if (m_file.open() && m_file.write(reinterpret_cast<const char*>(samples.data()), bytes) == bytes
-            && m_file.flush()) {
+        if (m_file.open() &&
+            m_file.write(reinterpret_cast<const char*>(samples.data()), bytes) == bytes &&
+            m_file.flush()) {
             m_player.setStandardInputFile(QProcess::nullDevice());
             m_player.setStandardOutputFile(QProcess::nullDevice());
             m_player.setStandardErrorFile(QProcess::nullDevice());
@@ -349,7 +376,8 @@ public:
         std::fprintf(stderr, "tone player did not start\n");
         return false;
     }
-    ~TonePlayer() {
+    ~TonePlayer()
+    {
         m_player.kill();
         m_player.waitForFinished(2000);
     }
@@ -369,7 +397,8 @@ struct ThreadCounts {
 // The name and CPU time from a stat file ("pid (name) state ..."): the name
 // is in parentheses and may hold spaces; utime and stime are the 12th and
 // 13th fields after it.
-bool ReadStat(const QString& path, ThreadCounts& counts) {
+bool ReadStat(const QString& path, ThreadCounts& counts)
+{
     QFile stat(path);
     if (!stat.open(QIODevice::ReadOnly))
         return false;
@@ -379,23 +408,27 @@ bool ReadStat(const QString& path, ThreadCounts& counts) {
     if (open < 0 || close < open || fields.size() < 13)
         return false;
     counts.name = line.mid(open + 1, close - open - 1).toStdString();
-    counts.cpuSeconds = (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+    counts.cpuSeconds =
+        (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
     return true;
 }
 
-long ReadSwitches(const QString& statusPath) {
+long ReadSwitches(const QString& statusPath)
+{
     QFile status(statusPath);
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     long switches = 0;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+        if (line.startsWith("voluntary_ctxt_switches:") ||
+            line.startsWith("nonvoluntary_ctxt_switches:"))
             switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
     return switches;
 }
 
 // Every thread of a process (procDir: "/proc/self", "/proc/<pid>"), by id.
-std::map<std::string, ThreadCounts> SampleThreads(const QString& procDir) {
+std::map<std::string, ThreadCounts> SampleThreads(const QString& procDir)
+{
     std::map<std::string, ThreadCounts> threads;
     for (const QString& id : QDir(procDir + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QString task = procDir + "/task/" + id;
@@ -421,12 +454,16 @@ struct ProcessUsage {
 
 class ProcessSampler {
 public:
-    ProcessSampler(std::string label, QString procDir) : m_label(std::move(label)), m_dir(std::move(procDir)) {}
-    void Begin() {
+    ProcessSampler(std::string label, QString procDir)
+        : m_label(std::move(label)), m_dir(std::move(procDir))
+    {}
+    void Begin()
+    {
         ReadStat(m_dir + "/stat", m_process);
         m_threads = SampleThreads(m_dir);
     }
-    ProcessUsage End(double wallSeconds) const {
+    ProcessUsage End(double wallSeconds) const
+    {
         ProcessUsage usage;
         usage.label = m_label;
         usage.wallSeconds = wallSeconds;
@@ -456,7 +493,8 @@ private:
 };
 
 // Runs the event loop while the samplers measure their processes.
-std::vector<ProcessUsage> MeasureFor(int seconds, std::vector<ProcessSampler> samplers) {
+std::vector<ProcessUsage> MeasureFor(int seconds, std::vector<ProcessSampler> samplers)
+{
     for (ProcessSampler& sampler : samplers)
         sampler.Begin();
     const auto start = SteadyClock::now();
@@ -468,24 +506,28 @@ std::vector<ProcessUsage> MeasureFor(int seconds, std::vector<ProcessSampler> sa
     return usages;
 }
 
-void PrintUsage(const ProcessUsage& usage) {
+void PrintUsage(const ProcessUsage& usage)
+{
     std::printf("%-34s CPU %6.2f %%   wake-ups %7.1f /s\n", usage.label.c_str(), usage.CpuPercent(),
                 usage.wakeupsPerSecond);
     for (const auto& [id, thread] : usage.threads)
-        std::printf("  thread %-8s %-16s CPU %6.2f %%   wake-ups %7.1f /s\n", id.c_str(), thread.name.c_str(),
-                    100.0 * thread.cpuSeconds / usage.wallSeconds, double(thread.wakeups) / usage.wallSeconds);
+        std::printf("  thread %-8s %-16s CPU %6.2f %%   wake-ups %7.1f /s\n", id.c_str(),
+                    thread.name.c_str(), 100.0 * thread.cpuSeconds / usage.wallSeconds,
+                    double(thread.wakeups) / usage.wallSeconds);
 }
 
 // Runs the event loop for that long and prints the process's CPU use and
 // wake-ups, and each thread's share.
-ProcessUsage MeasureCpuFor(int seconds, const char* what) {
+ProcessUsage MeasureCpuFor(int seconds, const char* what)
+{
     ProcessUsage usage = MeasureFor(seconds, {ProcessSampler(what, "/proc/self")}).front();
     PrintUsage(usage);
     return usage;
 }
 
 // The sum of several processes' use, as one line.
-ProcessUsage Combined(std::string label, const std::vector<ProcessUsage>& parts) {
+ProcessUsage Combined(std::string label, const std::vector<ProcessUsage>& parts)
+{
     ProcessUsage total;
     total.label = std::move(label);
     for (const ProcessUsage& part : parts) {
@@ -501,9 +543,21 @@ ProcessUsage Combined(std::string label, const std::vector<ProcessUsage>& parts)
 // ALSA's own capture piped into ALSA's own playback, at 20-ms periods, on
 // the same default devices as the phone (the tone player keeps feeding
 // "mic"). Both are measured through /proc.
-std::optional<ProcessUsage> MeasureArecordAplay(int seconds) {
-    const QStringList format{"-q", "-D", "default", "-t", "raw", "-f", "S16_LE", "-r", "8000", "-c", "1",
-                             "--period-time=20000", "--buffer-time=160000"};
+std::optional<ProcessUsage> MeasureArecordAplay(int seconds)
+{
+    const QStringList format{"-q",
+                             "-D",
+                             "default",
+                             "-t",
+                             "raw",
+                             "-f",
+                             "S16_LE",
+                             "-r",
+                             "8000",
+                             "-c",
+                             "1",
+                             "--period-time=20000",
+                             "--buffer-time=160000"};
     QProcess recorder, player;
     recorder.setStandardOutputProcess(&player);
     recorder.setStandardErrorFile(QProcess::nullDevice());
@@ -518,7 +572,8 @@ std::optional<ProcessUsage> MeasureArecordAplay(int seconds) {
     RunFor(500);
     const QString recorderDir = "/proc/" + QString::number(recorder.processId());
     const QString playerDir = "/proc/" + QString::number(player.processId());
-    auto usages = MeasureFor(seconds, {ProcessSampler("arecord", recorderDir), ProcessSampler("aplay", playerDir)});
+    auto usages = MeasureFor(
+        seconds, {ProcessSampler("arecord", recorderDir), ProcessSampler("aplay", playerDir)});
     const bool ran = recorder.state() == QProcess::Running && player.state() == QProcess::Running;
     for (QProcess* process : {&recorder, &player}) {
         process->kill();
@@ -531,7 +586,9 @@ std::optional<ProcessUsage> MeasureArecordAplay(int seconds) {
     return Combined("arecord | aplay (20-ms periods)", usages);
 }
 
-int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds, const std::string& backend) {
+int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds,
+               const std::string& backend)
+{
     if (!PlaceEchoCall(phone, owner, peer))
         return 1;
     TonePlayer player;
@@ -552,30 +609,35 @@ int MeasureCpu(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int secon
     PrintUsage(*reference);
     const double cpuRatio = reference->cpuSeconds > 0 ? call.cpuSeconds / reference->cpuSeconds : 0;
     std::printf("\n%-34s %10s %14s\n", "", "CPU %", "wake-ups/s");
-    std::printf("%-34s %10.2f %14.1f\n", call.label.c_str(), call.CpuPercent(), call.wakeupsPerSecond);
+    std::printf("%-34s %10.2f %14.1f\n", call.label.c_str(), call.CpuPercent(),
+                call.wakeupsPerSecond);
     std::printf("%-34s %10.2f %14.1f\n", reference->label.c_str(), reference->CpuPercent(),
                 reference->wakeupsPerSecond);
     std::printf("echo call / arecord|aplay: CPU %.2fx\n", cpuRatio);
     std::printf("targets: wake-ups <= 150/s: %s; CPU <= 0.6x arecord|aplay: %s\n",
-                call.wakeupsPerSecond <= 150 ? "met" : "missed", cpuRatio <= 0.6 ? "met" : "missed");
+                call.wakeupsPerSecond <= 150 ? "met" : "missed",
+                cpuRatio <= 0.6 ? "met" : "missed");
     return connected ? 0 : 1;
 }
 
 // The engine at rest, as the program is before its first call (devices
 // made, nothing opened by a call), without a window.
-int MeasureIdle(CIaxPhone& /*phone*/, int seconds, const std::string& backend) {
+int MeasureIdle(CIaxPhone& /*phone*/, int seconds, const std::string& backend)
+{
     RunFor(1000);
     const ProcessUsage idle = MeasureCpuFor(seconds, ("idle engine (" + backend + ")").c_str());
     const size_t otherThreads = idle.threads.empty() ? 0 : idle.threads.size() - 1;
     std::printf("threads besides the main one: %zu\n", otherThreads);
     std::printf("targets: <= 1 wake-up/s: %s; no sound-server client threads: %s\n",
-                idle.wakeupsPerSecond <= 1.0 ? "met" : "missed", otherThreads == 0 ? "met" : "missed");
+                idle.wakeupsPerSecond <= 1.0 ? "met" : "missed",
+                otherThreads == 0 ? "met" : "missed");
     return 0;
 }
 
 // In-memory devices clocked like a sound card: every 20 ms one tone buffer
 // is captured and one block is played.
-int MeasureEngineCpu(int seconds) {
+int MeasureEngineCpu(int seconds)
+{
     PrintingOwner owner;
     auto waveIn = std::make_unique<FakeWaveIn>();
     auto waveOut = std::make_unique<FakeWaveOut>();
@@ -605,7 +667,8 @@ int MeasureEngineCpu(int seconds) {
 
 // Capture straight into playback, as the phone's devices run in a call,
 // with eight capture buffers and playback blocks reclaimed once done.
-int MeasureDeviceCpu(int seconds) {
+int MeasureDeviceCpu(int seconds)
+{
     constexpr uint32_t kBlockBytes = 320;
     AudioDevices devices = MakeAudioDevices();
     if (!devices.waveIn || !devices.waveOut) {
@@ -633,8 +696,8 @@ int MeasureDeviceCpu(int seconds) {
         block.samples.assign(header->data, header->data + header->bytesRecorded);
         block.header.data = block.samples.data();
         block.header.bufferLength = uint32_t(block.samples.size());
-        if (block.header.bufferLength == 0 || out->Prepare(&block.header) != WaveOk
-            || out->Write(&block.header) != WaveOk)
+        if (block.header.bufferLength == 0 || out->Prepare(&block.header) != WaveOk ||
+            out->Write(&block.header) != WaveOk)
             playing.pop_back();
         header->bytesRecorded = 0;
         in->AddBuffer(header);
@@ -664,17 +727,19 @@ int MeasureDeviceCpu(int seconds) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     std::string mode = argc > 1 ? argv[1] : "";
     int amount = argc > 2 ? std::atoi(argv[2]) : 0;
     if (mode == "cpu-engine")
         return MeasureEngineCpu(amount > 0 ? amount : 30);
-    if ((mode != "latency" && mode != "cpu" && mode != "cpu-devices" && mode != "idle")
-        || !std::getenv("PULSE_SERVER")) {
-        std::fprintf(stderr, "usage: %s latency [bursts] | cpu [seconds] | idle [seconds]"
-                             " | cpu-engine [seconds] | cpu-devices [seconds]\n"
-                             "(needs the test audio server: source tools/test-audio-env.sh)\n",
+    if ((mode != "latency" && mode != "cpu" && mode != "cpu-devices" && mode != "idle") ||
+        !std::getenv("PULSE_SERVER")) {
+        std::fprintf(stderr,
+                     "usage: %s latency [bursts] | cpu [seconds] | idle [seconds]"
+                     " | cpu-engine [seconds] | cpu-devices [seconds]\n"
+                     "(needs the test audio server: source tools/test-audio-env.sh)\n",
                      argv[0]);
         return 2;
     }
@@ -693,9 +758,11 @@ int main(int argc, char** argv) {
                     std::make_unique<TimedWaveOut>(std::move(devices.waveOut), log), -1);
     phone.m_nNoiseThreshold = 1;
     QProcess peer;
-    int result = mode == "latency" ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
-                 : mode == "idle"  ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
-                                   : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
+    int result = mode == "latency"
+                     ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
+                 : mode == "idle"
+                     ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
+                     : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
     peer.kill();
     peer.waitForFinished(2000);
     return result;

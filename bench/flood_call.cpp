@@ -60,42 +60,50 @@ constexpr int kStrangerPorts = 1000;
 // Capture that delivers one 20-ms buffer of a tone per tick of its own timer.
 class ClockedWaveIn : public WaveIn {
 public:
-    ClockedWaveIn() {
+    ClockedWaveIn()
+    {
         for (int i = 0; i < 160; ++i)
             m_tone[i] = int16_t(8000 * std::sin(2 * std::numbers::pi * 500.0 * i / 8000));
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
     }
-    int Open(DoneFn onDone) override {
+    int Open(DoneFn onDone) override
+    {
         m_onDone = std::move(onDone);
         m_open = true;
         return WaveOk;
     }
-    int Prepare(WaveHeader* h) override {
+    int Prepare(WaveHeader* h) override
+    {
         h->flags = (h->flags | WavePrepared) & ~uint32_t(WaveDone);
         return WaveOk;
     }
-    int Unprepare(WaveHeader* h) override {
+    int Unprepare(WaveHeader* h) override
+    {
         h->flags &= ~uint32_t(WavePrepared);
         return WaveOk;
     }
-    int AddBuffer(WaveHeader* h) override {
+    int AddBuffer(WaveHeader* h) override
+    {
         if (!m_open)
             return WaveErrNotOpen;
         h->flags = (h->flags | WaveInQueue) & ~uint32_t(WaveDone);
         m_queue.push_back(h);
         return WaveOk;
     }
-    int Start() override {
+    int Start() override
+    {
         m_timer.start(20);
         return WaveOk;
     }
-    int Stop() override {
+    int Stop() override
+    {
         m_timer.stop();
         return WaveOk;
     }
     // Queued buffers come back through the event loop, never inside the call.
-    int Reset() override {
+    int Reset() override
+    {
         m_timer.stop();
         QTimer::singleShot(0, &m_timer, [this] {
             while (!m_queue.empty())
@@ -103,7 +111,8 @@ public:
         });
         return WaveOk;
     }
-    int Close() override {
+    int Close() override
+    {
         m_open = false;
         m_timer.stop();
         for (WaveHeader* h : m_queue)
@@ -114,7 +123,8 @@ public:
     size_t delivered = 0;
 
 private:
-    void Tick() {
+    void Tick()
+    {
         if (m_queue.empty())
             return;
         WaveHeader* h = m_queue.front();
@@ -123,7 +133,8 @@ private:
         ++delivered;
         Hand(bytes);
     }
-    void Hand(uint32_t bytes) {
+    void Hand(uint32_t bytes)
+    {
         WaveHeader* h = m_queue.front();
         m_queue.pop_front();
         h->bytesRecorded = bytes;
@@ -143,46 +154,55 @@ private:
 // blocks played and the loud ones among them (the echo of the tone).
 class ClockedWaveOut : public WaveOut {
 public:
-    ClockedWaveOut() {
+    ClockedWaveOut()
+    {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
         m_timer.start(20);
     }
-    int Open() override {
+    int Open() override
+    {
         m_open = true;
         return WaveOk;
     }
-    int Prepare(WaveHeader* h) override {
+    int Prepare(WaveHeader* h) override
+    {
         h->flags = (h->flags | WavePrepared) & ~uint32_t(WaveDone);
         return WaveOk;
     }
-    int Unprepare(WaveHeader* h) override {
+    int Unprepare(WaveHeader* h) override
+    {
         if (h->flags & WaveInQueue)
             return WaveErrStillPlaying;
         h->flags &= ~uint32_t(WavePrepared);
         return WaveOk;
     }
-    int Write(WaveHeader* h) override {
+    int Write(WaveHeader* h) override
+    {
         if (!m_open)
             return WaveErrNotOpen;
         h->flags = (h->flags | WaveInQueue) & ~uint32_t(WaveDone);
         m_queue.push_back(h);
         return WaveOk;
     }
-    int Pause() override {
+    int Pause() override
+    {
         m_paused = true;
         return WaveOk;
     }
-    int Restart() override {
+    int Restart() override
+    {
         m_paused = false;
         return WaveOk;
     }
-    int Reset() override {
+    int Reset() override
+    {
         while (!m_queue.empty())
             Finish();
         return WaveOk;
     }
-    int Close() override {
+    int Close() override
+    {
         Reset();
         m_open = false;
         return WaveOk;
@@ -191,7 +211,8 @@ public:
     size_t loud = 0;
 
 private:
-    void Tick() {
+    void Tick()
+    {
         if (m_paused || m_queue.empty())
             return;
         WaveHeader* h = m_queue.front();
@@ -203,7 +224,8 @@ private:
         loud += isLoud;
         Finish();
     }
-    void Finish() {
+    void Finish()
+    {
         WaveHeader* h = m_queue.front();
         m_queue.pop_front();
         h->flags = (h->flags | WaveDone) & ~uint32_t(WaveInQueue);
@@ -219,7 +241,8 @@ private:
 
 class CountingOwner : public PhoneOwner {
 public:
-    void ShowStatus(const std::string& text) override {
+    void ShowStatus(const std::string& text) override
+    {
         ++counts[text];
         last = text;
         if (text != kIgnored && text != kMissed)
@@ -234,20 +257,23 @@ public:
     std::string last;
 };
 
-void RunFor(int ms) {
+void RunFor(int ms)
+{
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-double CpuSeconds() {
+double CpuSeconds()
+{
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double RssMb() {
+double RssMb()
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
@@ -265,7 +291,8 @@ struct Window {
 
 // Runs the event loop for that long (or until stop() says so) and measures.
 template <typename Stop>
-Window Measure(int maxSeconds, ClockedWaveIn& in, ClockedWaveOut& out, Stop stop) {
+Window Measure(int maxSeconds, ClockedWaveIn& in, ClockedWaveOut& out, Stop stop)
+{
     Window w;
     double cpu = CpuSeconds();
     size_t captured = in.delivered, played = out.played, loud = out.loud;
@@ -281,14 +308,17 @@ Window Measure(int maxSeconds, ClockedWaveIn& in, ClockedWaveOut& out, Stop stop
     return w;
 }
 
-void Print(const char* name, const Window& w) {
-    std::printf("%-7s %5.1f s  CPU %6.2f%%  RSS %7.2f MB  voice captured %5.1f/s, played "
-                "%5.1f/s (echo of the tone %5.1f/s)\n",
-                name, w.seconds, w.cpuPercent, w.rssMb, w.captured / w.seconds,
-                w.played / w.seconds, w.loud / w.seconds);
+void Print(const char* name, const Window& w)
+{
+    std::printf(
+        "%-7s %5.1f s  CPU %6.2f%%  RSS %7.2f MB  voice captured %5.1f/s, played "
+        "%5.1f/s (echo of the tone %5.1f/s)\n",
+        name, w.seconds, w.cpuPercent, w.rssMb, w.captured / w.seconds, w.played / w.seconds,
+        w.loud / w.seconds);
 }
 
-uint16_t StartEchoPeer(QProcess& peer) {
+uint16_t StartEchoPeer(QProcess& peer)
+{
     peer.start(VELNAR_ECHO_PEER, {"--port", "0", "--answer-delay-ms", "0", "--quiet"});
     if (!peer.waitForStarted(5000) || !peer.waitForReadyRead(5000))
         return 0;
@@ -300,7 +330,8 @@ uint16_t StartEchoPeer(QProcess& peer) {
                : 0;
 }
 
-uint16_t LibraryPort() {
+uint16_t LibraryPort()
+{
     sockaddr_in address{};
     socklen_t length = sizeof address;
     if (getsockname(IaxSocketHandle(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -327,7 +358,8 @@ struct Stranger {
     std::map<uint16_t, std::vector<uint32_t>> replies;  // subclass of each reply (ACK, REJECT...)
 };
 
-void Receive(std::vector<Stranger>& strangers, int epoll, FloodCounts& counts, int timeoutMs) {
+void Receive(std::vector<Stranger>& strangers, int epoll, FloodCounts& counts, int timeoutMs)
+{
     epoll_event ready[64];
     int n = epoll_wait(epoll, ready, 64, timeoutMs);
     for (int i = 0; i < n; ++i) {
@@ -340,13 +372,14 @@ void Receive(std::vector<Stranger>& strangers, int epoll, FloodCounts& counts, i
                 ++counts.unattributed;
                 continue;
             }
-            s.replies[frame->destCall].push_back(frame->type == iaxpeer::kIax ? uint32_t(frame->subclass)
-                                                                               : 0xFFFFFFFF);
+            s.replies[frame->destCall].push_back(
+                frame->type == iaxpeer::kIax ? uint32_t(frame->subclass) : 0xFFFFFFFF);
         }
     }
 }
 
-int Flood(uint16_t port, int seconds, int rate) {
+int Flood(uint16_t port, int seconds, int rate)
+{
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = files.rlim_max;
@@ -384,7 +417,8 @@ int Flood(uint16_t port, int seconds, int rate) {
         // Paced in steps of a millisecond; replies are read in between.
         auto due = start + std::chrono::microseconds(i * 1000000L / rate);
         if (SteadyClock::now() < due) {
-            auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(due - SteadyClock::now());
+            auto waitMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - SteadyClock::now());
             Receive(strangers, epoll, counts, int(waitMs.count()));
         }
         Stranger& s = strangers[size_t(random() % strangers.size())];
@@ -404,7 +438,7 @@ int Flood(uint16_t port, int seconds, int rate) {
             bool isNew = kind == 6;
             uint32_t subclass = isNew ? uint32_t(iaxpeer::kNew) : iaxKinds[1 + random() % 11];
             uint8_t type = iaxpeer::kIax;
-            if (!isNew && random() % 3 == 0) {   // any type, but never a NEW
+            if (!isNew && random() % 3 == 0) {  // any type, but never a NEW
                 type = uint8_t(1 + random() % 9);
                 subclass = byte() & 0x7F;
                 if (type == iaxpeer::kIax && subclass == iaxpeer::kNew)
@@ -413,8 +447,11 @@ int Flood(uint16_t port, int seconds, int rate) {
             std::string text = isNew ? "exten=100;formats=2;version=1;"
                                      : "methods=md5;challenge=123456789;remip=127.0.0.1;"
                                        "remport=9;remcall=3;";
-            iaxpeer::FullHeader header{call, iaxpeer::kUnknownCall, uint32_t(random()),
-                                       uint16_t(random() % 4), type,
+            iaxpeer::FullHeader header{call,
+                                       iaxpeer::kUnknownCall,
+                                       uint32_t(random()),
+                                       uint16_t(random() % 4),
+                                       type,
                                        iaxpeer::CompressSubclass(subclass)};
             datagram = iaxpeer::BuildFull(header, iaxpeer::Bytes(text.begin(), text.end()));
             s.isNew[call] = isNew;
@@ -456,13 +493,15 @@ int Flood(uint16_t port, int seconds, int rate) {
                 counts.news, counts.otherFull, counts.mini, counts.random, counts.newsAnswered[0],
                 counts.newsAnswered[1], counts.newsAnswered[2], counts.newsAnswered[3],
                 counts.newAcks, counts.newRejects, counts.newOther, counts.repliesToOtherFrames,
-                counts.unattributed, long(std::chrono::duration<double>(SteadyClock::now() - start).count()));
+                counts.unattributed,
+                long(std::chrono::duration<double>(SteadyClock::now() - start).count()));
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc == 5 && std::string(argv[1]) == "--flooder")
         return Flood(uint16_t(std::atoi(argv[2])), std::atoi(argv[3]), std::atoi(argv[4]));
     int floodSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
@@ -519,9 +558,10 @@ int main(int argc, char** argv) {
     sampler.stop();
     Print("after", after);
     flooder.waitForFinished(30000);
-    std::printf("live sessions sampled during the flood: at most %d; timer entries at most %d; "
-                "after: %d sessions, %d timer entries\n",
-                maxSessions, maxTimers, IaxSessionCount(), IaxTimerCount());
+    std::printf(
+        "live sessions sampled during the flood: at most %d; timer entries at most %d; "
+        "after: %d sessions, %d timer entries\n",
+        maxSessions, maxTimers, IaxSessionCount(), IaxTimerCount());
     std::printf("status texts: %zu \"Incoming call ignored...\", %zu \"Missed a call...\"; others:",
                 owner.counts[CountingOwner::kIgnored], owner.counts[CountingOwner::kMissed]);
     for (const auto& text : owner.log)
@@ -533,27 +573,33 @@ int main(int argc, char** argv) {
                 "%ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld", &c[0], &c[1], &c[2],
                 &c[3], &c[4], &c[5], &c[6], &c[7], &c[8], &c[9], &c[10], &c[11], &c[12], &c[13],
                 &c[14]);
-    std::printf("flood sent %ld datagrams in %ld s: %ld NEWs, %ld other full frames, %ld mini "
-                "frames, %ld random\n",
-                c[0], c[14] - kWindowSeconds, c[1], c[2], c[3], c[4]);
-    std::printf("NEWs answered with 0 / 1 / 2 / more datagrams: %ld / %ld / %ld / %ld (%ld ACK, "
-                "%ld REJECT, %ld other)\n",
-                c[5], c[6], c[7], c[8], c[9], c[10], c[11]);
+    std::printf(
+        "flood sent %ld datagrams in %ld s: %ld NEWs, %ld other full frames, %ld mini "
+        "frames, %ld random\n",
+        c[0], c[14] - kWindowSeconds, c[1], c[2], c[3], c[4]);
+    std::printf(
+        "NEWs answered with 0 / 1 / 2 / more datagrams: %ld / %ld / %ld / %ld (%ld ACK, "
+        "%ld REJECT, %ld other)\n",
+        c[5], c[6], c[7], c[8], c[9], c[10], c[11]);
     std::printf("datagrams for the other full frames: %ld; not attributable: %ld\n", c[12], c[13]);
 
-    bool inCall = phone.IsInCall() && owner.log == std::vector<std::string>{"Calling...", "Connected"};
+    bool inCall =
+        phone.IsInCall() && owner.log == std::vector<std::string>{"Calling...", "Connected"};
     // Voice both ways: the tone went out, and its echo came back, every 20 ms
     // give or take a few blocks.
-    bool voice = after.captured >= size_t(after.seconds * 45) && after.loud >= size_t(after.seconds * 45);
+    bool voice =
+        after.captured >= size_t(after.seconds * 45) && after.loud >= size_t(after.seconds * 45);
     bool cpu = after.cpuPercent <= before.cpuPercent + 1.0;
     bool memory = after.rssMb <= before.rssMb + 5.0;
-    bool replies = c[0] > 0 && c[8] == 0 && c[11] == 0 && c[12] == 0 && c[9] <= c[1] && c[10] <= c[1];
-    std::printf("targets: call connected %s, voice both ways after %s, CPU within 1 point %s "
-                "(%+.2f), RSS within 5 MB %s (%+.2f MB), at most ACK+REJECT per NEW and nothing "
-                "else %s\n",
-                inCall ? "yes" : "NO", voice ? "yes" : "NO", cpu ? "yes" : "NO",
-                after.cpuPercent - before.cpuPercent, memory ? "yes" : "NO",
-                after.rssMb - before.rssMb, replies ? "yes" : "NO");
+    bool replies =
+        c[0] > 0 && c[8] == 0 && c[11] == 0 && c[12] == 0 && c[9] <= c[1] && c[10] <= c[1];
+    std::printf(
+        "targets: call connected %s, voice both ways after %s, CPU within 1 point %s "
+        "(%+.2f), RSS within 5 MB %s (%+.2f MB), at most ACK+REJECT per NEW and nothing "
+        "else %s\n",
+        inCall ? "yes" : "NO", voice ? "yes" : "NO", cpu ? "yes" : "NO",
+        after.cpuPercent - before.cpuPercent, memory ? "yes" : "NO", after.rssMb - before.rssMb,
+        replies ? "yes" : "NO");
     peer.kill();
     peer.waitForFinished(2000);
     return inCall && voice && cpu && memory && replies ? 0 : 1;

@@ -1,7 +1,7 @@
 #include "console/console_options.h"
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -93,8 +93,8 @@ Argument Split(const std::string& argument)
 
 bool TakesValue(const std::string& name)
 {
-    for (const char* option : {"--server", "--user", "--password-file", "--call", "--seconds",
-                               "--timeout", "--audio"})
+    for (const char* option :
+         {"--server", "--user", "--password-file", "--call", "--seconds", "--timeout", "--audio"})
         if (name == option)
             return true;
     return false;

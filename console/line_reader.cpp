@@ -3,9 +3,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #include <utility>
 
 namespace velnar {

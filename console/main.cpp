@@ -10,12 +10,12 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -46,16 +46,12 @@ int main(int argc, char** argv)
     ConsoleOptions options;
     std::string error;
     switch (ParseConsoleOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    case ParseOutcome::Help:
-        std::fputs(kConsoleHelp, stdout);
-        return 0;
+    case ParseOutcome::Help: std::fputs(kConsoleHelp, stdout); return 0;
     case ParseOutcome::Version:
         std::printf("velnar-console (Velnar) %s\n", VELNAR_VERSION);
         return 0;
-    case ParseOutcome::UsageError:
-        return UsageError(error);
-    case ParseOutcome::Run:
-        break;
+    case ParseOutcome::UsageError: return UsageError(error);
+    case ParseOutcome::Run: break;
     }
 
     QCoreApplication app(argc, argv);

@@ -8,7 +8,8 @@
 
 namespace velnar {
 
-int CIaxPhone::OpenAudio() {
+int CIaxPhone::OpenAudio()
+{
     if (!m_hWaveOut || !m_hWaveIn)
         return 1;
     if (m_hWaveOut->Open() != WaveOk)
@@ -28,7 +29,8 @@ int CIaxPhone::OpenAudio() {
     return 0;
 }
 
-void CIaxPhone::CloseAudio() {
+void CIaxPhone::CloseAudio()
+{
     if (!m_audioOpen)
         return;
     m_hWaveIn->Stop();
@@ -44,7 +46,8 @@ void CIaxPhone::CloseAudio() {
 // GSM is advertised once both are; playback starts from nothing, not
 // paused, which also opens a playback device again that failed since (its
 // Restart does). Capture's Start does the same for a failed capture device.
-void CIaxPhone::ReviveAudio() {
+void CIaxPhone::ReviveAudio()
+{
     if (!m_audioOpen) {
         if (OpenAudio() == 0)
             IaxSetFormats(kGsmFormat);
@@ -54,17 +57,20 @@ void CIaxPhone::ReviveAudio() {
     m_playback.Restart();
 }
 
-void CIaxPhone::RetryFailedPlayback() {
+void CIaxPhone::RetryFailedPlayback()
+{
     m_playback.RetryFailed();
 }
 
-int CIaxPhone::StartCapture() {
+int CIaxPhone::StartCapture()
+{
     if (!m_audioOpen)
         return -1;
     return m_capture.Start();
 }
 
-int CIaxPhone::OnCaptureDone(WaveHeader* header) {
+int CIaxPhone::OnCaptureDone(WaveHeader* header)
+{
     // A completion posted before a new call re-queued the same header is
     // stale: the device holds the buffer again.
     if (header->flags & WaveInQueue)
@@ -84,7 +90,8 @@ int CIaxPhone::OnCaptureDone(WaveHeader* header) {
     return 0;
 }
 
-void CIaxPhone::SendCaptured(const WaveHeader* header) {
+void CIaxPhone::SendCaptured(const WaveHeader* header)
+{
     PhoneCall* call = m_pCurrentCall;
     if (!call || header->bufferLength != kPcmFrameBytes)
         return;
@@ -100,11 +107,13 @@ void CIaxPhone::SendCaptured(const WaveHeader* header) {
 
 // Device results are not looked at: a buffer that cannot be requeued stays
 // out until the next call's StartCapture.
-void CIaxPhone::RecycleCapture(WaveHeader* header) {
+void CIaxPhone::RecycleCapture(WaveHeader* header)
+{
     m_capture.Recycle(header, !m_bIdle);
 }
 
-void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call) {
+void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call)
+{
     int lengthBytes = event->media.length;
     if (lengthBytes < 0 || lengthBytes % kGsmFrameBytes != 0)
         return;
@@ -127,22 +136,26 @@ void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call) {
 
 // False when the device refused the block (a device that vanished mid-call
 // must not end the program); the rest of the event is then dropped.
-bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks) {
+bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks)
+{
     if (!m_audioOpen)
         return false;
     return m_playback.Queue(pcm, pendingBlocks);
 }
 
-int CIaxPhone::PendingPlaybackBlocks() const {
+int CIaxPhone::PendingPlaybackBlocks() const
+{
     return m_playback.Pending();
 }
 
-void CIaxPhone::ReclaimPlayback() {
+void CIaxPhone::ReclaimPlayback()
+{
     m_playback.Reclaim();
 }
 
 // At destruction, after the device has been reset and closed.
-void CIaxPhone::ReleasePlayback() {
+void CIaxPhone::ReleasePlayback()
+{
     m_playback.Release();
 }
 

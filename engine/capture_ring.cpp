@@ -6,12 +6,14 @@ namespace velnar {
 
 CaptureRing::CaptureRing(WaveIn* device) : m_device(device) {}
 
-void CaptureRing::Clear() {
+void CaptureRing::Clear()
+{
     for (WaveHeader& header : m_captureHeaders)
         header = WaveHeader{};
 }
 
-int CaptureRing::Start() {
+int CaptureRing::Start()
+{
     if (!m_device)
         return -1;
     for (int i = 0; i < kCaptureBufferCount; ++i) {
@@ -27,7 +29,8 @@ int CaptureRing::Start() {
     return 0;
 }
 
-void CaptureRing::Recycle(WaveHeader* header, bool requeue) {
+void CaptureRing::Recycle(WaveHeader* header, bool requeue)
+{
     m_device->Unprepare(header);
     std::memset(header->data, 0, header->bufferLength);
     header->user = m_nCaptureSeq++;

@@ -6,18 +6,21 @@
 
 namespace velnar {
 
-void GsmStateDeleter::operator()(gsm_state* state) const {
+void GsmStateDeleter::operator()(gsm_state* state) const
+{
     gsm_destroy(state);
 }
 
-GsmState MakeGsmState() {
+GsmState MakeGsmState()
+{
     return GsmState(gsm_create());
 }
 
 // libgsm works on host-order shorts; the wave buffers hold little-endian
 // bytes, which is the host order on every machine this builds for, but the
 // copy also keeps the buffers free of alignment demands.
-void GsmEncodeFrame(gsm_state* encoder, const uint8_t* pcm, uint8_t* frame) {
+void GsmEncodeFrame(gsm_state* encoder, const uint8_t* pcm, uint8_t* frame)
+{
     gsm_signal samples[kGsmFrameSamples];
     std::memcpy(samples, pcm, sizeof samples);
     gsm_frame out;
@@ -25,7 +28,8 @@ void GsmEncodeFrame(gsm_state* encoder, const uint8_t* pcm, uint8_t* frame) {
     std::memcpy(frame, out, kGsmFrameBytes);
 }
 
-bool GsmDecodeFrame(gsm_state* decoder, const uint8_t* frame, uint8_t* pcm) {
+bool GsmDecodeFrame(gsm_state* decoder, const uint8_t* frame, uint8_t* pcm)
+{
     gsm_frame in;
     std::memcpy(in, frame, kGsmFrameBytes);
     gsm_signal samples[kGsmFrameSamples];

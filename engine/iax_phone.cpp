@@ -16,7 +16,8 @@ namespace {
 const char kBusyReason[] = "Too many calls, we're busy!";
 
 // The library's default tick count: the monotonic clock in milliseconds.
-uint32_t MonotonicMs() {
+uint32_t MonotonicMs()
+{
     auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
@@ -26,12 +27,14 @@ uint32_t MonotonicMs() {
 
 CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
                      std::unique_ptr<WaveOut> waveOut, int localPort)
-    : m_pOwner(owner), m_hWaveOut(std::move(waveOut)), m_hWaveIn(std::move(waveIn)) {
+    : m_pOwner(owner), m_hWaveOut(std::move(waveOut)), m_hWaveIn(std::move(waveIn))
+{
     Start(localPort);
 }
 
 // A call still in progress is not hung up on the wire.
-CIaxPhone::~CIaxPhone() {
+CIaxPhone::~CIaxPhone()
+{
     *m_alive = false;
     m_bIdle = true;
     m_pump.Stop();
@@ -42,7 +45,8 @@ CIaxPhone::~CIaxPhone() {
     ReleaseCalls();
 }
 
-void CIaxPhone::Start(int localPort) {
+void CIaxPhone::Start(int localPort)
+{
     // The library clock then reads milliseconds since midnight (UTC).
     uint32_t midnightMs = static_cast<uint32_t>(std::time(nullptr) % 86400) * 1000u;
     IaxClockOffset = static_cast<int>(midnightMs - MonotonicMs());
@@ -54,7 +58,8 @@ void CIaxPhone::Start(int localPort) {
         IaxSetFormats(kGsmFormat);
 }
 
-void CIaxPhone::Dial(const std::string& dialString) {
+void CIaxPhone::Dial(const std::string& dialString)
+{
     if (dialString.empty() || !m_bIdle)
         return;
     m_strDialString = dialString;
@@ -63,7 +68,8 @@ void CIaxPhone::Dial(const std::string& dialString) {
     ArmLibraryTimer();
 }
 
-void CIaxPhone::PlaceCall(const std::string& dialString) {
+void CIaxPhone::PlaceCall(const std::string& dialString)
+{
     if (m_pOutgoingSession) {
         SetStatus("Already attempting to call somewhere, please cancel first!");
         return;
@@ -82,7 +88,8 @@ void CIaxPhone::PlaceCall(const std::string& dialString) {
 }
 
 // Puts a new record at the head of the list and makes it current.
-PhoneCall* CIaxPhone::NewCall(IaxSession* session) {
+PhoneCall* CIaxPhone::NewCall(IaxSession* session)
+{
     PhoneCall* call = new (std::nothrow) PhoneCall;
     if (!call)
         return nullptr;
@@ -94,21 +101,24 @@ PhoneCall* CIaxPhone::NewCall(IaxSession* session) {
     return call;
 }
 
-PhoneCall* CIaxPhone::FindCall(IaxSession* session) const {
+PhoneCall* CIaxPhone::FindCall(IaxSession* session) const
+{
     for (PhoneCall* call = m_pCalls; call; call = call->next)
         if (call->session == session)
             return call;
     return nullptr;
 }
 
-size_t CIaxPhone::CallCount() const {
+size_t CIaxPhone::CallCount() const
+{
     size_t count = 0;
     for (const PhoneCall* call = m_pCalls; call; call = call->next)
         ++count;
     return count;
 }
 
-void CIaxPhone::OnNetworkEvent() {
+void CIaxPhone::OnNetworkEvent()
+{
     int newcomers = 0;
     bool stop = false;
     while (!stop) {
@@ -129,26 +139,27 @@ void CIaxPhone::OnNetworkEvent() {
 // A time-out, hang-up, authentication request or reject never starts a call:
 // on a session the engine does not know it only ends that session. Nor can a
 // session that the library ended when it handed the event out.
-bool CIaxPhone::EndsItsSession(const IaxEvent* event) {
+bool CIaxPhone::EndsItsSession(const IaxEvent* event)
+{
     switch (event->type) {
     case EvTimeout:
     case EvHangup:
     case EvAuthRequest:
-    case EvReject:
-        return true;
-    default:
-        return !IaxSessionIsLive(event->session);
+    case EvReject: return true;
+    default: return !IaxSessionIsLive(event->session);
     }
 }
 
 // The first other event of a session the engine does not know is a new
 // incoming call.
-void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
+void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop)
+{
     if (++newcomers >= 4)
         SetStatus("Missed a call... too many sessions open.");
     if (m_pCurrentCall) {
-        SetStatus("Incoming call ignored, there's already a call waiting for answer... "
-                  "please accept or reject first");
+        SetStatus(
+            "Incoming call ignored, there's already a call waiting for answer... "
+            "please accept or reject first");
         IaxRejectCall(event->session, kBusyReason);
         return;
     }
@@ -162,7 +173,8 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop) {
     IaxSendRinging(event->session);
 }
 
-void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
+void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
+{
     // The library ends the session of a hang-up or reject as it hands the
     // event out; the record must not match a new session made at the same
     // address.
@@ -174,24 +186,17 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
         switch (event->type) {
         case EvTimeout:
         case EvHangup:
-        case EvAuthRequest:
-            ReleaseCall(call);
-            return;
-        default:
-            break;
+        case EvAuthRequest: ReleaseCall(call); return;
+        default: break;
         }
     }
     switch (event->type) {
-    case EvAccept:
-        SetStatus("Connected");
-        break;
+    case EvAccept: SetStatus("Connected"); break;
     case EvHangup:
         SetStatus("Call disconnected by peer");
         HangUp();
         break;
-    case EvReject:
-        SetStatus("Authentication was rejected");
-        break;
+    case EvReject: SetStatus("Authentication was rejected"); break;
     case EvVoice:
         if (event->media.format == kGsmFormat)
             PlayVoice(event, call);
@@ -200,19 +205,17 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call) {
         SetStatus("Time out- server dead?");
         HangUp();
         break;
-    case EvAnswer:
-        Answer();
-        break;
+    case EvAnswer: Answer(); break;
     case EvAuthRequest:
         SetStatus("Authentyfication required!");
         HangUp();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
-void CIaxPhone::Answer() {
+void CIaxPhone::Answer()
+{
     if (m_pCurrentCall)
         IaxAnswerCall(m_pCurrentCall->session);
     std::fputs("Answering call!\n", IaxDiagnosticStream());
@@ -220,14 +223,16 @@ void CIaxPhone::Answer() {
     m_bTalking = true;
 }
 
-void CIaxPhone::HangUp() {
+void CIaxPhone::HangUp()
+{
     SetStatus("Hanging up...");
     m_bIdle = true;
     ResetCall();
     ArmLibraryTimer();
 }
 
-void CIaxPhone::ResetCall() {
+void CIaxPhone::ResetCall()
+{
     if (m_pCurrentCall && m_pCurrentCall->session) {
         IaxHangUp(m_pCurrentCall->session, "");
         m_pCurrentCall->session = nullptr;
@@ -245,7 +250,8 @@ void CIaxPhone::ResetCall() {
 
 // Every record goes, with its codec states, and the library forgets their
 // sessions: nothing is sent, and nothing of them outlives the call.
-void CIaxPhone::ReleaseCalls() {
+void CIaxPhone::ReleaseCalls()
+{
     while (PhoneCall* call = m_pCalls) {
         m_pCalls = call->next;
         if (call->session)
@@ -255,7 +261,8 @@ void CIaxPhone::ReleaseCalls() {
 }
 
 // One record that is not the current call: it and its session go, silently.
-void CIaxPhone::ReleaseCall(PhoneCall* call) {
+void CIaxPhone::ReleaseCall(PhoneCall* call)
+{
     for (PhoneCall** link = &m_pCalls; *link; link = &(*link)->next) {
         if (*link == call) {
             *link = call->next;
@@ -271,7 +278,8 @@ void CIaxPhone::ReleaseCall(PhoneCall* call) {
 
 // An outgoing call whose record could not be made leaves the engine in a
 // call without a current record; a key press then sends nothing.
-void CIaxPhone::SendTones(const std::string& tones) {
+void CIaxPhone::SendTones(const std::string& tones)
+{
     if (m_bIdle || tones.empty() || !m_pCurrentCall)
         return;
     m_strTones = tones;
@@ -279,20 +287,24 @@ void CIaxPhone::SendTones(const std::string& tones) {
     ArmLibraryTimer();
 }
 
-void CIaxPhone::SetStatus(const std::string& text) {
+void CIaxPhone::SetStatus(const std::string& text)
+{
     m_pOwner.ShowStatus(text);
 }
 
-void CIaxPhone::EnableReadNotifications() {
+void CIaxPhone::EnableReadNotifications()
+{
     m_pump.EnableReading();
 }
 
 // Re-armed after every drain and every send that may have queued a frame.
-void CIaxPhone::ArmLibraryTimer() {
+void CIaxPhone::ArmLibraryTimer()
+{
     m_pump.Arm();
 }
 
-void CIaxPhone::OnLibraryWake() {
+void CIaxPhone::OnLibraryWake()
+{
     OnNetworkEvent();
     ReclaimPlayback();
 }

@@ -31,8 +31,8 @@ constexpr int kGsmFormat = 2;  // the GSM 06.10 format bit
 class CIaxPhone {
 public:
     // localPort 0 binds the library's default port (5036).
-    CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
-              std::unique_ptr<WaveOut> waveOut, int localPort = 0);
+    CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn, std::unique_ptr<WaveOut> waveOut,
+              int localPort = 0);
     virtual ~CIaxPhone();
     CIaxPhone(const CIaxPhone&) = delete;
     CIaxPhone& operator=(const CIaxPhone&) = delete;

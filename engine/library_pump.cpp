@@ -13,19 +13,22 @@ LibraryPump::LibraryPump(WakeFn onWake) : m_onWake(std::move(onWake)) {}
 
 LibraryPump::~LibraryPump() = default;
 
-void LibraryPump::SetSocket(int socket) {
+void LibraryPump::SetSocket(int socket)
+{
     m_socket = socket;
 }
 
-void LibraryPump::EnableReading() {
+void LibraryPump::EnableReading()
+{
     if (m_readNotifier || m_socket < 0)
         return;
     m_readNotifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
-    QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
-                     m_readNotifier.get(), [this] { m_onWake(); });
+    QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated, m_readNotifier.get(),
+                     [this] { m_onWake(); });
 }
 
-void LibraryPump::Arm() {
+void LibraryPump::Arm()
+{
     if (m_socket < 0)
         return;
     if (!m_timer) {
@@ -41,17 +44,20 @@ void LibraryPump::Arm() {
         m_timer->start(dueMs);
 }
 
-void LibraryPump::Stop() {
+void LibraryPump::Stop()
+{
     m_timer.reset();
     m_readNotifier.reset();
     m_socket = -1;
 }
 
-bool LibraryPump::IsReading() const {
+bool LibraryPump::IsReading() const
+{
     return m_readNotifier != nullptr;
 }
 
-bool LibraryPump::IsArmed() const {
+bool LibraryPump::IsArmed() const
+{
     return m_timer && m_timer->isActive();
 }
 

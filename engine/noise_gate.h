@@ -8,7 +8,8 @@
 
 namespace velnar {
 
-inline uint32_t CaptureLevel(const uint8_t* bytes, uint32_t lengthBytes) {
+inline uint32_t CaptureLevel(const uint8_t* bytes, uint32_t lengthBytes)
+{
     if (lengthBytes == 0)
         return 0;
     uint32_t sum = 0;

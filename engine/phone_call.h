@@ -11,8 +11,8 @@ namespace velnar {
 
 struct PhoneCall {
     time_t startTime = 0;
-    GsmState decoder;  // made on the first voice received
-    GsmState encoder;  // made on the first voice sent
+    GsmState decoder;               // made on the first voice received
+    GsmState encoder;               // made on the first voice sent
     IaxSession* session = nullptr;  // owned by the IAX library
     PhoneCall* next = nullptr;
 };

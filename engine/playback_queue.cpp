@@ -15,11 +15,13 @@ constexpr std::chrono::seconds kPlaybackRetryInterval{1};
 
 PlaybackQueue::PlaybackQueue(WaveOut* device) : m_device(device) {}
 
-PlaybackQueue::~PlaybackQueue() {
+PlaybackQueue::~PlaybackQueue()
+{
     Release();
 }
 
-bool PlaybackQueue::Queue(const uint8_t* pcm, int pendingBlocks) {
+bool PlaybackQueue::Queue(const uint8_t* pcm, int pendingBlocks)
+{
     PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
     if (!block)
         std::exit(255);
@@ -56,7 +58,8 @@ bool PlaybackQueue::Queue(const uint8_t* pcm, int pendingBlocks) {
     return true;
 }
 
-int PlaybackQueue::Pending() const {
+int PlaybackQueue::Pending() const
+{
     int pending = 0;
     for (const PlaybackBuffer* block = m_pHead; block; block = block->next)
         if (!(block->header.flags & WaveDone))
@@ -64,14 +67,16 @@ int PlaybackQueue::Pending() const {
     return pending;
 }
 
-size_t PlaybackQueue::Size() const {
+size_t PlaybackQueue::Size() const
+{
     size_t size = 0;
     for (const PlaybackBuffer* block = m_pHead; block; block = block->next)
         ++size;
     return size;
 }
 
-void PlaybackQueue::Reclaim() {
+void PlaybackQueue::Reclaim()
+{
     PlaybackBuffer** link = &m_pHead;
     while (PlaybackBuffer* block = *link) {
         if (block->header.flags & WaveDone) {
@@ -84,7 +89,8 @@ void PlaybackQueue::Reclaim() {
     }
 }
 
-void PlaybackQueue::Release() {
+void PlaybackQueue::Release()
+{
     while (PlaybackBuffer* block = m_pHead) {
         m_pHead = block->next;
         delete block;
@@ -92,7 +98,8 @@ void PlaybackQueue::Release() {
 }
 
 // Restarting also opens a device again that failed since.
-void PlaybackQueue::Restart() {
+void PlaybackQueue::Restart()
+{
     m_device->Reset();
     Reclaim();
     m_device->Restart();
@@ -101,7 +108,8 @@ void PlaybackQueue::Restart() {
 
 // Tried at most once a second, so that a sound server that stays away
 // cannot make the engine spin.
-void PlaybackQueue::RetryFailed() {
+void PlaybackQueue::RetryFailed()
+{
     const auto now = std::chrono::steady_clock::now();
     if (m_lastRetry && now - *m_lastRetry < kPlaybackRetryInterval)
         return;

@@ -55,7 +55,7 @@ int IaxParseDialString(char* copy, IaxDialFields* fields)
     *fields = IaxDialFields{};
     fields->port = IaxDefaultPort;
     if (copy[0] == '/')
-        return RefuseHost("");   // no address part: the number is no server
+        return RefuseHost("");  // no address part: the number is no server
     char* address = nullptr;
     char* number = nullptr;
     SplitTwo(copy, '/', &address, &number);
@@ -78,7 +78,7 @@ int IaxParseDialString(char* copy, IaxDialFields* fields)
         char* portText = nullptr;
         SplitTwo(hostPart, ':', &fields->host, &portText);
         if (!fields->host || !portText)
-            return RefuseHost(original);   // "host:" or ":port": nowhere to send
+            return RefuseHost(original);  // "host:" or ":port": nowhere to send
         fields->port = LeadingDigits(portText) & 0xFFFF;
     } else {
         fields->host = hostPart;

@@ -2,11 +2,11 @@
 #pragma once
 
 struct IaxDialFields {
-    char* username;   // null when absent; all texts point into the parsed copy
+    char* username;  // null when absent; all texts point into the parsed copy
     char* secret;
     char* host;
     int port;
-    char* exten;      // also the dnid
+    char* exten;  // also the dnid
     char* context;
 };
 

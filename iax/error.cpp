@@ -8,7 +8,7 @@
 char IaxLastError[256] = "";
 
 namespace {
-FILE* diagnosticStream = nullptr;   // null: standard output
+FILE* diagnosticStream = nullptr;  // null: standard output
 }
 
 void IaxSetDiagnosticStream(FILE* stream)

@@ -26,9 +26,7 @@ IaxEvent* IaxFilterEvent(IaxEvent* event)
     switch (event->type) {
     case EvHangup:
     case EvReject:
-    case EvRegisterReply:
-        IaxDestroySession(event->session);
-        return event;
+    case EvRegisterReply: IaxDestroySession(event->session); return event;
     case EvLagRequest:
     case EvPing:
         event->type = event->type == EvPing ? EvPong : EvLagReply;
@@ -65,7 +63,7 @@ Due HandleFrameEntry(IaxFrame* frame, IaxEvent** result)
     IaxSession* session = frame->session;
     bool viaTransfer = frame->viaTransfer != 0;
     IaxFreeFrame(frame);
-    if (session && session->closing) {   // a HANGUP never acknowledged: given up quietly
+    if (session && session->closing) {  // a HANGUP never acknowledged: given up quietly
         IaxEndSession(session);
         return Due::Continue;
     }

@@ -22,9 +22,9 @@ namespace {
 struct Received {
     IaxSession* session;
     const IaxFullHeader& header;
-    const unsigned char* payload;   // NUL behind the payload
+    const unsigned char* payload;  // NUL behind the payload
     int payloadBytes;
-    int subclass;                   // expanded
+    int subclass;  // expanded
     const char* text() const { return reinterpret_cast<const char*>(payload); }
 };
 
@@ -69,10 +69,8 @@ bool IsNotAcknowledged(const Received& in)
     case IAX_REJECT:
     case IAX_INVAL:
     case IAX_TXCNT:
-    case IAX_TXACC:
-        return true;
-    default:
-        return false;
+    case IAX_TXACC: return true;
+    default: return false;
     }
 }
 
@@ -85,10 +83,8 @@ bool CarriesNoSequence(const Received& in)
     case IAX_ACK:
     case IAX_PONG:
     case IAX_TXCNT:
-    case IAX_TXACC:
-        return true;
-    default:
-        return false;
+    case IAX_TXACC: return true;
+    default: return false;
     }
 }
 
@@ -323,7 +319,7 @@ void RestartTiming(IaxSession* session)
     session->lastRxTimestamp = 0;
     session->lastTxVoiceTimestamp = 0;
     session->retransmitBase = 30;
-    session->rxSeqSeen = 0;   // the new peer numbers its frames afresh
+    session->rxSeqSeen = 0;  // the new peer numbers its frames afresh
     session->rxSeqWindow = 0;
 }
 
@@ -372,9 +368,7 @@ IaxEvent* HandleIax(IaxEvent* event, const Received& in)
         event->ts.timestamp = in.header.timestamp;
         event->ts.sequence = in.header.sequence;
         return Jitter(event, in);
-    case IAX_ACK:
-        HandleAck(in);
-        return Drop(event);
+    case IAX_ACK: HandleAck(in); return Drop(event);
     case IAX_HANGUP:
         event->type = EvHangup;
         event->reason.text = in.payloadBytes > 0 ? strdup(text) : nullptr;
@@ -395,12 +389,8 @@ IaxEvent* HandleIax(IaxEvent* event, const Received& in)
     case IAX_TXCNT: return HandleTransferCount(event, in);
     case IAX_TXACC: return HandleTransferAccept(event, in);
     case IAX_TXREL: return HandleTransferRelease(event, in);
-    case IAX_QUELCH:
-        in.session->quelched = 1;
-        return WithType(event, EvQuelch);
-    case IAX_UNQUELCH:
-        in.session->quelched = 0;
-        return WithType(event, EvUnquelch);
+    case IAX_QUELCH: in.session->quelched = 1; return WithType(event, EvQuelch);
+    case IAX_UNQUELCH: in.session->quelched = 0; return WithType(event, EvUnquelch);
     default: return Drop(event);
     }
 }

@@ -55,7 +55,7 @@ enum IaxEventType {
 struct IaxSession;
 
 constexpr int IaxEventPayloadBytes = 8192;
-constexpr int IaxMaxPayload = 32756;   // bytes of payload in one outbound full frame
+constexpr int IaxMaxPayload = 32756;  // bytes of payload in one outbound full frame
 constexpr int IaxDefaultPort = 5036;
 
 // Authentication methods (bit mask in authRequest.methods, value in authReply.method).
@@ -67,7 +67,7 @@ constexpr int IaxAuthMd5 = 2;
 // an event returned by IaxNextEvent owns them until IaxFreeEvent.
 struct IaxEvent {
     int type;
-    IaxSession* session;   // not owned
+    IaxSession* session;  // not owned
     union {
         struct {
             char* callerId;
@@ -75,17 +75,17 @@ struct IaxEvent {
             char* context;
             char* exten;
             char* username;
-            char* host;      // out: server to call; in: dotted address of the caller
-            char* secret;    // outbound only
+            char* host;    // out: server to call; in: dotted address of the caller
+            char* secret;  // outbound only
             char* language;
             unsigned short port;  // outbound only
             int formats;
             int version;
         } call;
         struct {
-            int format;           // the one format bit of the data
+            int format;  // the one format bit of the data
             unsigned char* data;
-            int length;           // bytes
+            int length;  // bytes
         } media;
         struct {
             char* text;
@@ -97,43 +97,43 @@ struct IaxEvent {
             char digit;
         } digit;
         struct {
-            unsigned int timestamp;   // ms
+            unsigned int timestamp;  // ms
             unsigned short sequence;
         } ts;
         struct {
-            int lag;      // ms
-            int jitter;   // ms
+            int lag;     // ms
+            int jitter;  // ms
         } lag;
         struct {
-            int methods;   // IaxAuthPlaintext | IaxAuthMd5
+            int methods;  // IaxAuthPlaintext | IaxAuthMd5
             char* challenge;
             char* username;
         } authRequest;
         struct {
             int method;
-            char* secret;   // plain secret or 32 lowercase hex digits of MD5
+            char* secret;  // plain secret or 32 lowercase hex digits of MD5
         } authReply;
         struct {
             char* host;
             unsigned short port;
             char* peer;
             char* secret;
-            int refresh;   // seconds
+            int refresh;  // seconds
         } reg;
         struct {
-            int result;   // 1 acknowledged, 2 rejected
+            int result;  // 1 acknowledged, 2 rejected
             char* yourIp;
             char* callerId;
             unsigned short yourPort;
-            int refresh;   // seconds
+            int refresh;  // seconds
         } regReply;
         struct {
-            int link;   // 0 plain URL, 1 link URL
+            int link;  // 0 plain URL, 1 link URL
             char* url;
         } url;
         struct {
-            char* address;   // dotted decimal
-            int port;        // host order
+            char* address;  // dotted decimal
+            int port;       // host order
         } transfer;
         struct {
             char* number;
@@ -141,19 +141,19 @@ struct IaxEvent {
             int canExist;
             int nonExistent;
             int ignorePattern;
-            int expiry;   // seconds, never negative
+            int expiry;  // seconds, never negative
         } dpReply;
         struct {
-            char text[IaxEventPayloadBytes];   // at most 8191 characters and a NUL
+            char text[IaxEventPayloadBytes];  // at most 8191 characters and a NUL
         } text;
         unsigned char payloadBytes[IaxEventPayloadBytes];
     };
 };
 
 // ---- Process-wide state -------------------------------------------------
-extern int IaxClockOffset;        // ms added to the tick count by the clock
-extern char IaxLastError[256];    // message of the last failure
-extern int IaxMaxRetries;         // retransmissions of a full frame before giving up (10)
+extern int IaxClockOffset;      // ms added to the tick count by the clock
+extern char IaxLastError[256];  // message of the last failure
+extern int IaxMaxRetries;       // retransmissions of a full frame before giving up (10)
 
 // ---- Diagnostics ----------------------------------------------------------
 // The stream for the library's progress lines ("Scheduling retransmission",
@@ -171,7 +171,7 @@ FILE* IaxDiagnosticStream(void);
 // socket is open already, -1 on failure.
 int IaxOpenSocket(int port);
 void IaxCloseSocket(void);
-int IaxSocketHandle(void);   // -1 when no socket is open
+int IaxSocketHandle(void);  // -1 when no socket is open
 
 // ---- Time -----------------------------------------------------------------
 // Replaces the millisecond tick source (for tests); null restores the
@@ -207,10 +207,9 @@ int IaxSendLoadComplete(IaxSession* session);
 int IaxSendUnlink(IaxSession* session);
 int IaxSendLinkReject(IaxSession* session);
 int IaxSendText(IaxSession* session, const char* text);
-int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge,
-                     int methods);
+int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge, int methods);
 int IaxAuthReply(IaxSession* session, const char* secret, const char* challenge,
-                 int methods);   // same as IaxSendAuthReply
+                 int methods);  // same as IaxSendAuthReply
 // port 0 means IaxDefaultPort; refreshSeconds 0 writes no "refresh=".
 int IaxRegister(IaxSession* session, const char* host, int port, const char* peer,
                 const char* secret, int refreshSeconds);
@@ -218,7 +217,7 @@ int IaxDialPlanRequest(IaxSession* session, const char* number);
 int IaxDial(IaxSession* session, const char* number);
 int IaxQuelch(IaxSession* session);
 int IaxUnquelch(IaxSession* session);
-int IaxLag(IaxSession* session);   // sends a lag request; the reply arrives as EvLagReply
+int IaxLag(IaxSession* session);  // sends a lag request; the reply arrives as EvLagReply
 
 // ---- Events ---------------------------------------------------------------
 // Services due timer entries, then reads at most one datagram (waiting for

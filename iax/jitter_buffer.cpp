@@ -110,4 +110,3 @@ IaxEvent* IaxJitterDeliver(IaxEvent* event, uint32_t timestamp)
     IaxFreeEvent(event);
     return nullptr;
 }
-

@@ -5,7 +5,7 @@
 
 #include "iax/iax.h"
 
-extern int IaxJitterBufferEnabled;   // 0: every event is handed out at once
+extern int IaxJitterBufferEnabled;  // 0: every event is handed out at once
 
 // Takes the owned event with its time stamp (ms); returns it when it is to be
 // handed out now, or null when it was parked in the timer list or dropped.

@@ -28,10 +28,9 @@ int SendReason(IaxSession* session, int type, const char* reason)
     return IaxSendEvent(session, &request);
 }
 
-int SendMedia(IaxSession* session, int type, int format, const unsigned char* data,
-              int lengthBytes)
+int SendMedia(IaxSession* session, int type, int format, const unsigned char* data, int lengthBytes)
 {
-    IaxEvent request;   // not zeroed: voice is sent every 20 ms and only these fields are read
+    IaxEvent request;  // not zeroed: voice is sent every 20 ms and only these fields are read
     request.type = type;
     request.session = session;
     request.media.format = format;
@@ -80,16 +79,46 @@ int IaxPlaceCall(IaxSession* session, const char* callerId, const char* dialStri
     return result;
 }
 
-int IaxAcceptCall(IaxSession* session) { return SendSimple(session, EvAccept); }
-int IaxSendRinging(IaxSession* session) { return SendSimple(session, EvRinging); }
-int IaxAnswerCall(IaxSession* session) { return SendSimple(session, EvAnswer); }
-int IaxSendBusy(IaxSession* session) { return SendSimple(session, EvBusy); }
-int IaxSendLoadComplete(IaxSession* session) { return SendSimple(session, EvLoadComplete); }
-int IaxSendUnlink(IaxSession* session) { return SendSimple(session, EvUnlink); }
-int IaxSendLinkReject(IaxSession* session) { return SendSimple(session, EvLinkReject); }
-int IaxQuelch(IaxSession* session) { return SendSimple(session, EvQuelch); }
-int IaxUnquelch(IaxSession* session) { return SendSimple(session, EvUnquelch); }
-int IaxLag(IaxSession* session) { return SendSimple(session, EvLagRequest); }
+int IaxAcceptCall(IaxSession* session)
+{
+    return SendSimple(session, EvAccept);
+}
+int IaxSendRinging(IaxSession* session)
+{
+    return SendSimple(session, EvRinging);
+}
+int IaxAnswerCall(IaxSession* session)
+{
+    return SendSimple(session, EvAnswer);
+}
+int IaxSendBusy(IaxSession* session)
+{
+    return SendSimple(session, EvBusy);
+}
+int IaxSendLoadComplete(IaxSession* session)
+{
+    return SendSimple(session, EvLoadComplete);
+}
+int IaxSendUnlink(IaxSession* session)
+{
+    return SendSimple(session, EvUnlink);
+}
+int IaxSendLinkReject(IaxSession* session)
+{
+    return SendSimple(session, EvLinkReject);
+}
+int IaxQuelch(IaxSession* session)
+{
+    return SendSimple(session, EvQuelch);
+}
+int IaxUnquelch(IaxSession* session)
+{
+    return SendSimple(session, EvUnquelch);
+}
+int IaxLag(IaxSession* session)
+{
+    return SendSimple(session, EvLagRequest);
+}
 
 int IaxRejectCall(IaxSession* session, const char* reason)
 {

@@ -65,7 +65,7 @@ namespace {
 // record to its handler.
 IaxEvent* ProcessDatagram(unsigned char* buffer, int lengthBytes, const sockaddr_in* from)
 {
-    buffer[lengthBytes] = '\0';   // text payloads read as NUL-terminated strings
+    buffer[lengthBytes] = '\0';  // text payloads read as NUL-terminated strings
     IaxDatagram datagram;
     if (IaxDecodeDatagram(buffer, lengthBytes, &datagram) != 0)
         return ShortHeader(from);
@@ -102,7 +102,7 @@ IaxEvent* IaxReceiveBytes(const unsigned char* bytes, int lengthBytes, const soc
     if (!from || lengthBytes < 0 || (!bytes && lengthBytes > 0))
         return nullptr;
     if (lengthBytes > IaxMaxDatagramBytes)
-        lengthBytes = IaxMaxDatagramBytes;   // what the socket read would have kept
+        lengthBytes = IaxMaxDatagramBytes;  // what the socket read would have kept
     if (lengthBytes > 0)
         memmove(receiveBuffer, bytes, static_cast<size_t>(lengthBytes));
     return ProcessDatagram(receiveBuffer, lengthBytes, from);

@@ -31,8 +31,8 @@ unsigned char frameBytes[IaxMaxFrameBytes];
 
 struct Outbound {
     IaxSession* session;
-    IaxFrame frame;   // data points at frameBytes
-    IaxFullHeader header;   // encoded into frameBytes when the frame goes out
+    IaxFrame frame;        // data points at frameBytes
+    IaxFullHeader header;  // encoded into frameBytes when the frame goes out
     uint32_t timestamp;
     char* text() { return reinterpret_cast<char*>(frameBytes + IaxFullHeaderBytes); }
     int payloadLength() const { return frame.length - IaxFullHeaderBytes; }
@@ -49,10 +49,13 @@ void Prepare(Outbound* out, IaxSession* session)
     out->session = session;
     out->timestamp = IaxTimestamp(session);
     out->header = IaxFullHeader{static_cast<uint16_t>(session->callNumber),
-                                static_cast<uint16_t>(session->peerCallNumber), out->timestamp,
-                                0, 0, 0};
-    out->frame = IaxFrame{session, frameBytes, IaxFullHeaderBytes, IaxMaxRetries,
-                          RetryInterval(session), 0};
+                                static_cast<uint16_t>(session->peerCallNumber),
+                                out->timestamp,
+                                0,
+                                0,
+                                0};
+    out->frame =
+        IaxFrame{session, frameBytes, IaxFullHeaderBytes, IaxMaxRetries, RetryInterval(session), 0};
 }
 
 // type and subclass; sequenced takes the session's next outbound number.
@@ -85,7 +88,7 @@ void EncodeHeader(const Outbound* out)
 int Queue(Outbound* out)
 {
     EncodeHeader(out);
-    IaxQueueFrame(&out->frame);   // a failure leaves a message; retransmission covers sends
+    IaxQueueFrame(&out->frame);  // a failure leaves a message; retransmission covers sends
     return 0;
 }
 
@@ -121,8 +124,8 @@ int SendNewCall(Outbound* out, const IaxEvent* request)
     char* text = out->text();
     int length = 0;
     const char* keys[] = {"exten=", "callerid=", "dnid=", "context=", "username=", "language="};
-    const char* values[] = {call.exten, call.callerId, call.dnid, call.context, call.username,
-                            call.language};
+    const char* values[] = {call.exten,   call.callerId, call.dnid,
+                            call.context, call.username, call.language};
     for (int i = 0; i < 6; ++i)
         if (values[i])
             length = IaxAppendElement(text, length, kTextCapacity, keys[i], values[i]);
@@ -205,9 +208,8 @@ int SendVoice(Outbound* out, const IaxEvent* request)
     uint32_t ts = out->timestamp;
     if (media.format == session->lastTxVoiceFormat &&
         (ts >> 16) == (session->lastTxVoiceTimestamp >> 16)) {
-        IaxEncodeMiniHeader(frameBytes,
-                            IaxMiniHeader{static_cast<uint16_t>(session->callNumber),
-                                          static_cast<uint16_t>(ts)});
+        IaxEncodeMiniHeader(frameBytes, IaxMiniHeader{static_cast<uint16_t>(session->callNumber),
+                                                      static_cast<uint16_t>(ts)});
         if (media.length > 0)
             memcpy(frameBytes + IaxMiniHeaderBytes, media.data, static_cast<size_t>(media.length));
         session->lastTxVoiceTimestamp = ts;
@@ -296,7 +298,7 @@ int SendTransferProbe(Outbound* out, int subclass)
         return Queue(out);
     out->frame.retriesLeft = -1;
     EncodeHeader(out);
-    IaxTransmit(&out->frame);   // TXACC goes once, never retransmitted
+    IaxTransmit(&out->frame);  // TXACC goes once, never retransmitted
     return 0;
 }
 
@@ -306,9 +308,10 @@ int Dispatch(Outbound* out, const IaxEvent* request)
     case EvNewCall: return SendNewCall(out, request);
     case EvAccept:
         SetKind(out, FT_IAX, IAX_ACCEPT, true);
-        SetText(out, IaxAppendIntElement(out->text(), 0, kTextCapacity, "formats=",
-                                         IaxAdvertisedFormats),
-                true);
+        SetText(
+            out,
+            IaxAppendIntElement(out->text(), 0, kTextCapacity, "formats=", IaxAdvertisedFormats),
+            true);
         return Queue(out);
     case EvHangup: return SendEnding(out, FT_IAX, IAX_HANGUP, request->reason.text);
     case EvReject: return SendEnding(out, FT_IAX, IAX_REJECT, request->reason.text);
@@ -378,9 +381,9 @@ int IaxQueueFrame(const IaxFrame* description)
 void IaxSendAck(IaxSession* session, const IaxFullHeader& received)
 {
     unsigned char ack[IaxFullHeaderBytes];
-    IaxEncodeFullHeader(ack, IaxFullHeader{static_cast<uint16_t>(session->callNumber),
-                                           received.sourceCall, received.timestamp,
-                                           received.sequence, FT_IAX, IAX_ACK});
+    IaxEncodeFullHeader(
+        ack, IaxFullHeader{static_cast<uint16_t>(session->callNumber), received.sourceCall,
+                           received.timestamp, received.sequence, FT_IAX, IAX_ACK});
     IaxSendDatagram(ack, sizeof ack, &session->peerAddress);
 }
 
@@ -401,8 +404,7 @@ int IaxSendEvent(IaxSession* session, IaxEvent* request)
     return Dispatch(&out, request);
 }
 
-int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge,
-                     int methods)
+int IaxSendAuthReply(IaxSession* session, const char* secret, const char* challenge, int methods)
 {
     IaxEvent request{};
     request.type = EvAuthReply;

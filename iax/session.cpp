@@ -3,8 +3,8 @@
 // the clock and the socket (opening it seeds the call numbers).
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 
 #include "iax/clock.h"
 #include "iax/error.h"
@@ -136,7 +136,7 @@ IaxSession* IaxNewSession(void)
     int number = IaxNextCallNumber;
     for (int tried = 1; callNumberInUse[number]; ++tried) {
         if (tried == 32767)
-            return nullptr;   // every call number is taken
+            return nullptr;  // every call number is taken
         number = number >= 32767 ? 1 : number + 1;
     }
     IaxSession* session = static_cast<IaxSession*>(calloc(1, sizeof(IaxSession)));
@@ -179,7 +179,7 @@ bool Listed(IaxSession* session)
 // call number stays taken) but is no longer live.
 int IaxSessionIsLive(IaxSession* session)
 {
-    return Listed(session) && !session->closing;   // a dead pointer is not read
+    return Listed(session) && !session->closing;  // a dead pointer is not read
 }
 
 void IaxDestroySession(IaxSession* session)
@@ -231,8 +231,8 @@ int IaxSessionIndexIsConsistent(void)
         for (int index = 0; index < IaxSessionIndexes; ++index) {
             if (keys.listed[index] != session->indexed.listed[index])
                 return 0;
-            if (keys.listed[index] && (keys.keys[index] != session->indexed.keys[index] ||
-                                       !InBucket(session, index)))
+            if (keys.listed[index] &&
+                (keys.keys[index] != session->indexed.keys[index] || !InBucket(session, index)))
                 return 0;
         }
     }

@@ -9,7 +9,7 @@
 #include "iax/records.h"
 
 extern int IaxNextCallNumber;
-extern IaxSession* IaxSessionList;   // newest first
+extern IaxSession* IaxSessionList;  // newest first
 
 // Live sessions at most: a datagram that would make one more (a stranger's
 // NEW) is dropped without a reply.

@@ -59,7 +59,7 @@ int IaxNextDueMs(void)
     IaxTime now = IaxClock();
     IaxTime due = {IaxTimerList->seconds, IaxTimerList->microseconds};
     int64_t ms = (int64_t(due.seconds) - now.seconds) * 1000 +
-                 (int64_t(due.microseconds) - now.microseconds) / 1000;   // both whole ms
+                 (int64_t(due.microseconds) - now.microseconds) / 1000;  // both whole ms
     if (ms <= 0)
         return 0;
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);

@@ -124,8 +124,7 @@ int IaxAppendElement(char* text, int lengthBytes, int capacityBytes, const char*
     return IaxAppendText(text, lengthBytes, capacityBytes, ";");
 }
 
-int IaxAppendIntElement(char* text, int lengthBytes, int capacityBytes, const char* key,
-                        int value)
+int IaxAppendIntElement(char* text, int lengthBytes, int capacityBytes, const char* key, int value)
 {
     char digits[16];
     snprintf(digits, sizeof digits, "%d", value);
@@ -161,7 +160,7 @@ int IaxParseDecimal(const char* text)
     for (; *text >= '0' && *text <= '9'; ++text) {
         value = value * 10 + (*text - '0');
         if (value > INT_MAX)
-            value = INT_MAX + 1LL;   // saturate; keeps INT_MIN reachable
+            value = INT_MAX + 1LL;  // saturate; keeps INT_MIN reachable
     }
     value = negative ? -value : value;
     if (value > INT_MAX)
@@ -191,7 +190,7 @@ static const char* ReadQuadPart(const char* text, unsigned* part)
         return nullptr;
     unsigned value = 0;
     for (; *text >= '0' && *text <= '9'; ++text)
-        value = (value * 10 + unsigned(*text - '0')) & 0xFFFFFFu;   // only the low 8 bits matter
+        value = (value * 10 + unsigned(*text - '0')) & 0xFFFFFFu;  // only the low 8 bits matter
     *part = (negative ? 0u - value : value) & 0xFF;
     return text;
 }

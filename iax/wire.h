@@ -7,9 +7,9 @@
 
 constexpr int IaxFullHeaderBytes = 12;
 constexpr int IaxMiniHeaderBytes = 4;
-constexpr int IaxMaxFrameBytes = 32768;      // outbound full frame, header and payload
-constexpr int IaxMaxDatagramBytes = 65536;   // largest datagram read
-constexpr int IaxTextFieldBytes = 80;        // session text fields: 79 characters and a NUL
+constexpr int IaxMaxFrameBytes = 32768;     // outbound full frame, header and payload
+constexpr int IaxMaxDatagramBytes = 65536;  // largest datagram read
+constexpr int IaxTextFieldBytes = 80;       // session text fields: 79 characters and a NUL
 
 // Frame types.
 enum : int {
@@ -74,12 +74,12 @@ constexpr uint16_t IaxFullFrameFlag = 0x8000;
 constexpr uint16_t IaxUnknownCallNumber = 0xFFFF;
 
 struct IaxFullHeader {
-    uint16_t sourceCall;   // without the full-frame flag
+    uint16_t sourceCall;  // without the full-frame flag
     uint16_t destCall;
     uint32_t timestamp;
     uint16_t sequence;
     uint8_t frameType;
-    uint8_t subclass;      // compressed byte as on the wire
+    uint8_t subclass;  // compressed byte as on the wire
 };
 
 struct IaxMiniHeader {
@@ -105,8 +105,8 @@ int IaxDecodeMiniHeader(const unsigned char* bytes, int lengthBytes, IaxMiniHead
 // payload lies inside the given bytes.
 struct IaxDatagram {
     bool isFull;
-    IaxFullHeader full;   // full frames
-    IaxMiniHeader mini;   // mini frames
+    IaxFullHeader full;  // full frames
+    IaxMiniHeader mini;  // mini frames
     const unsigned char* payload;
     int payloadBytes;
 };
@@ -124,8 +124,7 @@ int IaxExpandSubclass(uint8_t byte);
 // capacityBytes, never past the capacity; returns the new text length.
 int IaxAppendElement(char* text, int lengthBytes, int capacityBytes, const char* key,
                      const char* value);
-int IaxAppendIntElement(char* text, int lengthBytes, int capacityBytes, const char* key,
-                        int value);
+int IaxAppendIntElement(char* text, int lengthBytes, int capacityBytes, const char* key, int value);
 // Appends raw text without a NUL, cut at the capacity; returns the new length.
 int IaxAppendText(char* text, int lengthBytes, int capacityBytes, const char* value);
 

@@ -13,20 +13,20 @@ namespace {
 constexpr const char* kInitContext = "CMixerBase::Init";
 constexpr const char* kDetailsContext = "CMixerBase::InitMXDetails";
 
-bool UnitsAccepted(uint32_t controlType) {
+bool UnitsAccepted(uint32_t controlType)
+{
     switch (controlType & MIXERCONTROL_CT_UNITS_MASK) {
     case MIXERCONTROL_CT_UNITS_BOOLEAN:
     case MIXERCONTROL_CT_UNITS_SIGNED:
     case MIXERCONTROL_CT_UNITS_UNSIGNED:
     case MIXERCONTROL_CT_UNITS_DECIBELS:
-    case MIXERCONTROL_CT_UNITS_PERCENT:
-        return true;
-    default:
-        return false;
+    case MIXERCONTROL_CT_UNITS_PERCENT: return true;
+    default: return false;
     }
 }
 
-std::string FormatV(const char* format, va_list args) {
+std::string FormatV(const char* format, va_list args)
+{
     va_list copy;
     va_copy(copy, args);
     const int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -38,23 +38,27 @@ std::string FormatV(const char* format, va_list args) {
     return text;
 }
 
-} // namespace
+}  // namespace
 
 CMixerBase::CMixerBase(std::shared_ptr<MixerDevice> device) : m_device(std::move(device)) {}
 
-CMixerBase::~CMixerBase() {
+CMixerBase::~CMixerBase()
+{
     CloseMixer();
 }
 
-void CMixerBase::SetMixerDevice(std::shared_ptr<MixerDevice> device) {
+void CMixerBase::SetMixerDevice(std::shared_ptr<MixerDevice> device)
+{
     m_device = std::move(device);
 }
 
-void CMixerBase::SetReportSink(ReportFn sink) {
+void CMixerBase::SetReportSink(ReportFn sink)
+{
     m_reportSink = std::move(sink);
 }
 
-void CMixerBase::MixerReport(const char* context, const char* format, ...) {
+void CMixerBase::MixerReport(const char* context, const char* format, ...)
+{
     va_list args;
     va_start(args, format);
     const std::string text = FormatV(format, args);
@@ -66,7 +70,8 @@ void CMixerBase::MixerReport(const char* context, const char* format, ...) {
 }
 
 bool CMixerBase::Init(uint32_t destType, uint32_t srcType, uint32_t controlType,
-                      MixerDevice::ChangeFn notify) {
+                      MixerDevice::ChangeFn notify)
+{
     if (!m_device || m_device->GetNumDevs() == 0) {
         MixerReport(kInitContext, "No mixer device present");
         return false;
@@ -93,9 +98,10 @@ bool CMixerBase::Init(uint32_t destType, uint32_t srcType, uint32_t controlType,
     m_DestLineName = line.szName;
 
     if (srcType != NO_SOURCE_LINE && FindSrcLine(line, srcType) == -1) {
-        MixerReport(kInitContext,
-                    "Warning: the source line \n%s\n not found.\n\n(Associated to Destination line \n%s)",
-                    LineTypeName(srcType), m_DestLineName.c_str());
+        MixerReport(
+            kInitContext,
+            "Warning: the source line \n%s\n not found.\n\n(Associated to Destination line \n%s)",
+            LineTypeName(srcType), m_DestLineName.c_str());
         CloseMixer();
         return false;
     }
@@ -103,7 +109,8 @@ bool CMixerBase::Init(uint32_t destType, uint32_t srcType, uint32_t controlType,
     m_LineName = line.szName;
 
     if (line.cControls == 0) {
-        MixerReport(kInitContext, "No controls available for this audio line: %s", line.szName.c_str());
+        MixerReport(kInitContext, "No controls available for this audio line: %s",
+                    line.szName.c_str());
         CloseMixer();
         return false;
     }
@@ -119,10 +126,12 @@ bool CMixerBase::Init(uint32_t destType, uint32_t srcType, uint32_t controlType,
     return InitMXDetails();
 }
 
-bool CMixerBase::InitMXDetails() {
+bool CMixerBase::InitMXDetails()
+{
     m_Details.dwControlID = m_Control.dwControlID;
     m_Details.cMultipleItems = m_Control.cMultipleItems;
-    m_Details.cChannels = (m_Control.fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) ? 1 : m_LineChannels;
+    m_Details.cChannels =
+        (m_Control.fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) ? 1 : m_LineChannels;
 
     if (!UnitsAccepted(m_Control.dwControlType)) {
         MixerReport(kDetailsContext, "Control uses unknown units.");
@@ -154,7 +163,8 @@ bool CMixerBase::InitMXDetails() {
     return true;
 }
 
-int CMixerBase::FindDestLine(MixerLine& line, uint32_t componentType) {
+int CMixerBase::FindDestLine(MixerLine& line, uint32_t componentType)
+{
     MixerCaps caps;
     if (m_openDevice->GetDevCaps(m_hMixer, caps) != MMSYSERR_NOERROR || caps.cDestinations == 0)
         return -1;
@@ -171,14 +181,16 @@ int CMixerBase::FindDestLine(MixerLine& line, uint32_t componentType) {
     return -1;
 }
 
-int CMixerBase::FindSrcLine(MixerLine& line, uint32_t componentType) {
+int CMixerBase::FindSrcLine(MixerLine& line, uint32_t componentType)
+{
     const uint32_t destination = line.dwDestination;
     const uint32_t connections = line.cConnections;
     for (uint32_t j = 0; j < connections; ++j) {
         line = MixerLine{};
         line.dwSource = j;
         line.dwDestination = destination;
-        if (m_openDevice->GetLineInfo(m_hMixer, line, MIXER_GETLINEINFOF_SOURCE) != MMSYSERR_NOERROR)
+        if (m_openDevice->GetLineInfo(m_hMixer, line, MIXER_GETLINEINFOF_SOURCE) !=
+            MMSYSERR_NOERROR)
             return -1;
         if (line.dwComponentType == componentType)
             return static_cast<int>(j);
@@ -186,19 +198,22 @@ int CMixerBase::FindSrcLine(MixerLine& line, uint32_t componentType) {
     return -1;
 }
 
-bool CMixerBase::GetMXDetails() {
+bool CMixerBase::GetMXDetails()
+{
     if (!m_hMixer)
         return false;
     return m_openDevice->GetControlDetails(m_hMixer, m_Details) == MMSYSERR_NOERROR;
 }
 
-bool CMixerBase::SetMXDetails() {
+bool CMixerBase::SetMXDetails()
+{
     if (!m_hMixer)
         return false;
     return m_openDevice->SetControlDetails(m_hMixer, m_Details) == MMSYSERR_NOERROR;
 }
 
-void CMixerBase::CloseMixer() {
+void CMixerBase::CloseMixer()
+{
     if (m_hMixer) {
         m_openDevice->Close(m_hMixer);
         m_hMixer = 0;
@@ -208,4 +223,4 @@ void CMixerBase::CloseMixer() {
     m_Details.paDetails = nullptr;
 }
 
-} // namespace velnar
+}  // namespace velnar

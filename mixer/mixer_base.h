@@ -67,4 +67,4 @@ private:
     ReportFn m_reportSink;
 };
 
-} // namespace velnar
+}  // namespace velnar

@@ -72,4 +72,4 @@ private:
     bool m_positionFromMixer = false;  // set while the program moves the slider
 };
 
-} // namespace velnar
+}  // namespace velnar

@@ -13,7 +13,10 @@ struct CodeName {
     const char* name;
 };
 
-#define VELNAR_CODE_NAME(code) {code, #code}
+#define VELNAR_CODE_NAME(code) \
+    {                          \
+        code, #code            \
+    }
 
 constexpr CodeName kControlTypeNames[] = {
     VELNAR_CODE_NAME(MIXERCONTROL_CONTROLTYPE_CUSTOM),
@@ -75,21 +78,24 @@ constexpr CodeName kLineTypeNames[] = {
 #undef VELNAR_CODE_NAME
 
 template <size_t N>
-const char* Lookup(const CodeName (&table)[N], uint32_t code, const char* unknown) {
+const char* Lookup(const CodeName (&table)[N], uint32_t code, const char* unknown)
+{
     for (const CodeName& entry : table)
         if (entry.code == code)
             return entry.name;
     return unknown;
 }
 
-} // namespace
+}  // namespace
 
-const char* CMixerBase::ControlTypeName(uint32_t controlType) {
+const char* CMixerBase::ControlTypeName(uint32_t controlType)
+{
     return Lookup(kControlTypeNames, controlType, "---- UNKNOWN CONTROL TYPE ----");
 }
 
-const char* CMixerBase::LineTypeName(uint32_t componentType) {
+const char* CMixerBase::LineTypeName(uint32_t componentType)
+{
     return Lookup(kLineTypeNames, componentType, "---- UNKNOWN LINE TYPE ----");
 }
 
-} // namespace velnar
+}  // namespace velnar

@@ -10,8 +10,8 @@
 #include <QThread>
 #include <algorithm>
 #include <array>
-#include <span>
 #include <map>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -39,28 +39,34 @@ struct VolumeElement {
     bool joined = false;  // one volume for all channels
     std::string name;
 
-    snd_mixer_selem_channel_id_t Channel(uint32_t index) const {
+    snd_mixer_selem_channel_id_t Channel(uint32_t index) const
+    {
         return index == 0 ? SND_MIXER_SCHN_FRONT_LEFT : SND_MIXER_SCHN_FRONT_RIGHT;
     }
-    int Get(uint32_t index, long& raw) const {
+    int Get(uint32_t index, long& raw) const
+    {
         return capture ? snd_mixer_selem_get_capture_volume(elem, Channel(index), &raw)
                        : snd_mixer_selem_get_playback_volume(elem, Channel(index), &raw);
     }
-    int Set(uint32_t index, long raw) const {
+    int Set(uint32_t index, long raw) const
+    {
         return capture ? snd_mixer_selem_set_capture_volume(elem, Channel(index), raw)
                        : snd_mixer_selem_set_playback_volume(elem, Channel(index), raw);
     }
-    int SetAll(long raw) const {
+    int SetAll(long raw) const
+    {
         return capture ? snd_mixer_selem_set_capture_volume_all(elem, raw)
                        : snd_mixer_selem_set_playback_volume_all(elem, raw);
     }
 };
 
-bool FindVolume(snd_mixer_t* mixer, bool capture, VolumeElement& volume) {
+bool FindVolume(snd_mixer_t* mixer, bool capture, VolumeElement& volume)
+{
     snd_mixer_selem_id_t* id = nullptr;
     snd_mixer_selem_id_alloca(&id);
     const std::span<const char* const> names =
-        capture ? std::span<const char* const>(kCaptureElementNames) : std::span<const char* const>(kPlaybackElementNames);
+        capture ? std::span<const char* const>(kCaptureElementNames)
+                : std::span<const char* const>(kPlaybackElementNames);
     for (const char* name : names) {
         snd_mixer_selem_id_set_name(id, name);
         snd_mixer_selem_id_set_index(id, 0);
@@ -77,11 +83,13 @@ bool FindVolume(snd_mixer_t* mixer, bool capture, VolumeElement& volume) {
         volume.name = name;
         if (capture) {
             snd_mixer_selem_get_capture_volume_range(elem, &volume.rawMin, &volume.rawMax);
-            volume.channels = snd_mixer_selem_has_capture_channel(elem, SND_MIXER_SCHN_FRONT_RIGHT) ? 2 : 1;
+            volume.channels =
+                snd_mixer_selem_has_capture_channel(elem, SND_MIXER_SCHN_FRONT_RIGHT) ? 2 : 1;
             volume.joined = snd_mixer_selem_has_capture_volume_joined(elem);
         } else {
             snd_mixer_selem_get_playback_volume_range(elem, &volume.rawMin, &volume.rawMax);
-            volume.channels = snd_mixer_selem_has_playback_channel(elem, SND_MIXER_SCHN_FRONT_RIGHT) ? 2 : 1;
+            volume.channels =
+                snd_mixer_selem_has_playback_channel(elem, SND_MIXER_SCHN_FRONT_RIGHT) ? 2 : 1;
             volume.joined = snd_mixer_selem_has_playback_volume_joined(elem);
         }
         return true;
@@ -90,7 +98,8 @@ bool FindVolume(snd_mixer_t* mixer, bool capture, VolumeElement& volume) {
 }
 
 MixerLine MakeLine(uint32_t lineId, uint32_t componentType, const std::string& name,
-                   uint32_t channels, uint32_t connections, uint32_t controls) {
+                   uint32_t channels, uint32_t connections, uint32_t controls)
+{
     MixerLine line;
     line.dwLineID = lineId;
     line.dwComponentType = componentType;
@@ -102,7 +111,8 @@ MixerLine MakeLine(uint32_t lineId, uint32_t componentType, const std::string& n
     return line;
 }
 
-MixerControl MakeVolumeControl(const VolumeElement& volume) {
+MixerControl MakeVolumeControl(const VolumeElement& volume)
+{
     MixerControl control;
     control.dwControlID = volume.controlId;
     control.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
@@ -115,7 +125,7 @@ MixerControl MakeVolumeControl(const VolumeElement& volume) {
     return control;
 }
 
-} // namespace
+}  // namespace
 
 struct OpenMixer {
     snd_mixer_t* mixer = nullptr;
@@ -127,7 +137,8 @@ struct OpenMixer {
     std::vector<QSocketNotifier*> notifiers;
     std::vector<uint32_t> changed;  // control IDs reported while handling events
 
-    VolumeElement* Volume(uint32_t controlId) {
+    VolumeElement* Volume(uint32_t controlId)
+    {
         if (controlId == playback.controlId && playback.elem)
             return &playback;
         if (controlId == capture.controlId && capture.elem)
@@ -138,7 +149,8 @@ struct OpenMixer {
 
 namespace {
 
-int OnElementEvent(snd_mixer_elem_t* elem, unsigned int mask) {
+int OnElementEvent(snd_mixer_elem_t* elem, unsigned int mask)
+{
     auto* open = static_cast<OpenMixer*>(snd_mixer_elem_get_callback_private(elem));
     if (!open)
         return 0;
@@ -156,7 +168,8 @@ int OnElementEvent(snd_mixer_elem_t* elem, unsigned int mask) {
     return 0;
 }
 
-void DescribeLines(OpenMixer& open) {
+void DescribeLines(OpenMixer& open)
+{
     if (open.playback.elem) {
         open.destinations.push_back(MakeLine(kSpeakersLineId, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS,
                                              open.playback.name, open.playback.channels, 0, 1));
@@ -177,7 +190,7 @@ void DescribeLines(OpenMixer& open) {
     }
 }
 
-} // namespace
+}  // namespace
 
 struct AlsaMixerDevice::Impl {
     std::string ctlName;
@@ -185,7 +198,8 @@ struct AlsaMixerDevice::Impl {
     std::map<MixerHandle, std::unique_ptr<OpenMixer>> open;
     MixerHandle nextHandle = 1;
 
-    OpenMixer* Find(MixerHandle handle) {
+    OpenMixer* Find(MixerHandle handle)
+    {
         auto found = open.find(handle);
         return found == open.end() ? nullptr : found->second.get();
     }
@@ -199,7 +213,8 @@ struct AlsaMixerDevice::Impl {
 
 const VolumeElement* AlsaMixerDevice::Impl::VolumeFor(MixerHandle handle,
                                                       const MixerControlDetails& details,
-                                                      MixerResult& rc) {
+                                                      MixerResult& rc)
+{
     OpenMixer* mixer = Find(handle);
     if (!mixer) {
         rc = MMSYSERR_INVALHANDLE;
@@ -219,7 +234,8 @@ const VolumeElement* AlsaMixerDevice::Impl::VolumeFor(MixerHandle handle,
     return volume;
 }
 
-void AlsaMixerDevice::Impl::Watch(MixerHandle handle, OpenMixer& mixer) {
+void AlsaMixerDevice::Impl::Watch(MixerHandle handle, OpenMixer& mixer)
+{
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || app->thread() != QThread::currentThread())
         return;
@@ -227,7 +243,8 @@ void AlsaMixerDevice::Impl::Watch(MixerHandle handle, OpenMixer& mixer) {
     if (count <= 0)
         return;
     std::vector<pollfd> fds(static_cast<size_t>(count));
-    const int filled = snd_mixer_poll_descriptors(mixer.mixer, fds.data(), static_cast<unsigned>(count));
+    const int filled =
+        snd_mixer_poll_descriptors(mixer.mixer, fds.data(), static_cast<unsigned>(count));
     for (int i = 0; i < filled; ++i) {
         if (!(fds[static_cast<size_t>(i)].events & POLLIN))
             continue;
@@ -239,7 +256,8 @@ void AlsaMixerDevice::Impl::Watch(MixerHandle handle, OpenMixer& mixer) {
     }
 }
 
-void AlsaMixerDevice::Impl::OnReadable(MixerHandle handle, int fd) {
+void AlsaMixerDevice::Impl::OnReadable(MixerHandle handle, int fd)
+{
     OpenMixer* mixer = Find(handle);
     if (!mixer)
         return;
@@ -267,16 +285,19 @@ void AlsaMixerDevice::Impl::OnReadable(MixerHandle handle, int fd) {
     }
 }
 
-AlsaMixerDevice::AlsaMixerDevice(std::string ctlName) : m_impl(std::make_unique<Impl>()) {
+AlsaMixerDevice::AlsaMixerDevice(std::string ctlName) : m_impl(std::make_unique<Impl>())
+{
     m_impl->ctlName = std::move(ctlName);
 }
 
-AlsaMixerDevice::~AlsaMixerDevice() {
+AlsaMixerDevice::~AlsaMixerDevice()
+{
     while (!m_impl->open.empty())
         Close(m_impl->open.begin()->first);
 }
 
-uint32_t AlsaMixerDevice::GetNumDevs() {
+uint32_t AlsaMixerDevice::GetNumDevs()
+{
     snd_ctl_t* ctl = nullptr;
     CatchAlsaErrors();
     if (const int rc = snd_ctl_open(&ctl, m_impl->ctlName.c_str(), 0); rc < 0) {
@@ -287,7 +308,8 @@ uint32_t AlsaMixerDevice::GetNumDevs() {
     return 1;
 }
 
-MixerResult AlsaMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle) {
+MixerResult AlsaMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle)
+{
     if (deviceId != 0)
         return MMSYSERR_BADDEVICEID;
     auto mixer = std::make_unique<OpenMixer>();
@@ -318,7 +340,8 @@ MixerResult AlsaMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
     return MMSYSERR_NOERROR;
 }
 
-MixerResult AlsaMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
+MixerResult AlsaMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps)
+{
     OpenMixer* mixer = m_impl->Find(handle);
     if (!mixer)
         return MMSYSERR_INVALHANDLE;
@@ -327,7 +350,8 @@ MixerResult AlsaMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
     return MMSYSERR_NOERROR;
 }
 
-MixerResult AlsaMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags) {
+MixerResult AlsaMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags)
+{
     OpenMixer* mixer = m_impl->Find(handle);
     if (!mixer)
         return MMSYSERR_INVALHANDLE;
@@ -347,20 +371,23 @@ MixerResult AlsaMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, ui
 }
 
 MixerResult AlsaMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t lineId,
-                                                  uint32_t controlType, MixerControl& control) {
+                                                  uint32_t controlType, MixerControl& control)
+{
     OpenMixer* mixer = m_impl->Find(handle);
     if (!mixer)
         return MMSYSERR_INVALHANDLE;
-    const VolumeElement* volume = lineId == kSpeakersLineId     ? mixer->Volume(kAlsaPlaybackVolumeId)
-                                  : lineId == kMicrophoneLineId ? mixer->Volume(kAlsaCaptureVolumeId)
-                                                                : nullptr;
+    const VolumeElement* volume = lineId == kSpeakersLineId ? mixer->Volume(kAlsaPlaybackVolumeId)
+                                  : lineId == kMicrophoneLineId
+                                      ? mixer->Volume(kAlsaCaptureVolumeId)
+                                      : nullptr;
     if (!volume || controlType != MIXERCONTROL_CONTROLTYPE_VOLUME)
         return MIXERR_INVALCONTROL;
     control = MakeVolumeControl(*volume);
     return MMSYSERR_NOERROR;
 }
 
-MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details) {
+MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details)
+{
     MixerResult rc;
     const VolumeElement* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
@@ -374,12 +401,16 @@ MixerResult AlsaMixerDevice::GetControlDetails(MixerHandle handle, MixerControlD
     return MMSYSERR_NOERROR;
 }
 
-MixerResult AlsaMixerDevice::SetControlDetails(MixerHandle handle, const MixerControlDetails& details) {
+MixerResult AlsaMixerDevice::SetControlDetails(MixerHandle handle,
+                                               const MixerControlDetails& details)
+{
     MixerResult rc;
     const VolumeElement* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
         return rc;
-    auto toRaw = [volume](uint32_t value) { return MixerValueToRaw(value, volume->rawMin, volume->rawMax); };
+    auto toRaw = [volume](uint32_t value) {
+        return MixerValueToRaw(value, volume->rawMin, volume->rawMax);
+    };
     if (details.cChannels == 1)
         return volume->SetAll(toRaw(details.paDetails[0])) < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
     for (uint32_t channel = 0; channel < details.cChannels; ++channel)
@@ -388,7 +419,8 @@ MixerResult AlsaMixerDevice::SetControlDetails(MixerHandle handle, const MixerCo
     return MMSYSERR_NOERROR;
 }
 
-MixerResult AlsaMixerDevice::Close(MixerHandle handle) {
+MixerResult AlsaMixerDevice::Close(MixerHandle handle)
+{
     auto found = m_impl->open.find(handle);
     if (found == m_impl->open.end())
         return MMSYSERR_INVALHANDLE;
@@ -403,8 +435,9 @@ MixerResult AlsaMixerDevice::Close(MixerHandle handle) {
     return MMSYSERR_NOERROR;
 }
 
-std::shared_ptr<MixerDevice> CreateAlsaMixerDevice() {
+std::shared_ptr<MixerDevice> CreateAlsaMixerDevice()
+{
     return std::make_shared<AlsaMixerDevice>();
 }
 
-} // namespace velnar
+}  // namespace velnar

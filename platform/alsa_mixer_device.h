@@ -45,4 +45,4 @@ private:
 
 std::shared_ptr<MixerDevice> CreateAlsaMixerDevice();
 
-} // namespace velnar
+}  // namespace velnar

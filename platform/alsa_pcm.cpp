@@ -6,10 +6,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <poll.h>
 #include <algorithm>
 #include <cerrno>
 #include <utility>
-#include <poll.h>
 
 namespace velnar {
 
@@ -81,12 +81,11 @@ int AlsaPcm::ConfigureHardware(const AlsaPcmSetup& setup)
     int dir = 0;
     // The format itself is not negotiable: a device that cannot take it
     // is no device for us.
-    if (snd_pcm_hw_params_any(m_pcm, hw) < 0
-        || snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0
-        || snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE) < 0
-        || snd_pcm_hw_params_set_channels(m_pcm, hw, 1) < 0
-        || snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rateHz, &dir) < 0
-        || rateHz != kWaveRateHz)
+    if (snd_pcm_hw_params_any(m_pcm, hw) < 0 ||
+        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
+        snd_pcm_hw_params_set_channels(m_pcm, hw, 1) < 0 ||
+        snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rateHz, &dir) < 0 || rateHz != kWaveRateHz)
         return WaveErrNoDevice;
     // Period and buffer sizes are wishes; the device may round them.
     dir = 0;
@@ -110,10 +109,10 @@ int AlsaPcm::ConfigureSoftware(const AlsaPcmSetup& setup)
     // Capture is started by Start(), never by a read.
     const snd_pcm_uframes_t startFrames =
         m_capture ? bufferFrames * 2 : std::min(setup.startThresholdFrames, bufferFrames);
-    if (snd_pcm_sw_params_current(m_pcm, sw) < 0
-        || snd_pcm_sw_params_set_avail_min(m_pcm, sw, periodFrames) < 0
-        || snd_pcm_sw_params_set_start_threshold(m_pcm, sw, startFrames) < 0
-        || snd_pcm_sw_params(m_pcm, sw) < 0)
+    if (snd_pcm_sw_params_current(m_pcm, sw) < 0 ||
+        snd_pcm_sw_params_set_avail_min(m_pcm, sw, periodFrames) < 0 ||
+        snd_pcm_sw_params_set_start_threshold(m_pcm, sw, startFrames) < 0 ||
+        snd_pcm_sw_params(m_pcm, sw) < 0)
         return WaveErrDevice;
     return WaveOk;
 }
@@ -124,7 +123,8 @@ void AlsaPcm::WatchDescriptors()
     if (count <= 0)
         return;
     m_pollFds.resize(static_cast<size_t>(count));
-    const int filled = snd_pcm_poll_descriptors(m_pcm, m_pollFds.data(), static_cast<unsigned>(count));
+    const int filled =
+        snd_pcm_poll_descriptors(m_pcm, m_pollFds.data(), static_cast<unsigned>(count));
     m_pollFds.resize(static_cast<size_t>(std::max(filled, 0)));
     for (const pollfd& fd : m_pollFds) {
         for (auto [events, type] : {std::pair{POLLIN, QSocketNotifier::Read},
@@ -133,8 +133,8 @@ void AlsaPcm::WatchDescriptors()
                 continue;
             auto notifier = std::make_unique<QSocketNotifier>(fd.fd, type);
             notifier->setEnabled(false);
-            QObject::connect(notifier.get(), &QSocketNotifier::activated,
-                             notifier.get(), [this] { OnActivated(); });
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                             [this] { OnActivated(); });
             m_notifiers.push_back(std::move(notifier));
         }
     }
@@ -240,32 +240,25 @@ void AlsaPcm::OnActivated()
 PcmRecovery AlsaPcm::Recover(int error)
 {
     switch (error) {
-    case -EAGAIN:
-        return PcmRecovery::Again;
-    case -EINTR:
-        return PcmRecovery::Recovered;
-    case -EPIPE:
-        return RestartAfterPrepare() < 0 ? PcmRecovery::Failed : PcmRecovery::Recovered;
+    case -EAGAIN: return PcmRecovery::Again;
+    case -EINTR: return PcmRecovery::Recovered;
+    case -EPIPE: return RestartAfterPrepare() < 0 ? PcmRecovery::Failed : PcmRecovery::Recovered;
     case -ESTRPIPE:
         // No waiting for a slow resume: preparing afresh loses only the
         // sound of the suspended time.
         if (snd_pcm_resume(m_pcm) == 0)
             return PcmRecovery::Recovered;
         return RestartAfterPrepare() < 0 ? PcmRecovery::Failed : PcmRecovery::Recovered;
-    default:
-        return PcmRecovery::Failed;
+    default: return PcmRecovery::Failed;
     }
 }
 
 PcmRecovery AlsaPcm::RecoverFromPollError()
 {
     switch (snd_pcm_state(m_pcm)) {
-    case SND_PCM_STATE_XRUN:
-        return Recover(-EPIPE);
-    case SND_PCM_STATE_SUSPENDED:
-        return Recover(-ESTRPIPE);
-    default:
-        return PcmRecovery::Failed;
+    case SND_PCM_STATE_XRUN: return Recover(-EPIPE);
+    case SND_PCM_STATE_SUSPENDED: return Recover(-ESTRPIPE);
+    default: return PcmRecovery::Failed;
     }
 }
 

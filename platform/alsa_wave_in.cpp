@@ -129,8 +129,7 @@ bool AlsaWaveIn::EnsureRunning()
     // releases the pause.
     for (int round = 0; round < 2; ++round) {
         switch (snd_pcm_state(pcm)) {
-        case SND_PCM_STATE_RUNNING:
-            return true;
+        case SND_PCM_STATE_RUNNING: return true;
         case SND_PCM_STATE_PAUSED:
             if (const int rc = snd_pcm_pause(pcm, 0); rc == 0)
                 return true;
@@ -139,15 +138,14 @@ bool AlsaWaveIn::EnsureRunning()
             // A pause that cannot be released: start afresh.
             snd_pcm_drop(pcm);
             return snd_pcm_prepare(pcm) == 0 && snd_pcm_start(pcm) == 0;
-        case SND_PCM_STATE_XRUN:
-            return m_pcm.Recover(-EPIPE) == PcmRecovery::Recovered;
+        case SND_PCM_STATE_XRUN: return m_pcm.Recover(-EPIPE) == PcmRecovery::Recovered;
         case SND_PCM_STATE_SUSPENDED:
             if (m_pcm.Recover(-ESTRPIPE) != PcmRecovery::Recovered)
                 return false;
             continue;
         default:
-            return (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED || snd_pcm_prepare(pcm) == 0)
-                   && snd_pcm_start(pcm) == 0;
+            return (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED || snd_pcm_prepare(pcm) == 0) &&
+                   snd_pcm_start(pcm) == 0;
         }
     }
     return snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING;
@@ -225,7 +223,8 @@ bool AlsaWaveIn::OnReady(unsigned short revents)
 // for is dropped); returns whether anything was read.
 bool AlsaWaveIn::Pump()
 {
-    const auto capacityFrames = static_cast<snd_pcm_sframes_t>(m_staging.size() / kWaveBytesPerFrame);
+    const auto capacityFrames =
+        static_cast<snd_pcm_sframes_t>(m_staging.size() / kWaveBytesPerFrame);
     bool moved = false;
     int recoveries = 0;
     while (m_pcm.IsOpen() && !m_failed) {
@@ -253,8 +252,8 @@ bool AlsaWaveIn::Pump()
 // headers. Returns the frames read or a negative ALSA error.
 snd_pcm_sframes_t AlsaWaveIn::ReadAvailable()
 {
-    const snd_pcm_sframes_t frames = snd_pcm_readi(m_pcm.Handle(), m_staging.data(),
-                                                   m_staging.size() / kWaveBytesPerFrame);
+    const snd_pcm_sframes_t frames =
+        snd_pcm_readi(m_pcm.Handle(), m_staging.data(), m_staging.size() / kWaveBytesPerFrame);
     if (frames > 0 && m_started)
         Deliver(m_staging.data(), static_cast<size_t>(frames) * kWaveBytesPerFrame);
     return frames;
@@ -266,8 +265,8 @@ void AlsaWaveIn::Deliver(const uint8_t* bytes, size_t byteCount)
 {
     while (byteCount > 0 && !m_queue.empty()) {
         WaveHeader* header = m_queue.front();
-        const uint32_t roomBytes = (header->bufferLength - header->bytesRecorded)
-                                   / kWaveBytesPerFrame * kWaveBytesPerFrame;
+        const uint32_t roomBytes = (header->bufferLength - header->bytesRecorded) /
+                                   kWaveBytesPerFrame * kWaveBytesPerFrame;
         const size_t takenBytes = std::min<size_t>(roomBytes, byteCount);
         std::memcpy(header->data + header->bytesRecorded, bytes, takenBytes);
         header->bytesRecorded += static_cast<uint32_t>(takenBytes);

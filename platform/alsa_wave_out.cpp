@@ -32,8 +32,7 @@ AlsaPcmSetup PlaybackSetup()
 
 AlsaWaveOut::AlsaWaveOut(std::string pcmName, PauseMode pauseMode)
     : m_pcmName(std::move(pcmName)), m_pauseMode(pauseMode)
-{
-}
+{}
 
 AlsaWaveOut::~AlsaWaveOut()
 {
@@ -162,7 +161,8 @@ bool AlsaWaveOut::Feed()
         const size_t offeredBytes = GatherQueued();
         snd_pcm_sframes_t frames = 0;
         if (offeredBytes > 0)
-            frames = snd_pcm_writei(m_pcm.Handle(), m_staging.data(), offeredBytes / kWaveBytesPerFrame);
+            frames =
+                snd_pcm_writei(m_pcm.Handle(), m_staging.data(), offeredBytes / kWaveBytesPerFrame);
         if (frames < 0) {
             const PcmRecovery recovery = m_pcm.Recover(static_cast<int>(frames));
             if (recovery == PcmRecovery::Failed) {
@@ -192,10 +192,11 @@ size_t AlsaWaveOut::GatherQueued()
 {
     size_t gatheredBytes = 0;
     for (const Block& block : m_queue) {
-        const size_t leftBytes = (block.header->bufferLength - block.handedBytes)
-                                 / kWaveBytesPerFrame * kWaveBytesPerFrame;
+        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) /
+                                 kWaveBytesPerFrame * kWaveBytesPerFrame;
         const size_t copiedBytes = std::min(leftBytes, m_staging.size() - gatheredBytes);
-        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes, copiedBytes);
+        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes,
+                    copiedBytes);
         gatheredBytes += copiedBytes;
         if (gatheredBytes == m_staging.size())
             break;
@@ -210,8 +211,8 @@ void AlsaWaveOut::TakeHanded(size_t handedBytes)
 {
     while (!m_queue.empty()) {
         Block& block = m_queue.front();
-        const size_t leftBytes = (block.header->bufferLength - block.handedBytes)
-                                 / kWaveBytesPerFrame * kWaveBytesPerFrame;
+        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) /
+                                 kWaveBytesPerFrame * kWaveBytesPerFrame;
         if (leftBytes > handedBytes) {
             block.handedBytes += static_cast<uint32_t>(handedBytes);
             return;
@@ -227,8 +228,8 @@ void AlsaWaveOut::HoldDevice()
     snd_pcm_t* pcm = m_pcm.Handle();
     if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING)
         return;
-    if (m_pauseMode == PauseMode::DeviceWhereSupported && m_pcm.CanPause()
-        && snd_pcm_pause(pcm, 1) == 0)
+    if (m_pauseMode == PauseMode::DeviceWhereSupported && m_pcm.CanPause() &&
+        snd_pcm_pause(pcm, 1) == 0)
         return;
     // No pause in this device: silence it now; what it held is lost.
     snd_pcm_drop(pcm);

@@ -20,7 +20,8 @@ public:
     // without pause; also selectable, so that it can be exercised anywhere).
     enum class PauseMode { DeviceWhereSupported, DropAlways };
 
-    explicit AlsaWaveOut(std::string pcmName, PauseMode pauseMode = PauseMode::DeviceWhereSupported);
+    explicit AlsaWaveOut(std::string pcmName,
+                         PauseMode pauseMode = PauseMode::DeviceWhereSupported);
     ~AlsaWaveOut() override;
 
     int Open() override;

@@ -69,9 +69,10 @@ AudioDevices MakeAudioDevices(const std::string& choice)
         return MakePulseDevices();
     if (backend == "none")
         return MakeSilentDevices();
-    std::fprintf(stderr,
-                 "velnar: unknown audio backend \"%s\" (known: alsa, pulse, none); running without sound\n",
-                 backend.c_str());
+    std::fprintf(
+        stderr,
+        "velnar: unknown audio backend \"%s\" (known: alsa, pulse, none); running without sound\n",
+        backend.c_str());
     return {};
 }
 

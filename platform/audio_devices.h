@@ -26,8 +26,8 @@ struct AudioDevices {
 // pulse_mixer_device.h); "none" for the silent wave pair
 // (silent_wave_device.h) and no mixer; "" picks automatically: the backend
 // named by the environment variable VELNAR_AUDIO if it is set, else the
-// sound server if one answers within a short wait, else ALSA. A backend this build does not know gives no devices (the engine
-// then runs without sound, the faders stay disabled) and one line on
+// sound server if one answers within a short wait, else ALSA. A backend this build does not know
+// gives no devices (the engine then runs without sound, the faders stay disabled) and one line on
 // standard error naming it. Nothing is opened here but the connection to
 // the sound server that the automatic choice tries (kept for the devices):
 // the devices open when they are first used.

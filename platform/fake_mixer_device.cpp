@@ -5,7 +5,8 @@
 namespace velnar {
 
 uint32_t FakeMixerDevice::AddDestination(uint32_t componentType, const std::string& name,
-                                         uint32_t channels) {
+                                         uint32_t channels)
+{
     Line line;
     line.info.dwDestination = static_cast<uint32_t>(m_destinations.size());
     line.info.dwLineID = 0xFFFF0000u + line.info.dwDestination;
@@ -18,7 +19,8 @@ uint32_t FakeMixerDevice::AddDestination(uint32_t componentType, const std::stri
 }
 
 uint32_t FakeMixerDevice::AddSource(uint32_t destinationIndex, uint32_t componentType,
-                                    const std::string& name, uint32_t channels) {
+                                    const std::string& name, uint32_t channels)
+{
     if (destinationIndex >= m_destinations.size())
         return 0;
     Line& destination = m_destinations[destinationIndex];
@@ -37,7 +39,8 @@ uint32_t FakeMixerDevice::AddSource(uint32_t destinationIndex, uint32_t componen
 
 uint32_t FakeMixerDevice::AddControl(uint32_t lineId, uint32_t controlType, const std::string& name,
                                      uint32_t minimum, uint32_t maximum, uint32_t steps,
-                                     uint32_t flags, uint32_t items) {
+                                     uint32_t flags, uint32_t items)
+{
     Line* line = FindLine(lineId);
     if (!line)
         return 0;
@@ -62,7 +65,8 @@ uint32_t FakeMixerDevice::AddControl(uint32_t lineId, uint32_t controlType, cons
     return control.info.dwControlID;
 }
 
-std::vector<uint32_t>& FakeMixerDevice::Values(uint32_t controlId) {
+std::vector<uint32_t>& FakeMixerDevice::Values(uint32_t controlId)
+{
     Control* control = FindControl(controlId);
     if (!control) {
         m_noValues.clear();
@@ -71,12 +75,14 @@ std::vector<uint32_t>& FakeMixerDevice::Values(uint32_t controlId) {
     return control->values;
 }
 
-void FakeMixerDevice::ChangeValues(uint32_t controlId, std::vector<uint32_t> values) {
+void FakeMixerDevice::ChangeValues(uint32_t controlId, std::vector<uint32_t> values)
+{
     Values(controlId) = std::move(values);
     NotifyAll(controlId);
 }
 
-size_t FakeMixerDevice::DeliverNotifications() {
+size_t FakeMixerDevice::DeliverNotifications()
+{
     // A fader answers a notification by reading, never by writing, so this
     // ends; the bound only keeps a faulty caller from looping forever.
     size_t delivered = 0;
@@ -94,11 +100,13 @@ size_t FakeMixerDevice::DeliverNotifications() {
     return delivered;
 }
 
-uint32_t FakeMixerDevice::GetNumDevs() {
+uint32_t FakeMixerDevice::GetNumDevs()
+{
     return deviceCount;
 }
 
-MixerResult FakeMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle) {
+MixerResult FakeMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle)
+{
     ++openCalls;
     if (deviceId >= deviceCount)
         return MMSYSERR_BADDEVICEID;
@@ -110,7 +118,8 @@ MixerResult FakeMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, M
     return MMSYSERR_NOERROR;
 }
 
-MixerResult FakeMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
+MixerResult FakeMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps)
+{
     if (!IsOpen(handle))
         return MMSYSERR_INVALHANDLE;
     if (failDevCaps)
@@ -120,7 +129,8 @@ MixerResult FakeMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
     return MMSYSERR_NOERROR;
 }
 
-MixerResult FakeMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags) {
+MixerResult FakeMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags)
+{
     if (!IsOpen(handle))
         return MMSYSERR_INVALHANDLE;
     if (line.dwDestination >= m_destinations.size())
@@ -145,7 +155,8 @@ MixerResult FakeMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, ui
 }
 
 MixerResult FakeMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t lineId,
-                                                  uint32_t controlType, MixerControl& control) {
+                                                  uint32_t controlType, MixerControl& control)
+{
     if (!IsOpen(handle))
         return MMSYSERR_INVALHANDLE;
     if (!FindLine(lineId))
@@ -162,7 +173,8 @@ MixerResult FakeMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t l
 }
 
 MixerResult FakeMixerDevice::CheckRequest(MixerHandle handle, const MixerControlDetails& details,
-                                          Control*& control) {
+                                          Control*& control)
+{
     if (!IsOpen(handle))
         return MMSYSERR_INVALHANDLE;
     control = FindControl(details.dwControlID);
@@ -177,10 +189,12 @@ MixerResult FakeMixerDevice::CheckRequest(MixerHandle handle, const MixerControl
     return MMSYSERR_NOERROR;
 }
 
-MixerResult FakeMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details) {
+MixerResult FakeMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details)
+{
     ++getDetailsCalls;
     Control* control = nullptr;
-    if (const MixerResult result = CheckRequest(handle, details, control); result != MMSYSERR_NOERROR)
+    if (const MixerResult result = CheckRequest(handle, details, control);
+        result != MMSYSERR_NOERROR)
         return result;
     if (failGetDetails)
         return MMSYSERR_ERROR;
@@ -190,10 +204,13 @@ MixerResult FakeMixerDevice::GetControlDetails(MixerHandle handle, MixerControlD
     return MMSYSERR_NOERROR;
 }
 
-MixerResult FakeMixerDevice::SetControlDetails(MixerHandle handle, const MixerControlDetails& details) {
+MixerResult FakeMixerDevice::SetControlDetails(MixerHandle handle,
+                                               const MixerControlDetails& details)
+{
     ++setDetailsCalls;
     Control* control = nullptr;
-    if (const MixerResult result = CheckRequest(handle, details, control); result != MMSYSERR_NOERROR)
+    if (const MixerResult result = CheckRequest(handle, details, control);
+        result != MMSYSERR_NOERROR)
         return result;
     if (failSetDetails)
         return MMSYSERR_ERROR;
@@ -204,12 +221,14 @@ MixerResult FakeMixerDevice::SetControlDetails(MixerHandle handle, const MixerCo
     return MMSYSERR_NOERROR;
 }
 
-MixerResult FakeMixerDevice::Close(MixerHandle handle) {
+MixerResult FakeMixerDevice::Close(MixerHandle handle)
+{
     ++closeCalls;
     return m_open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
-FakeMixerDevice::Line* FakeMixerDevice::FindLine(uint32_t lineId) {
+FakeMixerDevice::Line* FakeMixerDevice::FindLine(uint32_t lineId)
+{
     for (Line& destination : m_destinations) {
         if (destination.info.dwLineID == lineId)
             return &destination;
@@ -220,16 +239,18 @@ FakeMixerDevice::Line* FakeMixerDevice::FindLine(uint32_t lineId) {
     return nullptr;
 }
 
-FakeMixerDevice::Control* FakeMixerDevice::FindControl(uint32_t controlId) {
+FakeMixerDevice::Control* FakeMixerDevice::FindControl(uint32_t controlId)
+{
     for (Control& control : m_controls)
         if (control.info.dwControlID == controlId)
             return &control;
     return nullptr;
 }
 
-void FakeMixerDevice::NotifyAll(uint32_t controlId) {
+void FakeMixerDevice::NotifyAll(uint32_t controlId)
+{
     for (const auto& [handle, notify] : m_open)
         m_pending.emplace_back(handle, controlId);
 }
 
-} // namespace velnar
+}  // namespace velnar

@@ -83,7 +83,8 @@ public:
 private:
     Line* FindLine(uint32_t lineId);
     Control* FindControl(uint32_t controlId);
-    MixerResult CheckRequest(MixerHandle handle, const MixerControlDetails& details, Control*& control);
+    MixerResult CheckRequest(MixerHandle handle, const MixerControlDetails& details,
+                             Control*& control);
     void NotifyAll(uint32_t controlId);
 
     std::vector<Line> m_destinations;
@@ -95,4 +96,4 @@ private:
     uint32_t m_nextControlId = 1;
 };
 
-} // namespace velnar
+}  // namespace velnar

@@ -34,7 +34,7 @@ struct MixerLine {
     uint32_t dwLineID = 0;
     uint32_t dwComponentType = 0;  // MIXERLINE_COMPONENTTYPE_*
     uint32_t cChannels = 0;
-    uint32_t cConnections = 0;     // sources of a destination; 0 for a source
+    uint32_t cConnections = 0;  // sources of a destination; 0 for a source
     uint32_t cControls = 0;
     std::string szShortName;
     std::string szName;
@@ -42,14 +42,14 @@ struct MixerLine {
 
 struct MixerControl {
     uint32_t dwControlID = 0;
-    uint32_t dwControlType = 0;  // MIXERCONTROL_CONTROLTYPE_*
-    uint32_t fdwControl = 0;     // MIXERCONTROL_CONTROLF_*
-    uint32_t cMultipleItems = 0; // items of a MULTIPLE control, else 0
+    uint32_t dwControlType = 0;   // MIXERCONTROL_CONTROLTYPE_*
+    uint32_t fdwControl = 0;      // MIXERCONTROL_CONTROLF_*
+    uint32_t cMultipleItems = 0;  // items of a MULTIPLE control, else 0
     std::string szShortName;
     std::string szName;
-    uint32_t dwMinimum = 0;      // bounds of the values
+    uint32_t dwMinimum = 0;  // bounds of the values
     uint32_t dwMaximum = 0;
-    uint32_t cSteps = 0;         // distinct steps between the bounds
+    uint32_t cSteps = 0;  // distinct steps between the bounds
 };
 
 // A read or write request: paDetails holds cChannels values, times
@@ -57,9 +57,9 @@ struct MixerControl {
 // channel, entry 1 the right. The caller owns the buffer.
 struct MixerControlDetails {
     uint32_t dwControlID = 0;
-    uint32_t cChannels = 0;      // 1 for a uniform control, else the line's channels
+    uint32_t cChannels = 0;  // 1 for a uniform control, else the line's channels
     uint32_t cMultipleItems = 0;
-    uint32_t cbDetails = 0;      // bytes per value: 4
+    uint32_t cbDetails = 0;  // bytes per value: 4
     uint32_t* paDetails = nullptr;
 };
 
@@ -80,8 +80,9 @@ public:
     virtual MixerResult GetLineControlByType(MixerHandle handle, uint32_t lineId,
                                              uint32_t controlType, MixerControl& control) = 0;
     virtual MixerResult GetControlDetails(MixerHandle handle, MixerControlDetails& details) = 0;
-    virtual MixerResult SetControlDetails(MixerHandle handle, const MixerControlDetails& details) = 0;
+    virtual MixerResult SetControlDetails(MixerHandle handle,
+                                          const MixerControlDetails& details) = 0;
     virtual MixerResult Close(MixerHandle handle) = 0;
 };
 
-} // namespace velnar
+}  // namespace velnar

@@ -13,14 +13,16 @@ namespace velnar {
 inline constexpr uint32_t kMixerValueMax = 65535;
 
 // Steps between the bounds: one per raw unit, at most 65535; 0 for an empty range.
-constexpr uint32_t MixerStepCount(long rawMin, long rawMax) {
+constexpr uint32_t MixerStepCount(long rawMin, long rawMax)
+{
     if (rawMax <= rawMin)
         return 0;
     const uint64_t rawSpan = static_cast<uint64_t>(rawMax - rawMin);
     return static_cast<uint32_t>(std::min<uint64_t>(rawSpan, kMixerValueMax));
 }
 
-constexpr uint32_t RawToMixerValue(long raw, long rawMin, long rawMax) {
+constexpr uint32_t RawToMixerValue(long raw, long rawMin, long rawMax)
+{
     const uint32_t steps = MixerStepCount(rawMin, rawMax);
     if (steps == 0)
         return 0;
@@ -31,7 +33,8 @@ constexpr uint32_t RawToMixerValue(long raw, long rawMin, long rawMax) {
     return static_cast<uint32_t>((offset * kMixerValueMax + rawSpan / 2) / rawSpan);
 }
 
-constexpr long MixerValueToRaw(uint32_t value, long rawMin, long rawMax) {
+constexpr long MixerValueToRaw(uint32_t value, long rawMin, long rawMax)
+{
     const uint32_t steps = MixerStepCount(rawMin, rawMax);
     if (steps == 0)
         return rawMin;
@@ -47,4 +50,4 @@ constexpr long MixerValueToRaw(uint32_t value, long rawMin, long rawMax) {
     return rawMin + static_cast<long>(offset);
 }
 
-} // namespace velnar
+}  // namespace velnar

@@ -73,7 +73,8 @@ bool PulseContext::WaitUntil(const std::function<bool()>& condition, int waitMs)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(waitMs);
     while (!condition()) {
-        const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        const auto leftMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (leftMs <= 0)
             return false;
         m_loop.Iterate(int(leftMs));
@@ -85,15 +86,10 @@ void PulseContext::OnContextState(pa_context* context, void* userdata)
 {
     auto* self = static_cast<PulseContext*>(userdata);
     switch (pa_context_get_state(context)) {
-    case PA_CONTEXT_READY:
-        self->SetState(State::Ready);
-        break;
+    case PA_CONTEXT_READY: self->SetState(State::Ready); break;
     case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        self->SetState(State::Failed);
-        break;
-    default:
-        break;
+    case PA_CONTEXT_TERMINATED: self->SetState(State::Failed); break;
+    default: break;
     }
 }
 

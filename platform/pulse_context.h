@@ -28,7 +28,7 @@ public:
         Unconnected,  // never connected, or let go of
         Connecting,
         Ready,
-        Failed,       // the server refused, went away or could not be reached
+        Failed,  // the server refused, went away or could not be reached
     };
     using StateFn = std::function<void(State)>;
 

@@ -161,10 +161,13 @@ struct PulseLoopAccess {
         e->loop->CollectGarbage();
     }
 
-    static void IoSetDestroy(pa_io_event* e, pa_io_event_destroy_cb_t destroy) { e->destroy = destroy; }
+    static void IoSetDestroy(pa_io_event* e, pa_io_event_destroy_cb_t destroy)
+    {
+        e->destroy = destroy;
+    }
 
-    static pa_time_event* TimeNew(pa_mainloop_api* api, const timeval* due, pa_time_event_cb_t callback,
-                                  void* userdata)
+    static pa_time_event* TimeNew(pa_mainloop_api* api, const timeval* due,
+                                  pa_time_event_cb_t callback, void* userdata)
     {
         PulseLoop* loop = LoopOf(api);
         auto e = std::make_unique<pa_time_event>();
@@ -198,9 +201,13 @@ struct PulseLoopAccess {
         e->loop->CollectGarbage();
     }
 
-    static void TimeSetDestroy(pa_time_event* e, pa_time_event_destroy_cb_t destroy) { e->destroy = destroy; }
+    static void TimeSetDestroy(pa_time_event* e, pa_time_event_destroy_cb_t destroy)
+    {
+        e->destroy = destroy;
+    }
 
-    static pa_defer_event* DeferNew(pa_mainloop_api* api, pa_defer_event_cb_t callback, void* userdata)
+    static pa_defer_event* DeferNew(pa_mainloop_api* api, pa_defer_event_cb_t callback,
+                                    void* userdata)
     {
         PulseLoop* loop = LoopOf(api);
         auto e = std::make_unique<pa_defer_event>();
@@ -227,7 +234,10 @@ struct PulseLoopAccess {
         e->loop->CollectGarbage();
     }
 
-    static void DeferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t destroy) { e->destroy = destroy; }
+    static void DeferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t destroy)
+    {
+        e->destroy = destroy;
+    }
 
     // Nobody runs this loop but Qt: there is nothing to quit.
     static void Quit(pa_mainloop_api*, int) {}
@@ -262,7 +272,8 @@ PulseLoop::PulseLoop()
     m_api.quit = &PulseLoopAccess::Quit;
     m_deferTimer = std::make_unique<QTimer>();
     m_deferTimer->setInterval(0);
-    QObject::connect(m_deferTimer.get(), &QTimer::timeout, m_deferTimer.get(), [this] { DispatchDefers(); });
+    QObject::connect(m_deferTimer.get(), &QTimer::timeout, m_deferTimer.get(),
+                     [this] { DispatchDefers(); });
 }
 
 // Whatever the library still holds is let go of, with its destroy calls.
@@ -386,7 +397,8 @@ void PulseLoop::Iterate(int timeoutMs)
     ::poll(fds.data(), fds.size(), NextTimeoutMs(timeoutMs));
 
     Dispatching guard(*this);
-    if (std::any_of(m_defers.begin(), m_defers.end(), [](const auto& e) { return e->enabled && !e->dead; }))
+    if (std::any_of(m_defers.begin(), m_defers.end(),
+                    [](const auto& e) { return e->enabled && !e->dead; }))
         DispatchDefers();
     for (size_t i = 0; i < m_times.size(); ++i) {
         pa_time_event* e = m_times[i].get();
@@ -397,7 +409,8 @@ void PulseLoop::Iterate(int timeoutMs)
     }
     for (size_t i = 0; i < fds.size(); ++i) {
         pa_io_event* e = polled[i];
-        if (fds[i].revents != 0 && !e->dead && (e->events & (PA_IO_EVENT_INPUT | PA_IO_EVENT_OUTPUT)))
+        if (fds[i].revents != 0 && !e->dead &&
+            (e->events & (PA_IO_EVENT_INPUT | PA_IO_EVENT_OUTPUT)))
             e->callback(&m_api, e, e->fd, FlagsFor(fds[i].revents), e->userdata);
     }
 }

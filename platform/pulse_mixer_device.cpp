@@ -23,44 +23,46 @@ constexpr uint32_t kMicrophoneLineId = 0x00010000;
 // How long Open waits for the server's first answer about its defaults.
 constexpr int kFirstAnswerMs = 3000;
 
-uint32_t ToMixer(pa_volume_t raw) {
-    return RawToMixerValue(static_cast<long>(std::min<pa_volume_t>(raw, PA_VOLUME_NORM)), 0, PA_VOLUME_NORM);
+uint32_t ToMixer(pa_volume_t raw)
+{
+    return RawToMixerValue(static_cast<long>(std::min<pa_volume_t>(raw, PA_VOLUME_NORM)), 0,
+                           PA_VOLUME_NORM);
 }
 
-pa_volume_t ToRaw(uint32_t value) {
+pa_volume_t ToRaw(uint32_t value)
+{
     return static_cast<pa_volume_t>(MixerValueToRaw(value, 0, PA_VOLUME_NORM));
 }
 
 enum class Side { Left, Right, Neither };
 
-Side SideOf(pa_channel_position_t position) {
+Side SideOf(pa_channel_position_t position)
+{
     switch (position) {
     case PA_CHANNEL_POSITION_FRONT_LEFT:
     case PA_CHANNEL_POSITION_REAR_LEFT:
     case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
     case PA_CHANNEL_POSITION_SIDE_LEFT:
     case PA_CHANNEL_POSITION_TOP_FRONT_LEFT:
-    case PA_CHANNEL_POSITION_TOP_REAR_LEFT:
-        return Side::Left;
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT: return Side::Left;
     case PA_CHANNEL_POSITION_FRONT_RIGHT:
     case PA_CHANNEL_POSITION_REAR_RIGHT:
     case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
     case PA_CHANNEL_POSITION_SIDE_RIGHT:
     case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT:
-    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT:
-        return Side::Right;
-    default:
-        return Side::Neither;
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT: return Side::Right;
+    default: return Side::Neither;
     }
 }
 
 struct RawSides {
     bool twoSided = false;
-    pa_volume_t left = 0;   // loudest left channel (or loudest of all when one-sided)
+    pa_volume_t left = 0;  // loudest left channel (or loudest of all when one-sided)
     pa_volume_t right = 0;
 };
 
-RawSides MeasureSides(const pa_cvolume& volume, const pa_channel_map& map) {
+RawSides MeasureSides(const pa_cvolume& volume, const pa_channel_map& map)
+{
     RawSides sides;
     bool haveLeft = false;
     bool haveRight = false;
@@ -75,8 +77,7 @@ RawSides MeasureSides(const pa_cvolume& volume, const pa_channel_map& map) {
             haveRight = true;
             sides.right = std::max(sides.right, volume.values[c]);
             break;
-        case Side::Neither:
-            break;
+        case Side::Neither: break;
         }
     }
     sides.twoSided = haveLeft && haveRight;
@@ -86,21 +87,25 @@ RawSides MeasureSides(const pa_cvolume& volume, const pa_channel_map& map) {
 }
 
 // value scaled by to/from, or set to `to` when there was nothing to scale.
-pa_volume_t Scale(pa_volume_t value, pa_volume_t from, pa_volume_t to) {
+pa_volume_t Scale(pa_volume_t value, pa_volume_t from, pa_volume_t to)
+{
     if (from == PA_VOLUME_MUTED)
         return to;
     const uint64_t scaled = (uint64_t{value} * to + from / 2) / from;
     return static_cast<pa_volume_t>(std::min<uint64_t>(scaled, PA_VOLUME_MAX));
 }
 
-} // namespace
+}  // namespace
 
-PulseSides PulseVolumeToSides(const pa_cvolume& volume, const pa_channel_map& map) {
+PulseSides PulseVolumeToSides(const pa_cvolume& volume, const pa_channel_map& map)
+{
     const RawSides raw = MeasureSides(volume, map);
     return {raw.twoSided ? 2u : 1u, ToMixer(raw.left), ToMixer(raw.right)};
 }
 
-void PulseSidesToVolume(pa_cvolume& volume, const pa_channel_map& map, uint32_t left, uint32_t right) {
+void PulseSidesToVolume(pa_cvolume& volume, const pa_channel_map& map, uint32_t left,
+                        uint32_t right)
+{
     const RawSides old = MeasureSides(volume, map);
     if (!old.twoSided)
         left = right = std::max(left, right);
@@ -112,15 +117,9 @@ void PulseSidesToVolume(pa_cvolume& volume, const pa_channel_map& map, uint32_t 
     for (unsigned c = 0; c < channels; ++c) {
         pa_volume_t& value = volume.values[c];
         switch (old.twoSided ? SideOf(map.map[c]) : Side::Neither) {
-        case Side::Left:
-            value = Scale(value, old.left, newLeft);
-            break;
-        case Side::Right:
-            value = Scale(value, old.right, newRight);
-            break;
-        case Side::Neither:
-            value = Scale(value, oldLouder, newLouder);
-            break;
+        case Side::Left: value = Scale(value, old.left, newLeft); break;
+        case Side::Right: value = Scale(value, old.right, newRight); break;
+        case Side::Neither: value = Scale(value, oldLouder, newLouder); break;
         }
     }
 }
@@ -137,23 +136,23 @@ struct ServerVolume {
     std::string description;
     pa_cvolume volume{};
     pa_channel_map map{};
-    bool known = false;                 // volume and map hold the device's state
-    pa_operation* query = nullptr;      // info query in flight
-    bool requery = false;               // a change arrived while it was in flight
-    uint64_t writes = 0;                // writes issued so far
-    uint64_t writesAtQuery = 0;         // ... when the query in flight was sent
-    bool announce = false;              // notify on the next answer even if unchanged
+    bool known = false;             // volume and map hold the device's state
+    pa_operation* query = nullptr;  // info query in flight
+    bool requery = false;           // a change arrived while it was in flight
+    uint64_t writes = 0;            // writes issued so far
+    uint64_t writesAtQuery = 0;     // ... when the query in flight was sent
+    bool announce = false;          // notify on the next answer even if unchanged
 
-    uint32_t Channels() const {
-        return known ? PulseVolumeToSides(volume, map).channels : 2;
-    }
+    uint32_t Channels() const { return known ? PulseVolumeToSides(volume, map).channels : 2; }
 };
 
-bool Running(pa_operation* operation) {
+bool Running(pa_operation* operation)
+{
     return operation && pa_operation_get_state(operation) == PA_OPERATION_RUNNING;
 }
 
-void Drop(pa_operation*& operation) {
+void Drop(pa_operation*& operation)
+{
     if (!operation)
         return;
     pa_operation_cancel(operation);
@@ -162,7 +161,8 @@ void Drop(pa_operation*& operation) {
 }
 
 MixerLine MakeLine(uint32_t lineId, uint32_t componentType, const std::string& name,
-                   uint32_t channels, uint32_t connections, uint32_t controls) {
+                   uint32_t channels, uint32_t connections, uint32_t controls)
+{
     MixerLine line;
     line.dwLineID = lineId;
     line.dwComponentType = componentType;
@@ -180,7 +180,7 @@ struct OpenHandle {
     std::vector<std::vector<MixerLine>> sources;  // per destination
 };
 
-} // namespace
+}  // namespace
 
 struct PulseMixerDevice::Impl {
     std::shared_ptr<PulseContext> shared;
@@ -198,7 +198,11 @@ struct PulseMixerDevice::Impl {
     QObject poster;  // notifications are posted through it; dropped with it
 
     bool Ready() const { return context && shared->IsReady() && shared->Handle() == context; }
-    bool Settled() const { return serverKnown && !Running(serverQuery) && !Running(sink.query) && !Running(source.query); }
+    bool Settled() const
+    {
+        return serverKnown && !Running(serverQuery) && !Running(sink.query) &&
+               !Running(source.query);
+    }
     void Start();
     void Lost();
     void OnState(PulseContext::State state);
@@ -211,7 +215,8 @@ struct PulseMixerDevice::Impl {
     void Finished(ServerVolume& volume);
     void Post(uint32_t controlId);
     void Deliver(uint32_t controlId);
-    ServerVolume* VolumeFor(MixerHandle handle, const MixerControlDetails& details, MixerResult& rc);
+    ServerVolume* VolumeFor(MixerHandle handle, const MixerControlDetails& details,
+                            MixerResult& rc);
 
     void Stop();
     static void OnEvent(Impl* impl, pa_subscription_event_type_t type, uint32_t index);
@@ -224,23 +229,27 @@ namespace {
 
 // A context has one subscription callback: every mixer device on it hears
 // the events through this list (all on the one thread of the event loop).
-std::map<pa_context*, std::vector<PulseMixerDevice::Impl*>>& Listeners() {
+std::map<pa_context*, std::vector<PulseMixerDevice::Impl*>>& Listeners()
+{
     static std::map<pa_context*, std::vector<PulseMixerDevice::Impl*>> listeners;
     return listeners;
 }
 
-void OnContextEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index, void*) {
+void OnContextEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index, void*)
+{
     auto found = Listeners().find(context);
     if (found == Listeners().end())
         return;
-    const std::vector<PulseMixerDevice::Impl*> listeners = found->second;  // a listener may leave meanwhile
+    const std::vector<PulseMixerDevice::Impl*> listeners =
+        found->second;  // a listener may leave meanwhile
     for (PulseMixerDevice::Impl* impl : listeners)
         PulseMixerDevice::Impl::OnEvent(impl, type, index);
 }
 
-} // namespace
+}  // namespace
 
-void PulseMixerDevice::Impl::Start() {
+void PulseMixerDevice::Impl::Start()
+{
     if (subscribed || !shared->IsReady() || !shared->Handle())
         return;
     context = shared->Handle();
@@ -249,15 +258,16 @@ void PulseMixerDevice::Impl::Start() {
     listeners.push_back(this);
     if (listeners.size() == 1) {
         pa_context_set_subscribe_callback(context, &OnContextEvent, nullptr);
-        const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
-                                                              PA_SUBSCRIPTION_MASK_SERVER);
+        const auto mask = static_cast<pa_subscription_mask_t>(
+            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
         if (pa_operation* op = pa_context_subscribe(context, mask, nullptr, nullptr))
             pa_operation_unref(op);
     }
     QueryServer();
 }
 
-void PulseMixerDevice::Impl::Stop() {
+void PulseMixerDevice::Impl::Stop()
+{
     if (!subscribed)
         return;
     subscribed = false;
@@ -270,14 +280,16 @@ void PulseMixerDevice::Impl::Stop() {
     Listeners().erase(found);
     pa_context_set_subscribe_callback(context, nullptr, nullptr);
     if (Ready())
-        if (pa_operation* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))
+        if (pa_operation* op =
+                pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr))
             pa_operation_unref(op);
 }
 
 // The connection failed or was replaced. Its context is not touched (after
 // a replacement it may be gone, and a failed one sends nothing more); what
 // was cached is forgotten, and the queries in flight died with it.
-void PulseMixerDevice::Impl::Lost() {
+void PulseMixerDevice::Impl::Lost()
+{
     for (pa_operation** op : {&serverQuery, &sink.query, &source.query}) {
         if (*op)
             pa_operation_unref(*op);
@@ -303,7 +315,8 @@ void PulseMixerDevice::Impl::Lost() {
     }
 }
 
-void PulseMixerDevice::Impl::OnState(PulseContext::State state) {
+void PulseMixerDevice::Impl::OnState(PulseContext::State state)
+{
     switch (state) {
     case PulseContext::State::Failed:
     case PulseContext::State::Connecting:
@@ -324,13 +337,15 @@ void PulseMixerDevice::Impl::OnState(PulseContext::State state) {
 
 // Serves the connection alone (nothing else of the program runs meanwhile)
 // until the first answers are in, the connection fails, or the wait runs out.
-void PulseMixerDevice::Impl::WaitSettled() {
+void PulseMixerDevice::Impl::WaitSettled()
+{
     QDeadlineTimer deadline(kFirstAnswerMs);
     while (!Settled() && Ready() && !deadline.hasExpired())
         shared->Loop().Iterate(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
 }
 
-void PulseMixerDevice::Impl::QueryServer() {
+void PulseMixerDevice::Impl::QueryServer()
+{
     if (Running(serverQuery)) {
         serverRequery = true;
         return;
@@ -343,7 +358,8 @@ void PulseMixerDevice::Impl::QueryServer() {
     serverQuery = pa_context_get_server_info(context, &Impl::OnServerInfo, this);
 }
 
-void PulseMixerDevice::Impl::QueryVolume(ServerVolume& volume) {
+void PulseMixerDevice::Impl::QueryVolume(ServerVolume& volume)
+{
     if (volume.name.empty())
         return;
     if (Running(volume.query)) {
@@ -356,13 +372,15 @@ void PulseMixerDevice::Impl::QueryVolume(ServerVolume& volume) {
     }
     volume.requery = false;
     volume.writesAtQuery = volume.writes;
-    volume.query = volume.capture
-                       ? pa_context_get_source_info_by_name(context, volume.name.c_str(), &Impl::OnSourceInfo, this)
-                       : pa_context_get_sink_info_by_name(context, volume.name.c_str(), &Impl::OnSinkInfo, this);
+    volume.query = volume.capture ? pa_context_get_source_info_by_name(context, volume.name.c_str(),
+                                                                       &Impl::OnSourceInfo, this)
+                                  : pa_context_get_sink_info_by_name(context, volume.name.c_str(),
+                                                                     &Impl::OnSinkInfo, this);
 }
 
 // The server named its default device: a different one is looked up afresh.
-void PulseMixerDevice::Impl::Resolve(ServerVolume& volume, const char* name) {
+void PulseMixerDevice::Impl::Resolve(ServerVolume& volume, const char* name)
+{
     const std::string now = name ? name : "";
     if (now == volume.name && volume.known)
         return;
@@ -378,14 +396,16 @@ void PulseMixerDevice::Impl::Resolve(ServerVolume& volume, const char* name) {
 
 void PulseMixerDevice::Impl::Apply(ServerVolume& volume, const char* name, uint32_t index,
                                    const char* description, const pa_cvolume& reported,
-                                   const pa_channel_map& map) {
+                                   const pa_channel_map& map)
+{
     if (!name || volume.name != name)
         return;  // about a device that is no longer the default
     volume.index = index;
     volume.description = description ? description : name;
     if (volume.writes != volume.writesAtQuery)
         return;  // older than our own write; the write's own event brings the news
-    if (!pa_cvolume_valid(&reported) || !pa_channel_map_valid(&map) || reported.channels != map.channels)
+    if (!pa_cvolume_valid(&reported) || !pa_channel_map_valid(&map) ||
+        reported.channels != map.channels)
         return;
     const bool changed = !volume.known || !pa_cvolume_equal(&volume.volume, &reported) ||
                          !pa_channel_map_equal(&volume.map, &map);
@@ -398,20 +418,24 @@ void PulseMixerDevice::Impl::Apply(ServerVolume& volume, const char* name, uint3
     }
 }
 
-void PulseMixerDevice::Impl::Finished(ServerVolume& volume) {
+void PulseMixerDevice::Impl::Finished(ServerVolume& volume)
+{
     if (volume.requery)
         QueryVolume(volume);
 }
 
-void PulseMixerDevice::Impl::Post(uint32_t controlId) {
+void PulseMixerDevice::Impl::Post(uint32_t controlId)
+{
     if (open.empty())
         return;  // the first Open reads what is known by then
     // Never from inside a call of the interface, nor from libpulse's own
     // dispatch: the handlers may close handles or write again.
-    QMetaObject::invokeMethod(&poster, [this, controlId] { Deliver(controlId); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &poster, [this, controlId] { Deliver(controlId); }, Qt::QueuedConnection);
 }
 
-void PulseMixerDevice::Impl::Deliver(uint32_t controlId) {
+void PulseMixerDevice::Impl::Deliver(uint32_t controlId)
+{
     std::vector<MixerHandle> handles;
     for (const auto& [handle, entry] : open)
         handles.push_back(handle);
@@ -424,12 +448,11 @@ void PulseMixerDevice::Impl::Deliver(uint32_t controlId) {
     }
 }
 
-void PulseMixerDevice::Impl::OnEvent(Impl* impl, pa_subscription_event_type_t type, uint32_t index) {
+void PulseMixerDevice::Impl::OnEvent(Impl* impl, pa_subscription_event_type_t type, uint32_t index)
+{
     const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     switch (facility) {
-    case PA_SUBSCRIPTION_EVENT_SERVER:
-        impl->QueryServer();
-        break;
+    case PA_SUBSCRIPTION_EVENT_SERVER: impl->QueryServer(); break;
     case PA_SUBSCRIPTION_EVENT_SINK:
         // Other devices' events are none of ours; a removed default is
         // followed by the server's own change event naming the next one.
@@ -440,12 +463,12 @@ void PulseMixerDevice::Impl::OnEvent(Impl* impl, pa_subscription_event_type_t ty
         if (index == impl->source.index || impl->source.index == PA_INVALID_INDEX)
             impl->QueryVolume(impl->source);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
-void PulseMixerDevice::Impl::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+void PulseMixerDevice::Impl::OnServerInfo(pa_context*, const pa_server_info* info, void* self)
+{
     auto* impl = static_cast<Impl*>(self);
     if (info) {
         impl->serverKnown = true;
@@ -463,10 +486,12 @@ void PulseMixerDevice::Impl::OnServerInfo(pa_context*, const pa_server_info* inf
     }
 }
 
-void PulseMixerDevice::Impl::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+void PulseMixerDevice::Impl::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self)
+{
     auto* impl = static_cast<Impl*>(self);
     if (info) {
-        impl->Apply(impl->sink, info->name, info->index, info->description, info->volume, info->channel_map);
+        impl->Apply(impl->sink, info->name, info->index, info->description, info->volume,
+                    info->channel_map);
         return;
     }
     // eol > 0: the list is complete; eol < 0: the device is gone, which the
@@ -479,10 +504,13 @@ void PulseMixerDevice::Impl::OnSinkInfo(pa_context*, const pa_sink_info* info, i
     impl->Finished(impl->sink);
 }
 
-void PulseMixerDevice::Impl::OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self) {
+void PulseMixerDevice::Impl::OnSourceInfo(pa_context*, const pa_source_info* info, int eol,
+                                          void* self)
+{
     auto* impl = static_cast<Impl*>(self);
     if (info) {
-        impl->Apply(impl->source, info->name, info->index, info->description, info->volume, info->channel_map);
+        impl->Apply(impl->source, info->name, info->index, info->description, info->volume,
+                    info->channel_map);
         return;
     }
     (void)eol;
@@ -493,8 +521,9 @@ void PulseMixerDevice::Impl::OnSourceInfo(pa_context*, const pa_source_info* inf
     impl->Finished(impl->source);
 }
 
-ServerVolume* PulseMixerDevice::Impl::VolumeFor(MixerHandle handle, const MixerControlDetails& details,
-                                                MixerResult& rc) {
+ServerVolume* PulseMixerDevice::Impl::VolumeFor(MixerHandle handle,
+                                                const MixerControlDetails& details, MixerResult& rc)
+{
     if (!open.count(handle)) {
         rc = MMSYSERR_INVALHANDLE;
         return nullptr;
@@ -521,16 +550,20 @@ ServerVolume* PulseMixerDevice::Impl::VolumeFor(MixerHandle handle, const MixerC
     return volume;
 }
 
-PulseMixerDevice::PulseMixerDevice(std::shared_ptr<PulseContext> context) : m_impl(std::make_unique<Impl>()) {
+PulseMixerDevice::PulseMixerDevice(std::shared_ptr<PulseContext> context)
+    : m_impl(std::make_unique<Impl>())
+{
     m_impl->shared = std::move(context);
     Impl* impl = m_impl.get();
-    m_impl->stateSubscription = m_impl->shared->Subscribe([impl](PulseContext::State state) { impl->OnState(state); });
+    m_impl->stateSubscription =
+        m_impl->shared->Subscribe([impl](PulseContext::State state) { impl->OnState(state); });
     m_impl->sink.controlId = kPulsePlaybackVolumeId;
     m_impl->source.capture = true;
     m_impl->source.controlId = kPulseCaptureVolumeId;
 }
 
-PulseMixerDevice::~PulseMixerDevice() {
+PulseMixerDevice::~PulseMixerDevice()
+{
     m_impl->shared->Unsubscribe(m_impl->stateSubscription);
     Drop(m_impl->serverQuery);
     Drop(m_impl->sink.query);
@@ -538,11 +571,13 @@ PulseMixerDevice::~PulseMixerDevice() {
     m_impl->Stop();
 }
 
-uint32_t PulseMixerDevice::GetNumDevs() {
+uint32_t PulseMixerDevice::GetNumDevs()
+{
     return m_impl->shared->IsReady() || m_impl->shared->Connect() ? 1 : 0;
 }
 
-MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle) {
+MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, MixerHandle& handle)
+{
     if (deviceId != 0)
         return MMSYSERR_BADDEVICEID;
     if (!m_impl->shared->IsReady() && !m_impl->shared->Connect())
@@ -557,13 +592,13 @@ MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, 
     entry.notify = std::move(onControlChange);
     const std::string speakers = m_impl->sink.known ? m_impl->sink.description : "Speakers";
     const std::string microphone = m_impl->source.known ? m_impl->source.description : "Microphone";
-    entry.destinations.push_back(
-        MakeLine(kSpeakersLineId, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, speakers, m_impl->sink.Channels(), 0, 1));
+    entry.destinations.push_back(MakeLine(kSpeakersLineId, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS,
+                                          speakers, m_impl->sink.Channels(), 0, 1));
     entry.sources.emplace_back();
-    entry.destinations.push_back(
-        MakeLine(kWaveInLineId, MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Recording", m_impl->source.Channels(), 1, 0));
-    entry.sources.push_back({MakeLine(kMicrophoneLineId, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, microphone,
-                                      m_impl->source.Channels(), 0, 1)});
+    entry.destinations.push_back(MakeLine(kWaveInLineId, MIXERLINE_COMPONENTTYPE_DST_WAVEIN,
+                                          "Recording", m_impl->source.Channels(), 1, 0));
+    entry.sources.push_back({MakeLine(kMicrophoneLineId, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
+                                      microphone, m_impl->source.Channels(), 0, 1)});
     for (uint32_t d = 0; d < entry.destinations.size(); ++d) {
         entry.destinations[d].dwDestination = d;
         for (uint32_t s = 0; s < entry.sources[d].size(); ++s) {
@@ -576,7 +611,8 @@ MixerResult PulseMixerDevice::Open(uint32_t deviceId, ChangeFn onControlChange, 
     return MMSYSERR_NOERROR;
 }
 
-MixerResult PulseMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
+MixerResult PulseMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps)
+{
     auto found = m_impl->open.find(handle);
     if (found == m_impl->open.end())
         return MMSYSERR_INVALHANDLE;
@@ -585,7 +621,8 @@ MixerResult PulseMixerDevice::GetDevCaps(MixerHandle handle, MixerCaps& caps) {
     return MMSYSERR_NOERROR;
 }
 
-MixerResult PulseMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags) {
+MixerResult PulseMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, uint32_t flags)
+{
     auto found = m_impl->open.find(handle);
     if (found == m_impl->open.end())
         return MMSYSERR_INVALHANDLE;
@@ -605,8 +642,9 @@ MixerResult PulseMixerDevice::GetLineInfo(MixerHandle handle, MixerLine& line, u
     return MMSYSERR_NOERROR;
 }
 
-MixerResult PulseMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t lineId, uint32_t controlType,
-                                                   MixerControl& control) {
+MixerResult PulseMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t lineId,
+                                                   uint32_t controlType, MixerControl& control)
+{
     if (!m_impl->open.count(handle))
         return MMSYSERR_INVALHANDLE;
     const ServerVolume* volume = lineId == kSpeakersLineId     ? &m_impl->sink
@@ -625,7 +663,8 @@ MixerResult PulseMixerDevice::GetLineControlByType(MixerHandle handle, uint32_t 
     return MMSYSERR_NOERROR;
 }
 
-MixerResult PulseMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details) {
+MixerResult PulseMixerDevice::GetControlDetails(MixerHandle handle, MixerControlDetails& details)
+{
     MixerResult rc;
     const ServerVolume* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
@@ -640,7 +679,9 @@ MixerResult PulseMixerDevice::GetControlDetails(MixerHandle handle, MixerControl
     return MMSYSERR_NOERROR;
 }
 
-MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle, const MixerControlDetails& details) {
+MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle,
+                                                const MixerControlDetails& details)
+{
     MixerResult rc;
     ServerVolume* volume = m_impl->VolumeFor(handle, details, rc);
     if (!volume)
@@ -652,10 +693,11 @@ MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle, const MixerC
     const uint32_t right = details.cChannels > 1 ? details.paDetails[1] : left;
     pa_cvolume wanted = volume->volume;
     PulseSidesToVolume(wanted, volume->map, left, right);
-    pa_operation* op =
-        volume->capture
-            ? pa_context_set_source_volume_by_name(m_impl->context, volume->name.c_str(), &wanted, nullptr, nullptr)
-            : pa_context_set_sink_volume_by_name(m_impl->context, volume->name.c_str(), &wanted, nullptr, nullptr);
+    pa_operation* op = volume->capture
+                           ? pa_context_set_source_volume_by_name(
+                                 m_impl->context, volume->name.c_str(), &wanted, nullptr, nullptr)
+                           : pa_context_set_sink_volume_by_name(
+                                 m_impl->context, volume->name.c_str(), &wanted, nullptr, nullptr);
     if (!op)
         return MMSYSERR_ERROR;
     pa_operation_unref(op);
@@ -665,12 +707,14 @@ MixerResult PulseMixerDevice::SetControlDetails(MixerHandle handle, const MixerC
     return MMSYSERR_NOERROR;
 }
 
-MixerResult PulseMixerDevice::Close(MixerHandle handle) {
+MixerResult PulseMixerDevice::Close(MixerHandle handle)
+{
     return m_impl->open.erase(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
-std::shared_ptr<MixerDevice> CreatePulseMixerDevice() {
+std::shared_ptr<MixerDevice> CreatePulseMixerDevice()
+{
     return std::make_shared<PulseMixerDevice>(PulseContext::Shared());
 }
 
-} // namespace velnar
+}  // namespace velnar

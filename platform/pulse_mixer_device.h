@@ -81,6 +81,7 @@ struct PulseSides {
 };
 PulseSides PulseVolumeToSides(const pa_cvolume& volume, const pa_channel_map& map);
 // The current volume changed so that its sides read left and right.
-void PulseSidesToVolume(pa_cvolume& volume, const pa_channel_map& map, uint32_t left, uint32_t right);
+void PulseSidesToVolume(pa_cvolume& volume, const pa_channel_map& map, uint32_t left,
+                        uint32_t right);
 
-} // namespace velnar
+}  // namespace velnar

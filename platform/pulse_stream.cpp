@@ -12,7 +12,8 @@ void PulseStreamRelease::operator()(pa_stream* stream) const
     pa_stream_set_read_callback(stream, nullptr, nullptr);
     pa_stream_set_write_callback(stream, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream, nullptr, nullptr);
-    if (pa_stream_get_state(stream) == PA_STREAM_READY || pa_stream_get_state(stream) == PA_STREAM_CREATING)
+    if (pa_stream_get_state(stream) == PA_STREAM_READY ||
+        pa_stream_get_state(stream) == PA_STREAM_CREATING)
         pa_stream_disconnect(stream);
     pa_stream_unref(stream);
 }
@@ -24,7 +25,8 @@ PulseStreamPtr NewPhoneStream(pa_context* context)
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "phone");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Velnar");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "velnar");
-    pa_stream* stream = pa_stream_new_with_proplist(context, "Phone call", &sampleSpec, nullptr, properties);
+    pa_stream* stream =
+        pa_stream_new_with_proplist(context, "Phone call", &sampleSpec, nullptr, properties);
     pa_proplist_free(properties);
     return PulseStreamPtr(stream);
 }
@@ -39,10 +41,11 @@ bool PulseServerLink::Connect(std::function<void()> onFailed)
 {
     if (!m_server) {
         m_server = PulseContext::Shared();
-        m_subscription = m_server->Subscribe([onFailed = std::move(onFailed)](PulseContext::State state) {
-            if (state == PulseContext::State::Failed)
-                onFailed();
-        });
+        m_subscription =
+            m_server->Subscribe([onFailed = std::move(onFailed)](PulseContext::State state) {
+                if (state == PulseContext::State::Failed)
+                    onFailed();
+            });
     }
     if (m_server->Connect())
         return true;

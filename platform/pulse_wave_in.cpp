@@ -112,7 +112,8 @@ int PulseWaveIn::OpenStream()
     attr.fragsize = kFragmentBytes;
     m_corked = true;
     if (pa_stream_connect_record(m_stream.get(), DeviceFromEnvironment("PULSE_SOURCE"), &attr,
-                                 static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED)) < 0) {
+                                 static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                                PA_STREAM_START_CORKED)) < 0) {
         m_stream.reset();
         return WaveErrNoDevice;
     }
@@ -215,7 +216,8 @@ void PulseWaveIn::Deliver(const uint8_t* bytes, size_t byteCount)
 {
     while (byteCount > 0 && !m_queue.empty()) {
         WaveHeader* header = m_queue.front();
-        const uint32_t roomBytes = (header->bufferLength - header->bytesRecorded) / kBytesPerFrame * kBytesPerFrame;
+        const uint32_t roomBytes =
+            (header->bufferLength - header->bytesRecorded) / kBytesPerFrame * kBytesPerFrame;
         const size_t takenBytes = std::min<size_t>(roomBytes, byteCount);
         std::memcpy(header->data + header->bytesRecorded, bytes, takenBytes);
         header->bytesRecorded += static_cast<uint32_t>(takenBytes);

@@ -73,15 +73,16 @@ int PulseWaveOut::MakeStream()
     m_corked = true;
     m_serverHolds = false;
     m_writeIndex = 0;
-    if (pa_stream_connect_playback(m_stream.get(), DeviceFromEnvironment("PULSE_SINK"), &attr,
-                                   pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED),
-                                   nullptr, nullptr) < 0) {
+    if (pa_stream_connect_playback(
+            m_stream.get(), DeviceFromEnvironment("PULSE_SINK"), &attr,
+            pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED), nullptr,
+            nullptr) < 0) {
         m_stream.reset();
         return WaveErrDevice;
     }
-    const bool ready = m_server.Server().WaitUntil([this] {
-        return !m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_CREATING;
-    }, PulseContext::kConnectWaitMs);
+    const bool ready = m_server.Server().WaitUntil(
+        [this] { return !m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_CREATING; },
+        PulseContext::kConnectWaitMs);
     if (!ready || !m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY) {
         m_stream.reset();
         return WaveErrDevice;
@@ -207,7 +208,8 @@ void PulseWaveOut::Feed()
     const size_t offeredBytes = GatherQueued(writableBytes);
     if (offeredBytes == 0)
         return;
-    if (pa_stream_write(m_stream.get(), m_staging.data(), offeredBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+    if (pa_stream_write(m_stream.get(), m_staging.data(), offeredBytes, nullptr, 0,
+                        PA_SEEK_RELATIVE) < 0) {
         Fail();
         return;
     }
@@ -227,9 +229,11 @@ size_t PulseWaveOut::GatherQueued(size_t capacityBytes)
         m_staging.resize(capacityBytes);
     size_t gatheredBytes = 0;
     for (const Block& block : m_queue) {
-        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
+        const size_t leftBytes =
+            (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
         const size_t copiedBytes = std::min(leftBytes, capacityBytes - gatheredBytes);
-        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes, copiedBytes);
+        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes,
+                    copiedBytes);
         gatheredBytes += copiedBytes;
         if (gatheredBytes == capacityBytes)
             break;
@@ -244,7 +248,8 @@ void PulseWaveOut::TakeHanded(size_t handedBytes)
 {
     while (!m_queue.empty()) {
         Block& block = m_queue.front();
-        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
+        const size_t leftBytes =
+            (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
         if (leftBytes > handedBytes) {
             block.handedBytes += static_cast<uint32_t>(handedBytes);
             return;

@@ -25,7 +25,8 @@ QTimer* MakePeriodTimer(QObject* parent)
 
 class SilentWaveIn final : public WaveIn {
 public:
-    SilentWaveIn() : m_context(std::make_unique<QObject>()), m_timer(MakePeriodTimer(m_context.get()))
+    SilentWaveIn()
+        : m_context(std::make_unique<QObject>()), m_timer(MakePeriodTimer(m_context.get()))
     {
         QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { FillOne(); });
     }
@@ -36,7 +37,10 @@ public:
         m_open = true;
         return WaveOk;
     }
-    int Prepare(WaveHeader* header) override { return m_open ? PrepareHeader(header) : WaveErrNotOpen; }
+    int Prepare(WaveHeader* header) override
+    {
+        return m_open ? PrepareHeader(header) : WaveErrNotOpen;
+    }
     int Unprepare(WaveHeader* header) override
     {
         return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
@@ -106,7 +110,8 @@ private:
     {
         FinishHeader(header);
         m_outbox.push_back(header);
-        QMetaObject::invokeMethod(m_context.get(), [this] { Dispatch(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_context.get(), [this] { Dispatch(); }, Qt::QueuedConnection);
     }
     void Dispatch()
     {
@@ -129,7 +134,8 @@ private:
 
 class SilentWaveOut final : public WaveOut {
 public:
-    SilentWaveOut() : m_context(std::make_unique<QObject>()), m_timer(MakePeriodTimer(m_context.get()))
+    SilentWaveOut()
+        : m_context(std::make_unique<QObject>()), m_timer(MakePeriodTimer(m_context.get()))
     {
         QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { PlayOne(); });
     }
@@ -140,7 +146,10 @@ public:
         m_paused = false;
         return WaveOk;
     }
-    int Prepare(WaveHeader* header) override { return m_open ? PrepareHeader(header) : WaveErrNotOpen; }
+    int Prepare(WaveHeader* header) override
+    {
+        return m_open ? PrepareHeader(header) : WaveErrNotOpen;
+    }
     int Unprepare(WaveHeader* header) override
     {
         return m_open ? UnprepareHeader(header) : WaveErrNotOpen;

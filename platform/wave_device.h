@@ -25,12 +25,12 @@ enum WaveHeaderFlag : uint32_t {
 
 enum WaveError : int {
     WaveOk = 0,
-    WaveErrNoDevice = 1,     // the device could not be opened
-    WaveErrNotOpen = 2,      // the device is not open
-    WaveErrUnprepared = 3,   // the header was not prepared
-    WaveErrStillPlaying = 4, // unprepare of a header the device still holds
-    WaveErrInvalid = 5,      // a null header, a null data pointer or a zero length
-    WaveErrDevice = 6,       // the device failed (vanished, I/O error)
+    WaveErrNoDevice = 1,      // the device could not be opened
+    WaveErrNotOpen = 2,       // the device is not open
+    WaveErrUnprepared = 3,    // the header was not prepared
+    WaveErrStillPlaying = 4,  // unprepare of a header the device still holds
+    WaveErrInvalid = 5,       // a null header, a null data pointer or a zero length
+    WaveErrDevice = 6,        // the device failed (vanished, I/O error)
 };
 
 struct WaveHeader {

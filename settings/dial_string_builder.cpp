@@ -7,7 +7,8 @@ std::string BuildDialString(const StoredSettings& settings, const std::string& n
     std::string dialString = settings.user.empty()
                                  ? settings.server
                                  : settings.user + ":" + settings.password + "@" + settings.server;
-    if (!number.empty()) dialString += "/" + number;
+    if (!number.empty())
+        dialString += "/" + number;
     return dialString;
 }
 

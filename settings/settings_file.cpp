@@ -1,14 +1,14 @@
 #include "settings/settings_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <filesystem>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velnar {
 
@@ -23,11 +23,13 @@ bool ParseNoisePosition(const std::string& word, int& position)
     const char* last = word.data() + word.size();
     if (first != last && *first == '+') {
         ++first;
-        if (first != last && *first == '-') return false;
+        if (first != last && *first == '-')
+            return false;
     }
     int value = 0;
     auto [end, error] = std::from_chars(first, last, value);
-    if (error != std::errc() || end == first) return false;
+    if (error != std::errc() || end == first)
+        return false;
     position = value;
     return true;
 }
@@ -38,7 +40,8 @@ bool WriteAll(int fd, const std::string& text)
     while (written < text.size()) {
         ssize_t n = ::write(fd, text.data() + written, text.size() - written);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         written += static_cast<size_t>(n);
@@ -67,9 +70,11 @@ bool LoadSettingsFile(const std::string& path, StoredSettings& target)
 {
     // A directory opens like an empty file here; it is no settings file.
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return false;
+    if (std::filesystem::is_directory(path, error))
+        return false;
     std::ifstream file(path);
-    if (!file.is_open()) return false;
+    if (!file.is_open())
+        return false;
     std::string addressWord;
     file >> addressWord;
     SplitAddressWord(addressWord, target);
@@ -87,10 +92,11 @@ bool SaveSettingsFile(const std::string& path, const StoredSettings& values)
     // tightened, so no old content is ever readable by others, and fchmod
     // also narrows a file that an older version left world-readable.
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     bool ok = ::fchmod(fd, 0600) == 0;
-    const std::string text = values.user + ":" + values.password + "@" + values.server +
-                             "\n" + std::to_string(values.noisePosition);
+    const std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
+                             std::to_string(values.noisePosition);
     ok = WriteAll(fd, text) && ok;
     ok = ::close(fd) == 0 && ok;
     return ok;
@@ -99,7 +105,8 @@ bool SaveSettingsFile(const std::string& path, const StoredSettings& values)
 int NoiseThreshold(int noisePosition)
 {
     const double threshold = std::exp(std::log(32767.0) * (1000.0 - noisePosition) * 0.001);
-    if (!(threshold < static_cast<double>(INT_MAX))) return INT_MAX;
+    if (!(threshold < static_cast<double>(INT_MAX)))
+        return INT_MAX;
     return static_cast<int>(threshold);
 }
 

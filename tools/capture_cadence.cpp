@@ -138,7 +138,8 @@ int RepeatedStarts(int starts, int callMs, int gapMs, const std::string& pcmName
         std::sort(firstMs.begin(), firstMs.end());
         std::printf("first buffer after start: median %.1f ms, max %.1f ms\n",
                     firstMs[firstMs.size() / 2], firstMs.back());
-        const auto late = std::count_if(firstMs.begin(), firstMs.end(), [](double ms) { return ms > 40.0; });
+        const auto late =
+            std::count_if(firstMs.begin(), firstMs.end(), [](double ms) { return ms > 40.0; });
         std::printf("starts whose first buffer took over 40 ms: %ld\n", long(late));
     }
     return withoutBuffer == 0 && failedStarts == 0 ? 0 : 3;
@@ -162,8 +163,10 @@ int main(int argc, char** argv)
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
     const std::string pcmName = argc > 2 ? argv[2] : "default";
     if (seconds <= 0) {
-        std::fprintf(stderr, "usage: %s [seconds] [pcm-name]\n"
-                             "       %s --starts N [call-ms [gap-ms [pcm-name]]]\n", argv[0], argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [seconds] [pcm-name]\n"
+                     "       %s --starts N [call-ms [gap-ms [pcm-name]]]\n",
+                     argv[0], argv[0]);
         return 2;
     }
 

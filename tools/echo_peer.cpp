@@ -18,12 +18,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <string>
@@ -104,19 +104,22 @@ private:
     uint16_t m_nextCall = 1;
 };
 
-uint32_t EchoPeer::CallMs(const EchoCall& call) {
+uint32_t EchoPeer::CallMs(const EchoCall& call)
+{
     auto elapsed = Clock::now() - call.start;
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-std::string EchoPeer::Describe(const sockaddr_in& address) {
+std::string EchoPeer::Describe(const sockaddr_in& address)
+{
     char text[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
-void EchoPeer::Say(const char* format, ...) {
+void EchoPeer::Say(const char* format, ...)
+{
     if (m_options.quiet)
         return;
     va_list args;
@@ -126,7 +129,8 @@ void EchoPeer::Say(const char* format, ...) {
     std::fflush(stdout);
 }
 
-void EchoPeer::Run() {
+void EchoPeer::Run()
+{
     uint8_t buffer[65536];
     for (;;) {
         pollfd readable{m_fd, POLLIN, 0};
@@ -140,8 +144,8 @@ void EchoPeer::Run() {
         if (ready > 0) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            ssize_t n = recvfrom(m_fd, buffer, sizeof buffer, 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+            ssize_t n = recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                                 &fromLength);
             if (n > 0)
                 HandleDatagram(buffer, static_cast<size_t>(n), from);
         }
@@ -149,7 +153,8 @@ void EchoPeer::Run() {
     }
 }
 
-void EchoPeer::HandleDatagram(const uint8_t* bytes, size_t length, const sockaddr_in& from) {
+void EchoPeer::HandleDatagram(const uint8_t* bytes, size_t length, const sockaddr_in& from)
+{
     auto frame = ParseDatagram(bytes, length);
     if (!frame) {
         Say("ignored a datagram of %zu bytes from %s\n", length, Describe(from).c_str());
@@ -161,7 +166,8 @@ void EchoPeer::HandleDatagram(const uint8_t* bytes, size_t length, const sockadd
         HandleMini(*frame, from);
 }
 
-void EchoPeer::HandleFull(const PeerFrame& frame, const sockaddr_in& from) {
+void EchoPeer::HandleFull(const PeerFrame& frame, const sockaddr_in& from)
+{
     if (frame.Is(kIax, kNew) && frame.destCall == kUnknownCall) {
         StartCall(frame, from);
         return;
@@ -187,28 +193,24 @@ void EchoPeer::HandleFull(const PeerFrame& frame, const sockaddr_in& from) {
     }
 }
 
-void EchoPeer::HandleIax(EchoCall& call, const PeerFrame& frame) {
+void EchoPeer::HandleIax(EchoCall& call, const PeerFrame& frame)
+{
     switch (frame.subclass) {
-    case kAck:
-        return;
-    case kPing:
-        SendFull(call, kIax, kPong, {}, false, frame.timestampMs);
-        return;
-    case kLagRq:
-        SendFull(call, kIax, kLagRp, {}, true, frame.timestampMs);
-        return;
+    case kAck: return;
+    case kPing: SendFull(call, kIax, kPong, {}, false, frame.timestampMs); return;
+    case kLagRq: SendFull(call, kIax, kLagRp, {}, true, frame.timestampMs); return;
     case kHangup:
     case kReject:
-        Say("call %u: %s, %lu voice frames echoed\n", call.ownCall,
-            IaxMessageName(frame.subclass), call.voiceEchoed);
+        Say("call %u: %s, %lu voice frames echoed\n", call.ownCall, IaxMessageName(frame.subclass),
+            call.voiceEchoed);
         m_calls.erase(call.ownCall);
         return;
-    default:
-        Say("call %u: %s\n", call.ownCall, frame.Describe().c_str());
+    default: Say("call %u: %s\n", call.ownCall, frame.Describe().c_str());
     }
 }
 
-void EchoPeer::HandleMini(const PeerFrame& frame, const sockaddr_in& from) {
+void EchoPeer::HandleMini(const PeerFrame& frame, const sockaddr_in& from)
+{
     EchoCall* call = FindByRemote(from, frame.sourceCall);
     if (!call)
         return;
@@ -216,7 +218,8 @@ void EchoPeer::HandleMini(const PeerFrame& frame, const sockaddr_in& from) {
     ++call->voiceEchoed;
 }
 
-void EchoPeer::StartCall(const PeerFrame& frame, const sockaddr_in& from) {
+void EchoPeer::StartCall(const PeerFrame& frame, const sockaddr_in& from)
+{
     if (FindByRemote(from, frame.sourceCall))
         return;  // a retransmitted NEW of a call already taken
     EchoCall call;
@@ -235,7 +238,8 @@ void EchoPeer::StartCall(const PeerFrame& frame, const sockaddr_in& from) {
     Say("call %u: sent ACCEPT and RINGING\n", stored.ownCall);
 }
 
-void EchoPeer::AnswerDueCalls() {
+void EchoPeer::AnswerDueCalls()
+{
     auto now = Clock::now();
     for (auto& [number, call] : m_calls) {
         if (call.answered || call.answerAt > now)
@@ -246,7 +250,8 @@ void EchoPeer::AnswerDueCalls() {
     }
 }
 
-int EchoPeer::MsUntilNextAnswer() const {
+int EchoPeer::MsUntilNextAnswer() const
+{
     int wait = -1;
     auto now = Clock::now();
     for (const auto& [number, call] : m_calls) {
@@ -260,7 +265,8 @@ int EchoPeer::MsUntilNextAnswer() const {
     return wait;
 }
 
-EchoCall* EchoPeer::Find(const sockaddr_in& from, uint16_t ownCall) {
+EchoCall* EchoPeer::Find(const sockaddr_in& from, uint16_t ownCall)
+{
     auto it = m_calls.find(ownCall);
     if (it == m_calls.end() || it->second.address.sin_port != from.sin_port ||
         it->second.address.sin_addr.s_addr != from.sin_addr.s_addr)
@@ -268,7 +274,8 @@ EchoCall* EchoPeer::Find(const sockaddr_in& from, uint16_t ownCall) {
     return &it->second;
 }
 
-EchoCall* EchoPeer::FindByRemote(const sockaddr_in& from, uint16_t remoteCall) {
+EchoCall* EchoPeer::FindByRemote(const sockaddr_in& from, uint16_t remoteCall)
+{
     for (auto& [number, call] : m_calls)
         if (call.remoteCall == remoteCall && call.address.sin_port == from.sin_port &&
             call.address.sin_addr.s_addr == from.sin_addr.s_addr)
@@ -277,7 +284,8 @@ EchoCall* EchoPeer::FindByRemote(const sockaddr_in& from, uint16_t remoteCall) {
 }
 
 void EchoPeer::SendFull(EchoCall& call, uint8_t type, uint32_t subclass, const Bytes& payload,
-                        bool takesSequence, uint32_t timestamp) {
+                        bool takesSequence, uint32_t timestamp)
+{
     FullHeader header;
     header.sourceCall = call.ownCall;
     header.destCall = call.remoteCall;
@@ -288,7 +296,8 @@ void EchoPeer::SendFull(EchoCall& call, uint8_t type, uint32_t subclass, const B
     Send(BuildFull(header, payload), call.address);
 }
 
-void EchoPeer::SendAck(const PeerFrame& frame, const sockaddr_in& to, uint16_t ownCall) {
+void EchoPeer::SendAck(const PeerFrame& frame, const sockaddr_in& to, uint16_t ownCall)
+{
     FullHeader header;
     header.sourceCall = ownCall;
     header.destCall = frame.sourceCall;
@@ -299,12 +308,14 @@ void EchoPeer::SendAck(const PeerFrame& frame, const sockaddr_in& to, uint16_t o
     Send(BuildFull(header), to);
 }
 
-void EchoPeer::Send(const Bytes& datagram, const sockaddr_in& to) {
+void EchoPeer::Send(const Bytes& datagram, const sockaddr_in& to)
+{
     sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
            sizeof to);
 }
 
-bool ParseNumber(const std::string& text, int& value) {
+bool ParseNumber(const std::string& text, int& value)
+{
     char* end = nullptr;
     errno = 0;
     long number = std::strtol(text.c_str(), &end, 10);
@@ -314,7 +325,8 @@ bool ParseNumber(const std::string& text, int& value) {
     return true;
 }
 
-bool ParseOptions(int argc, char** argv, Options& options) {
+bool ParseOptions(int argc, char** argv, Options& options)
+{
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -344,7 +356,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return options.port <= 65535;
 }
 
-int OpenSocket(const Options& options, uint16_t& boundPort) {
+int OpenSocket(const Options& options, uint16_t& boundPort)
+{
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
         return -1;
@@ -364,7 +377,8 @@ int OpenSocket(const Options& options, uint16_t& boundPort) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kHelp, stdout);

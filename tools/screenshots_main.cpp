@@ -30,14 +30,15 @@ namespace {
 std::shared_ptr<FakeMixerDevice> SampleMixer()
 {
     auto mixer = std::make_shared<FakeMixerDevice>();
-    const uint32_t speakers = mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 2);
-    const uint32_t volume = mixer->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume",
-                                              0, 65535, 100);
+    const uint32_t speakers =
+        mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 2);
+    const uint32_t volume = mixer->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME,
+                                              "Master Volume", 0, 65535, 100);
     mixer->Values(volume) = {49151, 49151};
     mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Capture", 2);
     const uint32_t mic = mixer->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Mic", 1);
-    const uint32_t micVolume = mixer->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic Volume",
-                                                 0, 65535, 100);
+    const uint32_t micVolume =
+        mixer->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic Volume", 0, 65535, 100);
     mixer->Values(micVolume) = {32767};
     return mixer;
 }
@@ -45,10 +46,12 @@ std::shared_ptr<FakeMixerDevice> SampleMixer()
 bool Save(QWidget& window, const QString& path)
 {
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window)) return false;
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
     QTest::qWait(200);  // let the style finish painting
     const bool saved = window.grab().save(path);
-    if (!saved) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    if (!saved)
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     return saved;
 }
 
@@ -64,9 +67,11 @@ int main(int argc, char** argv)
     const QString outputDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(outputDir);
     QTemporaryDir workDir;
-    if (!workDir.isValid() || !QDir::setCurrent(workDir.path())) return 1;
+    if (!workDir.isValid() || !QDir::setCurrent(workDir.path()))
+        return 1;
     QFile settings(QStringLiteral("VOIP.set"));
-    if (!settings.open(QIODevice::WriteOnly)) return 1;
+    if (!settings.open(QIODevice::WriteOnly))
+        return 1;
     settings.write("alice:secret@pbx.example.net\n700");
     settings.close();
 
@@ -77,7 +82,8 @@ int main(int argc, char** argv)
     options.localPort = -1;
     CPhoneDlg phone(std::move(options));
     phone.m_numberEdit->setText(QStringLiteral("5551234"));
-    for (const char* text : {"Calling...", "Connected", "Call disconnected by peer", "Hanging up...", "Ready"})
+    for (const char* text :
+         {"Calling...", "Connected", "Call disconnected by peer", "Hanging up...", "Ready"})
         phone.ShowStatus(text);
     bool ok = Save(phone, outputDir + QStringLiteral("/main-dialog.png"));
 

@@ -32,14 +32,12 @@ int ScaleRounded(int value, int numerator, int denominator)
 
 DialogUnits::DialogUnits(const QFont& font)
     : DialogUnits(AverageLetterWidthPx(QFontMetrics(font)), QFontMetrics(font).height())
-{
-}
+{}
 
 DialogUnits::DialogUnits(int charWidthPx, int charHeightPx)
     : m_charWidthPx(charWidthPx > 0 ? charWidthPx : 1),
       m_charHeightPx(charHeightPx > 0 ? charHeightPx : 1)
-{
-}
+{}
 
 int DialogUnits::ToPixelsX(int units) const
 {
@@ -69,7 +67,8 @@ void PlaceText(QWidget* text, const QRect& rect)
 {
     QRect placed = rect;
     const QSize needed = text->sizeHint();
-    if (needed.width() > placed.width()) placed.setWidth(needed.width());
+    if (needed.width() > placed.width())
+        placed.setWidth(needed.width());
     text->setGeometry(placed);
 }
 

@@ -13,7 +13,8 @@ public:
 
     State validate(QString& input, int&) const override
     {
-        if (m_edit.m_bypassLimit || input.size() <= m_edit.m_maxChars) return Acceptable;
+        if (m_edit.m_bypassLimit || input.size() <= m_edit.m_maxChars)
+            return Acceptable;
         return input.size() > m_edit.m_lastText.size() ? Invalid : Acceptable;
     }
 
@@ -26,7 +27,8 @@ LimitedLineEdit::LimitedLineEdit(int maxChars, QWidget* parent)
 {
     // Validation runs before textChanged, so m_lastText still holds the
     // previous text while an edit is checked.
-    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { m_lastText = text; });
+    connect(this, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_lastText = text; });
     setValidator(new GrowthLimit(*this));
 }
 
@@ -39,9 +41,11 @@ void LimitedLineEdit::SetTextUnchecked(const QString& text)
 
 bool LimitedLineEdit::CheckLength(QWidget* dialog)
 {
-    if (text().size() <= m_maxChars) return true;
-    QMessageBox::warning(dialog, QStringLiteral("Velnar"),
-                         QStringLiteral("Please enter no more than %1 characters.").arg(m_maxChars));
+    if (text().size() <= m_maxChars)
+        return true;
+    QMessageBox::warning(
+        dialog, QStringLiteral("Velnar"),
+        QStringLiteral("Please enter no more than %1 characters.").arg(m_maxChars));
     setFocus();
     selectAll();
     return false;

@@ -20,7 +20,8 @@ Besides these, the program takes only the Qt toolkit's own options
 
 int UsageError(const char* argument)
 {
-    std::fprintf(stderr, "velnar: unrecognized option '%s'\nTry 'velnar --help' for more information.\n",
+    std::fprintf(stderr,
+                 "velnar: unrecognized option '%s'\nTry 'velnar --help' for more information.\n",
                  argument);
     return 2;
 }

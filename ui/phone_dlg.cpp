@@ -29,7 +29,7 @@ struct KeyPlace {
 };
 // The keypad in the order of kKeyChars, dialog units; every key is 16 x 14.
 constexpr KeyPlace kKeyPlaces[CPhoneDlg::kKeyCount] = {
-    {21, 56}, {42, 56}, {64, 56}, {21, 74}, {42, 74}, {64, 74},
+    {21, 56}, {42, 56}, {64, 56}, {21, 74},  {42, 74},  {64, 74},
     {21, 93}, {42, 93}, {64, 93}, {21, 111}, {42, 111}, {64, 111},
 };
 
@@ -109,7 +109,8 @@ QWidget* CPhoneDlg::CreateControls()
 
     // Enter anywhere but on a button is the dialog's OK (keyPressEvent), so
     // no button may take it over as an automatic default.
-    for (QPushButton* button : client->findChildren<QPushButton*>()) button->setAutoDefault(false);
+    for (QPushButton* button : client->findChildren<QPushButton*>())
+        button->setAutoDefault(false);
     return client;
 }
 
@@ -152,7 +153,8 @@ void CPhoneDlg::SetTabOrder()
     QWidget* order[] = {m_outputFader, m_callButton, m_inputFader, m_numberEdit, m_hangUpButton};
     QWidget* previous = nullptr;
     for (QWidget* widget : order) {
-        if (previous) setTabOrder(previous, widget);
+        if (previous)
+            setTabOrder(previous, widget);
         previous = widget;
     }
     for (QPushButton* key : m_keys) {
@@ -171,7 +173,8 @@ void CPhoneDlg::ShowStatus(const std::string& text)
 void CPhoneDlg::LoadSettingsAtCall()
 {
     StoredSettings stored;
-    if (!LoadSettingsFile(kSettingsFileName, stored)) return;
+    if (!LoadSettingsFile(kSettingsFileName, stored))
+        return;
     m_strUser = QString::fromStdString(stored.user);
     m_strPassword = QString::fromStdString(stored.password);
     m_strServer = QString::fromStdString(stored.server);
@@ -180,21 +183,25 @@ void CPhoneDlg::LoadSettingsAtCall()
 
 void CPhoneDlg::SetNoiseThreshold(int noisePosition)
 {
-    if (m_pPhone) m_pPhone->m_nNoiseThreshold = NoiseThreshold(noisePosition);
+    if (m_pPhone)
+        m_pPhone->m_nNoiseThreshold = NoiseThreshold(noisePosition);
 }
 
 void CPhoneDlg::OnCall()
 {
-    if (m_strServer.isEmpty()) LoadSettingsAtCall();
+    if (m_strServer.isEmpty())
+        LoadSettingsAtCall();
     const std::string dialString = BuildDialString(
         {m_strUser.toStdString(), m_strPassword.toStdString(), m_strServer.toStdString()},
         m_numberEdit->text().toStdString());
-    if (!dialString.empty() && m_pPhone) m_pPhone->Dial(dialString);
+    if (!dialString.empty() && m_pPhone)
+        m_pPhone->Dial(dialString);
 }
 
 void CPhoneDlg::OnHangUp()
 {
-    if (m_pPhone) m_pPhone->HangUp();
+    if (m_pPhone)
+        m_pPhone->HangUp();
 }
 
 void CPhoneDlg::OnDigit(char key)
@@ -211,7 +218,8 @@ void CPhoneDlg::OnSettings()
 {
     CSettingsDlg dialog(this);
     dialog.setWindowModality(Qt::WindowModal);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
     m_strServer = dialog.m_strServer;
     m_strUser = dialog.m_strUser;
     m_strPassword = dialog.m_strPassword;
@@ -236,7 +244,8 @@ void CPhoneDlg::OnAbout()
 
 void CPhoneDlg::accept()
 {
-    if (!m_numberEdit->CheckLength(this)) return;
+    if (!m_numberEdit->CheckLength(this))
+        return;
     m_strNumber = m_numberEdit->text();
     QDialog::accept();
 }

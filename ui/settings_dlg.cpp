@@ -1,8 +1,8 @@
 #include "ui/settings_dlg.h"
 
+#include "settings/settings_file.h"
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
-#include "settings/settings_file.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -31,7 +31,8 @@ void CSettingsDlg::LoadFromFile()
 {
     StoredSettings stored;
     stored.noisePosition = m_nFileNoise;
-    if (!LoadSettingsFile(kSettingsFileName, stored)) return;
+    if (!LoadSettingsFile(kSettingsFileName, stored))
+        return;
     m_strUser = QString::fromStdString(stored.user);
     m_strPassword = QString::fromStdString(stored.password);
     m_strServer = QString::fromStdString(stored.server);
@@ -97,7 +98,8 @@ void CSettingsDlg::ShowValues()
 void CSettingsDlg::accept()
 {
     for (LimitedLineEdit* edit : {m_serverEdit, m_passwordEdit, m_userEdit}) {
-        if (!edit->CheckLength(this)) return;
+        if (!edit->CheckLength(this))
+            return;
     }
     m_strServer = m_serverEdit->text();
     m_strPassword = m_passwordEdit->text();

@@ -22,11 +22,14 @@ QRect StatusLine::TextRect() const
     // an "x" on the side the text is aligned to.
     QRect rect = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
     int inset = indent();
-    if (inset < 0 && frameWidth() > 0) inset = fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - margin();
+    if (inset < 0 && frameWidth() > 0)
+        inset = fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - margin();
     if (inset > 0) {
         const Qt::Alignment align = QStyle::visualAlignment(layoutDirection(), alignment());
-        if (align & Qt::AlignLeft) rect.setLeft(rect.left() + inset);
-        else if (align & Qt::AlignRight) rect.setRight(rect.right() - inset);
+        if (align & Qt::AlignLeft)
+            rect.setLeft(rect.left() + inset);
+        else if (align & Qt::AlignRight)
+            rect.setRight(rect.right() - inset);
     }
     return rect;
 }
@@ -40,8 +43,9 @@ void StatusLine::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     drawFrame(&painter);
-    style()->drawItemText(&painter, TextRect(), QStyle::visualAlignment(layoutDirection(), alignment()),
-                          palette(), isEnabled(), ShownText(), foregroundRole());
+    style()->drawItemText(&painter, TextRect(),
+                          QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+                          isEnabled(), ShownText(), foregroundRole());
 }
 
 }  // namespace velnar

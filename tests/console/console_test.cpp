@@ -57,7 +57,10 @@ public:
         m_process.waitForBytesWritten(kWaitMs);
     }
     void CloseInput() { m_process.closeWriteChannel(); }
-    void Signal(int signalNumber) { ::kill(static_cast<pid_t>(m_process.processId()), signalNumber); }
+    void Signal(int signalNumber)
+    {
+        ::kill(static_cast<pid_t>(m_process.processId()), signalNumber);
+    }
 
     // Waits until the status line has been printed (at or after index from).
     bool WaitForLine(const std::string& line, size_t from = 0)
@@ -113,24 +116,28 @@ TEST(ConsolePhoneTest, FullCallByCommands)
     phone.Send("key 1");
     phone.Send("call 100");
     ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
-    EXPECT_NE(server.LastNewText().find("username=bob;"), std::string::npos) << server.LastNewText();
+    EXPECT_NE(server.LastNewText().find("username=bob;"), std::string::npos)
+        << server.LastNewText();
     EXPECT_NE(server.LastNewText().find("exten=100;"), std::string::npos) << server.LastNewText();
     // The silent devices open like real ones: GSM is advertised.
     EXPECT_NE(server.LastNewText().find("formats=2;"), std::string::npos) << server.LastNewText();
 
     phone.Send("key 12#*");
-    ASSERT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.Digits() == "12#*"; }, kWaitMs))
+    ASSERT_TRUE(
+        iaxpeer::ScriptedServer::WaitFor([&] { return server.Digits() == "12#*"; }, kWaitMs))
         << server.Digits();
     phone.Send("frobnicate");
     phone.Send("key 12x");
     phone.Send("status");
     phone.Send("hangup");
     ASSERT_TRUE(phone.WaitForLine("Ready")) << phone.Errors();
-    EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
+    EXPECT_TRUE(
+        iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
     phone.Send("quit");
     phone.Send("call 100");  // after quit: never run
     EXPECT_EQ(phone.ExitCode(), 0);
-    EXPECT_EQ(phone.Lines(), (Lines{"Ready", "Calling...", "Connected", "Connected", "Hanging up...", "Ready"}));
+    EXPECT_EQ(phone.Lines(),
+              (Lines{"Ready", "Calling...", "Connected", "Connected", "Hanging up...", "Ready"}));
     EXPECT_EQ(server.CallsOffered(), 1);
     EXPECT_EQ(server.Digits(), "12#*") << "a refused key line sends nothing";
     const std::string errors = phone.Errors();
@@ -151,7 +158,8 @@ TEST(ConsolePhoneTest, EndOfInputHangsUpFirst)
     phone.CloseInput();
     EXPECT_EQ(phone.ExitCode(), 0);
     EXPECT_EQ(phone.Lines(), (Lines{"Calling...", "Connected", "Hanging up...", "Ready"}));
-    EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
+    EXPECT_TRUE(
+        iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
     EXPECT_NE(server.LastNewText().find("exten=" + std::string(40, '7') + ";"), std::string::npos);
     EXPECT_NE(phone.Errors().find("cannot read VOIP.set"), std::string::npos);
 }
@@ -172,11 +180,29 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
     iaxpeer::ScriptedServerOptions neverAccepting;
     neverAccepting.accept = neverAccepting.ring = neverAccepting.answer = false;
     const OneShotCase cases[] = {
-        {"connected", {}, false, {"--seconds", "0"}, 0, {"Calling...", "Connected", "Hanging up...", "Ready"}},
-        {"rejected", rejecting, false, {}, 1,
+        {"connected",
+         {},
+         false,
+         {"--seconds", "0"},
+         0,
+         {"Calling...", "Connected", "Hanging up...", "Ready"}},
+        {"rejected",
+         rejecting,
+         false,
+         {},
+         1,
          {"Calling...", "Authentication was rejected", "Hanging up...", "Ready"}},
-        {"silent server", {}, true, {}, 1, {"Calling...", "Time out- server dead?", "Hanging up...", "Ready"}},
-        {"no Connected before --timeout", neverAccepting, false, {"--timeout", "1"}, 1,
+        {"silent server",
+         {},
+         true,
+         {},
+         1,
+         {"Calling...", "Time out- server dead?", "Hanging up...", "Ready"}},
+        {"no Connected before --timeout",
+         neverAccepting,
+         false,
+         {"--timeout", "1"},
+         1,
          {"Calling...", "Hanging up...", "Ready"}},
     };
     for (const OneShotCase& c : cases) {
@@ -207,12 +233,14 @@ TEST(ConsolePhoneTest, InterruptHangsUpBeforeExit)
 {
     for (int signalNumber : {SIGINT, SIGTERM}) {
         iaxpeer::ScriptedServer server;
-        ConsoleRun phone({"--server", ServerAddress(server.Port()), "--call", "100", "--seconds", "60"});
+        ConsoleRun phone(
+            {"--server", ServerAddress(server.Port()), "--call", "100", "--seconds", "60"});
         ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
         phone.Signal(signalNumber);
         EXPECT_EQ(phone.ExitCode(), 0) << "the call had reached Connected";
         EXPECT_EQ(phone.Lines(), (Lines{"Calling...", "Connected", "Hanging up...", "Ready"}));
-        EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; }, kWaitMs));
+        EXPECT_TRUE(iaxpeer::ScriptedServer::WaitFor([&] { return server.HangupsReceived() == 1; },
+                                                     kWaitMs));
     }
 }
 

@@ -18,8 +18,8 @@ namespace velnar {
 namespace {
 
 using namespace iaxpeer;
-using test::AwaitFull;
 using test::AwaitAck;
+using test::AwaitFull;
 using test::AwaitIax;
 using test::AwaitVoice;
 using test::DialStringFor;
@@ -28,7 +28,8 @@ using test::GsmFramesOfTone;
 using test::PumpBriefly;
 using test::PumpUntil;
 
-std::vector<uint8_t> SamplesOf(uint16_t sample, size_t count = kGsmFrameSamples) {
+std::vector<uint8_t> SamplesOf(uint16_t sample, size_t count = kGsmFrameSamples)
+{
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < count; ++i) {
         bytes.push_back(static_cast<uint8_t>(sample & 0xFF));
@@ -42,7 +43,10 @@ std::vector<uint8_t> SamplesOf(uint16_t sample, size_t count = kGsmFrameSamples)
 // On a frozen clock the jitter buffer hands voice over as soon as it arrives,
 // so once the peer has its ACK and the loop has run, the engine has handled
 // the voice.
-uint32_t StillTicks() { return 5000; }
+uint32_t StillTicks()
+{
+    return 5000;
+}
 
 // Freezes the library's clock for one test.
 struct StillClock {
@@ -54,7 +58,8 @@ struct StillClock {
 
 class Playback : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         IaxSetTickSource(StillTicks);
         peer.SetClock(StillTicks);
         ASSERT_TRUE(peer.Ok());
@@ -66,7 +71,8 @@ protected:
     void TearDown() override { IaxSetTickSource(nullptr); }
 
     // Sends voice from the peer and waits until the engine has handled it.
-    void Send(const std::vector<uint8_t>& bytes, uint32_t format = kGsmFormat) {
+    void Send(const std::vector<uint8_t>& bytes, uint32_t format = kGsmFormat)
+    {
         FullHeader sent = peer.SendVoice(format, bytes);
         ASSERT_TRUE(AwaitAck(peer, sent)) << peer.LastError();
         PumpBriefly();
@@ -78,7 +84,8 @@ protected:
     FakePhone fp;
 };
 
-TEST_F(Playback, EventLengthsThatAreNotWholeFramesQueueNothing) {
+TEST_F(Playback, EventLengthsThatAreNotWholeFramesQueueNothing)
+{
     auto frames = GsmFramesOfTone(500, 4);
     for (size_t length : {1u, 32u, 34u, 40u, 65u, 100u, 131u}) {
         Send({frames.begin(), frames.begin() + std::ptrdiff_t(length)});
@@ -88,7 +95,8 @@ TEST_F(Playback, EventLengthsThatAreNotWholeFramesQueueNothing) {
     EXPECT_EQ(Written(), 3u);
 }
 
-TEST_F(Playback, RefusedFrameEndsItsEvent) {
+TEST_F(Playback, RefusedFrameEndsItsEvent)
+{
     auto frames = GsmFramesOfTone(500, 3);
     frames[kGsmFrameBytes] = 0x00;  // the second frame loses its signature
     Send(frames);
@@ -97,7 +105,8 @@ TEST_F(Playback, RefusedFrameEndsItsEvent) {
     EXPECT_EQ(Written(), 2u);
 }
 
-TEST_F(Playback, OtherFormatsAreDroppedAndDecoderIsMadeOnFirstVoice) {
+TEST_F(Playback, OtherFormatsAreDroppedAndDecoderIsMadeOnFirstVoice)
+{
     ASSERT_NE(fp.phone->CurrentCall(), nullptr);
     Send(GsmFramesOfTone(500, 1), 4);
     EXPECT_EQ(Written(), 0u);
@@ -107,7 +116,8 @@ TEST_F(Playback, OtherFormatsAreDroppedAndDecoderIsMadeOnFirstVoice) {
     EXPECT_TRUE(fp.phone->CurrentCall()->decoder);
 }
 
-TEST_F(Playback, DecodedBlocksCarryTheTone) {
+TEST_F(Playback, DecodedBlocksCarryTheTone)
+{
     Play(12);
     ASSERT_EQ(Written(), 12u);
     std::vector<uint8_t> pcm;
@@ -116,7 +126,8 @@ TEST_F(Playback, DecodedBlocksCarryTheTone) {
     EXPECT_EQ(test::StrongestOf(pcm, {300, 500, 800, 1200}), 500);
 }
 
-TEST(PlaybackWithoutDevices, VoiceIsDroppedWhenTheDevicesNeverOpened) {
+TEST(PlaybackWithoutDevices, VoiceIsDroppedWhenTheDevicesNeverOpened)
+{
     StillClock still;
     IaxTestPeer peer;
     peer.SetClock(StillTicks);
@@ -138,7 +149,8 @@ TEST(PlaybackWithoutDevices, VoiceIsDroppedWhenTheDevicesNeverOpened) {
 
 class Capture : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(peer.Ok());
         peer.SetAutoAck(true);
         fp.phone->Dial(DialStringFor(peer.Port()));
@@ -147,7 +159,8 @@ protected:
         EXPECT_TRUE(fp.in->IsStarted());
     }
 
-    void Answer() {
+    void Answer()
+    {
         peer.SendIax(kAccept, "formats=2;", true);
         peer.SendControl(kAnswer);
         ASSERT_TRUE(PumpUntil([&] { return fp.phone->IsTalking(); }));
@@ -156,21 +169,22 @@ protected:
 
     // Whether the buffer went out as voice: a touch tone sent right after it
     // is the marker, since loopback keeps the order of datagrams.
-    bool SentAsVoice(const std::vector<uint8_t>& pcm) {
+    bool SentAsVoice(const std::vector<uint8_t>& pcm)
+    {
         peer.ClearPending();
         EXPECT_TRUE(fp.in->Deliver(pcm));
         fp.phone->SendTones("9");
         EXPECT_TRUE(AwaitFull(peer, kDtmf, '9')) << peer.LastError();
-        return std::any_of(peer.Pending().begin(), peer.Pending().end(), [](const PeerFrame& f) {
-            return !f.full || f.type == kVoice;
-        });
+        return std::any_of(peer.Pending().begin(), peer.Pending().end(),
+                           [](const PeerFrame& f) { return !f.full || f.type == kVoice; });
     }
 
     FakePhone fp;
     IaxTestPeer peer;
 };
 
-TEST_F(Capture, NothingIsSentBeforeTheAnswer) {
+TEST_F(Capture, NothingIsSentBeforeTheAnswer)
+{
     EXPECT_FALSE(SentAsVoice(SamplesOf(0x4000)));
     // A short buffer is not looked at either.
     EXPECT_TRUE(fp.in->Deliver(SamplesOf(0x4000, 10)));
@@ -184,11 +198,12 @@ struct GateCase {
     bool sent;
 };
 
-TEST_F(Capture, NoiseGateComparesTheByteLevelWithTheThreshold) {
+TEST_F(Capture, NoiseGateComparesTheByteLevelWithTheThreshold)
+{
     Answer();
     const GateCase cases[] = {
-        {1, 0x0000, false},   {1, 0x0100, false},  {1, 0x0101, true},  {2, 0x0101, false},
-        {22, 0x1515, false},  {22, 0x1616, true},  {128, 0x7F7F, false}, {128, 0x8080, true},
+        {1, 0x0000, false},   {1, 0x0100, false}, {1, 0x0101, true},    {2, 0x0101, false},
+        {22, 0x1515, false},  {22, 0x1616, true}, {128, 0x7F7F, false}, {128, 0x8080, true},
         {181, 0x8080, false}, {0, 0x0000, true},
     };
     for (const auto& c : cases) {
@@ -198,7 +213,8 @@ TEST_F(Capture, NoiseGateComparesTheByteLevelWithTheThreshold) {
     }
 }
 
-TEST_F(Capture, SentVoiceIsOneGsmFramePerBuffer) {
+TEST_F(Capture, SentVoiceIsOneGsmFramePerBuffer)
+{
     Answer();
     fp.in->Deliver(test::TonePcm(700, kGsmFrameSamples));
     auto voice = AwaitVoice(peer);
@@ -211,14 +227,16 @@ TEST_F(Capture, SentVoiceIsOneGsmFramePerBuffer) {
     EXPECT_EQ(fp.in->QueuedCount(), size_t(kCaptureBufferCount));
 }
 
-TEST_F(Capture, ShortBufferWhileTalkingShowsBufferToShort) {
+TEST_F(Capture, ShortBufferWhileTalkingShowsBufferToShort)
+{
     Answer();
     fp.in->Deliver(SamplesOf(0x4000, 100));
     EXPECT_EQ(fp.owner.Last(), "Buffer to short");
     EXPECT_EQ(fp.in->QueuedCount(), size_t(kCaptureBufferCount));
 }
 
-TEST_F(Capture, HangingUpWhileTalkingReturnsBuffersQuietly) {
+TEST_F(Capture, HangingUpWhileTalkingReturnsBuffersQuietly)
+{
     Answer();
     size_t before = fp.owner.statuses.size();
     fp.phone->HangUp();
@@ -227,7 +245,8 @@ TEST_F(Capture, HangingUpWhileTalkingReturnsBuffersQuietly) {
     EXPECT_EQ(fp.in->QueuedCount(), 0u);
 }
 
-TEST_F(Capture, NextCallRequeuesAllBuffersEvenBeforeStaleCompletionsArrive) {
+TEST_F(Capture, NextCallRequeuesAllBuffersEvenBeforeStaleCompletionsArrive)
+{
     fp.phone->HangUp();  // completions are posted, not yet dispatched
     peer.StartCall();
     fp.phone->Dial(DialStringFor(peer.Port()));
@@ -236,7 +255,8 @@ TEST_F(Capture, NextCallRequeuesAllBuffersEvenBeforeStaleCompletionsArrive) {
     EXPECT_EQ(fp.in->QueuedCount(), size_t(kCaptureBufferCount));
 }
 
-TEST_F(Capture, CaptureDeviceThatVanishesStopsCapturingQuietly) {
+TEST_F(Capture, CaptureDeviceThatVanishesStopsCapturingQuietly)
+{
     Answer();
     fp.in->results.prepare = WaveErrDevice;
     fp.in->results.addBuffer = WaveErrDevice;
@@ -248,7 +268,8 @@ TEST_F(Capture, CaptureDeviceThatVanishesStopsCapturingQuietly) {
     EXPECT_EQ(fp.owner.Last(), "Ready");
 }
 
-TEST(CaptureWithoutDevices, FailedInputOpenClosesOutputAndAdvertisesNoFormat) {
+TEST(CaptureWithoutDevices, FailedInputOpenClosesOutputAndAdvertisesNoFormat)
+{
     IaxTestPeer peer;
     peer.SetAutoAck(true);
     FakePhone fp([](FakeWaveIn& in, FakeWaveOut&) { in.results.open = WaveErrNoDevice; });
@@ -260,7 +281,8 @@ TEST(CaptureWithoutDevices, FailedInputOpenClosesOutputAndAdvertisesNoFormat) {
     EXPECT_EQ(fp.owner.statuses, std::vector<std::string>{"Calling..."});
 }
 
-TEST(CaptureWithoutDevices, DevicesThatFailedAtStartOpenAtTheNextCallAndGsmIsAdvertised) {
+TEST(CaptureWithoutDevices, DevicesThatFailedAtStartOpenAtTheNextCallAndGsmIsAdvertised)
+{
     IaxTestPeer peer;
     peer.SetAutoAck(true);
     FakePhone fp([](FakeWaveIn& in, FakeWaveOut&) { in.results.open = WaveErrNoDevice; });
@@ -280,7 +302,8 @@ TEST(CaptureWithoutDevices, DevicesThatFailedAtStartOpenAtTheNextCallAndGsmIsAdv
 // A call that ended during the pre-fill leaves playback paused with blocks
 // pending; the next call starts from nothing, device and engine both not
 // paused, and plays as the first call did.
-TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver) {
+TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver)
+{
     StillClock still;
     IaxTestPeer peer;
     peer.SetClock(StillTicks);
@@ -317,7 +340,8 @@ TEST(PlaybackAcrossCalls, NextCallStartsUnpausedWithNothingLeftOver) {
 
 class VoiceIn : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(peer.Ok());
         peer.SetAutoAck(true);
         fp.phone->Dial(DialStringFor(peer.Port()));
@@ -327,7 +351,8 @@ protected:
     size_t Written() const { return fp.out->Written().size(); }
     // Sends one good frame and waits for its block: everything sent before
     // it has been handled by then.
-    void SendMarkerAndWait(size_t expectedBlocks) {
+    void SendMarkerAndWait(size_t expectedBlocks)
+    {
         peer.SendVoice(kGsmFormat, GsmFramesOfTone(500, 1));
         EXPECT_TRUE(PumpUntil([&] { return Written() >= expectedBlocks; }));
         PumpBriefly();
@@ -337,7 +362,8 @@ protected:
     IaxTestPeer peer;
 };
 
-TEST_F(VoiceIn, VoiceIsPlayedWhileCallingAndMiniFramesToo) {
+TEST_F(VoiceIn, VoiceIsPlayedWhileCallingAndMiniFramesToo)
+{
     peer.SendVoice(kGsmFormat, GsmFramesOfTone(500, 3));
     ASSERT_TRUE(PumpUntil([&] { return Written() == 3; }));
     peer.SendMini(GsmFramesOfTone(500, 1));
@@ -346,10 +372,11 @@ TEST_F(VoiceIn, VoiceIsPlayedWhileCallingAndMiniFramesToo) {
     EXPECT_EQ(fp.owner.Last(), "Connected");
 }
 
-TEST_F(VoiceIn, OtherFormatsOddLengthsAndRefusedFramesAreDroppedSilently) {
-    peer.SendVoice(4, Bytes(33, 0xFF));                       // another codec
-    peer.SendVoice(kGsmFormat, Bytes(40, 0xD0));              // not whole frames
-    peer.SendVoice(kGsmFormat, Bytes(66, 0x00));              // refused first frame
+TEST_F(VoiceIn, OtherFormatsOddLengthsAndRefusedFramesAreDroppedSilently)
+{
+    peer.SendVoice(4, Bytes(33, 0xFF));           // another codec
+    peer.SendVoice(kGsmFormat, Bytes(40, 0xD0));  // not whole frames
+    peer.SendVoice(kGsmFormat, Bytes(66, 0x00));  // refused first frame
     SendMarkerAndWait(1);
     EXPECT_EQ(Written(), 1u);
     EXPECT_EQ(fp.owner.statuses, (std::vector<std::string>{"Calling...", "Connected"}));
@@ -359,11 +386,15 @@ TEST_F(VoiceIn, OtherFormatsOddLengthsAndRefusedFramesAreDroppedSilently) {
 // jitter buffer hands all of them over at once, and only the 13-block bound
 // decides what reaches the device. (On the real clock a busy machine lets the
 // jitter buffer drop late frames, which hides the bound.)
-uint32_t FrozenTicks() { return 5000; }
+uint32_t FrozenTicks()
+{
+    return 5000;
+}
 
 class VoiceInOnFrozenClock : public VoiceIn {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         IaxSetTickSource(FrozenTicks);
         peer.SetClock(FrozenTicks);
         VoiceIn::SetUp();
@@ -371,7 +402,8 @@ protected:
     void TearDown() override { IaxSetTickSource(nullptr); }
 };
 
-TEST_F(VoiceInOnFrozenClock, FloodedVoiceStaysWithinThirteenBlocks) {
+TEST_F(VoiceInOnFrozenClock, FloodedVoiceStaysWithinThirteenBlocks)
+{
     FullHeader last;
     for (int i = 0; i < 200; ++i)
         last = peer.SendVoice(kGsmFormat, GsmFramesOfTone(500, 3));

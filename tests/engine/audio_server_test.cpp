@@ -6,8 +6,8 @@
 
 #include "platform/audio_devices.h"
 #include "tests/engine/peer_await.h"
-#include "tests/support/iax_test_peer.h"
 #include "tests/platform/audio_server.h"
+#include "tests/support/iax_test_peer.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -33,7 +33,8 @@ constexpr size_t kWindowBytes = 8000;  // half a second of 8000-Hz 16-bit mono
 // voice frame back, and it reports touch tones and hang-ups on its output.
 class EchoPeerProcess {
 public:
-    EchoPeerProcess() {
+    EchoPeerProcess()
+    {
         m_process.start(VELNAR_ECHO_PEER, {"--port", "0", "--answer-delay-ms", "0"});
         if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
             return;
@@ -45,7 +46,8 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
                          [this] { m_output += m_process.readAllStandardOutput().toStdString(); });
     }
-    ~EchoPeerProcess() {
+    ~EchoPeerProcess()
+    {
         m_process.kill();
         m_process.waitForFinished(2000);
     }
@@ -59,20 +61,23 @@ private:
     std::string m_output;
 };
 
-QStringList RawFormat() {
+QStringList RawFormat()
+{
     return {"--format=s16le", "--rate=8000", "--channels=1", "--raw"};
 }
 
 // The parameter is the backend, as the device picker names it.
 class AudioServer : public testing::TestWithParam<const char*> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!std::getenv("PULSE_SERVER"))
             GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
         if (QStandardPaths::findExecutable("pacat").isEmpty())
             GTEST_SKIP() << "pacat is not installed";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         for (QProcess* process : {&player, &recorder}) {
             process->kill();
             process->waitForFinished(2000);
@@ -80,7 +85,8 @@ protected:
     }
 
     // Plays a tone of the given length into the "mic" sink.
-    void PlayIntoMic(double frequencyHz, double seconds) {
+    void PlayIntoMic(double frequencyHz, double seconds)
+    {
         player.start("pacat", QStringList{"--playback", "--device=mic"} + RawFormat());
         ASSERT_TRUE(player.waitForStarted(5000));
         auto pcm = TonePcm(frequencyHz, size_t(8000 * seconds), 8000);
@@ -88,7 +94,8 @@ protected:
         player.closeWriteChannel();
     }
 
-    void RecordSpeaker() {
+    void RecordSpeaker()
+    {
         recorder.start("pacat", QStringList{"--record", "--device=speaker.monitor"} + RawFormat());
         ASSERT_TRUE(recorder.waitForStarted(5000));
         QObject::connect(&recorder, &QProcess::readyReadStandardOutput, [this] {
@@ -98,7 +105,8 @@ protected:
     }
 
     // True once the last half second recorded carries the tone clearly.
-    bool HeardTone(double frequencyHz, const std::vector<double>& candidatesHz) {
+    bool HeardTone(double frequencyHz, const std::vector<double>& candidatesHz)
+    {
         if (recorded.size() < kWindowBytes)
             return false;
         std::vector<uint8_t> window(recorded.end() - kWindowBytes, recorded.end());
@@ -118,7 +126,8 @@ protected:
     double lastPower = 0;
 };
 
-TEST_P(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
+TEST_P(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer)
+{
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
@@ -132,15 +141,16 @@ TEST_P(AudioServer, ToneIntoTheMicComesBackOutOfTheSpeakerThroughAnEchoServer) {
     ASSERT_TRUE(PumpUntil([&] { return phone.IsTalking(); }, 5000)) << server.Output();
     const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
     bool heard = PumpUntil([&] { return HeardTone(1000, candidates); }, 5000);
-    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz "
-                       << lastPower << ", " << recorded.size() << " bytes recorded";
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower
+                       << ", " << recorded.size() << " bytes recorded";
     phone.HangUp();
     EXPECT_EQ(owner.Last(), "Ready");
     EXPECT_TRUE(PumpUntil([&] { return server.Said("HANGUP"); })) << server.Output();
     EXPECT_FALSE(server.Said(", 0 voice frames echoed")) << server.Output();
 }
 
-TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
+TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold)
+{
     EchoPeerProcess server;
     ASSERT_NE(server.Port(), 0);
     RecordingOwner owner;
@@ -163,7 +173,8 @@ TEST_P(AudioServer, QuietMicSendsNothingAtTheDefaultThreshold) {
 // The sound server goes away in the middle of a call and comes back: the
 // devices failed during that call, and the next call must capture and play
 // again.
-TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
+TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts)
+{
     test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
     ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
     EchoPeerProcess server;
@@ -191,15 +202,16 @@ TEST_P(AudioServer, NextCallCapturesAndPlaysAfterTheServerRestarts) {
     ASSERT_TRUE(PumpUntil(talking, 5000)) << server.Output();
     const std::vector<double> candidates = {400, 700, 1000, 1300, 1800};
     const bool heard = PumpUntil([&] { return HeardTone(1000, candidates); }, 5000);
-    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower << ", "
-                       << recorded.size() << " bytes recorded";
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower
+                       << ", " << recorded.size() << " bytes recorded";
     phone.HangUp();
     EXPECT_EQ(owner.Last(), "Ready");
 }
 
 // The far end keeps talking while the sound server goes away and comes
 // back: playback comes back within the same call.
-TEST_P(AudioServer, PlaybackComesBackDuringTheCallOnceTheServerIsBack) {
+TEST_P(AudioServer, PlaybackComesBackDuringTheCallOnceTheServerIsBack)
+{
     test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
     ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
     iaxpeer::IaxTestPeer peer;
@@ -230,13 +242,15 @@ TEST_P(AudioServer, PlaybackComesBackDuringTheCallOnceTheServerIsBack) {
         talkFor(1000);
         heard = HeardTone(1000, candidates);
     }
-    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower << ", "
-                       << recorded.size() << " bytes recorded";
+    EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower
+                       << ", " << recorded.size() << " bytes recorded";
     phone.HangUp();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AudioServer, testing::Values("alsa", "pulse"),
-                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 }  // namespace
 }  // namespace velnar

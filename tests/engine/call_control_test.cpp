@@ -35,20 +35,23 @@ const char kMissed[] = "Missed a call... too many sessions open.";
 
 class CallControl : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(peer.Ok());
         peer.SetAutoAck(true);
     }
 
     // Dials the peer and checks that its NEW arrived.
-    void DialPeer() {
+    void DialPeer()
+    {
         phone().Dial(DialStringFor(peer.Port()));
         auto newFrame = AwaitIax(peer, kNew);
         ASSERT_TRUE(newFrame) << peer.LastError();
         newText = newFrame->Text();
     }
 
-    bool WaitForStatus(const std::string& text) {
+    bool WaitForStatus(const std::string& text)
+    {
         return PumpUntil([&] {
             for (const auto& status : fp.owner.statuses)
                 if (status == text)
@@ -58,7 +61,8 @@ protected:
     }
 
     // A second peer offering a call to the phone.
-    std::unique_ptr<IaxTestPeer> Caller() {
+    std::unique_ptr<IaxTestPeer> Caller()
+    {
         auto caller = std::make_unique<IaxTestPeer>();
         caller->SetAutoAck(true);
         caller->SetTarget(LibraryPort());
@@ -69,7 +73,8 @@ protected:
 
     // Places a call and lets the peer end it, leaving the engine Ready with
     // read notifications on.
-    void CallAndLetPeerHangUp() {
+    void CallAndLetPeerHangUp()
+    {
         DialPeer();
         peer.SendIax(kHangup);
         ASSERT_TRUE(WaitForStatus("Ready"));
@@ -83,7 +88,8 @@ protected:
     std::string newText;
 };
 
-TEST_F(CallControl, StartShowsNothingAndOutgoingCallAdvertisesGsm) {
+TEST_F(CallControl, StartShowsNothingAndOutgoingCallAdvertisesGsm)
+{
     EXPECT_TRUE(fp.owner.statuses.empty());
     EXPECT_FALSE(phone().IsInCall());
     DialPeer();
@@ -93,7 +99,8 @@ TEST_F(CallControl, StartShowsNothingAndOutgoingCallAdvertisesGsm) {
     EXPECT_NE(newText.find("formats=2;"), std::string::npos) << newText;
 }
 
-TEST_F(CallControl, CallDuringCallAndEmptyDialStringAreIgnored) {
+TEST_F(CallControl, CallDuringCallAndEmptyDialStringAreIgnored)
+{
     phone().Dial("");
     EXPECT_FALSE(phone().IsInCall());
     EXPECT_TRUE(fp.owner.statuses.empty());
@@ -103,7 +110,8 @@ TEST_F(CallControl, CallDuringCallAndEmptyDialStringAreIgnored) {
     EXPECT_EQ(phone().CallCount(), 1u);
 }
 
-TEST_F(CallControl, AcceptConnectsAndAnswerStartsTalkingAndAnswersBack) {
+TEST_F(CallControl, AcceptConnectsAndAnswerStartsTalkingAndAnswersBack)
+{
     DialPeer();
     peer.SendIax(kAccept, "formats=2;", true);
     ASSERT_TRUE(WaitForStatus("Connected"));
@@ -117,7 +125,8 @@ TEST_F(CallControl, AcceptConnectsAndAnswerStartsTalkingAndAnswersBack) {
     EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Connected"}));
 }
 
-TEST_F(CallControl, PeerHangupShowsThreeTextsAndEndsCall) {
+TEST_F(CallControl, PeerHangupShowsThreeTextsAndEndsCall)
+{
     DialPeer();
     peer.SendIax(kHangup, "bye", true);
     ASSERT_TRUE(WaitForStatus("Ready"));
@@ -128,7 +137,8 @@ TEST_F(CallControl, PeerHangupShowsThreeTextsAndEndsCall) {
     EXPECT_EQ(phone().OutgoingSession(), nullptr);
 }
 
-TEST_F(CallControl, UserHangUpSendsEmptyHangupAndReleasesRecords) {
+TEST_F(CallControl, UserHangUpSendsEmptyHangupAndReleasesRecords)
+{
     DialPeer();
     phone().HangUp();
     EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
@@ -140,28 +150,31 @@ TEST_F(CallControl, UserHangUpSendsEmptyHangupAndReleasesRecords) {
     EXPECT_FALSE(phone().IsInCall());
 }
 
-TEST_F(CallControl, RejectKeepsTheCallUntilHangUp) {
+TEST_F(CallControl, RejectKeepsTheCallUntilHangUp)
+{
     DialPeer();
     peer.SendIax(kReject, "No authority found", true);
     ASSERT_TRUE(WaitForStatus("Authentication was rejected"));
     EXPECT_TRUE(phone().IsInCall());
     phone().SendTones("5");  // refused by the library: the session is gone
     phone().HangUp();
-    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Authentication was rejected",
-                                        "Hanging up...", "Ready"}));
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Authentication was rejected", "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
 }
 
-TEST_F(CallControl, AuthenticationRequestWithoutCredentialsHangsUp) {
+TEST_F(CallControl, AuthenticationRequestWithoutCredentialsHangsUp)
+{
     DialPeer();
     peer.SendIax(kAuthReq, "methods=md5;challenge=1234567;");
     ASSERT_TRUE(WaitForStatus("Ready"));
-    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Authentyfication required!",
-                                        "Hanging up...", "Ready"}));
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Authentyfication required!", "Hanging up...", "Ready"}));
     EXPECT_TRUE(AwaitIax(peer, kHangup)) << peer.LastError();
 }
 
-TEST_F(CallControl, BusyAndRingingChangeNothing) {
+TEST_F(CallControl, BusyAndRingingChangeNothing)
+{
     DialPeer();
     peer.SendControl(kRinging);
     auto busy = peer.SendControl(kBusy);
@@ -171,7 +184,8 @@ TEST_F(CallControl, BusyAndRingingChangeNothing) {
     EXPECT_TRUE(phone().IsInCall());
 }
 
-TEST_F(CallControl, TouchTonesGoOutOnlyDuringACall) {
+TEST_F(CallControl, TouchTonesGoOutOnlyDuringACall)
+{
     phone().SendTones("3");  // idle: nothing, no crash
     DialPeer();
     phone().SendTones("7");
@@ -179,10 +193,11 @@ TEST_F(CallControl, TouchTonesGoOutOnlyDuringACall) {
     EXPECT_TRUE(dtmf) << peer.LastError();
 }
 
-TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts) {
+TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts)
+{
     phone().Dial("nosuchhost.invalid/100");
-    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Cannot connect- bad server name? ",
-                                        "Hanging up...", "Ready"}));
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Cannot connect- bad server name? ", "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
     // Capture was started after the failure; its buffers come back once and
     // stay out of the device while the engine is idle.
@@ -198,16 +213,17 @@ TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts) {
 // this one test.
 class PlacingPhone : public test::TestPhone {
 public:
-    using TestPhone::TestPhone;
     using CIaxPhone::PlaceCall;
+    using TestPhone::TestPhone;
 };
 
-TEST(CallControlGuard, SecondPlaceCallWhileAttemptingIsRefused) {
+TEST(CallControlGuard, SecondPlaceCallWhileAttemptingIsRefused)
+{
     IaxTestPeer peer;
     ASSERT_TRUE(peer.Ok());
     peer.SetAutoAck(true);
-    FakePhone fp({}, [](PhoneOwner& owner, std::unique_ptr<WaveIn> in,
-                        std::unique_ptr<WaveOut> out, int localPort) {
+    FakePhone fp({}, [](PhoneOwner& owner, std::unique_ptr<WaveIn> in, std::unique_ptr<WaveOut> out,
+                        int localPort) {
         return std::make_unique<PlacingPhone>(owner, std::move(in), std::move(out), localPort);
     });
     auto& phone = static_cast<PlacingPhone&>(*fp.phone);
@@ -219,7 +235,8 @@ TEST(CallControlGuard, SecondPlaceCallWhileAttemptingIsRefused) {
     EXPECT_EQ(phone.CallCount(), 1u);
 }
 
-TEST_F(CallControl, NothingIsReadBeforeTheFirstOutgoingCall) {
+TEST_F(CallControl, NothingIsReadBeforeTheFirstOutgoingCall)
+{
     auto early = Caller();
     PumpBriefly();
     EXPECT_TRUE(fp.owner.statuses.empty());
@@ -233,7 +250,8 @@ TEST_F(CallControl, NothingIsReadBeforeTheFirstOutgoingCall) {
     EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", kIgnored}));
 }
 
-TEST_F(CallControl, IncomingCallIsAcceptedAndRungWithoutStatus) {
+TEST_F(CallControl, IncomingCallIsAcceptedAndRungWithoutStatus)
+{
     CallAndLetPeerHangUp();
     auto caller = Caller();
     auto accept = AwaitIax(*caller, kAccept);
@@ -250,7 +268,8 @@ TEST_F(CallControl, IncomingCallIsAcceptedAndRungWithoutStatus) {
     EXPECT_EQ(fp.owner.statuses, (Texts{"Hanging up...", "Ready"}));
 }
 
-TEST_F(CallControl, WaitingIncomingCallPlaysVoiceAndAnAnswerSendsNothing) {
+TEST_F(CallControl, WaitingIncomingCallPlaysVoiceAndAnAnswerSendsNothing)
+{
     CallAndLetPeerHangUp();
     auto caller = Caller();
     ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
@@ -265,7 +284,8 @@ TEST_F(CallControl, WaitingIncomingCallPlaysVoiceAndAnAnswerSendsNothing) {
     EXPECT_TRUE(fp.owner.statuses.empty());
 }
 
-TEST_F(CallControl, ClosingThePhoneDuringACallSendsNoHangup) {
+TEST_F(CallControl, ClosingThePhoneDuringACallSendsNoHangup)
+{
     DialPeer();
     peer.SendIax(kAccept, "formats=2;", true);
     ASSERT_TRUE(WaitForStatus("Connected"));
@@ -273,7 +293,8 @@ TEST_F(CallControl, ClosingThePhoneDuringACallSendsNoHangup) {
     EXPECT_FALSE(peer.ExpectIax(kHangup, 300));
 }
 
-TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent) {
+TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent)
+{
     CallAndLetPeerHangUp();
     auto caller = Caller();
     ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
@@ -286,7 +307,8 @@ TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent) {
     EXPECT_EQ(phone().CurrentCall()->session, phone().OutgoingSession());
 }
 
-TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy) {
+TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy)
+{
     DialPeer();
     auto caller = Caller();
     auto reject = AwaitIax(*caller, kReject);
@@ -297,7 +319,8 @@ TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy) {
     EXPECT_TRUE(phone().IsInCall());
 }
 
-TEST_F(CallControl, FourthNewcomerOfOneDrainIsAMissedCall) {
+TEST_F(CallControl, FourthNewcomerOfOneDrainIsAMissedCall)
+{
     CallAndLetPeerHangUp();
     std::vector<std::unique_ptr<IaxTestPeer>> callers;
     for (int i = 0; i < 5; ++i)
@@ -311,11 +334,15 @@ TEST_F(CallControl, FourthNewcomerOfOneDrainIsAMissedCall) {
 
 // The library's clock, driven by the test.
 uint32_t g_fakeTicksMs = 1000;
-uint32_t FakeTicks() { return g_fakeTicksMs; }
+uint32_t FakeTicks()
+{
+    return g_fakeTicksMs;
+}
 
 class CallControlOnFakeClock : public CallControl {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         IaxSetTickSource(FakeTicks);
         CallControl::SetUp();
         peer.SetClock(FakeTicks);
@@ -323,7 +350,8 @@ protected:
     void TearDown() override { IaxSetTickSource(nullptr); }
 
     // A peer on the test's clock that sends to the phone.
-    std::unique_ptr<IaxTestPeer> Stranger(bool autoAck, uint16_t ownCall = 0) {
+    std::unique_ptr<IaxTestPeer> Stranger(bool autoAck, uint16_t ownCall = 0)
+    {
         auto stranger = std::make_unique<IaxTestPeer>();
         stranger->SetAutoAck(autoAck);
         stranger->SetClock(FakeTicks);
@@ -334,7 +362,8 @@ protected:
 
     // Lets that much library time pass, servicing every entry that comes
     // due on the way.
-    void AdvanceBy(uint32_t ms) {
+    void AdvanceBy(uint32_t ms)
+    {
         PumpBriefly();  // what has arrived is read at the present time
         uint32_t until = g_fakeTicksMs + ms;
         for (int dueMs = IaxNextDueMs(); dueMs >= 0 && g_fakeTicksMs + uint32_t(dueMs) <= until;
@@ -347,7 +376,8 @@ protected:
 
     // Moves the library clock to its earliest due entry and lets the engine's
     // timer service it. False when nothing is scheduled.
-    bool AdvanceToNextDue() {
+    bool AdvanceToNextDue()
+    {
         int dueMs = IaxNextDueMs();
         if (dueMs < 0)
             return false;
@@ -358,7 +388,8 @@ protected:
     }
 };
 
-TEST_F(CallControlOnFakeClock, LostNewIsResentWithoutAnyDatagramArriving) {
+TEST_F(CallControlOnFakeClock, LostNewIsResentWithoutAnyDatagramArriving)
+{
     peer.SetAutoAck(false);
     DialPeer();
     ASSERT_TRUE(phone().Pump().IsArmed());
@@ -368,21 +399,23 @@ TEST_F(CallControlOnFakeClock, LostNewIsResentWithoutAnyDatagramArriving) {
     EXPECT_EQ(again->Text(), newText);
 }
 
-TEST_F(CallControlOnFakeClock, SilentServerTimesOutAndHangsUp) {
+TEST_F(CallControlOnFakeClock, SilentServerTimesOutAndHangsUp)
+{
     peer.SetAutoAck(false);
     DialPeer();
     for (int step = 0; step < 100 && fp.owner.Last() != "Ready"; ++step)
         if (!AdvanceToNextDue())
             break;
-    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Time out- server dead?",
-                                        "Hanging up...", "Ready"}));
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Time out- server dead?", "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
 }
 
 // A stranger's registration challenges, 2 s apart, once answered with a
 // REGREQ each: the first REGREQ's time-out became an incoming call, the
 // second one's hung up the real call placed meanwhile.
-TEST_F(CallControlOnFakeClock, StrangersRegistrationChallengeCannotEndTheNextCall) {
+TEST_F(CallControlOnFakeClock, StrangersRegistrationChallengeCannotEndTheNextCall)
+{
     CallAndLetPeerHangUp();
     auto stranger = Stranger(false, 777);
     stranger->SendIax(kRegAuth, "methods=md5;challenge=123456789;");
@@ -406,7 +439,8 @@ TEST_F(CallControlOnFakeClock, StrangersRegistrationChallengeCannotEndTheNextCal
 // on its own session; on a waiting call that a placed call superseded they
 // release it silently, and on a session the engine never knew (here one the
 // test opened on the library) they, and rejects, never become a call.
-TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall) {
+TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall)
+{
     enum Kind { Timeout, Hangup, AuthRequest, Reject };
     struct Case {
         const char* name;
@@ -439,7 +473,8 @@ TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall) {
             fp.owner.statuses.clear();
         } else {
             session = IaxNewSession();
-            ASSERT_EQ(IaxPlaceCall(session, nullptr, DialStringFor(other->Port()).c_str(), nullptr), 0);
+            ASSERT_EQ(IaxPlaceCall(session, nullptr, DialStringFor(other->Port()).c_str(), nullptr),
+                      0);
             ASSERT_TRUE(AwaitIax(*other, kNew)) << other->LastError();
         }
         other->Drain();
@@ -477,7 +512,8 @@ TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall) {
 
 // A waiting call that a placed call superseded goes with the reset: the
 // library forgets its session, and nothing goes to its caller.
-TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls) {
+TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls)
+{
     CallAndLetPeerHangUp();
     auto caller = Caller();
     ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
@@ -501,7 +537,8 @@ TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls) {
 
 // A dial string without an address part fails at once, like a server name
 // that does not resolve; the number never becomes an address.
-TEST_F(CallControl, DialStringWithoutAddressFailsAtOnce) {
+TEST_F(CallControl, DialStringWithoutAddressFailsAtOnce)
+{
     for (const char* dial : {"/600", "/", "//600", "/127.0.0.1"}) {
         SCOPED_TRACE(dial);
         fp.owner.statuses.clear();

@@ -14,7 +14,8 @@ namespace {
 
 class CaptureRingTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(device.Open([this](WaveHeader* header) { returned.push_back(header); }), WaveOk);
     }
     void TearDown() override { device.Close(); }
@@ -24,7 +25,8 @@ protected:
     std::vector<WaveHeader*> returned;
 };
 
-TEST_F(CaptureRingTest, StartQueuesEveryBufferNumberedInOrder) {
+TEST_F(CaptureRingTest, StartQueuesEveryBufferNumberedInOrder)
+{
     ASSERT_EQ(ring.Start(), 0);
     EXPECT_TRUE(device.IsStarted());
     EXPECT_EQ(device.QueuedCount(), size_t(kCaptureBufferCount));
@@ -39,7 +41,8 @@ TEST_F(CaptureRingTest, StartQueuesEveryBufferNumberedInOrder) {
     EXPECT_EQ(ring.NextSequence(), uint32_t(kCaptureBufferCount + 1));
 }
 
-TEST_F(CaptureRingTest, RecycledBufferIsZeroedRenumberedAndQueuedOnlyWhenAsked) {
+TEST_F(CaptureRingTest, RecycledBufferIsZeroedRenumberedAndQueuedOnlyWhenAsked)
+{
     ASSERT_EQ(ring.Start(), 0);
     device.Deliver(std::vector<uint8_t>(kPcmFrameBytes, 0x55));
     device.Deliver(std::vector<uint8_t>(kPcmFrameBytes, 0x66));
@@ -55,14 +58,16 @@ TEST_F(CaptureRingTest, RecycledBufferIsZeroedRenumberedAndQueuedOnlyWhenAsked) 
     EXPECT_EQ(ring.NextSequence(), uint32_t(kCaptureBufferCount + 3));
 }
 
-TEST_F(CaptureRingTest, RefusedBufferLeavesTheDeviceStopped) {
+TEST_F(CaptureRingTest, RefusedBufferLeavesTheDeviceStopped)
+{
     device.results.addBuffer = WaveErrDevice;
     EXPECT_EQ(ring.Start(), -1);
     EXPECT_FALSE(device.IsStarted());
     EXPECT_EQ(device.QueuedCount(), 0u);
 }
 
-TEST(CaptureRingWithoutDevice, StartFails) {
+TEST(CaptureRingWithoutDevice, StartFails)
+{
     CaptureRing ring(nullptr);
     EXPECT_EQ(ring.Start(), -1);
 }

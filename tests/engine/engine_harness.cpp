@@ -15,13 +15,15 @@
 
 namespace velnar::test {
 
-std::vector<std::string> RecordingOwner::Since(size_t from) const {
+std::vector<std::string> RecordingOwner::Since(size_t from) const
+{
     if (from >= statuses.size())
         return {};
     return {statuses.begin() + static_cast<std::ptrdiff_t>(from), statuses.end()};
 }
 
-FakePhone::FakePhone(const Configure& configure, const Make& make) {
+FakePhone::FakePhone(const Configure& configure, const Make& make)
+{
     auto waveIn = std::make_unique<FakeWaveIn>();
     auto waveOut = std::make_unique<FakeWaveOut>();
     if (configure)
@@ -36,7 +38,8 @@ FakePhone::FakePhone(const Configure& configure, const Make& make) {
 
 // A ticking timer makes sure the blocking wait wakes up to look at the
 // condition and the deadline even when nothing else happens.
-bool PumpUntil(const std::function<bool()>& done, int maxWaitMs) {
+bool PumpUntil(const std::function<bool()>& done, int maxWaitMs)
+{
     QDeadlineTimer deadline(maxWaitMs);
     QTimer tick;
     tick.start(5);
@@ -48,12 +51,14 @@ bool PumpUntil(const std::function<bool()>& done, int maxWaitMs) {
     return true;
 }
 
-void PumpBriefly() {
+void PumpBriefly()
+{
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-uint16_t LibraryPort() {
+uint16_t LibraryPort()
+{
     sockaddr_in address{};
     socklen_t length = sizeof address;
     if (getsockname(IaxSocketHandle(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -61,12 +66,14 @@ uint16_t LibraryPort() {
     return ntohs(address.sin_port);
 }
 
-std::string DialStringFor(uint16_t port, const std::string& number) {
+std::string DialStringFor(uint16_t port, const std::string& number)
+{
     return "127.0.0.1:" + std::to_string(port) + "/" + number;
 }
 
 std::vector<uint8_t> TonePcm(double frequencyHz, size_t samples, double amplitude,
-                             size_t startSample) {
+                             size_t startSample)
+{
     std::vector<uint8_t> pcm(samples * 2);
     for (size_t i = 0; i < samples; ++i) {
         double phase = 2 * std::numbers::pi * frequencyHz * double(i + startSample) / 8000.0;
@@ -77,7 +84,8 @@ std::vector<uint8_t> TonePcm(double frequencyHz, size_t samples, double amplitud
     return pcm;
 }
 
-double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz, double sampleRate) {
+double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz, double sampleRate)
+{
     size_t samples = pcm.size() / 2;
     if (samples == 0)
         return 0;
@@ -94,7 +102,8 @@ double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz, double sam
     return power / double(samples) / double(samples);
 }
 
-double StrongestOf(const std::vector<uint8_t>& pcm, const std::vector<double>& candidatesHz) {
+double StrongestOf(const std::vector<uint8_t>& pcm, const std::vector<double>& candidatesHz)
+{
     double best = 0, bestPower = -1;
     for (double frequency : candidatesHz) {
         double power = TonePower(pcm, frequency);
@@ -106,7 +115,8 @@ double StrongestOf(const std::vector<uint8_t>& pcm, const std::vector<double>& c
     return best;
 }
 
-std::vector<uint8_t> GsmFramesOfTone(double frequencyHz, size_t frames) {
+std::vector<uint8_t> GsmFramesOfTone(double frequencyHz, size_t frames)
+{
     GsmState encoder = MakeGsmState();
     std::vector<uint8_t> out(frames * kGsmFrameBytes);
     for (size_t i = 0; i < frames; ++i) {

@@ -33,14 +33,14 @@ public:
 // A phone on an ephemeral port with fake devices the test keeps pointers to.
 struct FakePhone {
     using Configure = std::function<void(FakeWaveIn&, FakeWaveOut&)>;
-    using Make = std::function<std::unique_ptr<TestPhone>(
-        PhoneOwner&, std::unique_ptr<WaveIn>, std::unique_ptr<WaveOut>, int localPort)>;
+    using Make = std::function<std::unique_ptr<TestPhone>(PhoneOwner&, std::unique_ptr<WaveIn>,
+                                                          std::unique_ptr<WaveOut>, int localPort)>;
     // configure runs on the devices before the phone opens them; make builds
     // a test's own kind of phone (a plain TestPhone when empty).
     explicit FakePhone(const Configure& configure = {}, const Make& make = {});
     RecordingOwner owner;
-    FakeWaveIn* in = nullptr;   // owned by the phone
-    FakeWaveOut* out = nullptr; // owned by the phone
+    FakeWaveIn* in = nullptr;    // owned by the phone
+    FakeWaveOut* out = nullptr;  // owned by the phone
     std::unique_ptr<TestPhone> phone;
 };
 
@@ -60,8 +60,7 @@ std::vector<uint8_t> TonePcm(double frequencyHz, size_t samples, double amplitud
                              size_t startSample = 0);
 // Power of one frequency in 16-bit little-endian PCM (Goertzel), normalised
 // per sample.
-double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz,
-                 double sampleRate = 8000);
+double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz, double sampleRate = 8000);
 // The frequency among candidates whose power is strongest.
 double StrongestOf(const std::vector<uint8_t>& pcm, const std::vector<double>& candidatesHz);
 

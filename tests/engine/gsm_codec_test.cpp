@@ -13,7 +13,8 @@ namespace {
 using test::StrongestOf;
 using test::TonePcm;
 
-TEST(GsmCodec, ToneSurvivesEncodeAndDecodeAtItsFrequency) {
+TEST(GsmCodec, ToneSurvivesEncodeAndDecodeAtItsFrequency)
+{
     GsmState encoder = MakeGsmState();
     GsmState decoder = MakeGsmState();
     ASSERT_TRUE(encoder && decoder);
@@ -32,7 +33,8 @@ TEST(GsmCodec, ToneSurvivesEncodeAndDecodeAtItsFrequency) {
     EXPECT_EQ(StrongestOf(settled, {400, 700, 1000, 1400, 2000}), 1000);
 }
 
-TEST(GsmCodec, DecoderRefusesFrameWithoutSignature) {
+TEST(GsmCodec, DecoderRefusesFrameWithoutSignature)
+{
     GsmState decoder = MakeGsmState();
     uint8_t frame[kGsmFrameBytes] = {};
     uint8_t pcm[kPcmFrameBytes];
@@ -50,7 +52,8 @@ struct LevelCase {
     uint32_t level;
 };
 
-std::vector<uint8_t> Samples(uint16_t sample, size_t count = 160) {
+std::vector<uint8_t> Samples(uint16_t sample, size_t count = 160)
+{
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < count; ++i) {
         bytes.push_back(static_cast<uint8_t>(sample & 0xFF));
@@ -59,7 +62,8 @@ std::vector<uint8_t> Samples(uint16_t sample, size_t count = 160) {
     return bytes;
 }
 
-TEST(NoiseGate, LevelCountsBytesNotSamples) {
+TEST(NoiseGate, LevelCountsBytesNotSamples)
+{
     const LevelCase cases[] = {
         {"silence", Samples(0x0000), 0},
         // Each sample contributes one byte of 1: sum 160 over 320 bytes.

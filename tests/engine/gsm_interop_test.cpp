@@ -33,7 +33,8 @@ using test::StrongestOf;
 
 const std::vector<double> kCandidatesHz = {300, 450, 600, 800, 1100, 1500, 2000};
 
-bool RunSox(const QStringList& arguments, std::string& errors) {
+bool RunSox(const QStringList& arguments, std::string& errors)
+{
     QProcess sox;
     sox.start("sox", arguments);
     if (!sox.waitForFinished(20000) || sox.exitStatus() != QProcess::NormalExit ||
@@ -44,7 +45,8 @@ bool RunSox(const QStringList& arguments, std::string& errors) {
     return true;
 }
 
-std::vector<uint8_t> ReadFile(const QString& path) {
+std::vector<uint8_t> ReadFile(const QString& path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -52,19 +54,24 @@ std::vector<uint8_t> ReadFile(const QString& path) {
     return {bytes.begin(), bytes.end()};
 }
 
-bool WriteFile(const QString& path, const std::vector<uint8_t>& bytes) {
+bool WriteFile(const QString& path, const std::vector<uint8_t>& bytes)
+{
     QFile file(path);
     return file.open(QIODevice::WriteOnly) &&
            file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) ==
                qint64(bytes.size());
 }
 
-uint32_t StillTicks() { return 5000; }
+uint32_t StillTicks()
+{
+    return 5000;
+}
 
 class GsmInterop : public testing::Test {
 protected:
     void TearDown() override { IaxSetTickSource(nullptr); }
-    void SetUp() override {
+    void SetUp() override
+    {
         if (QStandardPaths::findExecutable("sox").isEmpty())
             GTEST_SKIP() << "sox is not installed";
         ASSERT_TRUE(dir.isValid());
@@ -74,7 +81,8 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(GsmInterop, FramesEncodedBySoxPlayInTheEngineAtTheirFrequency) {
+TEST_F(GsmInterop, FramesEncodedBySoxPlayInTheEngineAtTheirFrequency)
+{
     for (int frequencyHz : {450, 1100}) {
         std::string errors;
         ASSERT_TRUE(RunSox({"-n", "-r", "8000", "-c", "1", "-b", "16", Path("tone.wav"), "synth",
@@ -110,7 +118,8 @@ TEST_F(GsmInterop, FramesEncodedBySoxPlayInTheEngineAtTheirFrequency) {
     }
 }
 
-TEST_F(GsmInterop, FramesTheEngineSendsDecodeInSoxAtTheirFrequency) {
+TEST_F(GsmInterop, FramesTheEngineSendsDecodeInSoxAtTheirFrequency)
+{
     IaxTestPeer peer;
     peer.SetAutoAck(true);
     FakePhone fp;

@@ -22,22 +22,28 @@ using test::PumpBriefly;
 using test::PumpUntil;
 
 uint32_t g_ticksMs = 1000;
-uint32_t Ticks() { return g_ticksMs; }
+uint32_t Ticks()
+{
+    return g_ticksMs;
+}
 
 class LibraryPumpTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         IaxSetTickSource(Ticks);
         ASSERT_GE(IaxOpenSocket(-1), 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         pump.Stop();
         IaxCloseSocket();
         IaxSetTickSource(nullptr);
     }
 
     // Reads what is waiting on the socket, as the owner's drain would.
-    void Wake() {
+    void Wake()
+    {
         ++wakes;
         uint8_t datagram[2048];
         while (recv(IaxSocketHandle(), datagram, sizeof datagram, MSG_DONTWAIT) > 0) {
@@ -45,7 +51,8 @@ protected:
     }
 
     // One datagram to the library's port from a socket of the test's own.
-    void SendDatagram() {
+    void SendDatagram()
+    {
         int sender = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -60,14 +67,16 @@ protected:
     LibraryPump pump{[this] { Wake(); }};
 };
 
-TEST_F(LibraryPumpTest, NothingIsWatchedOrTimedWithoutASocket) {
+TEST_F(LibraryPumpTest, NothingIsWatchedOrTimedWithoutASocket)
+{
     pump.EnableReading();
     pump.Arm();
     EXPECT_FALSE(pump.IsReading());
     EXPECT_FALSE(pump.IsArmed());
 }
 
-TEST_F(LibraryPumpTest, DatagramsWakeTheOwnerOnlyOnceReadingIsEnabled) {
+TEST_F(LibraryPumpTest, DatagramsWakeTheOwnerOnlyOnceReadingIsEnabled)
+{
     pump.SetSocket(IaxSocketHandle());
     SendDatagram();
     PumpBriefly();
@@ -78,7 +87,8 @@ TEST_F(LibraryPumpTest, DatagramsWakeTheOwnerOnlyOnceReadingIsEnabled) {
     EXPECT_EQ(wakes, 1);
 }
 
-TEST_F(LibraryPumpTest, TimerFollowsTheLibrarysEarliestEntry) {
+TEST_F(LibraryPumpTest, TimerFollowsTheLibrarysEarliestEntry)
+{
     pump.SetSocket(IaxSocketHandle());
     pump.Arm();
     EXPECT_FALSE(pump.IsArmed()) << "nothing is due yet";

@@ -10,7 +10,8 @@ namespace {
 constexpr int kSliceMs = 5;
 
 template <class Expect>
-std::optional<iaxpeer::PeerFrame> Await(Expect expect, int maxWaitMs) {
+std::optional<iaxpeer::PeerFrame> Await(Expect expect, int maxWaitMs)
+{
     QDeadlineTimer deadline(maxWaitMs);
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -23,21 +24,25 @@ std::optional<iaxpeer::PeerFrame> Await(Expect expect, int maxWaitMs) {
 }  // namespace
 
 std::optional<iaxpeer::PeerFrame> AwaitFull(iaxpeer::IaxTestPeer& peer, uint8_t type,
-                                            uint32_t subclass, int maxWaitMs) {
+                                            uint32_t subclass, int maxWaitMs)
+{
     return Await([&](int ms) { return peer.ExpectFull(type, subclass, ms); }, maxWaitMs);
 }
 
 std::optional<iaxpeer::PeerFrame> AwaitIax(iaxpeer::IaxTestPeer& peer, uint32_t message,
-                                           int maxWaitMs) {
+                                           int maxWaitMs)
+{
     return AwaitFull(peer, iaxpeer::kIax, message, maxWaitMs);
 }
 
-std::optional<iaxpeer::PeerFrame> AwaitVoice(iaxpeer::IaxTestPeer& peer, int maxWaitMs) {
+std::optional<iaxpeer::PeerFrame> AwaitVoice(iaxpeer::IaxTestPeer& peer, int maxWaitMs)
+{
     return Await([&](int ms) { return peer.ExpectVoice(ms); }, maxWaitMs);
 }
 
 std::optional<iaxpeer::PeerFrame> AwaitAck(iaxpeer::IaxTestPeer& peer,
-                                           const iaxpeer::FullHeader& sent, int maxWaitMs) {
+                                           const iaxpeer::FullHeader& sent, int maxWaitMs)
+{
     return Await([&](int ms) { return peer.ExpectAckOf(sent, ms); }, maxWaitMs);
 }
 

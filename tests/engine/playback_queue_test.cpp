@@ -3,8 +3,8 @@
 // blocks, and one that swallows them after its sound server went away.
 #include "engine/playback_queue.h"
 
-#include "tests/engine/engine_harness.h"
 #include "platform/fake_wave_device.h"
+#include "tests/engine/engine_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,8 @@ namespace {
 
 // Fills the queue as the engine does: a block that does not fit is dropped,
 // a refused block ends the run.
-void QueueTone(PlaybackQueue& queue, double frequencyHz, size_t blocks) {
+void QueueTone(PlaybackQueue& queue, double frequencyHz, size_t blocks)
+{
     for (size_t i = 0; i < blocks; ++i) {
         std::vector<uint8_t> pcm =
             test::TonePcm(frequencyHz, kGsmFrameSamples, 8000, i * kGsmFrameSamples);
@@ -36,7 +37,8 @@ protected:
     PlaybackQueue queue{&device};
 };
 
-TEST_F(PlaybackQueueTest, FirstBlockPausesAndTheFourthResumes) {
+TEST_F(PlaybackQueueTest, FirstBlockPausesAndTheFourthResumes)
+{
     Play(1);
     EXPECT_TRUE(device.IsPaused());
     EXPECT_TRUE(queue.IsPaused());
@@ -50,7 +52,8 @@ TEST_F(PlaybackQueueTest, FirstBlockPausesAndTheFourthResumes) {
     EXPECT_EQ(device.PlayAll(), 4u);
 }
 
-TEST_F(PlaybackQueueTest, QueueRunDryPausesAgainAndPlayedBlocksAreReclaimed) {
+TEST_F(PlaybackQueueTest, QueueRunDryPausesAgainAndPlayedBlocksAreReclaimed)
+{
     Play(4);
     device.PlayAll();
     EXPECT_EQ(queue.Size(), 4u);
@@ -61,7 +64,8 @@ TEST_F(PlaybackQueueTest, QueueRunDryPausesAgainAndPlayedBlocksAreReclaimed) {
     EXPECT_TRUE(device.IsPaused());
 }
 
-TEST_F(PlaybackQueueTest, BlocksLeftPausedByAnEndedCallPlayFirstInTheNextOne) {
+TEST_F(PlaybackQueueTest, BlocksLeftPausedByAnEndedCallPlayFirstInTheNextOne)
+{
     Play(2);
     QueueTone(queue, 1200, 2);
     EXPECT_FALSE(device.IsPaused());
@@ -71,7 +75,8 @@ TEST_F(PlaybackQueueTest, BlocksLeftPausedByAnEndedCallPlayFirstInTheNextOne) {
     EXPECT_EQ(test::StrongestOf(last, {500, 1200}), 1200);
 }
 
-TEST_F(PlaybackQueueTest, FourteenthUnplayedFrameIsDropped) {
+TEST_F(PlaybackQueueTest, FourteenthUnplayedFrameIsDropped)
+{
     Play(20);
     EXPECT_EQ(Written(), 13u);
     EXPECT_EQ(queue.Size(), 13u);
@@ -83,7 +88,8 @@ TEST_F(PlaybackQueueTest, FourteenthUnplayedFrameIsDropped) {
     EXPECT_EQ(queue.Size(), 13u);
 }
 
-TEST_F(PlaybackQueueTest, DeviceThatVanishesDropsFramesWithoutGrowing) {
+TEST_F(PlaybackQueueTest, DeviceThatVanishesDropsFramesWithoutGrowing)
+{
     Play(2);
     device.results.addBuffer = WaveErrDevice;  // writes fail from now on
     Play(30);
@@ -96,7 +102,8 @@ TEST_F(PlaybackQueueTest, DeviceThatVanishesDropsFramesWithoutGrowing) {
 
 // The start of a call after one that ended during the pre-fill: nothing is
 // left over, and device and queue are both not paused.
-TEST_F(PlaybackQueueTest, RestartStartsUnpausedWithNothingLeftOver) {
+TEST_F(PlaybackQueueTest, RestartStartsUnpausedWithNothingLeftOver)
+{
     Play(2);
     ASSERT_TRUE(device.IsPaused());
     queue.Restart();
@@ -116,18 +123,21 @@ public:
     int Open() override { return inner.Open(); }
     int Prepare(WaveHeader* header) override { return inner.Prepare(header); }
     int Unprepare(WaveHeader* header) override { return inner.Unprepare(header); }
-    int Write(WaveHeader* header) override {
+    int Write(WaveHeader* header) override
+    {
         const int rc = inner.Write(header);
         if (rc == WaveOk && swallow)
             inner.Reset();  // marks what it holds done, and stays paused
         return rc;
     }
     int Pause() override { return inner.Pause(); }
-    int Restart() override {
+    int Restart() override
+    {
         ++restarts;
         return inner.Restart();
     }
-    int Reset() override {
+    int Reset() override
+    {
         ++resets;
         return inner.Reset();
     }
@@ -147,7 +157,8 @@ protected:
     PlaybackQueue queue{&device};
 };
 
-TEST_F(SwallowedPlayback, SwallowedBlockRestartsTheDeviceAtMostOnceASecond) {
+TEST_F(SwallowedPlayback, SwallowedBlockRestartsTheDeviceAtMostOnceASecond)
+{
     device.swallow = true;
     QueueTone(queue, 500, 1);
     EXPECT_EQ(device.resets, 1);
@@ -165,7 +176,8 @@ TEST_F(SwallowedPlayback, SwallowedBlockRestartsTheDeviceAtMostOnceASecond) {
 
 // The fourth block restarts the paused device anyway; that it was swallowed
 // is seen before, so the failed device is still opened again.
-TEST_F(SwallowedPlayback, FourthBlockSwallowedIsRetriedToo) {
+TEST_F(SwallowedPlayback, FourthBlockSwallowedIsRetriedToo)
+{
     QueueTone(queue, 500, 3);
     ASSERT_TRUE(queue.IsPaused());
     ASSERT_EQ(device.restarts, 0);
@@ -176,7 +188,8 @@ TEST_F(SwallowedPlayback, FourthBlockSwallowedIsRetriedToo) {
     EXPECT_FALSE(queue.IsPaused());
 }
 
-TEST_F(SwallowedPlayback, BlocksPlayedByARunningDeviceAreNotSwallowed) {
+TEST_F(SwallowedPlayback, BlocksPlayedByARunningDeviceAreNotSwallowed)
+{
     QueueTone(queue, 500, 4);
     ASSERT_FALSE(device.inner.IsPaused());
     device.swallow = true;  // a running device may finish a block at once
@@ -185,7 +198,8 @@ TEST_F(SwallowedPlayback, BlocksPlayedByARunningDeviceAreNotSwallowed) {
     EXPECT_EQ(device.restarts, 1);
 }
 
-TEST(PlaybackQueueWithoutDevice, RefusesBlocks) {
+TEST(PlaybackQueueWithoutDevice, RefusesBlocks)
+{
     PlaybackQueue queue(nullptr);
     std::vector<uint8_t> pcm(kPcmFrameBytes);
     EXPECT_FALSE(queue.Queue(pcm.data(), 0));

@@ -16,7 +16,8 @@ class LibraryReset : public testing::EmptyTestEventListener {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new LibraryReset);

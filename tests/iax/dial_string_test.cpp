@@ -24,13 +24,14 @@ TEST(DialStringTest, FieldsTable)
         const char* exten;
         const char* context;
     } cases[] = {
-        {"alice:pw@pbx.example:4569/100@office", "alice", "pw", "pbx.example", 4569, "100", "office"},
+        {"alice:pw@pbx.example:4569/100@office", "alice", "pw", "pbx.example", 4569, "100",
+         "office"},
         {"pbx", "<none>", "<none>", "pbx", 5036, "<none>", "<none>"},
         {"bob@10.0.0.1/200", "bob", "<none>", "10.0.0.1", 5036, "200", "<none>"},
         {"pbx/100/ignored", "<none>", "<none>", "pbx", 5036, "100", "<none>"},
-        {"pbx//100", "<none>", "<none>", "pbx", 5036, "100", "<none>"},     // runs cut once
-        {":pw@pbx", "pw", "<none>", "pbx", 5036, "<none>", "<none>"},       // no empty first field
-        {"pbx:abc/1", "<none>", "<none>", "pbx", 0, "1", "<none>"},         // no digits: port 0
+        {"pbx//100", "<none>", "<none>", "pbx", 5036, "100", "<none>"},  // runs cut once
+        {":pw@pbx", "pw", "<none>", "pbx", 5036, "<none>", "<none>"},    // no empty first field
+        {"pbx:abc/1", "<none>", "<none>", "pbx", 0, "1", "<none>"},      // no digits: port 0
         {"pbx/", "<none>", "<none>", "pbx", 5036, "<none>", "<none>"},
     };
     for (const Case& c : cases) {

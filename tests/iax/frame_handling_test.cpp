@@ -38,7 +38,8 @@ protected:
             sequence = nextSequence++;
         Advance(10);
         bool started = session->rxTimeBase.seconds != 0 || session->rxTimeBase.microseconds != 0;
-        timestamp = started ? static_cast<uint32_t>(IaxElapsedMs(session->rxTimeBase, IaxClock())) : 0;
+        timestamp =
+            started ? static_cast<uint32_t>(IaxElapsedMs(session->rxTimeBase, IaxClock())) : 0;
         return Inject(Frame(kPeerCall, own, timestamp, static_cast<uint16_t>(sequence), frameType,
                             subclass, payload));
     }
@@ -80,10 +81,10 @@ TEST_F(FrameHandlingTest, WhichFramesAreAcknowledged)
         uint8_t subclass;
         bool acknowledged;
     } cases[] = {
-        {FT_IAX, IAX_ACK, false},   {FT_IAX, IAX_INVAL, false}, {FT_IAX, IAX_TXCNT, false},
-        {FT_IAX, IAX_TXACC, false}, {FT_IAX, IAX_PONG, true},   {3, 0, true},
-        {FT_IAX, 17, true},         {FT_CONTROL, 99, true},     {200, 1, true},
-        {FT_IAX, IAX_REJECT, false},   // last: ends the session
+        {FT_IAX, IAX_ACK, false},    {FT_IAX, IAX_INVAL, false}, {FT_IAX, IAX_TXCNT, false},
+        {FT_IAX, IAX_TXACC, false},  {FT_IAX, IAX_PONG, true},   {3, 0, true},
+        {FT_IAX, 17, true},          {FT_CONTROL, 99, true},     {200, 1, true},
+        {FT_IAX, IAX_REJECT, false},  // last: ends the session
     };
     for (const Case& c : cases) {
         EventPtr event = Arrive(c.frameType, c.subclass);
@@ -92,7 +93,7 @@ TEST_F(FrameHandlingTest, WhichFramesAreAcknowledged)
         }
         EXPECT_EQ(!PeerHasNothing(), c.acknowledged) << int(c.frameType) << "/" << int(c.subclass);
         DrainPeer();
-        if (c.subclass == IAX_INVAL) {   // a hang-up without reason; the call is gone
+        if (c.subclass == IAX_INVAL) {  // a hang-up without reason; the call is gone
             ASSERT_NE(event, nullptr);
             EXPECT_EQ(event->type, EvHangup);
             EXPECT_EQ(event->reason.text, nullptr);
@@ -105,8 +106,8 @@ TEST_F(FrameHandlingTest, WhichFramesAreAcknowledged)
 TEST_F(FrameHandlingTest, NewCallFieldsFromTheTextPayload)
 {
     // An incoming call: a frame naming no call number of ours.
-    EventPtr event(Inject(Frame(0x0066, 0xFFFF, 0, 0, FT_IAX, IAX_NEW,
-                                "callerid=A;exten=100;formats=2;")));
+    EventPtr event(
+        Inject(Frame(0x0066, 0xFFFF, 0, 0, FT_IAX, IAX_NEW, "callerid=A;exten=100;formats=2;")));
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->type, EvNewCall);
     EXPECT_NE(event->session, session);
@@ -217,15 +218,15 @@ TEST_F(FrameHandlingTest, AckReleasesItsFrameInAnyOrderButAdvancesOnlyInOrder)
             count += entry->frame && entry->frame->retriesLeft == -1;
         return count;
     };
-    EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 2), nullptr);   // two ahead: released, no advance
+    EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 2), nullptr);  // two ahead: released, no advance
     EXPECT_EQ(session->ackSeq, 0);
     EXPECT_EQ(finished(), 1);
     EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 0), nullptr);
     EXPECT_EQ(session->ackSeq, 1);
-    EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 0), nullptr);   // again: nothing changes
+    EXPECT_EQ(Arrive(FT_IAX, IAX_ACK, "", 0), nullptr);  // again: nothing changes
     EXPECT_EQ(session->ackSeq, 1);
     EXPECT_EQ(finished(), 2);
-    EXPECT_TRUE(PeerHasNothing());   // ACKs are not acknowledged
+    EXPECT_TRUE(PeerHasNothing());  // ACKs are not acknowledged
 }
 
 // A frame whose number was handled lately is acknowledged again, unless of
@@ -241,13 +242,13 @@ TEST_F(FrameHandlingTest, DuplicatesAreAcknowledgedAgainButHandledOnce)
         bool acknowledged;
     } rows[] = {
         {FT_CONTROL, CTRL_ANSWER, 0, true, true},
-        {FT_CONTROL, CTRL_ANSWER, 0, false, true},   // resent: its ACK was lost
+        {FT_CONTROL, CTRL_ANSWER, 0, false, true},  // resent: its ACK was lost
         {FT_DTMF, '3', 2, true, true},
-        {FT_DTMF, '1', 1, true, true},               // overtaken, still new
+        {FT_DTMF, '1', 1, true, true},  // overtaken, still new
         {FT_DTMF, '1', 1, false, true},
-        {FT_IAX, IAX_REJECT, 2, false, false},       // never acknowledged, not handed out
+        {FT_IAX, IAX_REJECT, 2, false, false},  // never acknowledged, not handed out
         {FT_DTMF, '9', 70, true, true},
-        {FT_DTMF, '4', 4, true, true},               // beyond the window: new
+        {FT_DTMF, '4', 4, true, true},  // beyond the window: new
     };
     for (const Row& row : rows) {
         EventPtr event = Arrive(row.frameType, row.subclass, "", row.sequence);
@@ -255,7 +256,7 @@ TEST_F(FrameHandlingTest, DuplicatesAreAcknowledgedAgainButHandledOnce)
         EXPECT_EQ(!PeerHasNothing(), row.acknowledged) << "sequence " << row.sequence;
         DrainPeer();
     }
-    EXPECT_TRUE(IaxSessionIsLive(session));   // the duplicate REJECT ended nothing
+    EXPECT_TRUE(IaxSessionIsLive(session));  // the duplicate REJECT ended nothing
 }
 
 TEST_F(FrameHandlingTest, FramesCarryingZeroByDesignAreNeverDuplicates)
@@ -265,7 +266,7 @@ TEST_F(FrameHandlingTest, FramesCarryingZeroByDesignAreNeverDuplicates)
     std::string request = "remip=127.0.0.1;remport=" + std::to_string(PeerPort()) + ";remcall=44;";
     EXPECT_EQ(Arrive(FT_IAX, IAX_TXREQ, request, 1), nullptr);
     DrainPeer();
-    for (int i = 0; i < 2; ++i) {   // a resent probe is answered again
+    for (int i = 0; i < 2; ++i) {  // a resent probe is answered again
         EXPECT_EQ(Arrive(FT_IAX, IAX_TXCNT, "", 0), nullptr);
         EXPECT_EQ(Header(Receive()).subclass, IAX_TXACC) << "probe " << i;
     }
@@ -304,7 +305,7 @@ TEST_F(FrameHandlingTest, LagReplyMeasuresAgainstTheSessionClock)
     EventPtr event(Inject(Frame(kPeerCall, own, 1, 0, FT_IAX, IAX_LAGRP)));
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->type, EvLagReply);
-    EXPECT_EQ(event->lag.lag, 99);   // session time stamp 100 minus 1
+    EXPECT_EQ(event->lag.lag, 99);  // session time stamp 100 minus 1
 }
 
 // Only a session that sent a REGREQ answers a registration challenge.
@@ -314,7 +315,7 @@ TEST_F(FrameHandlingTest, RegistrationChallengeOnACallIsAcknowledgedAndDropped)
     EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
     EXPECT_TRUE(PeerHasNothing());
     EXPECT_STREQ(session->challenge, "");
-    EXPECT_EQ(session->outSeq, 1);   // only the NEW went out
+    EXPECT_EQ(session->outSeq, 1);  // only the NEW went out
 }
 
 TEST_F(FrameHandlingTest, RegistrationChallengeIsAnsweredWithMd5)
@@ -325,12 +326,12 @@ TEST_F(FrameHandlingTest, RegistrationChallengeIsAnsweredWithMd5)
     own = static_cast<uint16_t>(registration->callNumber);
     EXPECT_EQ(Arrive(FT_IAX, IAX_REGAUTH, "methods=md5;challenge=0123456789ABCDEF;"), nullptr);
     EXPECT_STREQ(registration->challenge, "0123456789A");
-    Receive();   // ACK
+    Receive();  // ACK
     char digest[33];
     IaxMd5Hex("0123456789A", "pw", digest);
     EXPECT_EQ(Payload(Receive()), std::string("peer=me;refresh=60;md5secret=") + digest + ";");
 
-    EXPECT_EQ(Arrive(FT_IAX, IAX_REGAUTH, "challenge=1;"), nullptr);   // no methods: dropped
+    EXPECT_EQ(Arrive(FT_IAX, IAX_REGAUTH, "challenge=1;"), nullptr);  // no methods: dropped
     Receive();
     EXPECT_TRUE(PeerHasNothing());
 
@@ -351,7 +352,7 @@ TEST_F(FrameHandlingTest, TransferRequestNeedsAllThreeKeys)
     EXPECT_EQ(Arrive(FT_IAX, IAX_TXREQ, "remip=1.2.3;remport=1;remcall=2;"), nullptr);
     EXPECT_EQ(session->transferState, 0);
     DrainPeer();
-    EXPECT_EQ(Arrive(FT_IAX, IAX_TXCNT), nullptr);   // no transfer: dropped, not acknowledged
+    EXPECT_EQ(Arrive(FT_IAX, IAX_TXCNT), nullptr);  // no transfer: dropped, not acknowledged
     EXPECT_TRUE(PeerHasNothing());
 }
 
@@ -360,7 +361,7 @@ TEST_F(FrameHandlingTest, TransferReleaseRestartsTimingAndSequencing)
     std::string request = "remip=127.0.0.1;remport=" + std::to_string(PeerPort()) + ";remcall=44;";
     EXPECT_EQ(Arrive(FT_IAX, IAX_TXREQ, request), nullptr);
     EXPECT_EQ(session->transferState, 1);
-    EXPECT_EQ(Arrive(FT_IAX, IAX_TXACC), nullptr);   // matched through the peer address here
+    EXPECT_EQ(Arrive(FT_IAX, IAX_TXACC), nullptr);  // matched through the peer address here
     EXPECT_EQ(session->transferState, 2);
     DrainPeer();
 
@@ -378,16 +379,16 @@ TEST_F(FrameHandlingTest, TransferReleaseRestartsTimingAndSequencing)
     EXPECT_EQ(session->outSeq, 0);
     EXPECT_EQ(session->lastRxVoiceFormat, 0);
     EXPECT_EQ(session->jitterBuffer, 0);
-    EXPECT_EQ(session->rxTimeBaseSet, 0);   // the next timed event sets it afresh
+    EXPECT_EQ(session->rxTimeBaseSet, 0);  // the next timed event sets it afresh
 
     Bytes mini = {0, 77, 0, 5, 'x'};
-    EXPECT_EQ(Inject(mini), nullptr);   // no full voice frame since the transfer
+    EXPECT_EQ(Inject(mini), nullptr);  // no full voice frame since the transfer
     DrainPeer();
     ASSERT_EQ(IaxSendRinging(session), 0);
     IaxFullHeader header = Header(Receive());
     EXPECT_EQ(header.sequence, 0);
     EXPECT_EQ(header.destCall, 77);
-    EXPECT_EQ(header.timestamp, 1u);   // fresh time base
+    EXPECT_EQ(header.timestamp, 1u);  // fresh time base
 }
 
 TEST_F(FrameHandlingTest, MediaTextAndHtmlFrames)
@@ -415,7 +416,7 @@ TEST_F(FrameHandlingTest, MediaTextAndHtmlFrames)
     EventPtr bare = Arrive(FT_HTML, HTML_URL);
     ASSERT_NE(bare, nullptr);
     EXPECT_EQ(bare->url.url, nullptr);
-    EXPECT_EQ(Arrive(FT_HTML, 0x87), nullptr);   // not expanded: unknown
+    EXPECT_EQ(Arrive(FT_HTML, 0x87), nullptr);  // not expanded: unknown
     EventPtr quelch = Arrive(FT_IAX, IAX_QUELCH);
     ASSERT_NE(quelch, nullptr);
     EXPECT_EQ(quelch->type, EvQuelch);

@@ -19,7 +19,7 @@ enum Outcome { Delivered, Parked, Dropped };
 struct Row {
     int type;
     uint32_t timestamp;
-    uint32_t arrivalMs;   // since the first row
+    uint32_t arrivalMs;  // since the first row
     Outcome expected;
     int jitterBufferAfter;
 };
@@ -78,7 +78,7 @@ TEST_F(JitterBufferTest, BufferGrowsToTheFourthLargestDelayAtOnce)
 {
     RunTable({
         {EvDtmf, 0, 0, Delivered, 0},
-        {EvDtmf, 0, 20, Delivered, 0},     // three peaks of 20 are discarded
+        {EvDtmf, 0, 20, Delivered, 0},  // three peaks of 20 are discarded
         {EvDtmf, 20, 40, Delivered, 0},
         {EvDtmf, 40, 60, Delivered, 0},
         {EvVoice, 60, 80, Delivered, 20},  // the fourth: target 20, wait 0
@@ -90,10 +90,10 @@ TEST_F(JitterBufferTest, BufferGrowsToTheFourthLargestDelayAtOnce)
 
 TEST_F(JitterBufferTest, BufferShrinksTwoMsPerEventOnceThePeaksHaveLeft)
 {
-    Deliver(EvDtmf, 0, 0);   // sets the time base
+    Deliver(EvDtmf, 0, 0);  // sets the time base
     uint32_t arrival = 0;
     for (int i = 0; i < 4; ++i, arrival += 20)
-        Deliver(EvDtmf, arrival - 100, arrival);   // delay 100
+        Deliver(EvDtmf, arrival - 100, arrival);  // delay 100
     ASSERT_EQ(session->jitterBuffer, 100);
     // The first peak leaves the 100-entry history with the 97th zero delay.
     for (int i = 0; i < 100; ++i, arrival += 20)
@@ -108,10 +108,10 @@ TEST_F(JitterBufferTest, BufferShrinksTwoMsPerEventOnceThePeaksHaveLeft)
 TEST_F(JitterBufferTest, FirstTimedEventSetsTheTimeBaseToItsOwnStamp)
 {
     RunTable({
-        {EvAccept, 1260, 0, Delivered, 0},    // delay 0, not -1260
+        {EvAccept, 1260, 0, Delivered, 0},  // delay 0, not -1260
         {EvRinging, 1261, 1, Delivered, 0},
-        {EvVoice, 1300, 20, Parked, 0},       // 20 ms early
-        {EvVoice, 1320, 60, Delivered, 0},    // on time
+        {EvVoice, 1300, 20, Parked, 0},     // 20 ms early
+        {EvVoice, 1320, 60, Delivered, 0},  // on time
     });
     const int32_t* newest = session->delayHistory + IaxDelayHistoryLength - 3;
     EXPECT_EQ(newest[0], 0);
@@ -121,7 +121,7 @@ TEST_F(JitterBufferTest, FirstTimedEventSetsTheTimeBaseToItsOwnStamp)
 
 TEST_F(JitterBufferTest, TimeBaseComputedAsZeroStaysSet)
 {
-    uint32_t now = fakeMs;   // the clock reads exactly the first stamp: base 0
+    uint32_t now = fakeMs;  // the clock reads exactly the first stamp: base 0
     Deliver(EvDtmf, now, 0);
     ASSERT_EQ(session->rxTimeBase.seconds, 0);
     ASSERT_EQ(session->rxTimeBase.microseconds, 0);
@@ -135,7 +135,7 @@ TEST_F(JitterBufferTest, TargetIsHeldWithinTheMaximumSpread)
     uint32_t arrival = 20;
     for (int i = 0; i < 4; ++i, arrival += 20)
         Deliver(EvDtmf, arrival - 5000, arrival);
-    EXPECT_EQ(session->jitterBuffer, 4000);   // smallest delay 0 plus 4000
+    EXPECT_EQ(session->jitterBuffer, 4000);  // smallest delay 0 plus 4000
     EXPECT_EQ(session->jitter, 5000);
 }
 
@@ -152,7 +152,7 @@ TEST_F(JitterBufferTest, WildTimestampsNeitherOverflowNorParkForLong)
 TEST_F(JitterBufferTest, ParkedEventComesOutOfNextEventWhenDue)
 {
     ASSERT_EQ(Deliver(EvDtmf, 0, 0), Delivered);
-    ASSERT_EQ(Deliver(EvDtmf, 50, 20), Parked);   // 30 ms early
+    ASSERT_EQ(Deliver(EvDtmf, 50, 20), Parked);  // 30 ms early
     EXPECT_EQ(EventPtr(IaxNextEvent(0)), nullptr);
     Advance(29);
     EXPECT_EQ(EventPtr(IaxNextEvent(0)), nullptr);
@@ -192,7 +192,7 @@ TEST_F(JitterBufferTest, SpreadMatchesTheFourPassDefinition)
         for (int32_t& delay : session->delayHistory)
             delay = static_cast<int32_t>(random() % (2 * spread + 1)) - spread;
         int32_t next = static_cast<int32_t>(random() % 200) - 100;
-        Deliver(EvDtmf, static_cast<uint32_t>(-next), 0);   // arrival 0: delay == next
+        Deliver(EvDtmf, static_cast<uint32_t>(-next), 0);  // arrival 0: delay == next
         ASSERT_EQ(session->delayHistory[IaxDelayHistoryLength - 1], next);
         int32_t smallest = session->delayHistory[0];
         for (int32_t delay : session->delayHistory)

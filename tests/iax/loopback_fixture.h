@@ -23,7 +23,7 @@ using iaxpeer::IaxTestPeer;
 using iaxpeer::PeerFrame;
 
 struct EventDeleter {
-  void operator()(IaxEvent* e) const { IaxFreeEvent(e); }
+    void operator()(IaxEvent* e) const { IaxFreeEvent(e); }
 };
 using EventPtr = std::unique_ptr<IaxEvent, EventDeleter>;
 
@@ -31,90 +31,101 @@ constexpr int kWaitMs = 2000;
 constexpr int kGsm = 2;
 constexpr int kGsmFrameBytes = 33;
 
-inline Bytes GsmFrame(uint8_t fill) {
-  Bytes frame(kGsmFrameBytes, fill);
-  frame[0] = static_cast<uint8_t>(0xD0 | (fill & 0x0F));
-  return frame;
+inline Bytes GsmFrame(uint8_t fill)
+{
+    Bytes frame(kGsmFrameBytes, fill);
+    frame[0] = static_cast<uint8_t>(0xD0 | (fill & 0x0F));
+    return frame;
 }
 
-inline Bytes EventBytes(const IaxEvent& e) {
-  return e.media.data ? Bytes(e.media.data, e.media.data + e.media.length) : Bytes{};
+inline Bytes EventBytes(const IaxEvent& e)
+{
+    return e.media.data ? Bytes(e.media.data, e.media.data + e.media.length) : Bytes{};
 }
 
 class LoopbackTest : public ::testing::Test {
- protected:
-  static inline uint32_t s_fakeMs = 0;
-  static uint32_t FakeTicks() { return s_fakeMs; }
+protected:
+    static inline uint32_t s_fakeMs = 0;
+    static uint32_t FakeTicks() { return s_fakeMs; }
 
-  void SetUp() override {
-    s_fakeMs = 5000000;
-    IaxSetTickSource(FakeTicks);
-    m_libraryPort = IaxOpenSocket(-1);
-    ASSERT_GT(m_libraryPort, 0) << IaxLastError;
-    IaxSetFormats(kGsm);
-    ASSERT_TRUE(m_peer.Ok());
-    m_peer.SetAutoAck(true);
-    m_peer.SetClock(FakeTicks);
-  }
-
-  void TearDown() override { IaxResetForTesting(); }
-
-  static void Advance(uint32_t ms) { s_fakeMs += ms; }
-
-  std::string PeerDial(const std::string& rest = "/100") const {
-    return "127.0.0.1:" + std::to_string(m_peer.Port()) + rest;
-  }
-
-  static bool LibraryReadable(int waitMs) {
-    pollfd p{IaxSocketHandle(), POLLIN, 0};
-    return poll(&p, 1, waitMs) > 0;
-  }
-
-  // Calls IaxNextEvent until it yields an event, letting each datagram that
-  // arrives within waitMs in; fails the test when the event has another type.
-  EventPtr ExpectEvent(int type, int waitMs = kWaitMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (true) {
-      EventPtr e(IaxNextEvent(0));
-      if (e) {
-        EXPECT_EQ(e->type, type) << "unexpected event type " << e->type;
-        return e->type == type ? std::move(e) : nullptr;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || !LibraryReadable(static_cast<int>(left))) break;
+    void SetUp() override
+    {
+        s_fakeMs = 5000000;
+        IaxSetTickSource(FakeTicks);
+        m_libraryPort = IaxOpenSocket(-1);
+        ASSERT_GT(m_libraryPort, 0) << IaxLastError;
+        IaxSetFormats(kGsm);
+        ASSERT_TRUE(m_peer.Ok());
+        m_peer.SetAutoAck(true);
+        m_peer.SetClock(FakeTicks);
     }
-    ADD_FAILURE() << "no event of type " << type << " within " << waitMs << " ms";
-    return nullptr;
-  }
 
-  // Lets every datagram already sent to the library in and checks that none
-  // of them yields an event.
-  void ExpectNoEvent() {
-    for (int i = 0; i < 100; ++i) {
-      EventPtr e(IaxNextEvent(0));
-      EXPECT_FALSE(e) << "unexpected event type " << e->type;
-      if (!LibraryReadable(20)) return;
+    void TearDown() override { IaxResetForTesting(); }
+
+    static void Advance(uint32_t ms) { s_fakeMs += ms; }
+
+    std::string PeerDial(const std::string& rest = "/100") const
+    {
+        return "127.0.0.1:" + std::to_string(m_peer.Port()) + rest;
     }
-  }
 
-  // A call placed by the library and accepted by the peer. The NEW and the
-  // ACCEPT have been consumed; the session is the library's.
-  IaxSession* EstablishCall(const std::string& dial = "") {
-    m_peer.StartCall();
-    IaxSession* s = IaxNewSession();
-    EXPECT_NE(s, nullptr);
-    std::string dialString = dial.empty() ? PeerDial() : dial;
-    EXPECT_EQ(IaxPlaceCall(s, nullptr, dialString.c_str(), nullptr), 0) << IaxLastError;
-    auto newFrame = m_peer.ExpectIax(iaxpeer::kNew);
-    EXPECT_TRUE(newFrame) << m_peer.LastError();
-    m_peer.SendIax(iaxpeer::kAccept, "formats=2;", true);
-    EXPECT_TRUE(ExpectEvent(EvAccept));
-    return s;
-  }
+    static bool LibraryReadable(int waitMs)
+    {
+        pollfd p{IaxSocketHandle(), POLLIN, 0};
+        return poll(&p, 1, waitMs) > 0;
+    }
 
-  int m_libraryPort = 0;
-  IaxTestPeer m_peer;
+    // Calls IaxNextEvent until it yields an event, letting each datagram that
+    // arrives within waitMs in; fails the test when the event has another type.
+    EventPtr ExpectEvent(int type, int waitMs = kWaitMs)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (true) {
+            EventPtr e(IaxNextEvent(0));
+            if (e) {
+                EXPECT_EQ(e->type, type) << "unexpected event type " << e->type;
+                return e->type == type ? std::move(e) : nullptr;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+            if (left <= 0 || !LibraryReadable(static_cast<int>(left)))
+                break;
+        }
+        ADD_FAILURE() << "no event of type " << type << " within " << waitMs << " ms";
+        return nullptr;
+    }
+
+    // Lets every datagram already sent to the library in and checks that none
+    // of them yields an event.
+    void ExpectNoEvent()
+    {
+        for (int i = 0; i < 100; ++i) {
+            EventPtr e(IaxNextEvent(0));
+            EXPECT_FALSE(e) << "unexpected event type " << e->type;
+            if (!LibraryReadable(20))
+                return;
+        }
+    }
+
+    // A call placed by the library and accepted by the peer. The NEW and the
+    // ACCEPT have been consumed; the session is the library's.
+    IaxSession* EstablishCall(const std::string& dial = "")
+    {
+        m_peer.StartCall();
+        IaxSession* s = IaxNewSession();
+        EXPECT_NE(s, nullptr);
+        std::string dialString = dial.empty() ? PeerDial() : dial;
+        EXPECT_EQ(IaxPlaceCall(s, nullptr, dialString.c_str(), nullptr), 0) << IaxLastError;
+        auto newFrame = m_peer.ExpectIax(iaxpeer::kNew);
+        EXPECT_TRUE(newFrame) << m_peer.LastError();
+        m_peer.SendIax(iaxpeer::kAccept, "formats=2;", true);
+        EXPECT_TRUE(ExpectEvent(EvAccept));
+        return s;
+    }
+
+    int m_libraryPort = 0;
+    IaxTestPeer m_peer;
 };
 
 }  // namespace loopback

@@ -42,7 +42,7 @@ TEST_F(ReceiveTest, OnlyANewToTheUnknownCallMarkerCreatesASession)
 {
     EXPECT_EQ(Inject(Frame(0x0042, 0x0123, 0, 0, FT_IAX, IAX_NEW)), nullptr);
     EXPECT_EQ(IaxSessionCount(), 0);
-    EXPECT_TRUE(PeerHasNothing());   // unmatched datagrams are not acknowledged
+    EXPECT_TRUE(PeerHasNothing());  // unmatched datagrams are not acknowledged
     EXPECT_EQ(Inject(Bytes{0x00, 0x42, 0, 0, 1, 2}), nullptr);
     EXPECT_EQ(IaxSessionCount(), 0);
 
@@ -62,8 +62,9 @@ TEST_F(ReceiveTest, OnlyANewToTheUnknownCallMarkerCreatesASession)
                   {FT_VOICE, 2, "voice"},
                   {FT_TEXT, 0, "hello"}};
     for (const Other& other : others) {
-        EXPECT_EQ(Inject(Frame(0x0042, 0xFFFF, 0, 0, other.frameType, other.subclass, other.payload)),
-                  nullptr);
+        EXPECT_EQ(
+            Inject(Frame(0x0042, 0xFFFF, 0, 0, other.frameType, other.subclass, other.payload)),
+            nullptr);
         EXPECT_EQ(IaxSessionCount(), 0);
         EXPECT_EQ(IaxTimerCount(), 0);
         EXPECT_TRUE(PeerHasNothing()) << int(other.frameType) << "/" << int(other.subclass);
@@ -83,7 +84,8 @@ TEST_F(ReceiveTest, NewcomersBeyondTheSessionBoundAreDroppedWithoutReply)
 {
     std::vector<EventPtr> calls;
     for (int i = 0; i < IaxMaxLiveSessions; ++i) {
-        calls.push_back(Inject(Frame(static_cast<uint16_t>(100 + i), 0xFFFF, 0, 0, FT_IAX, IAX_NEW)));
+        calls.push_back(
+            Inject(Frame(static_cast<uint16_t>(100 + i), 0xFFFF, 0, 0, FT_IAX, IAX_NEW)));
         ASSERT_NE(calls.back(), nullptr) << i;
         EXPECT_EQ(Header(Receive()).subclass, IAX_ACK);
     }
@@ -110,7 +112,7 @@ TEST_F(ReceiveTest, MiniFrameBeforeAnyFullVoiceFrameYieldsNothing)
     EXPECT_EQ(Inject(Bytes{0x00, 0x42, 0, 1, 9, 9}), nullptr);
     EventPtr voice(Inject(Frame(0x0042, own, 0, 1, FT_VOICE, 2, "aa")));
     ASSERT_NE(voice, nullptr);
-    EventPtr mini(Inject(Bytes{0x00, 0x42, 0, 0}));   // empty voice is still voice
+    EventPtr mini(Inject(Bytes{0x00, 0x42, 0, 0}));  // empty voice is still voice
     ASSERT_NE(mini, nullptr);
     EXPECT_EQ(mini->type, EvVoice);
     EXPECT_EQ(mini->media.data, nullptr);
@@ -121,24 +123,24 @@ TEST_F(ReceiveTest, DatagramsThroughTheSocketReachTheirSession)
 {
     IaxSession* session = CallPeer();
     SendToLibrary(Frame(0x0042, static_cast<uint16_t>(session->callNumber), 0, 0, FT_DTMF, '5'));
-    EventPtr event(IaxNextEvent(1));   // a datagram is waiting: returns without hanging
+    EventPtr event(IaxNextEvent(1));  // a datagram is waiting: returns without hanging
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->type, EvDtmf);
     EXPECT_EQ(event->digit.digit, '5');
     EXPECT_EQ(event->session, session);
-    EXPECT_EQ(EventPtr(IaxNextEvent(0)), nullptr);   // nothing more waiting
+    EXPECT_EQ(EventPtr(IaxNextEvent(0)), nullptr);  // nothing more waiting
 }
 
 TEST_F(ReceiveTest, TextBehindAFullSizeDatagramIsCutInsideTheBuffers)
 {
     IaxSession* session = CallPeer();
     Bytes frame = Frame(0x0042, static_cast<uint16_t>(session->callNumber), 0, 0, FT_TEXT, 0);
-    frame.resize(65536, 'z');   // no NUL anywhere
+    frame.resize(65536, 'z');  // no NUL anywhere
     EventPtr text(Inject(frame));
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(strlen(text->text.text), 8191u);
 
-    Bytes tooLong(70000, 'y');   // cut like the socket read would
+    Bytes tooLong(70000, 'y');  // cut like the socket read would
     tooLong[0] = 0x80;
     EXPECT_EQ(Inject(tooLong), nullptr);
 }
@@ -162,8 +164,12 @@ TEST_F(ReceiveTest, RandomDatagramsNeverBreakTheLibrary)
     std::mt19937 random(seed);
     IaxSession* session = CallPeer();
     uint16_t own = static_cast<uint16_t>(session->callNumber);
-    const std::string payloads[] = {"remip=1.2.3.4;remport=9;remcall=3;", "methods=md5;challenge=",
-                                    "status=", "peercallno=", "callerid=;exten", ""};
+    const std::string payloads[] = {"remip=1.2.3.4;remport=9;remcall=3;",
+                                    "methods=md5;challenge=",
+                                    "status=",
+                                    "peercallno=",
+                                    "callerid=;exten",
+                                    ""};
     for (int i = 0; i < 3000; ++i) {
         Bytes bytes;
         if (i % 2) {
@@ -171,10 +177,10 @@ TEST_F(ReceiveTest, RandomDatagramsNeverBreakTheLibrary)
             for (unsigned char& b : bytes)
                 b = static_cast<unsigned char>(random());
         } else {
-            bytes = Frame(static_cast<uint16_t>(random() % 4), random() % 3 ? own : 0xFFFF,
-                          random(), static_cast<uint16_t>(random() % 4),
-                          static_cast<uint8_t>(random() % 11), static_cast<uint8_t>(random()),
-                          payloads[random() % 6]);
+            bytes =
+                Frame(static_cast<uint16_t>(random() % 4), random() % 3 ? own : 0xFFFF, random(),
+                      static_cast<uint16_t>(random() % 4), static_cast<uint8_t>(random() % 11),
+                      static_cast<uint8_t>(random()), payloads[random() % 6]);
         }
         Advance(random() % 50);
         EventPtr event(Inject(bytes));

@@ -61,7 +61,7 @@ TEST_F(SendTest, UnresolvableHostOrMissingDialStringSendsNothing)
     EXPECT_STREQ(IaxLastError, "Invalid IAX Call Handle\n");
     EXPECT_EQ(IaxPlaceCall(session, nullptr, "user@", nullptr), -1);
     EXPECT_STREQ(IaxLastError, "Invalid hostname: ");
-    EXPECT_EQ(IaxPlaceCall(session, nullptr, "/600", nullptr), -1);   // not 0.0.2.88
+    EXPECT_EQ(IaxPlaceCall(session, nullptr, "/600", nullptr), -1);  // not 0.0.2.88
     EXPECT_STREQ(IaxLastError, "Invalid hostname: ");
     EXPECT_EQ(session->outSeq, 0);
     EXPECT_EQ(IaxTimerCount(), 0);
@@ -110,9 +110,9 @@ TEST_F(SendTest, VoiceIsFullThenMiniUntilTheTimestampCrosses65536Ms)
         Advance(20);
     }
     EXPECT_EQ(sizes, (std::vector<size_t>{45, 37, 37}));
-    EXPECT_EQ(session->outSeq, 2);   // NEW and the one full voice frame
+    EXPECT_EQ(session->outSeq, 2);  // NEW and the one full voice frame
 
-    fakeMs += 65536;   // past the next multiple of 65536 ms
+    fakeMs += 65536;  // past the next multiple of 65536 ms
     ASSERT_EQ(IaxSendVoice(session, 2, voice, sizeof voice), 0);
     Bytes full = Receive();
     EXPECT_EQ(full.size(), 45u);
@@ -120,7 +120,7 @@ TEST_F(SendTest, VoiceIsFullThenMiniUntilTheTimestampCrosses65536Ms)
     EXPECT_EQ(Header(full).subclass, 2);
     EXPECT_EQ(Header(full).sequence, 2);
     Advance(20);
-    ASSERT_EQ(IaxSendVoice(session, 4, voice, sizeof voice), 0);   // format change
+    ASSERT_EQ(IaxSendVoice(session, 4, voice, sizeof voice), 0);  // format change
     EXPECT_EQ(Receive().size(), 45u);
     Advance(20);
     ASSERT_EQ(IaxSendVoice(session, 4, voice, sizeof voice), 0);
@@ -211,10 +211,14 @@ TEST_F(SendTest, SimpleRequestsMapToTheirFrames)
         uint8_t frameType;
         uint8_t subclass;
     } cases[] = {
-        {IaxSendRinging, FT_CONTROL, CTRL_RINGING}, {IaxAnswerCall, FT_CONTROL, CTRL_ANSWER},
-        {IaxQuelch, FT_IAX, IAX_QUELCH},           {IaxUnquelch, FT_IAX, IAX_UNQUELCH},
-        {IaxLag, FT_IAX, IAX_LAGRQ},               {IaxSendLoadComplete, FT_HTML, HTML_LOAD_COMPLETE},
-        {IaxSendUnlink, FT_HTML, HTML_UNLINK},     {IaxSendLinkReject, FT_HTML, HTML_LINK_REJECT},
+        {IaxSendRinging, FT_CONTROL, CTRL_RINGING},
+        {IaxAnswerCall, FT_CONTROL, CTRL_ANSWER},
+        {IaxQuelch, FT_IAX, IAX_QUELCH},
+        {IaxUnquelch, FT_IAX, IAX_UNQUELCH},
+        {IaxLag, FT_IAX, IAX_LAGRQ},
+        {IaxSendLoadComplete, FT_HTML, HTML_LOAD_COMPLETE},
+        {IaxSendUnlink, FT_HTML, HTML_UNLINK},
+        {IaxSendLinkReject, FT_HTML, HTML_LINK_REJECT},
     };
     uint16_t sequence = 1;
     for (const Case& c : cases) {
@@ -241,7 +245,7 @@ TEST_F(SendTest, TextPayloadsAndUrls)
     EXPECT_EQ(Payload(text), std::string("hello\0", 6));
     std::string longText(20000, 't');
     ASSERT_EQ(IaxSendText(session, longText.c_str()), 0);
-    EXPECT_EQ(Receive().size(), 12u + 8191u + 1u);   // cut to the inline record
+    EXPECT_EQ(Receive().size(), 12u + 8191u + 1u);  // cut to the inline record
 
     ASSERT_EQ(IaxSendUrl(session, "http://x/", 1), 0);
     Bytes link = Receive();
@@ -252,7 +256,7 @@ TEST_F(SendTest, TextPayloadsAndUrls)
 
     std::string longNumber(40000, '9');
     ASSERT_EQ(IaxDial(session, longNumber.c_str()), 0);
-    EXPECT_EQ(Receive().size(), 12u + IaxMaxPayload - 1);   // cut at the payload capacity
+    EXPECT_EQ(Receive().size(), 12u + IaxMaxPayload - 1);  // cut at the payload capacity
     ASSERT_EQ(IaxDialPlanRequest(session, "555"), 0);
     Bytes request = Receive();
     EXPECT_EQ(Header(request).subclass, IAX_DPREQ);

@@ -22,7 +22,7 @@ TEST_F(SessionTest, CallNumbersCountUpAndWrapTo1)
     EXPECT_EQ(wrapped->peerCallNumber, -1);
     EXPECT_EQ(wrapped->lastRxVoiceFormat, -1);
     EXPECT_EQ(wrapped->retransmitBase, 30);
-    EXPECT_EQ(IaxSessionList, wrapped);   // newest first
+    EXPECT_EQ(IaxSessionList, wrapped);  // newest first
 }
 
 TEST_F(SessionTest, NewSessionsSkipCallNumbersStillInUse)
@@ -40,13 +40,13 @@ TEST_F(SessionTest, NewSessionsSkipCallNumbersStillInUse)
     IaxNextCallNumber = 32767;
     EXPECT_EQ(IaxNewSession()->callNumber, 32767);
     IaxNextCallNumber = 32767;
-    EXPECT_EQ(IaxNewSession()->callNumber, 1);   // 32767 is taken: wraps past it
+    EXPECT_EQ(IaxNewSession()->callNumber, 1);  // 32767 is taken: wraps past it
 }
 
 TEST_F(SessionTest, TimestampsStartAt1AndStrictlyIncrease)
 {
     IaxSession* session = IaxNewSession();
-    EXPECT_EQ(IaxTimestamp(session), 1u);   // same millisecond as the time base
+    EXPECT_EQ(IaxTimestamp(session), 1u);  // same millisecond as the time base
     EXPECT_EQ(IaxTimestamp(session), 2u);
     Advance(500);
     EXPECT_EQ(IaxTimestamp(session), 500u);
@@ -95,7 +95,7 @@ TEST_F(SessionTest, DestroyRemovesEventsKeepsFramesFinishedAndOthersInOrder)
     EXPECT_EQ(IaxTimerList->next->event, otherEvent);
     EXPECT_EQ(IaxTimerList->next->next->frame, otherFrame);
     EXPECT_EQ(otherFrame->retriesLeft, 5);
-    IaxDestroySession(doomed);   // not in the list: left alone
+    IaxDestroySession(doomed);  // not in the list: left alone
     EXPECT_EQ(IaxSessionCount(), 1);
 }
 
@@ -111,14 +111,14 @@ TEST_F(SessionTest, MatchingLearnsThePeerCallNumberAndHonoursTransfers)
     IaxSession* session = IaxNewSession();
     session->peerAddress = server;
     int16_t own = static_cast<int16_t>(session->callNumber);
-    EXPECT_FALSE(IaxSessionMatches(&server, 77, own + 1, session));   // names another call
+    EXPECT_FALSE(IaxSessionMatches(&server, 77, own + 1, session));  // names another call
     EXPECT_TRUE(IaxSessionMatches(&server, 77, own, session));
     EXPECT_EQ(session->peerCallNumber, 77);
-    EXPECT_TRUE(IaxSessionMatches(&server, 77, 0, session));   // a mini frame now matches
+    EXPECT_TRUE(IaxSessionMatches(&server, 77, 0, session));  // a mini frame now matches
     EXPECT_FALSE(IaxSessionMatches(&server, 78, own, session));
 
     session->transferAddress = transfer;
-    EXPECT_FALSE(IaxSessionMatches(&transfer, 9, own, session));   // no transfer under way
+    EXPECT_FALSE(IaxSessionMatches(&transfer, 9, own, session));  // no transfer under way
     session->transferState = 1;
     EXPECT_TRUE(IaxSessionMatches(&transfer, 9, own, session));
     EXPECT_EQ(session->peerCallNumber, 77);
@@ -182,7 +182,8 @@ TEST_F(SessionTest, LookupFindsTheNewestMatchingSessionAsAWalkWould)
     for (int i = 0; i < 5000; ++i) {
         const sockaddr_in& from = addresses[random() % 3];
         int16_t source = static_cast<int16_t>(1 + random() % 4);
-        int16_t dest = static_cast<int16_t>(random() % 5 == 0 ? 0 : 1 + random() % IaxNextCallNumber);
+        int16_t dest =
+            static_cast<int16_t>(random() % 5 == 0 ? 0 : 1 + random() % IaxNextCallNumber);
         IaxSession* expected = nullptr;
         for (IaxSession* s = IaxSessionList; s && !expected; s = s->next)
             if (MatchesByWalk(from, source, dest, s))
@@ -192,9 +193,9 @@ TEST_F(SessionTest, LookupFindsTheNewestMatchingSessionAsAWalkWould)
                       dest == expected->callNumber;
         ASSERT_EQ(IaxFindSession(&from, source, dest, false), expected) << i;
         if (learns) {
-            EXPECT_EQ(expected->peerCallNumber, source);   // and found by it from now on
+            EXPECT_EQ(expected->peerCallNumber, source);  // and found by it from now on
         }
-        if (random() % 50 == 0) {   // sessions come and go
+        if (random() % 50 == 0) {  // sessions come and go
             size_t gone = random() % sessions.size();
             IaxDestroySession(sessions[gone]);
             sessions.erase(sessions.begin() + static_cast<std::ptrdiff_t>(gone));

@@ -36,7 +36,7 @@ TEST_F(SocketTest, NegativePortBindsAnEphemeralPortOnce)
     ASSERT_GT(port, 0) << IaxLastError;
     int handle = IaxSocketHandle();
     EXPECT_GE(handle, 0);
-    EXPECT_EQ(IaxOpenSocket(-1), 0);   // already open: nothing new
+    EXPECT_EQ(IaxOpenSocket(-1), 0);  // already open: nothing new
     EXPECT_EQ(IaxSocketHandle(), handle);
     sockaddr_in bound{};
     socklen_t length = sizeof bound;

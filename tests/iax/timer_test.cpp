@@ -17,7 +17,7 @@ using iaxunit::IaxUnitTest;
 class TimerTest : public IaxUnitTest {
 protected:
     struct Run {
-        std::vector<uint32_t> sendTimesMs;   // relative to the start
+        std::vector<uint32_t> sendTimesMs;  // relative to the start
         std::vector<int> eventTypes;
         uint32_t lastCheckMs = 0;
     };
@@ -103,8 +103,8 @@ TEST_F(TimerTest, UnacknowledgedFrameIsResentTenTimesThenTimesOut)
     for (int left = 9; left >= 0; --left)
         lines += "Scheduling retransmission " + std::to_string(left) + "\n";
     EXPECT_EQ(printed, lines);
-    EXPECT_EQ(Header(lastSent).subclass, IAX_NEW);   // resent unchanged
-    EXPECT_TRUE(IaxSessionIsLive(session));          // the user decides what a timeout means
+    EXPECT_EQ(Header(lastSent).subclass, IAX_NEW);  // resent unchanged
+    EXPECT_TRUE(IaxSessionIsLive(session));         // the user decides what a timeout means
     EXPECT_EQ(IaxTimerCount(), 0);
 }
 
@@ -160,7 +160,7 @@ TEST_F(TimerTest, UnansweredTransferProbeSendsTxrejAndNoEvent)
     OpenSockets();
     IaxSession* session = CallPeer();
     uint16_t own = static_cast<uint16_t>(session->callNumber);
-    ASSERT_EQ(Inject(Frame(9, own, 1, 0, FT_IAX, IAX_ACK)), nullptr);   // the NEW is done
+    ASSERT_EQ(Inject(Frame(9, own, 1, 0, FT_IAX, IAX_ACK)), nullptr);  // the NEW is done
     std::string request = "remip=127.0.0.1;remport=" + std::to_string(PeerPort()) + ";remcall=55;";
     EXPECT_EQ(Inject(Frame(9, own, 10, 0, FT_IAX, IAX_TXREQ, request)), nullptr);
     Bytes ack = Receive();
@@ -173,11 +173,12 @@ TEST_F(TimerTest, UnansweredTransferProbeSendsTxrejAndNoEvent)
     testing::internal::CaptureStdout();
     Run run = RunTimers(9260);
     testing::internal::GetCapturedStdout();
-    std::vector<uint32_t> expected = {60, 300, 1260, 2260, 3260, 4260, 5260, 6260, 7260, 8260, 9260};
-    EXPECT_EQ(run.sendTimesMs, expected);   // ten probes, then the TXREJ
+    std::vector<uint32_t> expected = {60,   300,  1260, 2260, 3260, 4260,
+                                      5260, 6260, 7260, 8260, 9260};
+    EXPECT_EQ(run.sendTimesMs, expected);  // ten probes, then the TXREJ
     EXPECT_TRUE(run.eventTypes.empty());
     EXPECT_EQ(Header(lastSent).subclass, IAX_TXREJ);
-    EXPECT_EQ(Header(lastSent).sequence, 1);   // sequenced like any request
+    EXPECT_EQ(Header(lastSent).sequence, 1);  // sequenced like any request
 }
 
 }  // namespace

@@ -78,7 +78,8 @@ protected:
         peerAddress = sockaddr_in{};
         peerAddress.sin_family = AF_INET;
         peerAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(bind(peerSocket, reinterpret_cast<sockaddr*>(&peerAddress), sizeof peerAddress), 0);
+        ASSERT_EQ(bind(peerSocket, reinterpret_cast<sockaddr*>(&peerAddress), sizeof peerAddress),
+                  0);
         socklen_t length = sizeof peerAddress;
         getsockname(peerSocket, reinterpret_cast<sockaddr*>(&peerAddress), &length);
     }
@@ -122,13 +123,15 @@ protected:
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         to.sin_port = htons(static_cast<uint16_t>(libraryPort));
-        sendto(peerSocket, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        sendto(peerSocket, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to);
     }
 
     // Runs bytes through the receive path as if they came from the peer.
     EventPtr Inject(const Bytes& bytes)
     {
-        return EventPtr(IaxHandleDatagram(bytes.data(), static_cast<int>(bytes.size()), &peerAddress));
+        return EventPtr(
+            IaxHandleDatagram(bytes.data(), static_cast<int>(bytes.size()), &peerAddress));
     }
 
     // A session that has called the peer; the NEW is taken off the peer socket.

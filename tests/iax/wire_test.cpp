@@ -13,9 +13,8 @@ TEST(WireTest, SubclassCompressionTable)
     struct Case {
         int value;
         uint8_t byte;
-    } cases[] = {{0, 0x00},        {2, 0x02},          {127, 0x7F},       {128, 0x87},
-                 {256, 0x88},      {1 << 30, 0x9E},    {192, 0x00},       {129, 0x00},
-                 {-1, 0x00}};
+    } cases[] = {{0, 0x00},       {2, 0x02},   {127, 0x7F}, {128, 0x87}, {256, 0x88},
+                 {1 << 30, 0x9E}, {192, 0x00}, {129, 0x00}, {-1, 0x00}};
     for (const Case& c : cases)
         EXPECT_EQ(IaxCompressSubclass(c.value), c.byte) << "value " << c.value;
 }
@@ -25,7 +24,7 @@ TEST(WireTest, SubclassExpansionTable)
     EXPECT_EQ(IaxExpandSubclass(0x87), 128);
     EXPECT_EQ(IaxExpandSubclass(0x02), 2);
     EXPECT_EQ(IaxExpandSubclass(0x7F), 127);
-    EXPECT_EQ(IaxExpandSubclass(0xE1), 2);   // only the low five bits count
+    EXPECT_EQ(IaxExpandSubclass(0xE1), 2);  // only the low five bits count
     EXPECT_EQ(static_cast<unsigned>(IaxExpandSubclass(0x9F)), 0x80000000u);
     for (int bit = 7; bit <= 30; ++bit)
         EXPECT_EQ(IaxExpandSubclass(IaxCompressSubclass(1 << bit)), 1 << bit);
@@ -107,11 +106,11 @@ TEST(WireTest, TextValueLookupTable)
         const char* expected;
     } cases[] = {
         {"callerid=A;exten=100;formats=2;", "exten=", "100"},
-        {"a=1;a=2;", "a=", "1"},                         // first occurrence wins
-        {"md5secret=abc;", "secret=", "abc"},            // matches inside a longer key
-        {"exten=;", "exten=", ""},                       // empty value
-        {"x=1;last=tail", "last=", "tail"},              // last element without ';'
-        {"formats=2;", "callerid=", "<null>"},           // absent
+        {"a=1;a=2;", "a=", "1"},                // first occurrence wins
+        {"md5secret=abc;", "secret=", "abc"},   // matches inside a longer key
+        {"exten=;", "exten=", ""},              // empty value
+        {"x=1;last=tail", "last=", "tail"},     // last element without ';'
+        {"formats=2;", "callerid=", "<null>"},  // absent
         {"", "a=", "<null>"},
     };
     for (const Case& c : cases)
@@ -123,8 +122,13 @@ TEST(WireTest, LenientDecimalTable)
     struct Case {
         const char* text;
         int value;
-    } cases[] = {{"42", 42},  {"  -12x", -12}, {"+7", 7}, {"abc", 0}, {"", 0},
-                 {"99999999999999", 2147483647}, {"-99999999999999", -2147483647 - 1}};
+    } cases[] = {{"42", 42},
+                 {"  -12x", -12},
+                 {"+7", 7},
+                 {"abc", 0},
+                 {"", 0},
+                 {"99999999999999", 2147483647},
+                 {"-99999999999999", -2147483647 - 1}};
     for (const Case& c : cases)
         EXPECT_EQ(IaxParseDecimal(c.text), c.value) << c.text;
     EXPECT_EQ(IaxTextInt("expirey=-5;", "expirey=", 9), -5);
@@ -139,7 +143,7 @@ TEST(WireTest, DottedQuadTable)
         uint32_t address;
     } cases[] = {
         {"10.0.0.1", 0, 0x0A000001},
-        {"300.1.2.3", 0, 0x2C010203},   // each number modulo 256
+        {"300.1.2.3", 0, 0x2C010203},  // each number modulo 256
         {"1.2.3", -1, 0},
         {"1.2.3.x", -1, 0},
         {"a.b.c.d", -1, 0},
@@ -162,7 +166,7 @@ TEST(WireTest, ElementsStopAtTheCapacity)
     int length = IaxAppendElement(text, 0, 10, "exten=", "123456789");
     EXPECT_EQ(length, 10);
     EXPECT_EQ(std::string(text, 10), "exten=1234");
-    EXPECT_EQ(text[10], '#');   // nothing written past the capacity
+    EXPECT_EQ(text[10], '#');  // nothing written past the capacity
     length = IaxAppendIntElement(text, 0, 16, "formats=", 2);
     EXPECT_EQ(std::string(text, length), "formats=2;");
 }

@@ -26,7 +26,8 @@ const fs::path kRoot = VELNAR_SOURCE_DIR;
 const std::vector<std::string> kFolders = {"iax",     "platform", "engine", "mixer", "settings",
                                            "console", "ui",       "tools",  "tests", "bench"};
 // Folders whose code ships in the programs.
-const std::set<std::string> kProduct = {"iax", "platform", "engine", "mixer", "settings", "console", "ui"};
+const std::set<std::string> kProduct = {"iax",      "platform", "engine", "mixer",
+                                        "settings", "console",  "ui"};
 const std::vector<std::string> kNotForProduct = {"tools/", "tests/", "bench/"};
 
 bool StartsWith(const std::string& text, const std::string& prefix)
@@ -52,7 +53,9 @@ std::vector<IncludeRule> IncludeRules()
         {"tools/", {"ui/"}, "tools/screenshots_main.cpp"},
         {"tools/", {"tests/", "bench/"}, ""},
         // The peers' codec is written apart from the library it checks.
-        {"tools/peer/", {"iax/", "engine/", "platform/", "mixer/", "settings/", "console/", "ui/"}, ""},
+        {"tools/peer/",
+         {"iax/", "engine/", "platform/", "mixer/", "settings/", "console/", "ui/"},
+         ""},
     };
     for (const std::string& folder : kProduct)
         rules.push_back({folder + "/", kNotForProduct, ""});
@@ -60,10 +63,10 @@ std::vector<IncludeRule> IncludeRules()
 }
 
 struct Include {
-    std::string file;    // the including file, relative to the root
+    std::string file;  // the including file, relative to the root
     int line;
-    std::string target;  // the included file, relative to the root
-    std::string written; // as the line has it
+    std::string target;   // the included file, relative to the root
+    std::string written;  // as the line has it
 };
 
 // The project file an include names, relative to the root, or "" when it is
@@ -79,7 +82,8 @@ std::string Resolve(const fs::path& file, const std::string& name, bool quoted)
         std::error_code error;
         if (!fs::is_regular_file(candidate, error))
             continue;
-        const std::string relative = fs::relative(fs::weakly_canonical(candidate), kRoot).generic_string();
+        const std::string relative =
+            fs::relative(fs::weakly_canonical(candidate), kRoot).generic_string();
         if (StartsWith(relative, ".."))
             return "";
         return relative;
@@ -96,7 +100,8 @@ std::vector<Include> ProjectIncludes()
             continue;
         for (const auto& entry : fs::recursive_directory_iterator(kRoot / folder)) {
             const std::string extension = entry.path().extension().string();
-            if (!entry.is_regular_file() || (extension != ".h" && extension != ".cpp" && extension != ".c"))
+            if (!entry.is_regular_file() ||
+                (extension != ".h" && extension != ".cpp" && extension != ".c"))
                 continue;
             std::ifstream in(entry.path());
             std::string text;
@@ -106,8 +111,8 @@ std::vector<Include> ProjectIncludes()
                     continue;
                 const std::string target = Resolve(entry.path(), match[2], match[1] == "\"");
                 if (!target.empty())
-                    includes.push_back({fs::relative(entry.path(), kRoot).generic_string(), line, target,
-                                        match[0].str()});
+                    includes.push_back({fs::relative(entry.path(), kRoot).generic_string(), line,
+                                        target, match[0].str()});
             }
         }
     }
@@ -135,8 +140,8 @@ TEST(Layers, IncludesStayWithinTheirLayer)
     for (const Include& include : includes)
         for (const IncludeRule& rule : IncludeRules())
             if (const std::string why = Breaks(rule, include); !why.empty())
-                ADD_FAILURE() << include.file << ":" << include.line << ": " << include.written << " -- "
-                              << why;
+                ADD_FAILURE() << include.file << ":" << include.line << ": " << include.written
+                              << " -- " << why;
 }
 
 // ---- Links -----------------------------------------------------------------
@@ -181,26 +186,50 @@ struct LinkRule {
 std::vector<LinkRule> LinkRules()
 {
     const std::vector<std::string> backends = {"platform/", "PkgConfig::"};
-    const std::string interfacesOnly = "it sees the device interfaces (velnar_platform) only, never a backend";
+    const std::string interfacesOnly =
+        "it sees the device interfaces (velnar_platform) only, never a backend";
     std::vector<LinkRule> rules = {
-        {"iax/", {"platform/", "engine/", "mixer/", "settings/", "console/", "ui/", "Qt6::"},
-         "the protocol library stands alone", {}, ""},
-        {"platform/", {"iax/", "engine/", "mixer/", "settings/", "console/", "ui/", "Qt6::Widgets"},
-         "the devices know none of their users", {}, ""},
-        {"engine/", {"mixer/", "ui/", "console/", "Qt6::Widgets", "Qt6::Gui"},
-         "the engine runs without a window", {}, ""},
+        {"iax/",
+         {"platform/", "engine/", "mixer/", "settings/", "console/", "ui/", "Qt6::"},
+         "the protocol library stands alone",
+         {},
+         ""},
+        {"platform/",
+         {"iax/", "engine/", "mixer/", "settings/", "console/", "ui/", "Qt6::Widgets"},
+         "the devices know none of their users",
+         {},
+         ""},
+        {"engine/",
+         {"mixer/", "ui/", "console/", "Qt6::Widgets", "Qt6::Gui"},
+         "the engine runs without a window",
+         {},
+         ""},
         {"engine/", backends, interfacesOnly, {"velnar_platform"}, ""},
-        {"mixer/", {"iax/", "engine/", "console/", "ui/"}, "the faders know only the mixer device", {}, ""},
+        {"mixer/",
+         {"iax/", "engine/", "console/", "ui/"},
+         "the faders know only the mixer device",
+         {},
+         ""},
         {"mixer/", backends, interfacesOnly, {"velnar_platform"}, ""},
-        {"console/", {"ui/", "mixer/", "Qt6::Widgets"}, "the console phone links no widgets", {}, ""},
-        {"tools/", {"ui/"}, "only the screenshot program links the window's library", {},
+        {"console/",
+         {"ui/", "mixer/", "Qt6::Widgets"},
+         "the console phone links no widgets",
+         {},
+         ""},
+        {"tools/",
+         {"ui/"},
+         "only the screenshot program links the window's library",
+         {},
          "velnar_screenshots"},
         {"tools/", {"tests/", "GTest::"}, "tools build without the tests", {}, ""},
     };
     for (const std::string& folder : kProduct)
-        rules.push_back({folder + "/",
-                         {"velnar_platform_doubles", "tools/", "tests/", "bench/", "GTest::", "benchmark::"},
-                         "test doubles and test support stay out of the programs", {}, ""});
+        rules.push_back(
+            {folder + "/",
+             {"velnar_platform_doubles", "tools/", "tests/", "bench/", "GTest::", "benchmark::"},
+             "test doubles and test support stay out of the programs",
+             {},
+             ""});
     return rules;
 }
 
@@ -215,11 +244,14 @@ TEST(Layers, TargetsLinkOnlyWhatTheirLayerMay)
                 continue;
             for (const std::string& link : target.links) {
                 const auto defined = targets.find(link);
-                const std::string where = defined == targets.end() ? link : defined->second.folder + "/";
+                const std::string where =
+                    defined == targets.end() ? link : defined->second.folder + "/";
                 for (const std::string& forbidden : rule.forbidden)
-                    if ((link == forbidden || StartsWith(where, forbidden)) && !rule.allowed.count(link))
-                        ADD_FAILURE() << name << " (" << target.folder << "/) links " << link << " -- "
-                                      << rule.from << " may not link " << forbidden << ": " << rule.why;
+                    if ((link == forbidden || StartsWith(where, forbidden)) &&
+                        !rule.allowed.count(link))
+                        ADD_FAILURE()
+                            << name << " (" << target.folder << "/) links " << link << " -- "
+                            << rule.from << " may not link " << forbidden << ": " << rule.why;
             }
         }
     }

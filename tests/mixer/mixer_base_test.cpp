@@ -34,17 +34,20 @@ struct Report {
 
 class MixerBaseTest : public testing::Test {
 protected:
-    MixerBaseTest() {
+    MixerBaseTest()
+    {
         mixer.SetReportSink([this](const std::string& context, const std::string& text) {
             reports.push_back({context, text});
         });
     }
 
-    bool InitVolume(uint32_t destType, uint32_t srcType) {
+    bool InitVolume(uint32_t destType, uint32_t srcType)
+    {
         return mixer.Init(destType, srcType, MIXERCONTROL_CONTROLTYPE_VOLUME, nullptr);
     }
 
-    void ExpectOnlyReport(const std::string& context, const std::string& text) {
+    void ExpectOnlyReport(const std::string& context, const std::string& text)
+    {
         ASSERT_EQ(reports.size(), 1u);
         EXPECT_EQ(reports[0].context, context);
         EXPECT_EQ(reports[0].text, text);
@@ -55,7 +58,8 @@ protected:
     std::vector<Report> reports;
 };
 
-TEST_F(MixerBaseTest, NoMixerDeviceOpensNothing) {
+TEST_F(MixerBaseTest, NoMixerDeviceOpensNothing)
+{
     device->deviceCount = 0;
     EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     ExpectOnlyReport("CMixerBase::Init", "No mixer device present");
@@ -63,17 +67,21 @@ TEST_F(MixerBaseTest, NoMixerDeviceOpensNothing) {
     EXPECT_EQ(mixer.Handle(), 0u);
 }
 
-TEST_F(MixerBaseTest, DeviceThatCannotOpenLeavesNoHandle) {
+TEST_F(MixerBaseTest, DeviceThatCannotOpenLeavesNoHandle)
+{
     device->failOpen = true;
     EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     ExpectOnlyReport("CMixerBase::Init", "Could not open mixer device");
     EXPECT_EQ(mixer.Handle(), 0u);
 }
 
-TEST_F(MixerBaseTest, DestinationItselfWhenNoSourceLine) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+TEST_F(MixerBaseTest, DestinationItselfWhenNoSourceLine)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->AddControl(line, MIXERCONTROL_CONTROLTYPE_MUTE, "Mute", 0, 1, 1);
-    const uint32_t volume = device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
+    const uint32_t volume =
+        device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
     ASSERT_TRUE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(mixer.Control().dwControlID, volume);
@@ -86,18 +94,24 @@ TEST_F(MixerBaseTest, DestinationItselfWhenNoSourceLine) {
     EXPECT_EQ(mixer.Details().paDetails, mixer.Buffer());
 }
 
-TEST_F(MixerBaseTest, LowestIndexWinsAmongLinesOfOneType) {
+TEST_F(MixerBaseTest, LowestIndexWinsAmongLinesOfOneType)
+{
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_HEADPHONES, "Headphones", 2);
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Recording", 2);
-    const uint32_t second = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Other recording", 2);
+    const uint32_t second =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Other recording", 2);
     device->AddControl(second, MIXERCONTROL_CONTROLTYPE_VOLUME, "Other", 0, 65535, 32);
     device->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_LINE, "Line in", 2);
-    const uint32_t mic = device->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Microphone", 1);
-    const uint32_t mic2 = device->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Microphone 2", 2);
-    const uint32_t micVolume = device->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic", 0, 65535, 32);
+    const uint32_t mic =
+        device->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Microphone", 1);
+    const uint32_t mic2 =
+        device->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Microphone 2", 2);
+    const uint32_t micVolume =
+        device->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic", 0, 65535, 32);
     device->AddControl(mic2, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic 2", 0, 65535, 32);
 
-    ASSERT_TRUE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE));
+    ASSERT_TRUE(
+        InitVolume(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE));
     EXPECT_EQ(mixer.Control().dwControlID, micVolume);
     EXPECT_EQ(mixer.DestLineName(), "Recording");
     EXPECT_EQ(mixer.LineName(), "Microphone");
@@ -106,22 +120,26 @@ TEST_F(MixerBaseTest, LowestIndexWinsAmongLinesOfOneType) {
     EXPECT_EQ(device->sourcesQueried, (std::vector<uint32_t>{0, 1}));
 }
 
-TEST_F(MixerBaseTest, FailingDestinationQueryEndsTheSearch) {
+TEST_F(MixerBaseTest, FailingDestinationQueryEndsTheSearch)
+{
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_HEADPHONES, "Headphones", 2);
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_LINE, "Line", 2);
-    const uint32_t speakers = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+    const uint32_t speakers =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
     device->failDestinationQueryAt = 1;
 
     EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
-    ExpectOnlyReport("CMixerBase::Init",
-                     "Warning: the destination line \nMIXERLINE_COMPONENTTYPE_DST_SPEAKERS\nwas not found.");
+    ExpectOnlyReport(
+        "CMixerBase::Init",
+        "Warning: the destination line \nMIXERLINE_COMPONENTTYPE_DST_SPEAKERS\nwas not found.");
     EXPECT_EQ(device->destinationsQueried, (std::vector<uint32_t>{0, 1}));
     EXPECT_EQ(device->OpenHandleCount(), 0u);
     EXPECT_EQ(mixer.Handle(), 0u);
 }
 
-TEST_F(MixerBaseTest, FailingDeviceCapsFindsNoDestination) {
+TEST_F(MixerBaseTest, FailingDeviceCapsFindsNoDestination)
+{
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->failDevCaps = true;
     EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
@@ -130,11 +148,13 @@ TEST_F(MixerBaseTest, FailingDeviceCapsFindsNoDestination) {
     EXPECT_EQ(device->OpenHandleCount(), 0u);
 }
 
-TEST_F(MixerBaseTest, MissingOrUnreachableSourceIsReportedWithItsDestination) {
+TEST_F(MixerBaseTest, MissingOrUnreachableSourceIsReportedWithItsDestination)
+{
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Recording Control", 2);
     device->AddSource(0, MIXERLINE_COMPONENTTYPE_SRC_LINE, "Line in", 2);
     const uint32_t cd = device->AddSource(0, MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC, "CD", 2);
-    const uint32_t mic = device->AddSource(0, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Microphone", 1);
+    const uint32_t mic =
+        device->AddSource(0, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Microphone", 1);
     device->AddControl(cd, MIXERCONTROL_CONTROLTYPE_VOLUME, "CD", 0, 65535, 32);
     device->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic", 0, 65535, 32);
     const std::string expected =
@@ -142,27 +162,32 @@ TEST_F(MixerBaseTest, MissingOrUnreachableSourceIsReportedWithItsDestination) {
         "(Associated to Destination line \nRecording Control)";
 
     device->failSourceQueryAt = 1;
-    EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE));
+    EXPECT_FALSE(
+        InitVolume(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE));
     ExpectOnlyReport("CMixerBase::Init", expected);
     EXPECT_EQ(device->sourcesQueried, (std::vector<uint32_t>{0, 1}));
     EXPECT_EQ(device->OpenHandleCount(), 0u);
 
     reports.clear();
     device->failSourceQueryAt = -1;
-    EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER));
+    EXPECT_FALSE(
+        InitVolume(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].text.find("MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER"), std::string::npos);
 }
 
-TEST_F(MixerBaseTest, LineWithoutControlsNamesTheLine) {
+TEST_F(MixerBaseTest, LineWithoutControlsNamesTheLine)
+{
     device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     ExpectOnlyReport("CMixerBase::Init", "No controls available for this audio line: Speakers");
     EXPECT_EQ(device->OpenHandleCount(), 0u);
 }
 
-TEST_F(MixerBaseTest, MissingControlNamesControlAndBothLineTypes) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+TEST_F(MixerBaseTest, MissingControlNamesControlAndBothLineTypes)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->AddControl(line, MIXERCONTROL_CONTROLTYPE_MUTE, "Mute", 0, 1, 1);
     EXPECT_FALSE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     ExpectOnlyReport("CMixerBase::Init",
@@ -173,10 +198,12 @@ TEST_F(MixerBaseTest, MissingControlNamesControlAndBothLineTypes) {
     EXPECT_EQ(mixer.Buffer(), nullptr);
 }
 
-TEST_F(MixerBaseTest, UniformControlHasOneValueOnAStereoLine) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
-    const uint32_t volume = device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535,
-                                               32, MIXERCONTROL_CONTROLF_UNIFORM);
+TEST_F(MixerBaseTest, UniformControlHasOneValueOnAStereoLine)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+    const uint32_t volume = device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0,
+                                               65535, 32, MIXERCONTROL_CONTROLF_UNIFORM);
     ASSERT_TRUE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     EXPECT_EQ(mixer.LineChannels(), 2u);
     EXPECT_EQ(mixer.Details().cChannels, 1u);
@@ -185,8 +212,10 @@ TEST_F(MixerBaseTest, UniformControlHasOneValueOnAStereoLine) {
     EXPECT_EQ(mixer.Buffer()[0], 1234u);
 }
 
-TEST_F(MixerBaseTest, MultipleItemControlHasAValuePerChannelAndItem) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+TEST_F(MixerBaseTest, MultipleItemControlHasAValuePerChannelAndItem)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     const uint32_t eq = device->AddControl(line, MIXERCONTROL_CONTROLTYPE_EQUALIZER, "Equalizer", 0,
                                            65535, 32, MIXERCONTROL_CONTROLF_MULTIPLE, 3);
     ASSERT_TRUE(mixer.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
@@ -203,9 +232,11 @@ TEST_F(MixerBaseTest, MultipleItemControlHasAValuePerChannelAndItem) {
     EXPECT_EQ(device->Values(eq), (std::vector<uint32_t>{10, 20, 30, 40, 50, 60}));
 }
 
-TEST_F(MixerBaseTest, BufferBeyondA32BitSizeIsAnAllocationError) {
+TEST_F(MixerBaseTest, BufferBeyondA32BitSizeIsAnAllocationError)
+{
     // 2 channels x 2^31 items x 4 bytes cannot be described by a 32-bit size.
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->AddControl(line, MIXERCONTROL_CONTROLTYPE_EQUALIZER, "Equalizer", 0, 65535, 32,
                        MIXERCONTROL_CONTROLF_MULTIPLE, 0x80000000u);
     EXPECT_FALSE(mixer.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
@@ -215,30 +246,33 @@ TEST_F(MixerBaseTest, BufferBeyondA32BitSizeIsAnAllocationError) {
     EXPECT_EQ(mixer.Buffer(), nullptr);
 }
 
-TEST_F(MixerBaseTest, OnlyPublishedUnitsAreAccepted) {
+TEST_F(MixerBaseTest, OnlyPublishedUnitsAreAccepted)
+{
     const struct {
         uint32_t controlType;
         bool accepted;
     } cases[] = {
-        {MIXERCONTROL_CONTROLTYPE_CUSTOM, false},                     // custom units
-        {MIXERCONTROL_CT_CLASS_FADER | 0x00060000, false},            // units past the last
-        {MIXERCONTROL_CONTROLTYPE_MUTE, true},                        // boolean
+        {MIXERCONTROL_CONTROLTYPE_CUSTOM, false},           // custom units
+        {MIXERCONTROL_CT_CLASS_FADER | 0x00060000, false},  // units past the last
+        {MIXERCONTROL_CONTROLTYPE_MUTE, true},              // boolean
         {MIXERCONTROL_CONTROLTYPE_SIGNED, true},
-        {MIXERCONTROL_CONTROLTYPE_VOLUME, true},                      // unsigned
+        {MIXERCONTROL_CONTROLTYPE_VOLUME, true},  // unsigned
         {MIXERCONTROL_CONTROLTYPE_DECIBELS, true},
         {MIXERCONTROL_CONTROLTYPE_PERCENT, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.controlType);
         auto localDevice = std::make_shared<FakeMixerDevice>();
-        const uint32_t line = localDevice->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+        const uint32_t line =
+            localDevice->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
         localDevice->AddControl(line, c.controlType, "Control", 0, 100, 10);
         BoundMixer local(localDevice);
         std::vector<Report> localReports;
         local.SetReportSink([&](const std::string& context, const std::string& text) {
             localReports.push_back({context, text});
         });
-        EXPECT_EQ(local.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE, c.controlType, nullptr),
+        EXPECT_EQ(local.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE, c.controlType,
+                             nullptr),
                   c.accepted);
         if (c.accepted) {
             EXPECT_TRUE(localReports.empty());
@@ -253,8 +287,10 @@ TEST_F(MixerBaseTest, OnlyPublishedUnitsAreAccepted) {
     }
 }
 
-TEST_F(MixerBaseTest, InitTwiceClosesTheFirstHandleBeforeOpeningAgain) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+TEST_F(MixerBaseTest, InitTwiceClosesTheFirstHandleBeforeOpeningAgain)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
     ASSERT_TRUE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     const MixerHandle first = mixer.Handle();
@@ -265,9 +301,12 @@ TEST_F(MixerBaseTest, InitTwiceClosesTheFirstHandleBeforeOpeningAgain) {
     EXPECT_EQ(device->OpenHandleCount(), 1u);
 }
 
-TEST_F(MixerBaseTest, ValuesMoveOnlyWhileBound) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
-    const uint32_t volume = device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
+TEST_F(MixerBaseTest, ValuesMoveOnlyWhileBound)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+    const uint32_t volume =
+        device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
     ASSERT_TRUE(InitVolume(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE));
     device->failGetDetails = true;
     EXPECT_FALSE(mixer.GetMXDetails());
@@ -286,8 +325,10 @@ TEST_F(MixerBaseTest, ValuesMoveOnlyWhileBound) {
     EXPECT_EQ(device->Values(volume), (std::vector<uint32_t>{0, 0}));
 }
 
-TEST_F(MixerBaseTest, DestructionReleasesTheHandle) {
-    const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+TEST_F(MixerBaseTest, DestructionReleasesTheHandle)
+{
+    const uint32_t line =
+        device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
     device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume", 0, 65535, 32);
     {
         BoundMixer scoped(device);
@@ -298,7 +339,8 @@ TEST_F(MixerBaseTest, DestructionReleasesTheHandle) {
     EXPECT_EQ(device->OpenHandleCount(), 0u);
 }
 
-TEST(MixerTypeNames, PublishedCodesNameTheirConstants) {
+TEST(MixerTypeNames, PublishedCodesNameTheirConstants)
+{
     const struct {
         uint32_t code;
         const char* name;
@@ -358,21 +400,25 @@ TEST(MixerTypeNames, PublishedCodesNameTheirConstants) {
         EXPECT_STREQ(CMixerBase::LineTypeName(l.code), l.name) << l.code;
 }
 
-TEST(MixerReport, SilentUnlessDiagnosticsAreAsked) {
+TEST(MixerReport, SilentUnlessDiagnosticsAreAsked)
+{
     CMixerBase mixer(std::make_shared<FakeMixerDevice>());
     unsetenv("VELNAR_MIXER_DEBUG");
     testing::internal::CaptureStderr();
-    mixer.MixerReport("CMixerBase::Init", "No controls available for this audio line: %s", "Speakers");
+    mixer.MixerReport("CMixerBase::Init", "No controls available for this audio line: %s",
+                      "Speakers");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     setenv("VELNAR_MIXER_DEBUG", "1", 1);
     testing::internal::CaptureStderr();
-    mixer.MixerReport("CMixerBase::Init", "No controls available for this audio line: %s", "Speakers");
+    mixer.MixerReport("CMixerBase::Init", "No controls available for this audio line: %s",
+                      "Speakers");
     const std::string printed = testing::internal::GetCapturedStderr();
     unsetenv("VELNAR_MIXER_DEBUG");
     EXPECT_NE(printed.find("CMixerBase::Init"), std::string::npos);
-    EXPECT_NE(printed.find("No controls available for this audio line: Speakers"), std::string::npos);
+    EXPECT_NE(printed.find("No controls available for this audio line: Speakers"),
+              std::string::npos);
 }
 
-} // namespace
-} // namespace velnar
+}  // namespace
+}  // namespace velnar

@@ -4,8 +4,8 @@
 // slider.
 #include "mixer/mixer_fader.h"
 
-#include <QTest>
 #include <gtest/gtest.h>
+#include <QTest>
 
 #include <string>
 #include <vector>
@@ -30,14 +30,16 @@ struct Binding {
     bool (*setServerVolume)(const std::string&);
 };
 
-const Binding kOutput{"output", MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE, audio::SinkVolume,
-                      audio::SetSinkVolume};
-const Binding kInput{"input", MIXERLINE_COMPONENTTYPE_DST_WAVEIN, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
-                     audio::SourceVolume, audio::SetSourceVolume};
+const Binding kOutput{"output", MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
+                      audio::SinkVolume, audio::SetSinkVolume};
+const Binding kInput{"input", MIXERLINE_COMPONENTTYPE_DST_WAVEIN,
+                     MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, audio::SourceVolume,
+                     audio::SetSourceVolume};
 
 class FaderOnMixerTest : public testing::TestWithParam<std::tuple<Binding, test::MixerBackend>> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!audio::HaveAudioServer())
             GTEST_SKIP() << "needs the test audio server: source tools/test-audio-env.sh";
         fader.SetMixerDevice(std::get<1>(GetParam()).make());
@@ -45,34 +47,40 @@ protected:
             reports.push_back(context + ": " + text);
         });
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         audio::SetSinkVolume("100%");
         audio::SetSourceVolume("100%");
     }
 
     static const Binding& Bound() { return std::get<0>(GetParam()); }
-    bool Init() {
+    bool Init()
+    {
         return fader.Init(Bound().destType, Bound().srcType, MIXERCONTROL_CONTROLTYPE_VOLUME,
                           CMixerFader::MAIN);
     }
     // Waits until the server reports the raw volume on every channel.
-    bool ServerReaches(long raw) {
-        return QTest::qWaitFor([&] {
-            const auto volume = Bound().serverVolume();
-            if (!volume)
-                return false;
-            for (long channel : *volume)
-                if (std::abs(channel - raw) > 1)
+    bool ServerReaches(long raw)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const auto volume = Bound().serverVolume();
+                if (!volume)
                     return false;
-            return true;
-        }, kWaitMs);
+                for (long channel : *volume)
+                    if (std::abs(channel - raw) > 1)
+                        return false;
+                return true;
+            },
+            kWaitMs);
     }
 
     CMixerFader fader{nullptr};  // given each backend's device in SetUp
     std::vector<std::string> reports;
 };
 
-TEST_P(FaderOnMixerTest, SliderMovesTheServerVolume) {
+TEST_P(FaderOnMixerTest, SliderMovesTheServerVolume)
+{
     ASSERT_TRUE(Init()) << (reports.empty() ? "" : reports.front());
     EXPECT_TRUE(fader.isEnabled());
     EXPECT_EQ(fader.maximum(), 65535);
@@ -80,17 +88,20 @@ TEST_P(FaderOnMixerTest, SliderMovesTheServerVolume) {
     QTest::keyClick(&fader, Qt::Key_Home);
     EXPECT_TRUE(ServerReaches(0));
     QTest::keyClick(&fader, Qt::Key_PageUp);
-    EXPECT_TRUE(ServerReaches(MixerValueToRaw(static_cast<uint32_t>(fader.pageStep()), 0, kFullVolume)));
+    EXPECT_TRUE(
+        ServerReaches(MixerValueToRaw(static_cast<uint32_t>(fader.pageStep()), 0, kFullVolume)));
     QTest::keyClick(&fader, Qt::Key_End);
     EXPECT_TRUE(ServerReaches(kFullVolume));
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_P(FaderOnMixerTest, ServerChangesMoveTheSlider) {
+TEST_P(FaderOnMixerTest, ServerChangesMoveTheSlider)
+{
     ASSERT_TRUE(Init()) << (reports.empty() ? "" : reports.front());
     ASSERT_TRUE(Bound().setServerVolume("26214"));  // 40 %
     const int expected = static_cast<int>(RawToMixerValue(26214, 0, kFullVolume));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return fader.value() == expected; }, kWaitMs)) << fader.value();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fader.value() == expected; }, kWaitMs))
+        << fader.value();
 
     // The slider followed; the server keeps what it was given.
     ASSERT_TRUE(Bound().setServerVolume("13107"));
@@ -100,10 +111,12 @@ TEST_P(FaderOnMixerTest, ServerChangesMoveTheSlider) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MainDialogFaders, FaderOnMixerTest,
-                         testing::Combine(testing::Values(kOutput, kInput), testing::ValuesIn(test::MixerBackends())),
+                         testing::Combine(testing::Values(kOutput, kInput),
+                                          testing::ValuesIn(test::MixerBackends())),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::get<1>(info.param).name;
                          });
 
-} // namespace
-} // namespace velnar
+}  // namespace
+}  // namespace velnar

@@ -3,11 +3,11 @@
 // user actions on the real widget (keys, wheel, mouse) ending in writes.
 #include "mixer/mixer_fader.h"
 
+#include <gtest/gtest.h>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -29,7 +29,8 @@ class FaderTest : public testing::Test {
 protected:
     FaderTest() { Watch(fader); }
 
-    void Watch(CMixerFader& target) {
+    void Watch(CMixerFader& target)
+    {
         target.SetReportSink([this](const std::string& context, const std::string& text) {
             reports.push_back({context, text});
         });
@@ -37,13 +38,16 @@ protected:
 
     // A speakers line with a volume control; returns the control's ID.
     uint32_t AddSpeakers(uint32_t channels, uint32_t minimum = 0, uint32_t maximum = 65535,
-                         uint32_t steps = 32, uint32_t flags = 0) {
-        const uint32_t line = device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", channels);
+                         uint32_t steps = 32, uint32_t flags = 0)
+    {
+        const uint32_t line =
+            device->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", channels);
         return device->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume", minimum,
                                   maximum, steps, flags);
     }
 
-    bool InitSpeakers(int32_t subType) {
+    bool InitSpeakers(int32_t subType)
+    {
         return fader.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
                           MIXERCONTROL_CONTROLTYPE_VOLUME, subType);
     }
@@ -56,7 +60,8 @@ protected:
     std::vector<Report> reports;
 };
 
-TEST_F(FaderTest, SliderStepsFollowTheControlsStepCount) {
+TEST_F(FaderTest, SliderStepsFollowTheControlsStepCount)
+{
     const uint32_t volume = AddSpeakers(1);
     device->Values(volume) = {65535};
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -71,7 +76,8 @@ TEST_F(FaderTest, SliderStepsFollowTheControlsStepCount) {
     EXPECT_EQ(device->Values(volume), Values{32752});
 }
 
-TEST_F(FaderTest, MainKeepsTheBalanceOfAStereoLine) {
+TEST_F(FaderTest, MainKeepsTheBalanceOfAStereoLine)
+{
     const uint32_t volume = AddSpeakers(2);
     device->Values(volume) = {30000, 60000};
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -88,7 +94,8 @@ TEST_F(FaderTest, MainKeepsTheBalanceOfAStereoLine) {
     EXPECT_EQ(device->Values(volume), (Values{8 * 2047, 8 * 2047 / 4}));
 }
 
-TEST_F(FaderTest, MainWithSilentChannelsWritesBothAlike) {
+TEST_F(FaderTest, MainWithSilentChannelsWritesBothAlike)
+{
     const uint32_t volume = AddSpeakers(2);
     device->Values(volume) = {0, 0};
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -98,7 +105,8 @@ TEST_F(FaderTest, MainWithSilentChannelsWritesBothAlike) {
     EXPECT_EQ(device->Values(volume), (Values{20470, 20470}));
 }
 
-TEST_F(FaderTest, BalanceMiddleAndEnds) {
+TEST_F(FaderTest, BalanceMiddleAndEnds)
+{
     // Span 1024 in 8 steps of 128: half of the span is position 4.
     const uint32_t volume = AddSpeakers(2, 0, 1024, 8);
     device->Values(volume) = {800, 400};
@@ -109,11 +117,9 @@ TEST_F(FaderTest, BalanceMiddleAndEnds) {
         int position;
         Values written;
     } cases[] = {
-        {4, {800, 800}},  // middle: both at the louder level
-        {0, {800, 0}},    // left end silences the right channel
-        {2, {800, 400}},
-        {6, {400, 800}},
-        {8, {0, 800}},    // right end silences the left channel
+        {4, {800, 800}},                                  // middle: both at the louder level
+        {0, {800, 0}},                                    // left end silences the right channel
+        {2, {800, 400}}, {6, {400, 800}}, {8, {0, 800}},  // right end silences the left channel
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.position);
@@ -125,7 +131,8 @@ TEST_F(FaderTest, BalanceMiddleAndEnds) {
     }
 }
 
-TEST_F(FaderTest, BalanceIgnoresSilence) {
+TEST_F(FaderTest, BalanceIgnoresSilence)
+{
     const uint32_t volume = AddSpeakers(2, 0, 1024, 8);
     device->Values(volume) = {0, 0};
     fader.setRange(0, 8);
@@ -134,7 +141,8 @@ TEST_F(FaderTest, BalanceIgnoresSilence) {
     EXPECT_EQ(device->setDetailsCalls, 0);
 }
 
-TEST_F(FaderTest, LeftAndRightTouchOnlyTheirChannel) {
+TEST_F(FaderTest, LeftAndRightTouchOnlyTheirChannel)
+{
     const uint32_t volume = AddSpeakers(2);
     device->Values(volume) = {4094, 65535};
     ASSERT_TRUE(InitSpeakers(CMixerFader::LEFT));
@@ -152,7 +160,8 @@ TEST_F(FaderTest, LeftAndRightTouchOnlyTheirChannel) {
     EXPECT_EQ(device->Values(volume), (Values{10235, 2047}));
 }
 
-TEST_F(FaderTest, VerticalFaderHasItsMaximumAtTheTop) {
+TEST_F(FaderTest, VerticalFaderHasItsMaximumAtTheTop)
+{
     const uint32_t volume = AddSpeakers(1);
     device->Values(volume) = {65535};
     fader.setOrientation(Qt::Vertical);
@@ -169,16 +178,20 @@ TEST_F(FaderTest, VerticalFaderHasItsMaximumAtTheTop) {
     EXPECT_EQ(fader.value(), 21);
 }
 
-TEST_F(FaderTest, OneChannelLineTakesOnlyMain) {
+TEST_F(FaderTest, OneChannelLineTakesOnlyMain)
+{
     for (int32_t subType : {CMixerFader::LEFT, CMixerFader::RIGHT, CMixerFader::BALANCE}) {
         SCOPED_TRACE(subType);
         auto mono = std::make_shared<FakeMixerDevice>();
-        const uint32_t line = mono->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 1);
+        const uint32_t line =
+            mono->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 1);
         mono->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume", 0, 65535, 32);
         CMixerFader local(mono);
         local.setValue(7);
         std::vector<Report> localReports;
-        local.SetReportSink([&](const std::string& c, const std::string& t) { localReports.push_back({c, t}); });
+        local.SetReportSink([&](const std::string& c, const std::string& t) {
+            localReports.push_back({c, t});
+        });
 
         EXPECT_FALSE(local.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
                                 MIXERCONTROL_CONTROLTYPE_VOLUME, subType));
@@ -186,9 +199,10 @@ TEST_F(FaderTest, OneChannelLineTakesOnlyMain) {
         EXPECT_EQ(mono->OpenHandleCount(), 0u);
         ASSERT_EQ(localReports.size(), 1u);
         EXPECT_EQ(localReports[0].context, "CMixerFader::Init");
-        EXPECT_EQ(localReports[0].text,
-                  "Only one channel available on this line. Use Fader type MAIN only.\nWindows control "
-                  "will be disabled.\n\nItem: Master Volume.\n\n( Line: Speakers )");
+        EXPECT_EQ(
+            localReports[0].text,
+            "Only one channel available on this line. Use Fader type MAIN only.\nWindows control "
+            "will be disabled.\n\nItem: Master Volume.\n\n( Line: Speakers )");
         if (subType == CMixerFader::BALANCE) {
             EXPECT_EQ(local.value(), 16);
         }
@@ -196,7 +210,8 @@ TEST_F(FaderTest, OneChannelLineTakesOnlyMain) {
     }
 }
 
-TEST_F(FaderTest, UniformControlCountsAsOneChannel) {
+TEST_F(FaderTest, UniformControlCountsAsOneChannel)
+{
     const uint32_t volume = AddSpeakers(2, 0, 65535, 32, MIXERCONTROL_CONTROLF_UNIFORM);
     device->Values(volume) = {20470};
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -210,7 +225,8 @@ TEST_F(FaderTest, UniformControlCountsAsOneChannel) {
                               MIXERCONTROL_CONTROLTYPE_VOLUME, CMixerFader::BALANCE));
 }
 
-TEST_F(FaderTest, NonFaderControlsAndUnknownSubTypesAreRefusedBeforeTheMixer) {
+TEST_F(FaderTest, NonFaderControlsAndUnknownSubTypesAreRefusedBeforeTheMixer)
+{
     AddSpeakers(2);
     fader.setEnabled(true);
     EXPECT_FALSE(fader.Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
@@ -220,14 +236,16 @@ TEST_F(FaderTest, NonFaderControlsAndUnknownSubTypesAreRefusedBeforeTheMixer) {
     EXPECT_FALSE(InitSpeakers(-1));
     EXPECT_EQ(device->openCalls, 0);
     ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[0].text, "Wrong control type for a fader control: MIXERCONTROL_CONTROLTYPE_MUTE");
+    EXPECT_EQ(reports[0].text,
+              "Wrong control type for a fader control: MIXERCONTROL_CONTROLTYPE_MUTE");
     EXPECT_EQ(reports[1].text, "Wrong sub-type for a fader control: 4");
     EXPECT_EQ(reports[2].text, "Wrong sub-type for a fader control: -1");
     for (const Report& report : reports)
         EXPECT_EQ(report.context, "CMixerFader::Init");
 }
 
-TEST_F(FaderTest, ScrollsBeforeInitAreReportedAndIgnored) {
+TEST_F(FaderTest, ScrollsBeforeInitAreReportedAndIgnored)
+{
     AddSpeakers(2);
     fader.HScroll(TB_ENDTRACK, 3);
     fader.VScroll(TB_THUMBTRACK, 3);
@@ -241,19 +259,21 @@ TEST_F(FaderTest, ScrollsBeforeInitAreReportedAndIgnored) {
     EXPECT_EQ(device->openCalls, 0);
 }
 
-TEST_F(FaderTest, UnusableStepCountsLeaveTheSliderDisabled) {
+TEST_F(FaderTest, UnusableStepCountsLeaveTheSliderDisabled)
+{
     const struct {
         uint32_t minimum, maximum, steps;
     } cases[] = {
-        {0, 65535, 0},       // no steps
-        {0, 10, 11},         // more steps than units: step size 0
-        {100, 100, 1},       // empty span
-        {200, 100, 10},      // bounds the wrong way round
+        {0, 65535, 0},   // no steps
+        {0, 10, 11},     // more steps than units: step size 0
+        {100, 100, 1},   // empty span
+        {200, 100, 10},  // bounds the wrong way round
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.steps);
         auto local = std::make_shared<FakeMixerDevice>();
-        const uint32_t line = local->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
+        const uint32_t line =
+            local->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers", 2);
         const uint32_t volume = local->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Volume",
                                                   c.minimum, c.maximum, c.steps);
         CMixerFader guarded(local);
@@ -269,7 +289,8 @@ TEST_F(FaderTest, UnusableStepCountsLeaveTheSliderDisabled) {
     }
 }
 
-TEST_F(FaderTest, FailedFirstReadBindsButStaysDisabled) {
+TEST_F(FaderTest, FailedFirstReadBindsButStaysDisabled)
+{
     AddSpeakers(2);
     device->failGetDetails = true;
     EXPECT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -277,7 +298,8 @@ TEST_F(FaderTest, FailedFirstReadBindsButStaysDisabled) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(FaderTest, LineWithoutChannelsIsNotBound) {
+TEST_F(FaderTest, LineWithoutChannelsIsNotBound)
+{
     AddSpeakers(0);
     EXPECT_FALSE(InitSpeakers(CMixerFader::MAIN));
     ASSERT_EQ(reports.size(), 1u);
@@ -285,9 +307,11 @@ TEST_F(FaderTest, LineWithoutChannelsIsNotBound) {
     EXPECT_EQ(device->OpenHandleCount(), 0u);
 }
 
-TEST_F(FaderTest, MixerChangesMoveTheSliderWithoutWritingBack) {
+TEST_F(FaderTest, MixerChangesMoveTheSliderWithoutWritingBack)
+{
     const uint32_t volume = AddSpeakers(2);
-    const uint32_t other = device->AddControl(0xFFFF0000u, MIXERCONTROL_CONTROLTYPE_BASS, "Bass", 0, 65535, 32);
+    const uint32_t other =
+        device->AddControl(0xFFFF0000u, MIXERCONTROL_CONTROLTYPE_BASS, "Bass", 0, 65535, 32);
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
 
     device->ChangeValues(volume, {20470, 10235});
@@ -302,7 +326,8 @@ TEST_F(FaderTest, MixerChangesMoveTheSliderWithoutWritingBack) {
     EXPECT_EQ(device->Values(volume), (Values{20470, 10235}));
 }
 
-TEST_F(FaderTest, TwoFadersOnOneControlFollowEachOther) {
+TEST_F(FaderTest, TwoFadersOnOneControlFollowEachOther)
+{
     const uint32_t volume = AddSpeakers(2);
     CMixerFader second(device);
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -316,7 +341,8 @@ TEST_F(FaderTest, TwoFadersOnOneControlFollowEachOther) {
     EXPECT_EQ(device->setDetailsCalls, 1);  // read-backs wrote nothing
 }
 
-TEST_F(FaderTest, KeysAndWheelEndWithTheMixerWritten) {
+TEST_F(FaderTest, KeysAndWheelEndWithTheMixerWritten)
+{
     const uint32_t volume = AddSpeakers(1);
     device->Values(volume) = {16 * 2047};
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
@@ -326,8 +352,8 @@ TEST_F(FaderTest, KeysAndWheelEndWithTheMixerWritten) {
         Qt::Key key;
         uint32_t position;
     } keys[] = {
-        {Qt::Key_Right, 17}, {Qt::Key_Left, 16}, {Qt::Key_PageUp, 19},
-        {Qt::Key_PageDown, 16}, {Qt::Key_End, 32}, {Qt::Key_Home, 0},
+        {Qt::Key_Right, 17},    {Qt::Key_Left, 16}, {Qt::Key_PageUp, 19},
+        {Qt::Key_PageDown, 16}, {Qt::Key_End, 32},  {Qt::Key_Home, 0},
     };
     for (const auto& k : keys) {
         SCOPED_TRACE(k.key);
@@ -343,7 +369,8 @@ TEST_F(FaderTest, KeysAndWheelEndWithTheMixerWritten) {
     EXPECT_EQ(device->Values(volume), Values{static_cast<uint32_t>(fader.value()) * 2047});
 }
 
-QPoint HandleCentre(const QSlider& slider) {
+QPoint HandleCentre(const QSlider& slider)
+{
     QStyleOptionSlider option;
     option.initFrom(&slider);
     option.subControls = QStyle::SC_None;
@@ -357,10 +384,13 @@ QPoint HandleCentre(const QSlider& slider) {
     option.sliderValue = slider.value();
     option.singleStep = slider.singleStep();
     option.pageStep = slider.pageStep();
-    return slider.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &slider).center();
+    return slider.style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &slider)
+        .center();
 }
 
-TEST_F(FaderTest, DraggingWritesAsItMovesAndOnRelease) {
+TEST_F(FaderTest, DraggingWritesAsItMovesAndOnRelease)
+{
     const uint32_t volume = AddSpeakers(1);
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
     fader.resize(400, 30);
@@ -385,21 +415,24 @@ TEST_F(FaderTest, DraggingWritesAsItMovesAndOnRelease) {
     EXPECT_EQ(device->Values(volume), Values{static_cast<uint32_t>(fader.value()) * 2047});
 }
 
-TEST_F(FaderTest, PageClickOnTheGrooveWritesTheNewPosition) {
+TEST_F(FaderTest, PageClickOnTheGrooveWritesTheNewPosition)
+{
     const uint32_t volume = AddSpeakers(2);
     ASSERT_TRUE(InitSpeakers(CMixerFader::MAIN));
     fader.resize(400, 30);
     fader.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&fader));
 
-    QTest::mouseClick(&fader, Qt::LeftButton, Qt::NoModifier, QPoint(fader.width() - 5, fader.height() / 2));
+    QTest::mouseClick(&fader, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(fader.width() - 5, fader.height() / 2));
     EXPECT_FALSE(fader.isSliderDown());
     EXPECT_EQ(fader.value(), fader.pageStep());
     const uint32_t written = static_cast<uint32_t>(fader.pageStep()) * 2047;
     EXPECT_EQ(device->Values(volume), (Values{written, written}));
 }
 
-TEST_F(FaderTest, DestructionReleasesTheMixer) {
+TEST_F(FaderTest, DestructionReleasesTheMixer)
+{
     const uint32_t volume = AddSpeakers(2);
     {
         CMixerFader scoped(device);
@@ -411,5 +444,5 @@ TEST_F(FaderTest, DestructionReleasesTheMixer) {
     EXPECT_EQ(device->DeliverNotifications(), 0u);
 }
 
-} // namespace
-} // namespace velnar
+}  // namespace
+}  // namespace velnar

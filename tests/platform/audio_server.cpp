@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
@@ -31,8 +31,8 @@ std::optional<QString> Pactl(const QStringList& arguments)
 {
     QProcess pactl;
     pactl.start("pactl", arguments);
-    if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit
-        || pactl.exitCode() != 0)
+    if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit ||
+        pactl.exitCode() != 0)
         return std::nullopt;
     return QString::fromUtf8(pactl.readAllStandardOutput());
 }
@@ -68,8 +68,8 @@ PulsePlayer::PulsePlayer(const QString& sink, const QByteArray& pcm)
     : m_process(std::make_unique<QProcess>())
 {
     // A generous buffer: the player must not run dry itself on a busy machine.
-    m_process->start("pacat", QStringList{"--playback", "--device=" + sink, "--latency-msec=300"}
-                                  + kPcmFormat);
+    m_process->start(
+        "pacat", QStringList{"--playback", "--device=" + sink, "--latency-msec=300"} + kPcmFormat);
     if (!m_process->waitForStarted(5000))
         return;
     m_process->write(pcm);
@@ -133,22 +133,30 @@ PrivateAudioServer::PrivateAudioServer(bool micAndSpeaker)
     QFile config(dir + "/server.pa");
     if (!config.open(QIODevice::WriteOnly))
         return;
-    config.write(QString("load-module module-native-protocol-unix socket=%1/native auth-anonymous=1\n").arg(dir).toUtf8());
+    config.write(
+        QString("load-module module-native-protocol-unix socket=%1/native auth-anonymous=1\n")
+            .arg(dir)
+            .toUtf8());
     if (micAndSpeaker)
-        config.write("load-module module-null-sink sink_name=speaker\n"
-                     "load-module module-null-sink sink_name=mic\n"
-                     "set-default-sink speaker\n"
-                     "set-default-source mic.monitor\n");
+        config.write(
+            "load-module module-null-sink sink_name=speaker\n"
+            "load-module module-null-sink sink_name=mic\n"
+            "set-default-sink speaker\n"
+            "set-default-source mic.monitor\n");
     else
-        config.write("load-module module-null-sink sink_name=only\n"
-                     "set-default-sink only\n"
-                     "set-default-source only.monitor\n");
+        config.write(
+            "load-module module-null-sink sink_name=only\n"
+            "set-default-sink only\n"
+            "set-default-source only.monitor\n");
     config.close();
     if (!Launch())
         return;
-    m_serverOverride = std::make_unique<EnvOverride>("PULSE_SERVER", ("unix:" + dir + "/native").toUtf8());
-    m_sinkOverride = std::make_unique<EnvOverride>("PULSE_SINK", micAndSpeaker ? "speaker" : "only");
-    m_sourceOverride = std::make_unique<EnvOverride>("PULSE_SOURCE", micAndSpeaker ? "mic.monitor" : "only.monitor");
+    m_serverOverride =
+        std::make_unique<EnvOverride>("PULSE_SERVER", ("unix:" + dir + "/native").toUtf8());
+    m_sinkOverride =
+        std::make_unique<EnvOverride>("PULSE_SINK", micAndSpeaker ? "speaker" : "only");
+    m_sourceOverride = std::make_unique<EnvOverride>(
+        "PULSE_SOURCE", micAndSpeaker ? "mic.monitor" : "only.monitor");
 }
 
 bool PrivateAudioServer::Launch()
@@ -159,15 +167,14 @@ bool PrivateAudioServer::Launch()
     environment.insert("HOME", dir + "/home");
     environment.insert("XDG_RUNTIME_DIR", dir + "/run");
     m_process->setProcessEnvironment(environment);
-    m_process->start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                                    "--disallow-exit", "--realtime=no", "-F", dir + "/server.pa",
-                                    "--log-target=file:" + dir + "/server.log"});
+    m_process->start(
+        "pulseaudio",
+        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disallow-exit",
+         "--realtime=no", "-F", dir + "/server.pa", "--log-target=file:" + dir + "/server.log"});
     if (!m_process->waitForStarted(5000))
         return false;
     const QString server = "unix:" + dir + "/native";
-    m_running = WaitFor([&] {
-        return Pactl({"--server=" + server, "info"}).has_value();
-    });
+    m_running = WaitFor([&] { return Pactl({"--server=" + server, "info"}).has_value(); });
     return m_running;
 }
 

@@ -42,6 +42,7 @@ public:
     PulsePlayer(const QString& sink, const QByteArray& pcm);
     ~PulsePlayer();
     bool Started() const { return m_started; }
+
 private:
     std::unique_ptr<QProcess> m_process;
     bool m_started = false;
@@ -55,6 +56,7 @@ public:
     bool Started() const;
     // Everything recorded so far (reads what the recorder has sent).
     const QByteArray& Bytes();
+
 private:
     std::unique_ptr<QProcess> m_process;
     QByteArray m_bytes;

@@ -142,7 +142,8 @@ TEST(FakeWaveInCallback, MayCloseTheDevice)
     ASSERT_EQ(in.Open([&](WaveHeader*) {
         ++calls;
         EXPECT_EQ(in.Close(), WaveOk);
-    }), WaveOk);
+    }),
+              WaveOk);
     for (WaveHeader& h : buffers.headers) {
         ASSERT_EQ(in.Prepare(&h), WaveOk);
         ASSERT_EQ(in.AddBuffer(&h), WaveOk);
@@ -262,11 +263,11 @@ TEST_F(FakeWaveOutTest, PauseHoldsAndRestartResumes)
     EXPECT_EQ(out.PendingCount(), 4u);
     ASSERT_EQ(out.Restart(), WaveOk);
     EXPECT_EQ(out.PlayN(1), 1u);
-    EXPECT_EQ(out.Calls(), (std::vector<FakeCall>{
-        FakeCall::Open, FakeCall::Pause,
-        FakeCall::Prepare, FakeCall::Write, FakeCall::Prepare, FakeCall::Write,
-        FakeCall::Prepare, FakeCall::Write, FakeCall::Prepare, FakeCall::Write,
-        FakeCall::Restart}));
+    EXPECT_EQ(out.Calls(),
+              (std::vector<FakeCall>{FakeCall::Open, FakeCall::Pause, FakeCall::Prepare,
+                                     FakeCall::Write, FakeCall::Prepare, FakeCall::Write,
+                                     FakeCall::Prepare, FakeCall::Write, FakeCall::Prepare,
+                                     FakeCall::Write, FakeCall::Restart}));
 }
 
 TEST_F(FakeWaveOutTest, ResetMarksEverythingDoneEvenWhilePaused)

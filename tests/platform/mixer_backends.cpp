@@ -6,18 +6,21 @@
 
 namespace velnar::test {
 
-std::shared_ptr<MixerDevice> MakePulseMixer() {
-    const std::shared_ptr<PulseContext> connection = PulseContext::Shared();  // held while the device is made
+std::shared_ptr<MixerDevice> MakePulseMixer()
+{
+    const std::shared_ptr<PulseContext> connection =
+        PulseContext::Shared();  // held while the device is made
     if (!connection->Connect())
         return nullptr;
     return CreatePulseMixerDevice();
 }
 
-std::vector<MixerBackend> MixerBackends() {
+std::vector<MixerBackend> MixerBackends()
+{
     return {
         {"alsa", [] { return std::make_shared<AlsaMixerDevice>(); }, "Master", "Capture"},
         {"pulse", MakePulseMixer, "speaker", "Monitor of mic"},
     };
 }
 
-} // namespace velnar::test
+}  // namespace velnar::test

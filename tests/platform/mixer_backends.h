@@ -14,7 +14,7 @@ namespace velnar::test {
 struct MixerBackend {
     const char* name;
     std::function<std::shared_ptr<MixerDevice>()> make;  // null when it cannot be made
-    std::string speakersName;    // the line names the test server's devices give
+    std::string speakersName;  // the line names the test server's devices give
     std::string microphoneName;
 };
 
@@ -23,4 +23,4 @@ std::vector<MixerBackend> MixerBackends();
 // The sound server's mixer device on a connection of the test process.
 std::shared_ptr<MixerDevice> MakePulseMixer();
 
-} // namespace velnar::test
+}  // namespace velnar::test

@@ -9,7 +9,8 @@ namespace velnar::testing_audio {
 
 namespace {
 
-std::optional<QString> RunPactl(const QStringList& arguments) {
+std::optional<QString> RunPactl(const QStringList& arguments)
+{
     QProcess pactl;
     pactl.start("pactl", arguments);
     if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit ||
@@ -19,7 +20,8 @@ std::optional<QString> RunPactl(const QStringList& arguments) {
 }
 
 // "Volume: front-left: 32768 /  50% / -18.06 dB,   front-right: ..."
-std::optional<std::vector<long>> ParseVolume(const std::optional<QString>& output) {
+std::optional<std::vector<long>> ParseVolume(const std::optional<QString>& output)
+{
     if (!output)
         return std::nullopt;
     static const QRegularExpression channel(R"(([a-z-]+):\s+(\d+)\s+/)");
@@ -31,35 +33,42 @@ std::optional<std::vector<long>> ParseVolume(const std::optional<QString>& outpu
     return volumes;
 }
 
-bool SetVolume(const char* command, const char* device, const std::string& volume) {
+bool SetVolume(const char* command, const char* device, const std::string& volume)
+{
     QStringList arguments{command, device};
     arguments += QString::fromStdString(volume).split(' ', Qt::SkipEmptyParts);
     return RunPactl(arguments).has_value();
 }
 
-} // namespace
+}  // namespace
 
-bool HaveAudioServer() {
+bool HaveAudioServer()
+{
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER") && RunPactl({"info"}).has_value();
 }
 
-std::optional<std::vector<long>> SinkVolume() {
+std::optional<std::vector<long>> SinkVolume()
+{
     return ParseVolume(RunPactl({"get-sink-volume", "@DEFAULT_SINK@"}));
 }
 
-std::optional<std::vector<long>> SourceVolume() {
+std::optional<std::vector<long>> SourceVolume()
+{
     return ParseVolume(RunPactl({"get-source-volume", "@DEFAULT_SOURCE@"}));
 }
 
-std::optional<std::vector<long>> SinkVolumeOf(const std::string& sink) {
+std::optional<std::vector<long>> SinkVolumeOf(const std::string& sink)
+{
     return ParseVolume(RunPactl({"get-sink-volume", QString::fromStdString(sink)}));
 }
 
-bool SetSinkVolumeOf(const std::string& sink, const std::string& volume) {
+bool SetSinkVolumeOf(const std::string& sink, const std::string& volume)
+{
     return SetVolume("set-sink-volume", sink.c_str(), volume);
 }
 
-std::optional<std::string> Pactl(const std::vector<std::string>& arguments) {
+std::optional<std::string> Pactl(const std::vector<std::string>& arguments)
+{
     QStringList list;
     for (const std::string& argument : arguments)
         list += QString::fromStdString(argument);
@@ -69,12 +78,14 @@ std::optional<std::string> Pactl(const std::vector<std::string>& arguments) {
     return output->toStdString();
 }
 
-bool SetSinkVolume(const std::string& volume) {
+bool SetSinkVolume(const std::string& volume)
+{
     return SetVolume("set-sink-volume", "@DEFAULT_SINK@", volume);
 }
 
-bool SetSourceVolume(const std::string& volume) {
+bool SetSourceVolume(const std::string& volume)
+{
     return SetVolume("set-source-volume", "@DEFAULT_SOURCE@", volume);
 }
 
-} // namespace velnar::testing_audio
+}  // namespace velnar::testing_audio

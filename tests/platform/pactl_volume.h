@@ -27,4 +27,4 @@ bool SetSinkVolumeOf(const std::string& sink, const std::string& volume);
 // Any pactl command; its standard output, or nothing when it fails.
 std::optional<std::string> Pactl(const std::vector<std::string>& arguments);
 
-} // namespace velnar::testing_audio
+}  // namespace velnar::testing_audio

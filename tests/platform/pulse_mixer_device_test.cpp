@@ -2,8 +2,8 @@
 // default devices as they change, and leave volumes above 100 % alone.
 #include "platform/pulse_mixer_device.h"
 
-#include <QTest>
 #include <gtest/gtest.h>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdlib>
@@ -27,15 +27,18 @@ constexpr const char* kOtherSink = "velnar_mixer_other";
 
 class PulseMixerDeviceTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!audio::HaveAudioServer())
             GTEST_SKIP() << "needs the test audio server: source tools/test-audio-env.sh";
         device = test::MakePulseMixer();
         ASSERT_TRUE(device);
-        ASSERT_EQ(device->Open(0, [this](MixerHandle, uint32_t id) { changes.push_back(id); }, handle),
+        ASSERT_EQ(device->Open(
+                      0, [this](MixerHandle, uint32_t id) { changes.push_back(id); }, handle),
                   MMSYSERR_NOERROR);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (device && handle)
             device->Close(handle);
         device.reset();
@@ -45,34 +48,41 @@ protected:
         audio::SetSinkVolume("100%");
     }
 
-    bool LoadOtherSink() {
-        const auto loaded = audio::Pactl({"load-module", "module-null-sink", std::string("sink_name=") + kOtherSink,
-                                          std::string("sink_properties=device.description=") + kOtherSink});
+    bool LoadOtherSink()
+    {
+        const auto loaded =
+            audio::Pactl({"load-module", "module-null-sink", std::string("sink_name=") + kOtherSink,
+                          std::string("sink_properties=device.description=") + kOtherSink});
         if (!loaded)
             return false;
         module = loaded->substr(0, loaded->find_first_of("\n"));
         return true;
     }
     // Waits until pactl reports the sink's raw volumes, give or take the rounding.
-    static bool SinkReaches(const std::string& sink, std::vector<long> raw) {
-        return QTest::qWaitFor([&] {
-            const auto volume = audio::SinkVolumeOf(sink);
-            if (!volume || volume->size() != raw.size())
-                return false;
-            for (size_t i = 0; i < raw.size(); ++i)
-                if (std::abs((*volume)[i] - raw[i]) > 1)
+    static bool SinkReaches(const std::string& sink, std::vector<long> raw)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const auto volume = audio::SinkVolumeOf(sink);
+                if (!volume || volume->size() != raw.size())
                     return false;
-            return true;
-        }, kWaitMs);
+                for (size_t i = 0; i < raw.size(); ++i)
+                    if (std::abs((*volume)[i] - raw[i]) > 1)
+                        return false;
+                return true;
+            },
+            kWaitMs);
     }
-    std::vector<uint32_t> Read() {
+    std::vector<uint32_t> Read()
+    {
         std::vector<uint32_t> values(2, 0xDEADBEEF);
         MixerControlDetails details{kPulsePlaybackVolumeId, 2, 0, 4, values.data()};
         if (device->GetControlDetails(handle, details) != MMSYSERR_NOERROR)
             return {};
         return values;
     }
-    bool ReadsSoon(std::vector<uint32_t> expected) {
+    bool ReadsSoon(std::vector<uint32_t> expected)
+    {
         return QTest::qWaitFor([&] { return Read() == expected; }, kWaitMs);
     }
 
@@ -82,7 +92,8 @@ protected:
     std::string module;
 };
 
-TEST_F(PulseMixerDeviceTest, FollowsTheDefaultSinkToAnotherSinkAndBack) {
+TEST_F(PulseMixerDeviceTest, FollowsTheDefaultSinkToAnotherSinkAndBack)
+{
     ASSERT_TRUE(audio::SetSinkVolume("65536"));
     ASSERT_TRUE(ReadsSoon({65535, 65535}));
     ASSERT_TRUE(LoadOtherSink());
@@ -91,16 +102,19 @@ TEST_F(PulseMixerDeviceTest, FollowsTheDefaultSinkToAnotherSinkAndBack) {
     changes.clear();
 
     ASSERT_TRUE(audio::Pactl({"set-default-sink", kOtherSink}));
-    const std::vector<uint32_t> other{RawToMixerValue(16384, 0, kFullVolume), RawToMixerValue(32768, 0, kFullVolume)};
+    const std::vector<uint32_t> other{RawToMixerValue(16384, 0, kFullVolume),
+                                      RawToMixerValue(32768, 0, kFullVolume)};
     EXPECT_TRUE(ReadsSoon(other));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return std::count(changes.begin(), changes.end(), kPulsePlaybackVolumeId); },
-                                kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return std::count(changes.begin(), changes.end(), kPulsePlaybackVolumeId); },
+        kWaitMs));
 
     // Writes now go to the new default, and the old one keeps its volume.
     std::vector<uint32_t> written{20000, 40000};
     MixerControlDetails details{kPulsePlaybackVolumeId, 2, 0, 4, written.data()};
     ASSERT_EQ(device->SetControlDetails(handle, details), MMSYSERR_NOERROR);
-    EXPECT_TRUE(SinkReaches(kOtherSink, {MixerValueToRaw(20000, 0, kFullVolume), MixerValueToRaw(40000, 0, kFullVolume)}));
+    EXPECT_TRUE(SinkReaches(kOtherSink, {MixerValueToRaw(20000, 0, kFullVolume),
+                                         MixerValueToRaw(40000, 0, kFullVolume)}));
     EXPECT_EQ(audio::SinkVolumeOf("speaker"), (std::vector<long>{kFullVolume, kFullVolume}));
 
     // The default device goes away: the server falls back, and so do we.
@@ -110,7 +124,8 @@ TEST_F(PulseMixerDeviceTest, FollowsTheDefaultSinkToAnotherSinkAndBack) {
     EXPECT_TRUE(ReadsSoon({65535, 65535}));
 }
 
-TEST_F(PulseMixerDeviceTest, AboveFullShowsTheTopAndIsLeftAlone) {
+TEST_F(PulseMixerDeviceTest, AboveFullShowsTheTopAndIsLeftAlone)
+{
     ASSERT_TRUE(audio::SetSinkVolume("98304 131072"));  // 150 %, 200 %
     EXPECT_TRUE(ReadsSoon({65535, 65535}));
     QTest::qWait(200);
@@ -123,7 +138,8 @@ TEST_F(PulseMixerDeviceTest, AboveFullShowsTheTopAndIsLeftAlone) {
     EXPECT_TRUE(SinkReaches("speaker", {32768, kFullVolume}));
 }
 
-TEST(PulseMixerDeviceLost, ServerKilledFailsReadsAndWritesQuietly) {
+TEST(PulseMixerDeviceLost, ServerKilledFailsReadsAndWritesQuietly)
+{
     if (!audio::HaveAudioServer())
         GTEST_SKIP() << "needs the test audio server: source tools/test-audio-env.sh";
     test::PrivateAudioServer server;
@@ -133,13 +149,16 @@ TEST(PulseMixerDeviceLost, ServerKilledFailsReadsAndWritesQuietly) {
     PulseMixerDevice device(context);
     int notified = 0;
     MixerHandle handle = 0;
-    ASSERT_EQ(device.Open(0, [&](MixerHandle, uint32_t) { ++notified; }, handle), MMSYSERR_NOERROR);
+    ASSERT_EQ(device.Open(
+                  0, [&](MixerHandle, uint32_t) { ++notified; }, handle),
+              MMSYSERR_NOERROR);
     std::vector<uint32_t> values(2);
     MixerControlDetails details{kPulsePlaybackVolumeId, 2, 0, 4, values.data()};
     ASSERT_EQ(device.GetControlDetails(handle, details), MMSYSERR_NOERROR);
 
     server.Kill();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return context->GetState() == PulseContext::State::Failed; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context->GetState() == PulseContext::State::Failed; },
+                                kWaitMs));
     EXPECT_EQ(device.GetControlDetails(handle, details), MMSYSERR_ERROR);
     EXPECT_EQ(device.SetControlDetails(handle, details), MMSYSERR_ERROR);
     QTest::qWait(100);
@@ -147,5 +166,5 @@ TEST(PulseMixerDeviceLost, ServerKilledFailsReadsAndWritesQuietly) {
     EXPECT_EQ(notified, 0);
 }
 
-} // namespace
-} // namespace velnar
+}  // namespace
+}  // namespace velnar

@@ -109,8 +109,10 @@ TEST_F(PulseDeviceTest, StreamsCarryThePhonesNamesAndRestWhileThereIsNoCall)
     // Hung up: capture stopped, the last blocks played out.
     ASSERT_EQ(rig.In().Stop(), WaveOk);
     ASSERT_EQ(rig.In().Reset(), WaveOk);
-    ASSERT_TRUE(WaitFor([&] { return !out.IsRunning(); })) << "playback still runs after playing out";
-    EXPECT_TRUE(std::all_of(blocks.begin(), blocks.end(), [](const WaveHeader& h) { return h.flags & WaveDone; }));
+    ASSERT_TRUE(WaitFor([&] { return !out.IsRunning(); }))
+        << "playback still runs after playing out";
+    EXPECT_TRUE(std::all_of(blocks.begin(), blocks.end(),
+                            [](const WaveHeader& h) { return h.flags & WaveDone; }));
     EXPECT_TRUE(WaitFor(corkedCapture)) << "capture stream not corked after the call";
     const QStringList playback = PhoneStreams("sink-inputs");
     ASSERT_EQ(playback.size(), 1);

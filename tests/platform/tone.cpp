@@ -48,8 +48,8 @@ double PowerAt(std::span<const int16_t> samples, double frequencyHz)
         beforePrevious = previous;
         previous = current;
     }
-    const double power = previous * previous + beforePrevious * beforePrevious
-                         - coefficient * previous * beforePrevious;
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
     const double n = double(samples.size());
     return power / (n * n);
 }

@@ -16,7 +16,8 @@ namespace velnar::test {
 namespace {
 
 const WaveBackend kAlsa{"Alsa", [] { return MakeAlsaWaveIn(); }, [] { return MakeAlsaWaveOut(); }};
-const WaveBackend kPulse{"Pulse", [] { return MakePulseWaveIn(); }, [] { return MakePulseWaveOut(); }};
+const WaveBackend kPulse{"Pulse", [] { return MakePulseWaveIn(); },
+                         [] { return MakePulseWaveOut(); }};
 
 }  // namespace
 

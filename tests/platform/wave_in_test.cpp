@@ -75,7 +75,8 @@ protected:
     std::unique_ptr<test::ScratchSink> sink;
 };
 
-class CaptureTest : public CaptureTestBase, public ::testing::WithParamInterface<test::WaveBackend> {
+class CaptureTest : public CaptureTestBase,
+                    public ::testing::WithParamInterface<test::WaveBackend> {
 protected:
     const test::WaveBackend& Backend() const override { return GetParam(); }
 };
@@ -100,8 +101,9 @@ TEST_P(CaptureTest, FullBuffersComeBackInQueueOrder)
 
 // A tone played into the microphone comes back at its own frequency, for
 // as long as it was played, without a dropped or repeated buffer.
-class CaptureToneTest : public CaptureTestBase,
-                        public ::testing::WithParamInterface<std::tuple<test::WaveBackend, double>> {
+class CaptureToneTest
+    : public CaptureTestBase,
+      public ::testing::WithParamInterface<std::tuple<test::WaveBackend, double>> {
 protected:
     const test::WaveBackend& Backend() const override { return std::get<0>(GetParam()); }
 };
@@ -123,26 +125,30 @@ TEST_P(CaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
     std::vector<int16_t> samples;
     size_t toneStart = 0;
     size_t toneEnd = 0;
-    const bool heard = WaitFor([&] {
-        samples = test::ToSamples(std::span(
-            reinterpret_cast<const uint8_t*>(rig.Captured().constData()),
-            static_cast<size_t>(rig.Captured().size())));
-        toneStart = test::FindLoudRun(samples, 80, kLoudRms);
-        if (toneStart == samples.size())
+    const bool heard = WaitFor(
+        [&] {
+            samples = test::ToSamples(
+                std::span(reinterpret_cast<const uint8_t*>(rig.Captured().constData()),
+                          static_cast<size_t>(rig.Captured().size())));
+            toneStart = test::FindLoudRun(samples, 80, kLoudRms);
+            if (toneStart == samples.size())
+                return false;
+            auto rest = std::span<const int16_t>(samples).subspan(toneStart);
+            for (toneEnd = toneStart; toneEnd + 80 <= samples.size(); toneEnd += 80)
+                if (test::Rms(rest.subspan(toneEnd - toneStart, 80)) < kLoudRms)
+                    return true;
             return false;
-        auto rest = std::span<const int16_t>(samples).subspan(toneStart);
-        for (toneEnd = toneStart; toneEnd + 80 <= samples.size(); toneEnd += 80)
-            if (test::Rms(rest.subspan(toneEnd - toneStart, 80)) < kLoudRms)
-                return true;
-        return false;
-    }, 20000);
-    ASSERT_TRUE(heard) << "the tone never came back whole; captured " << samples.size() << " samples";
+        },
+        20000);
+    ASSERT_TRUE(heard) << "the tone never came back whole; captured " << samples.size()
+                       << " samples";
 
     // Its length: nothing lost, nothing doubled, the rate is right.
     EXPECT_NEAR(double(toneEnd - toneStart), double(kToneSamples), 0.05 * kToneSamples);
 
     // Its frequency, away from the edges.
-    auto middle = std::span<const int16_t>(samples).subspan(toneStart + 800, toneEnd - toneStart - 1600);
+    auto middle =
+        std::span<const int16_t>(samples).subspan(toneStart + 800, toneEnd - toneStart - 1600);
     EXPECT_NEAR(test::ZeroCrossingFrequencyHz(middle), frequencyHz, 0.02 * frequencyHz);
     EXPECT_GT(test::PowerAt(middle, frequencyHz), 100 * test::PowerAt(middle, frequencyHz * 1.37));
 
@@ -155,8 +161,8 @@ TEST_P(CaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
 INSTANTIATE_TEST_SUITE_P(Frequencies, CaptureToneTest,
                          ::testing::Combine(test::WaveBackends(), ::testing::Values(440.0, 1330.0)),
                          [](const auto& info) {
-                             return std::get<0>(info.param).name + "_"
-                                    + std::to_string(int(std::get<1>(info.param))) + "Hz";
+                             return std::get<0>(info.param).name + "_" +
+                                    std::to_string(int(std::get<1>(info.param))) + "Hz";
                          });
 
 // Buffers that do not match the device's 20-ms period (smaller, larger,
@@ -175,9 +181,11 @@ TEST_P(CaptureTest, BuffersOfAnySizeCarryTheSoundUnbroken)
     ASSERT_EQ(in->Open([&](WaveHeader* header) {
         if (header->bytesRecorded != (header->bufferLength & ~1u))
             ++wrongLengths;
-        captured.append(reinterpret_cast<const char*>(header->data), qsizetype(header->bytesRecorded));
+        captured.append(reinterpret_cast<const char*>(header->data),
+                        qsizetype(header->bytesRecorded));
         in->AddBuffer(header);
-    }), WaveOk);
+    }),
+              WaveOk);
     for (size_t i = 0; i < headers.size(); ++i) {
         memory.emplace_back(kSizesBytes[i]);
         headers[i].data = memory.back().data();
@@ -195,12 +203,15 @@ TEST_P(CaptureTest, BuffersOfAnySizeCarryTheSoundUnbroken)
     ASSERT_TRUE(player.Started()) << "pacat did not start";
     std::vector<int16_t> samples;
     size_t toneStart = 0;
-    const bool heard = WaitFor([&] {
-        samples = test::ToSamples(std::span(reinterpret_cast<const uint8_t*>(captured.constData()),
-                                            static_cast<size_t>(captured.size())));
-        toneStart = test::FindLoudRun(samples, 80, kLoudRms);
-        return toneStart + kToneSamples + 800 < samples.size();
-    }, 20000);
+    const bool heard = WaitFor(
+        [&] {
+            samples =
+                test::ToSamples(std::span(reinterpret_cast<const uint8_t*>(captured.constData()),
+                                          static_cast<size_t>(captured.size())));
+            toneStart = test::FindLoudRun(samples, 80, kLoudRms);
+            return toneStart + kToneSamples + 800 < samples.size();
+        },
+        20000);
     ASSERT_TRUE(heard) << "the tone never came back; captured " << samples.size() << " samples";
     EXPECT_EQ(wrongLengths, 0u) << "buffers returned before they were full";
     auto middle = std::span<const int16_t>(samples).subspan(toneStart + 800, kToneSamples - 1600);
@@ -272,10 +283,13 @@ TEST_P(CaptureTest, EveryStartDeliversABuffer)
 
         ASSERT_TRUE(rig.QueueAll());
         ASSERT_EQ(rig.In().Start(), WaveOk);
-        const bool delivered = WaitFor([&] {
-            const auto& returned = rig.ReturnedBuffers();
-            return returned.size() > queuedSoFar && returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
-        }, kBoundMs);
+        const bool delivered = WaitFor(
+            [&] {
+                const auto& returned = rig.ReturnedBuffers();
+                return returned.size() > queuedSoFar &&
+                       returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
+            },
+            kBoundMs);
         if (!delivered)
             ++withoutBuffer;
     }
@@ -326,7 +340,8 @@ TEST_P(CaptureTest, CallbackMayCloseOrDestroyTheDevice)
                 in.reset();
             else
                 EXPECT_EQ(in->Close(), WaveOk);
-        }), WaveOk);
+        }),
+                  WaveOk);
         for (size_t i = 0; i < headers.size(); ++i) {
             headers[i].data = memory.data() + i * kRigBufferBytes;
             headers[i].bufferLength = kRigBufferBytes;
@@ -387,8 +402,9 @@ TEST_P(CaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
     ASSERT_EQ(rig.Open(), WaveOk);
     ASSERT_TRUE(rig.QueueAll());
     ASSERT_EQ(rig.In().Start(), WaveOk);
-    ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() >= beforeReopen + 2 * kRigBuffers; }))
-        << "no capture after reopening";
+    ASSERT_TRUE(WaitFor([&] {
+        return rig.ReturnedBuffers().size() >= beforeReopen + 2 * kRigBuffers;
+    })) << "no capture after reopening";
     EXPECT_EQ(rig.ReturnedBuffers().back().bytesRecorded, kRigBufferBytes);
     EXPECT_EQ(rig.In().Close(), WaveOk);
 }
@@ -414,7 +430,8 @@ TEST_F(AlsaCaptureTest, StoppedDeviceReadsNothingAndIsNotWatched)
     EXPECT_TRUE(rig.ReturnedBuffers().empty()) << "captured before the first Start";
     ASSERT_EQ(rig.In().Start(), WaveOk);
     EXPECT_TRUE(in->IsWatching());
-    ASSERT_TRUE(WaitFor([&] { return !rig.ReturnedBuffers().empty(); })) << "no capture buffer came back";
+    ASSERT_TRUE(WaitFor([&] { return !rig.ReturnedBuffers().empty(); }))
+        << "no capture buffer came back";
 
     for (size_t call = 1; call <= 3; ++call) {
         ASSERT_EQ(rig.In().Stop(), WaveOk);
@@ -424,14 +441,19 @@ TEST_F(AlsaCaptureTest, StoppedDeviceReadsNothingAndIsNotWatched)
         EXPECT_FALSE(in->IsWatching()) << "watched while stopped, call " << call;
         ASSERT_TRUE(rig.QueueAll());
         WaitFor([] { return false; }, 200);
-        EXPECT_EQ(rig.ReturnedBuffers().size(), queuedSoFar) << "captured while stopped, call " << call;
+        EXPECT_EQ(rig.ReturnedBuffers().size(), queuedSoFar)
+            << "captured while stopped, call " << call;
 
         ASSERT_EQ(rig.In().Start(), WaveOk);
         EXPECT_TRUE(in->IsWatching());
-        EXPECT_TRUE(WaitFor([&] {
-            const auto& returned = rig.ReturnedBuffers();
-            return returned.size() > queuedSoFar && returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
-        }, 500)) << "no sound after start " << call + 1;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                const auto& returned = rig.ReturnedBuffers();
+                return returned.size() > queuedSoFar &&
+                       returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
+            },
+            500))
+            << "no sound after start " << call + 1;
     }
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
@@ -454,7 +476,8 @@ TEST(AlsaDeviceOpen, MissingDeviceAndUnopenedDevice)
     EXPECT_EQ(in->Open([](WaveHeader*) {}), WaveErrNoDevice);
     EXPECT_EQ(out->Open(), WaveErrNoDevice);
     const std::string printed = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(printed.rfind("velnar: cannot open ALSA device \"velnar_no_such_pcm\": ", 0), 0u) << printed;
+    EXPECT_EQ(printed.rfind("velnar: cannot open ALSA device \"velnar_no_such_pcm\": ", 0), 0u)
+        << printed;
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
     EXPECT_EQ(in->AddBuffer(&header), WaveErrNotOpen) << "a failed Open leaves it closed";
     EXPECT_EQ(out->Reset(), WaveErrNotOpen);

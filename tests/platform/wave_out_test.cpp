@@ -32,7 +32,8 @@ constexpr double kLoudRms = kToneAmplitude / 4.0;
 class ToneBlocks {
 public:
     ToneBlocks(size_t count, double frequencyHz)
-        : m_pcm(test::SineBytes(frequencyHz, count * kBlockSamples, kToneAmplitude)), m_headers(count)
+        : m_pcm(test::SineBytes(frequencyHz, count * kBlockSamples, kToneAmplitude)),
+          m_headers(count)
     {
         for (size_t i = 0; i < count; ++i) {
             m_headers[i].data = m_pcm.data() + i * kBlockBytes;
@@ -110,7 +111,8 @@ protected:
     std::unique_ptr<test::PulseRecorder> recorder;
 };
 
-class PlaybackTest : public PlaybackTestBase, public ::testing::WithParamInterface<test::WaveBackend> {
+class PlaybackTest : public PlaybackTestBase,
+                     public ::testing::WithParamInterface<test::WaveBackend> {
 protected:
     std::unique_ptr<WaveOut> MakeOut() const { return GetParam().makeOut(); }
 };
@@ -136,7 +138,8 @@ TEST_P(PlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
     ASSERT_LT(toneStart + 8000, heard.size());
     auto middle = std::span<const int16_t>(heard).subspan(toneStart + 800, 6400);
     EXPECT_NEAR(test::ZeroCrossingFrequencyHz(middle), kFrequencyHz, 0.02 * kFrequencyHz);
-    EXPECT_GT(test::PowerAt(middle, kFrequencyHz), 100 * test::PowerAt(middle, 1.37 * kFrequencyHz));
+    EXPECT_GT(test::PowerAt(middle, kFrequencyHz),
+              100 * test::PowerAt(middle, 1.37 * kFrequencyHz));
     for (size_t i = 0; i < blocks.Count(); ++i)
         EXPECT_EQ(out->Unprepare(&blocks[i]), WaveOk);
     EXPECT_EQ(out->Close(), WaveOk);
@@ -154,10 +157,12 @@ TEST_P(PlaybackTest, BlocksOfAnySizePlayUnbroken)
     ASSERT_EQ(out->Open(), WaveOk);
     std::vector<uint8_t> tone = test::SineBytes(kFrequencyHz, kToneSamples, kToneAmplitude);
     std::vector<WaveHeader> headers;
-    for (size_t offset = 0, i = 0; offset < tone.size(); offset += headers.back().bufferLength, ++i) {
+    for (size_t offset = 0, i = 0; offset < tone.size();
+         offset += headers.back().bufferLength, ++i) {
         WaveHeader header;
         header.data = tone.data() + offset;
-        header.bufferLength = uint32_t(std::min<size_t>(kSizesBytes[i % kSizesBytes.size()], tone.size() - offset));
+        header.bufferLength =
+            uint32_t(std::min<size_t>(kSizesBytes[i % kSizesBytes.size()], tone.size() - offset));
         headers.push_back(header);
     }
     const qsizetype start = recorder->Bytes().size();
@@ -166,7 +171,8 @@ TEST_P(PlaybackTest, BlocksOfAnySizePlayUnbroken)
         ASSERT_EQ(out->Write(&header), WaveOk);
     }
     ASSERT_TRUE(WaitFor([&] {
-        return std::all_of(headers.begin(), headers.end(), [](const WaveHeader& h) { return (h.flags & WaveDone) != 0; });
+        return std::all_of(headers.begin(), headers.end(),
+                           [](const WaveHeader& h) { return (h.flags & WaveDone) != 0; });
     }));
     ASSERT_TRUE(RecordFor(500));
 
@@ -244,13 +250,18 @@ TEST_P(PauseTest, PauseHoldsAndRestartResumes)
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, PauseTest,
-    ::testing::Values(
-        PauseCase{{"AlsaDevicePause", nullptr,
-                   [] { return std::make_unique<AlsaWaveOut>("default"); }}, false},
-        PauseCase{{"AlsaDropFallback", nullptr,
-                   [] { return std::make_unique<AlsaWaveOut>("default", AlsaWaveOut::PauseMode::DropAlways); }},
-                  true},
-        PauseCase{{"PulseCork", nullptr, [] { return test::WaveBackendNamed("Pulse").makeOut(); }}, false}),
+    ::testing::Values(PauseCase{{"AlsaDevicePause", nullptr,
+                                 [] { return std::make_unique<AlsaWaveOut>("default"); }},
+                                false},
+                      PauseCase{{"AlsaDropFallback", nullptr,
+                                 [] {
+                                     return std::make_unique<AlsaWaveOut>(
+                                         "default", AlsaWaveOut::PauseMode::DropAlways);
+                                 }},
+                                true},
+                      PauseCase{{"PulseCork", nullptr,
+                                 [] { return test::WaveBackendNamed("Pulse").makeOut(); }},
+                                false}),
     [](const ::testing::TestParamInfo<PauseCase>& info) { return info.param.backend.name; });
 
 TEST_P(PlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
@@ -327,8 +338,7 @@ TEST_P(PlaybackTest, VanishedSinkStillTakesBlocks)
     // Keep writing as the phone would, a block per turn of the loop, until
     // the device notices; every block is taken and ends up done.
     const bool failed = WaitFor([&] {
-        if (written < blocks.Count())
-        {
+        if (written < blocks.Count()) {
             blocks.Write(out, written, written + 1);
             ++written;
         }

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/stat.h>
 
 namespace velnar {
 namespace {
@@ -36,7 +36,7 @@ protected:
     }
     unsigned Mode() const
     {
-        struct stat info{};
+        struct stat info {};
         EXPECT_EQ(stat(m_path.c_str(), &info), 0);
         return info.st_mode & 07777;
     }
@@ -56,8 +56,10 @@ TEST_F(SettingsFileTest, LoadsEveryFileForm)
 {
     const std::string longServer(5000, 's');
     const LoadCase cases[] = {
-        {"full word", "alice:secret@pbx.example.net\n700", "alice", "secret", "pbx.example.net", 700},
-        {"crlf line break", "alice:secret@pbx.example.net\r\n300", "alice", "secret", "pbx.example.net", 300},
+        {"full word", "alice:secret@pbx.example.net\n700", "alice", "secret", "pbx.example.net",
+         700},
+        {"crlf line break", "alice:secret@pbx.example.net\r\n300", "alice", "secret",
+         "pbx.example.net", 300},
         {"colon without at-sign", "10.0.0.5:4569\n0", "10.0.0.5", "", "10.0.0.5:4569", 0},
         {"no colon, no at-sign", "pbx.example.net\n500", "", "", "pbx.example.net", 500},
         {"at-sign without colon", "secret@pbx\n1", "", "secret", "pbx", 1},
@@ -154,8 +156,8 @@ TEST(NoiseThresholdTest, FollowsTheSliderCurve)
     const struct {
         int position;
         int threshold;
-    } cases[] = {{0, 32767}, {300, 1448}, {500, 181}, {700, 22}, {900, 2}, {1000, 1},
-                 {1500, 0}, {-1000, 1073676289}};
+    } cases[] = {{0, 32767}, {300, 1448}, {500, 181}, {700, 22},
+                 {900, 2},   {1000, 1},   {1500, 0},  {-1000, 1073676289}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.position);
         // 32767 squared is 1073676289; the double may land a hair below.

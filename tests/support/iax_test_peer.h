@@ -63,110 +63,111 @@ constexpr int kDefaultWaitMs = 2000;
 
 // The peer's view of the call it is running.
 struct PeerCall {
-  uint16_t ownCall = 1;                // the peer's call number
-  uint16_t remoteCall = kUnknownCall;  // the library's, once learned
-  uint16_t outSeq = 0;                 // next sequence number to send
-  bool timeBaseSet = false;
-  uint32_t timeBaseMs = 0;             // clock reading at the first frame sent
-  uint32_t lastTimestampMs = 0;        // last full or mini time stamp sent
+    uint16_t ownCall = 1;                // the peer's call number
+    uint16_t remoteCall = kUnknownCall;  // the library's, once learned
+    uint16_t outSeq = 0;                 // next sequence number to send
+    bool timeBaseSet = false;
+    uint32_t timeBaseMs = 0;       // clock reading at the first frame sent
+    uint32_t lastTimestampMs = 0;  // last full or mini time stamp sent
 };
 
 // Overrides for one SendFull(); unset fields take the call's values.
 struct SendOptions {
-  std::optional<uint32_t> timestampMs;
-  std::optional<uint16_t> sequence;  // given: the call's counter is not touched
-  std::optional<uint16_t> sourceCall;
-  std::optional<uint16_t> destCall;
-  std::optional<uint8_t> subclassByte;  // raw byte instead of the compressed subclass
+    std::optional<uint32_t> timestampMs;
+    std::optional<uint16_t> sequence;  // given: the call's counter is not touched
+    std::optional<uint16_t> sourceCall;
+    std::optional<uint16_t> destCall;
+    std::optional<uint8_t> subclassByte;  // raw byte instead of the compressed subclass
 };
 
 class IaxTestPeer {
- public:
-  IaxTestPeer();
-  ~IaxTestPeer();
-  IaxTestPeer(const IaxTestPeer&) = delete;
-  IaxTestPeer& operator=(const IaxTestPeer&) = delete;
+public:
+    IaxTestPeer();
+    ~IaxTestPeer();
+    IaxTestPeer(const IaxTestPeer&) = delete;
+    IaxTestPeer& operator=(const IaxTestPeer&) = delete;
 
-  bool Ok() const { return m_fd >= 0; }
-  int Fd() const { return m_fd; }
-  uint16_t Port() const { return m_port; }
+    bool Ok() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
+    uint16_t Port() const { return m_port; }
 
-  // Where frames go: 127.0.0.1 and this port. Learned from the sender of the
-  // first datagram received when not set.
-  void SetTarget(uint16_t port);
-  uint16_t TargetPort() const;
+    // Where frames go: 127.0.0.1 and this port. Learned from the sender of the
+    // first datagram received when not set.
+    void SetTarget(uint16_t port);
+    uint16_t TargetPort() const;
 
-  // Acknowledge every received full frame except ACK, REJECT, INVAL, TXCNT
-  // and TXACC, as the protocol asks; off by default.
-  void SetAutoAck(bool on) { m_autoAck = on; }
-  void SetClock(std::function<uint32_t()> msClock) { m_clock = std::move(msClock); }
+    // Acknowledge every received full frame except ACK, REJECT, INVAL, TXCNT
+    // and TXACC, as the protocol asks; off by default.
+    void SetAutoAck(bool on) { m_autoAck = on; }
+    void SetClock(std::function<uint32_t()> msClock) { m_clock = std::move(msClock); }
 
-  // Forget the current call; ownCall 0 picks 1000 + a counter.
-  void StartCall(uint16_t ownCall = 0);
-  PeerCall& Call() { return m_call; }
+    // Forget the current call; ownCall 0 picks 1000 + a counter.
+    void StartCall(uint16_t ownCall = 0);
+    PeerCall& Call() { return m_call; }
 
-  // --- sending ---------------------------------------------------------
-  // Builds and sends one full frame. Sequence numbers follow the protocol:
-  // PONG, TXCNT and TXACC carry 0 and ACK is sent by SendAck; all others
-  // take the call's next number. Returns the header that went out.
-  FullHeader SendFull(uint8_t type, uint32_t subclass, const Bytes& payload = {},
-                      const SendOptions& options = {});
-  FullHeader SendIax(uint32_t message, const std::string& text = "", bool withNul = false,
-                     const SendOptions& options = {});
-  FullHeader SendControl(uint32_t control);
-  FullHeader SendVoice(uint32_t format, const Bytes& data, const SendOptions& options = {});
-  // A mini frame with the low 16 bits of the given (or a fresh) time stamp.
-  void SendMini(const Bytes& data, std::optional<uint32_t> timestampMs = std::nullopt);
-  void SendAck(const PeerFrame& frame);
-  void SendRaw(const Bytes& datagram);
-  // The time stamp the next frame would carry (milliseconds of the call).
-  uint32_t Now();
+    // --- sending ---------------------------------------------------------
+    // Builds and sends one full frame. Sequence numbers follow the protocol:
+    // PONG, TXCNT and TXACC carry 0 and ACK is sent by SendAck; all others
+    // take the call's next number. Returns the header that went out.
+    FullHeader SendFull(uint8_t type, uint32_t subclass, const Bytes& payload = {},
+                        const SendOptions& options = {});
+    FullHeader SendIax(uint32_t message, const std::string& text = "", bool withNul = false,
+                       const SendOptions& options = {});
+    FullHeader SendControl(uint32_t control);
+    FullHeader SendVoice(uint32_t format, const Bytes& data, const SendOptions& options = {});
+    // A mini frame with the low 16 bits of the given (or a fresh) time stamp.
+    void SendMini(const Bytes& data, std::optional<uint32_t> timestampMs = std::nullopt);
+    void SendAck(const PeerFrame& frame);
+    void SendRaw(const Bytes& datagram);
+    // The time stamp the next frame would carry (milliseconds of the call).
+    uint32_t Now();
 
-  // --- receiving -------------------------------------------------------
-  // The next received frame of any kind but ACK, in arrival order.
-  std::optional<PeerFrame> Receive(int timeoutMs = kDefaultWaitMs);
-  // The first full frame of that type and subclass, waiting up to timeoutMs.
-  std::optional<PeerFrame> ExpectFull(uint8_t type, uint32_t subclass,
-                                      int timeoutMs = kDefaultWaitMs);
-  std::optional<PeerFrame> ExpectIax(uint32_t message, int timeoutMs = kDefaultWaitMs) {
-    return ExpectFull(kIax, message, timeoutMs);
-  }
-  // The first voice frame, full or mini.
-  std::optional<PeerFrame> ExpectVoice(int timeoutMs = kDefaultWaitMs);
-  // An ACK that echoes this sequence number and time stamp.
-  std::optional<PeerFrame> ExpectAckOf(const FullHeader& sent, int timeoutMs = kDefaultWaitMs);
-  // True when no frame but ACKs arrives within waitMs (and none is queued).
-  bool ExpectSilence(int waitMs);
-  // Reads whatever has arrived without waiting.
-  void Drain();
+    // --- receiving -------------------------------------------------------
+    // The next received frame of any kind but ACK, in arrival order.
+    std::optional<PeerFrame> Receive(int timeoutMs = kDefaultWaitMs);
+    // The first full frame of that type and subclass, waiting up to timeoutMs.
+    std::optional<PeerFrame> ExpectFull(uint8_t type, uint32_t subclass,
+                                        int timeoutMs = kDefaultWaitMs);
+    std::optional<PeerFrame> ExpectIax(uint32_t message, int timeoutMs = kDefaultWaitMs)
+    {
+        return ExpectFull(kIax, message, timeoutMs);
+    }
+    // The first voice frame, full or mini.
+    std::optional<PeerFrame> ExpectVoice(int timeoutMs = kDefaultWaitMs);
+    // An ACK that echoes this sequence number and time stamp.
+    std::optional<PeerFrame> ExpectAckOf(const FullHeader& sent, int timeoutMs = kDefaultWaitMs);
+    // True when no frame but ACKs arrives within waitMs (and none is queued).
+    bool ExpectSilence(int waitMs);
+    // Reads whatever has arrived without waiting.
+    void Drain();
 
-  const std::vector<PeerFrame>& Acks() const { return m_acks; }
-  const std::deque<PeerFrame>& Pending() const { return m_pending; }
-  void ClearPending() { m_pending.clear(); }
-  // Why the last Expect failed, with every frame still queued.
-  const std::string& LastError() const { return m_lastError; }
-  // The library's address as seen by the peer (127.0.0.1 and its port).
-  const sockaddr_in& LastSender() const { return m_lastSender; }
+    const std::vector<PeerFrame>& Acks() const { return m_acks; }
+    const std::deque<PeerFrame>& Pending() const { return m_pending; }
+    void ClearPending() { m_pending.clear(); }
+    // Why the last Expect failed, with every frame still queued.
+    const std::string& LastError() const { return m_lastError; }
+    // The library's address as seen by the peer (127.0.0.1 and its port).
+    const sockaddr_in& LastSender() const { return m_lastSender; }
 
- private:
-  bool ReadOne(int timeoutMs);
-  void Account(const PeerFrame& frame);
-  void SendTo(const Bytes& datagram);
-  void Fail(const std::string& what);
-  uint32_t CallTimestamp();
+private:
+    bool ReadOne(int timeoutMs);
+    void Account(const PeerFrame& frame);
+    void SendTo(const Bytes& datagram);
+    void Fail(const std::string& what);
+    uint32_t CallTimestamp();
 
-  int m_fd = -1;
-  uint16_t m_port = 0;
-  sockaddr_in m_target{};
-  bool m_targetSet = false;
-  sockaddr_in m_lastSender{};
-  bool m_autoAck = false;
-  std::function<uint32_t()> m_clock;
-  PeerCall m_call;
-  uint16_t m_callCounter = 0;
-  std::deque<PeerFrame> m_pending;
-  std::vector<PeerFrame> m_acks;
-  std::string m_lastError;
+    int m_fd = -1;
+    uint16_t m_port = 0;
+    sockaddr_in m_target{};
+    bool m_targetSet = false;
+    sockaddr_in m_lastSender{};
+    bool m_autoAck = false;
+    std::function<uint32_t()> m_clock;
+    PeerCall m_call;
+    uint16_t m_callCounter = 0;
+    std::deque<PeerFrame> m_pending;
+    std::vector<PeerFrame> m_acks;
+    std::string m_lastError;
 };
 
 }  // namespace iaxpeer

@@ -11,7 +11,8 @@ TEST(DialogUnitsTest, ConvertsWithQuarterWidthAndEighthHeight)
     const DialogUnits units(6, 13);
     const struct {
         int units, x, y;
-    } cases[] = {{0, 0, 0}, {4, 6, 7}, {8, 12, 13}, {14, 21, 23}, {50, 75, 81}, {167, 251, 271}, {222, 333, 361}};
+    } cases[] = {{0, 0, 0},    {4, 6, 7},       {8, 12, 13},    {14, 21, 23},
+                 {50, 75, 81}, {167, 251, 271}, {222, 333, 361}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.units);
         EXPECT_EQ(units.ToPixelsX(c.units), c.x);

@@ -107,7 +107,8 @@ void DialogsTest::limitedEditTakesLongerTextFromProgram()
     // Deleting from an over-long text is allowed, then typing up to the limit.
     QTest::keyClick(&edit, Qt::Key_Backspace);
     QCOMPARE(edit.text(), QStringLiteral("1234567"));
-    for (int i = 0; i < 3; ++i) QTest::keyClick(&edit, Qt::Key_Backspace);
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(&edit, Qt::Key_Backspace);
     QTest::keyClicks(&edit, QStringLiteral("xy"));
     QCOMPARE(edit.text(), QStringLiteral("1234x"));
 
@@ -129,10 +130,12 @@ void DialogsTest::messagesKeepsEveryTextInOrder()
     QCOMPARE(dialog.m_list->count(), 0);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Dialog"));
 
-    const QStringList texts = {QStringLiteral("Calling..."), QStringLiteral("Connected"),
-                               QStringLiteral("Hanging up..."), QStringLiteral("Ready"),
-                               QStringLiteral("Ready"), QStringLiteral("Cannot connect- bad server name? ")};
-    for (const QString& text : texts) dialog.AddString(text);
+    const QStringList texts = {
+        QStringLiteral("Calling..."),    QStringLiteral("Connected"),
+        QStringLiteral("Hanging up..."), QStringLiteral("Ready"),
+        QStringLiteral("Ready"),         QStringLiteral("Cannot connect- bad server name? ")};
+    for (const QString& text : texts)
+        dialog.AddString(text);
     // Hidden all along; duplicates are separate entries and nothing is sorted
     // or trimmed.
     QVERIFY(!dialog.isVisible());
@@ -171,7 +174,8 @@ void DialogsTest::messagesDoNotScroll()
     CMessagesDlg dialog;
     dialog.ShowAndActivate();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    for (int i = 0; i < 200; ++i) dialog.AddString(QStringLiteral("Ready"));
+    for (int i = 0; i < 200; ++i)
+        dialog.AddString(QStringLiteral("Ready"));
     QCoreApplication::processEvents();
     QScrollBar* bar = dialog.m_list->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);  // the list does overflow
@@ -188,7 +192,8 @@ void DialogsTest::messagesRowsFitTheirText()
                        "please accept or reject first"),
         QStringLiteral("Calling..."),
     };
-    for (const QString& text : texts) dialog.AddString(text);
+    for (const QString& text : texts)
+        dialog.AddString(text);
     dialog.ShowAndActivate();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCoreApplication::processEvents();
@@ -305,10 +310,9 @@ void DialogsTest::settingsTabOrderStartsOnOk()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(QApplication::focusWidget(), dialog.m_okButton);
-    const QList<QWidget*> expected = {dialog.m_cancelButton, dialog.m_serverEdit,
-                                      dialog.m_userEdit,     dialog.m_passwordEdit,
-                                      dialog.m_noiseSlider,  dialog.m_detectButton,
-                                      dialog.m_okButton};
+    const QList<QWidget*> expected = {
+        dialog.m_cancelButton, dialog.m_serverEdit,   dialog.m_userEdit, dialog.m_passwordEdit,
+        dialog.m_noiseSlider,  dialog.m_detectButton, dialog.m_okButton};
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);

@@ -22,7 +22,8 @@ void WhenModal(std::function<void(T*)> handle)
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, handle] {
         auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!dialog) return;
+        if (!dialog)
+            return;
         timer->stop();
         timer->deleteLater();
         handle(dialog);

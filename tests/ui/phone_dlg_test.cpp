@@ -1,9 +1,10 @@
 // The main dialog with the real engine and IAX library on an ephemeral UDP
 // port, calling a scripted peer on 127.0.0.1; in-memory wave devices and
 // mixer stand in for the sound card.
+#include "ui/phone_dlg.h"
 #include "engine/iax_phone.h"
-#include "modal_driver.h"
 #include "mixer/mixer_fader.h"
+#include "modal_driver.h"
 #include "platform/fake_mixer_device.h"
 #include "platform/fake_wave_device.h"
 #include "tests/support/iax_test_peer.h"
@@ -11,7 +12,6 @@
 #include "ui/about_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
-#include "ui/phone_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
@@ -43,16 +43,19 @@ constexpr int kMaxWaitMs = 3000;  // a safety net for frames that never come
 std::optional<std::string> Element(const PeerFrame& frame, const std::string& key)
 {
     const auto elements = SplitElements(frame.Text());
-    if (!elements) return std::nullopt;
+    if (!elements)
+        return std::nullopt;
     for (const auto& [name, value] : *elements)
-        if (name == key) return value;
+        if (name == key)
+            return value;
     return std::nullopt;
 }
 
 QAction* MenuAction(QMenuBar* bar, const QString& text)
 {
     for (QAction* action : bar->findChildren<QAction*>())
-        if (action->text() == text) return action;
+        if (action->text() == text)
+            return action;
     return nullptr;
 }
 
@@ -162,7 +165,8 @@ void PhoneDlgTest::EstablishCall()
     m_dialog->m_callButton->click();
     QVERIFY2(m_peer->ExpectIax(kNew), m_peer->LastError().c_str());
     m_peer->SendIax(kAccept, "formats=2;");
-    QVERIFY(QTest::qWaitFor([this] { return m_dialog->m_status->text() == "Connected"; }, kMaxWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([this] { return m_dialog->m_status->text() == "Connected"; }, kMaxWaitMs));
     QVERIFY(m_dialog->m_pPhone->IsInCall());
 }
 
@@ -198,7 +202,8 @@ void PhoneDlgTest::startsWithTemplateTexts()
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
     QCOMPARE(m_dialog->minimumSize(), m_dialog->maximumSize());
     QVERIFY(!(m_dialog->windowFlags() & Qt::WindowMaximizeButtonHint));
-    for (QPushButton* button : m_dialog->findChildren<QPushButton*>()) QVERIFY(!button->autoDefault());
+    for (QPushButton* button : m_dialog->findChildren<QPushButton*>())
+        QVERIFY(!button->autoDefault());
 }
 
 void PhoneDlgTest::longStatusIsElidedAndKept()
@@ -210,8 +215,9 @@ void PhoneDlgTest::longStatusIsElidedAndKept()
     const QRect place = status->geometry();
     const QString ellipsis(QChar(0x2026));
 
-    const QString longText = QStringLiteral("Incoming call ignored, there's already a call waiting for answer... "
-                                            "please accept or reject first");
+    const QString longText = QStringLiteral(
+        "Incoming call ignored, there's already a call waiting for answer... "
+        "please accept or reject first");
     m_dialog->ShowStatus(longText.toStdString());
     QCoreApplication::processEvents();
     // The line keeps its place and size and the whole text; it paints the
@@ -236,7 +242,8 @@ void PhoneDlgTest::longStatusIsElidedAndKept()
 void PhoneDlgTest::tabOrderFollowsTemplate()
 {
     auto mixer = std::make_shared<FakeMixerDevice>();
-    const uint32_t speakers = mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 1);
+    const uint32_t speakers =
+        mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 1);
     mixer->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume", 0, 65535, 32);
     mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Capture", 1);
     const uint32_t mic = mixer->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Mic", 1);
@@ -245,9 +252,10 @@ void PhoneDlgTest::tabOrderFollowsTemplate()
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_dialog->m_outputFader));
-    QList<QWidget*> expected = {m_dialog->m_callButton, m_dialog->m_inputFader, m_dialog->m_numberEdit,
-                                m_dialog->m_hangUpButton};
-    for (QPushButton* key : m_dialog->m_keys) expected << key;
+    QList<QWidget*> expected = {m_dialog->m_callButton, m_dialog->m_inputFader,
+                                m_dialog->m_numberEdit, m_dialog->m_hangUpButton};
+    for (QPushButton* key : m_dialog->m_keys)
+        expected << key;
     expected << m_dialog->m_outputFader;
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -258,17 +266,18 @@ void PhoneDlgTest::tabOrderFollowsTemplate()
 void PhoneDlgTest::fadersBindToMixer()
 {
     auto mixer = std::make_shared<FakeMixerDevice>();
-    const uint32_t speakers = mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 2);
-    const uint32_t master = mixer->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume",
-                                              0, 65535, 32);
+    const uint32_t speakers =
+        mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master", 2);
+    const uint32_t master =
+        mixer->AddControl(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, "Master Volume", 0, 65535, 32);
     mixer->Values(master) = {65535, 65535};
     mixer->AddDestination(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, "Capture", 2);
     // A line source that is not the microphone must not be taken for it.
     const uint32_t line = mixer->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_LINE, "Line", 1);
     mixer->AddControl(line, MIXERCONTROL_CONTROLTYPE_VOLUME, "Line Volume", 0, 65535, 32);
     const uint32_t mic = mixer->AddSource(1, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Mic", 1);
-    const uint32_t micVolume = mixer->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic Volume",
-                                                 0, 65535, 32);
+    const uint32_t micVolume =
+        mixer->AddControl(mic, MIXERCONTROL_CONTROLTYPE_VOLUME, "Mic Volume", 0, 65535, 32);
     mixer->Values(micVolume) = {32752};
     MakeDialog(mixer);
 
@@ -414,7 +423,7 @@ void PhoneDlgTest::settingsOkWritesFileAndThreshold()
     m_dialog->OnSettings();
 
     QCOMPARE(ReadSettings(), QByteArray("bob:pw@pbx.example.net\n700"));
-    struct stat info{};
+    struct stat info {};
     QCOMPARE(stat("VOIP.set", &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
     QCOMPARE(Threshold(), 22);
@@ -482,11 +491,13 @@ void PhoneDlgTest::settingsUnwritableFileStillUpdates()
 void PhoneDlgTest::keypadAppendsOutsideCall()
 {
     MakeDialog();
-    for (QPushButton* key : m_dialog->m_keys) key->click();
+    for (QPushButton* key : m_dialog->m_keys)
+        key->click();
     QCOMPARE(m_dialog->m_numberEdit->text(), QStringLiteral("123456789*0#"));
     // Past the typing limit of 32.
     for (int i = 0; i < 3; ++i)
-        for (QPushButton* key : m_dialog->m_keys) key->click();
+        for (QPushButton* key : m_dialog->m_keys)
+            key->click();
     QCOMPARE(m_dialog->m_numberEdit->text().size(), 48);
     QVERIFY(m_dialog->m_numberEdit->text().endsWith(QStringLiteral("*0#")));
     QVERIFY(m_peer->ExpectSilence(0));
@@ -509,7 +520,8 @@ void PhoneDlgTest::overlongNumberRefusesExitAndEnter()
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
     for (int i = 0; i < 3; ++i)
-        for (QPushButton* key : m_dialog->m_keys) key->click();
+        for (QPushButton* key : m_dialog->m_keys)
+            key->click();
     QCOMPARE(m_dialog->m_numberEdit->text().size(), 36);
 
     // Typing adds nothing to an over-long number.
@@ -563,8 +575,9 @@ void PhoneDlgTest::peerHangUpIsLoggedInOrder()
     const int before = Messages().size();
     m_peer->SendIax(kHangup);
     QVERIFY(QTest::qWaitFor([this] { return !m_dialog->m_pPhone->IsInCall(); }, kMaxWaitMs));
-    QCOMPARE(Messages().mid(before), (QStringList{QStringLiteral("Call disconnected by peer"),
-                                                  QStringLiteral("Hanging up..."), QStringLiteral("Ready")}));
+    QCOMPARE(Messages().mid(before),
+             (QStringList{QStringLiteral("Call disconnected by peer"),
+                          QStringLiteral("Hanging up..."), QStringLiteral("Ready")}));
     QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
     QCOMPARE(Messages().first(), QStringLiteral("Calling..."));
 }

@@ -20,7 +20,7 @@ constexpr int kStepUnitMs = 7;
 constexpr uint16_t kFromTransferPeer = 0x8000;
 
 // The far ends, as the set-up creates them.
-constexpr uint32_t kPeerAddress = 0x7F000001;      // 127.0.0.1
+constexpr uint32_t kPeerAddress = 0x7F000001;  // 127.0.0.1
 constexpr uint16_t kPeerPort = 4569;
 constexpr uint32_t kTransferAddress = 0x7F000002;  // 127.0.0.2
 constexpr uint16_t kTransferPort = 4570;
