@@ -33,8 +33,7 @@ void CIaxPhone::CloseAudio()
 {
     if (!m_audioOpen)
         return;
-    m_hWaveIn->Stop();
-    m_hWaveIn->Reset();
+    m_capture.Stop();
     m_hWaveIn->Close();
     m_hWaveOut->Reset();
     m_hWaveOut->Close();

@@ -241,10 +241,8 @@ void CIaxPhone::ResetCall()
     m_pCurrentCall = nullptr;
     ReleaseCalls();
     m_pOutgoingSession = nullptr;
-    if (m_audioOpen) {
-        m_hWaveIn->Stop();
-        m_hWaveIn->Reset();
-    }
+    if (m_audioOpen)
+        m_capture.Stop();
     SetStatus("Ready");
 }
 

@@ -8,6 +8,7 @@
 #include "tests/engine/peer_await.h"
 #include "tests/platform/audio_server.h"
 #include "tests/support/iax_test_peer.h"
+#include "tests/support/scripted_server.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -244,6 +245,33 @@ TEST_P(AudioServer, PlaybackComesBackDuringTheCallOnceTheServerIsBack)
     }
     EXPECT_TRUE(heard) << "strongest " << lastStrongest << " Hz, power at 1000 Hz " << lastPower
                        << ", " << recorded.size() << " bytes recorded";
+    phone.HangUp();
+}
+
+// The same for capture: what the microphone hears is sent again within the
+// same call.
+TEST_P(AudioServer, CaptureComesBackDuringTheCallOnceTheServerIsBack)
+{
+    test::PrivateAudioServer audio(/*micAndSpeaker=*/true);
+    ASSERT_TRUE(audio.Running()) << "could not start a private audio server";
+    iaxpeer::ScriptedServer server;
+    RecordingOwner owner;
+    AudioDevices devices = Devices();
+    TestPhone phone(owner, std::move(devices.waveIn), std::move(devices.waveOut), -1);
+    phone.m_nNoiseThreshold = 1;
+    auto never = [] { return false; };
+    phone.Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil([&] { return phone.IsTalking(); }, 5000)) << server.Log();
+
+    audio.Kill();
+    PumpUntil(never, 1500);
+    ASSERT_TRUE(audio.Restart()) << "the audio server did not come back";
+    PlayIntoMic(1000, 8);
+    PumpUntil(never, 500);
+    const int before = server.VoiceFramesReceived();
+    EXPECT_TRUE(PumpUntil([&] { return server.VoiceFramesReceived() > before + 50; }, 5000))
+        << server.VoiceFramesReceived() - before << " frames sent after the server came back";
+    EXPECT_TRUE(phone.IsInCall());
     phone.HangUp();
 }
 
