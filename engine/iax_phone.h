@@ -73,6 +73,7 @@ protected:
     void Start(int localPort);
     void PlaceCall(const std::string& dialString);
     PhoneCall* FindCall(IaxSession* session) const;
+    void DrainLibrary(int& newcomers, bool& stop);
     static bool EndsItsSession(const IaxEvent* event);
     void TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop);
     void HandleEvent(IaxEvent* event, PhoneCall* call);

@@ -123,6 +123,7 @@ void IaxResetForTesting(void)
     IaxAdvertisedFormats = 0;
     IaxMaxRetries = 10;
     IaxClockOffset = 0;
+    IaxSetEarlyServeMs(0);
     IaxJitterBufferEnabled = 1;
     IaxLastError[0] = '\0';
     IaxSetDiagnosticStream(nullptr);

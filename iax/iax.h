@@ -180,6 +180,12 @@ void IaxSetTickSource(uint32_t (*ticks)(void));
 // Milliseconds until the earliest timer entry is due (0 if already due), or
 // -1 when the timer list is empty. Call IaxNextEvent then to service it.
 int IaxNextDueMs(void);
+// Lets IaxNextEvent serve timer entries (retransmissions, jitter-buffered
+// events) up to `ms` milliseconds before they are due, at most 10; 0, the
+// default, serves none early. An entry due just after a wake then rides
+// that wake instead of waking the caller again.
+constexpr int IaxMaxEarlyServeMs = 10;
+void IaxSetEarlyServeMs(int ms);
 
 // ---- Sessions -------------------------------------------------------------
 IaxSession* IaxNewSession(void);

@@ -9,7 +9,7 @@
 // - IaxResetForTesting: destroys every session, frees the timer list with its
 //   frames and events, closes the socket, restores the tick source and the
 //   counters (next call number 1, formats 0, IaxMaxRetries 10,
-//   IaxClockOffset 0, IaxLastError empty, diagnostics to standard output).
+//   IaxClockOffset 0, no early serving, IaxLastError empty, diagnostics to standard output).
 // - The internal records (IaxSession fields) are in iax/records.h; this
 //   header gives tests every layer's internal functions.
 #pragma once

@@ -2,11 +2,14 @@
 // through the records. Calls the records and the clock.
 #include <cstdlib>
 
+#include "iax/iax.h"
 #include "iax/timer.h"
 
 IaxTimerEntry* IaxTimerList = nullptr;
 
 namespace {
+
+int earlyServeMs = 0;
 
 bool DueNoLaterThan(const IaxTimerEntry* entry, int seconds, int microseconds)
 {
@@ -42,10 +45,18 @@ int IaxSchedule(IaxEvent* event, IaxFrame* frame, int delayMs)
     return 0;
 }
 
+void IaxSetEarlyServeMs(int ms)
+{
+    earlyServeMs = ms < 0 ? 0 : ms > IaxMaxEarlyServeMs ? IaxMaxEarlyServeMs : ms;
+}
+
 IaxTimerEntry* IaxTakeDue(IaxTime now)
 {
+    int32_t microseconds = now.microseconds + earlyServeMs * 1000;
+    int32_t seconds = now.seconds + microseconds / 1000000;
+    microseconds %= 1000000;
     IaxTimerEntry* first = IaxTimerList;
-    if (!first || !DueNoLaterThan(first, now.seconds, now.microseconds))
+    if (!first || !DueNoLaterThan(first, seconds, microseconds))
         return nullptr;
     IaxTimerList = first->next;
     first->next = nullptr;

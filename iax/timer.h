@@ -9,7 +9,8 @@ extern IaxTimerEntry* IaxTimerList;
 
 // Due after delayMs; exactly one of event and frame is given. 0, or -1.
 int IaxSchedule(IaxEvent* event, IaxFrame* frame, int delayMs);
-// The first entry due at 'now', unlinked, or null.
+// The first entry due at 'now' (or within the early-serve allowance after
+// it, see IaxSetEarlyServeMs), unlinked, or null.
 IaxTimerEntry* IaxTakeDue(IaxTime now);
 void IaxClearTimers(void);
 int IaxTimerCount(void);

@@ -104,17 +104,22 @@ pa_io_event_flags_t FlagsFor(short revents)
 void EnableNotifiers(pa_io_event* e)
 {
     if (e->read)
-        e->read->setEnabled(!e->dead && (e->events & PA_IO_EVENT_INPUT));
+        e->read->setEnabled(!e->dead && (e->events & PA_IO_EVENT_INPUT) &&
+                            !e->loop->IsHoldingReads());
     if (e->write)
         e->write->setEnabled(!e->dead && (e->events & PA_IO_EVENT_OUTPUT));
 }
 
+// A read notifier also fires on a hang-up or an error: reading then tells
+// the library what happened.
 std::unique_ptr<QSocketNotifier> MakeNotifier(pa_io_event* e, QSocketNotifier::Type type)
 {
     auto notifier = std::make_unique<QSocketNotifier>(e->fd, type);
     notifier->setEnabled(false);
+    const pa_io_event_flags_t ready =
+        type == QSocketNotifier::Read ? PA_IO_EVENT_INPUT : PA_IO_EVENT_OUTPUT;
     QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
-                     [e] { e->loop->DispatchIo(e); });
+                     [e, ready] { e->loop->DispatchIo(e, ready); });
     return notifier;
 }
 
@@ -274,6 +279,24 @@ PulseLoop::PulseLoop()
     m_deferTimer->setInterval(0);
     QObject::connect(m_deferTimer.get(), &QTimer::timeout, m_deferTimer.get(),
                      [this] { DispatchDefers(); });
+    m_holdTimer = std::make_unique<QTimer>();
+    m_holdTimer->setSingleShot(true);
+    m_holdTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(m_holdTimer.get(), &QTimer::timeout, m_holdTimer.get(), [this] {
+        m_holdingReads = false;
+        for (auto& e : m_ios)
+            EnableNotifiers(e.get());
+    });
+}
+
+void PulseLoop::HoldReadsFor(int ms)
+{
+    if (ms <= 0)
+        return;
+    m_holdingReads = true;
+    for (auto& e : m_ios)
+        EnableNotifiers(e.get());
+    m_holdTimer->start(ms);
 }
 
 // Whatever the library still holds is let go of, with its destroy calls.
@@ -290,16 +313,12 @@ PulseLoop::~PulseLoop()
     CollectGarbage();
 }
 
-void PulseLoop::DispatchIo(pa_io_event* e)
+void PulseLoop::DispatchIo(pa_io_event* e, pa_io_event_flags_t ready)
 {
-    if (e->dead || !(e->events & (PA_IO_EVENT_INPUT | PA_IO_EVENT_OUTPUT)))
-        return;
-    // The notifier says that the descriptor woke us, not for what: ask.
-    pollfd fd{e->fd, PollEventsFor(e->events), 0};
-    if (::poll(&fd, 1, 0) <= 0 || fd.revents == 0)
+    if (e->dead || !(e->events & ready))
         return;
     Dispatching guard(*this);
-    e->callback(&m_api, e, e->fd, FlagsFor(fd.revents), e->userdata);
+    e->callback(&m_api, e, e->fd, ready, e->userdata);
 }
 
 void PulseLoop::DispatchTime(pa_time_event* e)

@@ -35,8 +35,15 @@ public:
     // running the rest of the program meanwhile.
     void Iterate(int timeoutMs);
 
+    // Leaves the descriptors unread for `ms` milliseconds; whatever arrives
+    // meanwhile is then served in one wake. For a caller that knows it needs
+    // nothing from the server before then, against a server that sends in
+    // small pieces. Timed events and writes are not held.
+    void HoldReadsFor(int ms);
+    bool IsHoldingReads() const { return m_holdingReads; }
+
     // Implementation, used by the event records.
-    void DispatchIo(pa_io_event* event);
+    void DispatchIo(pa_io_event* event, pa_io_event_flags_t ready);
     void DispatchTime(pa_time_event* event);
     void DispatchDefers();
     void UpdateDeferTimer();
@@ -53,6 +60,8 @@ private:
     std::vector<std::unique_ptr<pa_time_event>> m_times;
     std::vector<std::unique_ptr<pa_defer_event>> m_defers;
     std::unique_ptr<QTimer> m_deferTimer;  // zero-interval while a defer is enabled
+    std::unique_ptr<QTimer> m_holdTimer;   // ends a hold of the reads
+    bool m_holdingReads = false;
     int m_dispatchDepth = 0;
     bool m_garbage = false;
 };

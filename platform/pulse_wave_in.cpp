@@ -13,6 +13,7 @@ namespace velnar {
 namespace {
 
 constexpr uint32_t kBytesPerFrame = 2;  // one 16-bit mono sample
+constexpr uint32_t kBytesPerMs = 16;
 // One 20-ms buffer per fragment: the server wakes us once per buffer.
 constexpr uint32_t kFragmentBytes = 320;
 // What the server keeps for us while the event loop is busy: 1 s.
@@ -203,11 +204,30 @@ void PulseWaveIn::Pump()
             return;
         }
         if (byteCount == 0)
-            return;
+            break;
+        m_lastChunkBytes = byteCount;
         if (data && m_started)
             Deliver(static_cast<const uint8_t*>(data), byteCount);
         pa_stream_drop(m_stream.get());
     }
+    if (m_completed)
+        HoldUntilNextBuffer();
+    m_completed = false;
+}
+
+// A server that sends capture in pieces much smaller than a buffer (one
+// whose source runs at a short latency for another client) would wake us
+// for each; nothing is needed from it before the next buffer is full, so
+// its reads wait until then and come in one wake. The loop's other clients
+// (playback, the mixer) ride that wake too: they need nothing sooner.
+void PulseWaveIn::HoldUntilNextBuffer()
+{
+    if (!m_started || m_queue.empty() || m_lastChunkBytes * 2 > kFragmentBytes)
+        return;
+    const WaveHeader* head = m_queue.front();
+    const uint32_t missingBytes = head->bufferLength - head->bytesRecorded;
+    const int missingMs = int(missingBytes / kBytesPerMs);
+    m_server.Server().Loop().HoldReadsFor(missingMs + 3);
 }
 
 // Fills the oldest headers in order, completing each once full (a header
@@ -233,6 +253,7 @@ void PulseWaveIn::CompleteHead()
     WaveHeader* header = m_queue.front();
     m_queue.pop_front();
     FinishHeader(header);
+    m_completed = true;
     QMetaObject::invokeMethod(
         m_context.get(),
         [mailbox = m_mailbox, header] {

@@ -43,6 +43,7 @@ private:
     static void OnReadable(pa_stream* stream, size_t bytes, void* userdata);
     void Pump();
     void Deliver(const uint8_t* bytes, size_t byteCount);
+    void HoldUntilNextBuffer();
     void CompleteHead();
     int OpenStream();
     void Cork(bool cork);
@@ -58,6 +59,8 @@ private:
     bool m_failed = false;
     bool m_started = false;  // between Start and Stop: what arrives goes to the headers
     bool m_corked = true;
+    bool m_completed = false;     // a header completed in this pump
+    size_t m_lastChunkBytes = 0;  // the size of the server's last piece
 };
 
 }  // namespace velnar

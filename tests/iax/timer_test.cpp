@@ -74,6 +74,24 @@ TEST_F(TimerTest, EqualDueTimesComeOutInSchedulingOrder)
     }
 }
 
+TEST_F(TimerTest, EarlyServingTakesWhatIsDueWithinTheAllowanceOnly)
+{
+    IaxSetEarlyServeMs(2);
+    ASSERT_EQ(IaxSchedule(IaxNewEvent(), nullptr, 2), 0);
+    ASSERT_EQ(IaxSchedule(IaxNewEvent(), nullptr, 3), 0);
+    IaxTimerEntry* early = IaxTakeDue(IaxClock());
+    ASSERT_NE(early, nullptr);
+    IaxFreeEvent(early->event);
+    free(early);
+    EXPECT_EQ(IaxTakeDue(IaxClock()), nullptr);
+    EXPECT_EQ(IaxNextDueMs(), 3);  // the real due time, not the early one
+    IaxSetEarlyServeMs(1000);      // capped at IaxMaxEarlyServeMs
+    IaxTimerEntry* capped = IaxTakeDue(IaxClock());
+    ASSERT_NE(capped, nullptr);
+    IaxFreeEvent(capped->event);
+    free(capped);
+}
+
 TEST_F(TimerTest, NextDueMsCountsDownToTheEarliestEntry)
 {
     EXPECT_EQ(IaxNextDueMs(), -1);

@@ -11,6 +11,9 @@
 
 #include <pulse/introspect.h>
 #include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -32,6 +35,51 @@ protected:
     int argc = 0;
     QCoreApplication app{argc, nullptr};
 };
+
+// Held reads wait for the end of the hold and are then served in one go;
+// timed events are not held.
+TEST(PulseLoopTest, HeldReadsAreServedWhenTheHoldEnds)
+{
+    int argc = 0;
+    QCoreApplication app{argc, nullptr};
+    PulseLoop loop;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    struct Seen {
+        int reads = 0;
+        int fd = -1;
+        bool timed = false;
+    } seen{0, fds[0], false};
+    pa_mainloop_api* api = loop.Api();
+    pa_io_event* io = api->io_new(
+        api, fds[0], PA_IO_EVENT_INPUT,
+        [](pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
+            char byte;
+            if (read(fd, &byte, 1) == 1)
+                ++static_cast<Seen*>(userdata)->reads;
+        },
+        &seen);
+    timeval soon{};
+    pa_timeval_add(pa_gettimeofday(&soon), 10000);
+    pa_time_event* timer = api->time_new(
+        api, &soon,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+            static_cast<Seen*>(userdata)->timed = true;
+        },
+        &seen);
+
+    loop.HoldReadsFor(80);
+    ASSERT_EQ(write(fds[1], "a", 1), 1);
+    EXPECT_TRUE(WaitFor([&] { return seen.timed; }, 60));
+    EXPECT_EQ(seen.reads, 0) << "read during the hold";
+    EXPECT_TRUE(WaitFor([&] { return seen.reads == 1; }, 1000));
+    EXPECT_FALSE(loop.IsHoldingReads());
+
+    api->time_free(timer);
+    api->io_free(io);
+    close(fds[0]);
+    close(fds[1]);
+}
 
 // A query answered through the event loop, and a library timer that fires
 // on time, not early.
