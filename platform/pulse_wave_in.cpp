@@ -187,9 +187,18 @@ void PulseWaveIn::OnStreamState(pa_stream* stream, void* userdata)
             pa_operation_unref(op);
 }
 
-void PulseWaveIn::OnReadable(pa_stream*, size_t, void* userdata)
+// In a call, what the server sends waits in the library until it fills the
+// oldest header: a server that sends in small pieces then costs one read
+// per buffer, not one per piece.
+void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
 {
-    static_cast<PulseWaveIn*>(userdata)->Pump();
+    auto* self = static_cast<PulseWaveIn*>(userdata);
+    if (self->m_started && !self->m_queue.empty()) {
+        const WaveHeader* head = self->m_queue.front();
+        if (readableBytes < head->bufferLength - head->bytesRecorded)
+            return;
+    }
+    self->Pump();
 }
 
 // Takes every fragment the library holds; a hole (sound the server lost)
