@@ -36,6 +36,8 @@ CMessagesDlg::CMessagesDlg()
 
 void CMessagesDlg::AddString(const QString& text)
 {
+    if (m_list->count() >= kMaxEntries)
+        delete m_list->takeItem(0);
     m_list->addItem(text);
 }
 

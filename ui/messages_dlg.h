@@ -17,8 +17,11 @@ public:
     CMessagesDlg();
 
     // Appends text as a new entry, whether the window is shown or not. The
-    // view is not scrolled to it.
+    // view is not scrolled to it. Beyond kMaxEntries the oldest entry goes:
+    // strangers flooding the phone with calls add a text each, and the log
+    // must not grow for as long as they do.
     void AddString(const QString& text);
+    static constexpr int kMaxEntries = 10000;
     // Shows and activates the window, or brings it to the front.
     void ShowAndActivate();
 

@@ -31,6 +31,7 @@ private slots:
     void limitedEditRefusesTypingPastLimit();
     void limitedEditTakesLongerTextFromProgram();
     void messagesKeepsEveryTextInOrder();
+    void messagesKeepTheNewestTextsOnly();
     void messagesClosingOnlyHides();
     void messagesDoNotScroll();
     void messagesRowsFitTheirText();
@@ -140,6 +141,17 @@ void DialogsTest::messagesKeepsEveryTextInOrder()
     // or trimmed.
     QVERIFY(!dialog.isVisible());
     QCOMPARE(Entries(dialog), texts);
+}
+
+void DialogsTest::messagesKeepTheNewestTextsOnly()
+{
+    CMessagesDlg dialog;
+    const int total = CMessagesDlg::kMaxEntries + 3;
+    for (int i = 0; i < total; ++i)
+        dialog.AddString(QString::number(i));
+    QCOMPARE(dialog.m_list->count(), CMessagesDlg::kMaxEntries);
+    QCOMPARE(dialog.m_list->item(0)->text(), QStringLiteral("3"));
+    QCOMPARE(dialog.m_list->item(dialog.m_list->count() - 1)->text(), QString::number(total - 1));
 }
 
 void DialogsTest::messagesClosingOnlyHides()
