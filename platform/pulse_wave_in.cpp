@@ -205,6 +205,7 @@ void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
 // is skipped.
 void PulseWaveIn::Pump()
 {
+    m_completed = false;
     while (m_stream) {
         const void* data = nullptr;
         size_t byteCount = 0;
@@ -221,7 +222,6 @@ void PulseWaveIn::Pump()
     }
     if (m_completed)
         HoldUntilNextBuffer();
-    m_completed = false;
 }
 
 // A server that sends capture in pieces much smaller than a buffer (one

@@ -36,8 +36,8 @@ protected:
     QCoreApplication app{argc, nullptr};
 };
 
-// Held reads wait for the end of the hold and are then served in one go;
-// timed events are not held.
+// Held reads wait for the end of the hold and are then served; timed
+// events are not held.
 TEST(PulseLoopTest, HeldReadsAreServedWhenTheHoldEnds)
 {
     int argc = 0;
@@ -47,22 +47,19 @@ TEST(PulseLoopTest, HeldReadsAreServedWhenTheHoldEnds)
     ASSERT_EQ(pipe(fds), 0);
     struct Seen {
         int reads = 0;
-        int fd = -1;
         bool timed = false;
-    } seen{0, fds[0], false};
+    } seen;
     pa_mainloop_api* api = loop.Api();
     pa_io_event* io = api->io_new(
         api, fds[0], PA_IO_EVENT_INPUT,
         [](pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
             char byte;
-            if (read(fd, &byte, 1) == 1)
-                ++static_cast<Seen*>(userdata)->reads;
+            static_cast<Seen*>(userdata)->reads += int(read(fd, &byte, 1));
         },
         &seen);
     timeval soon{};
-    pa_timeval_add(pa_gettimeofday(&soon), 10000);
     pa_time_event* timer = api->time_new(
-        api, &soon,
+        api, pa_timeval_add(pa_gettimeofday(&soon), 10000),
         [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
             static_cast<Seen*>(userdata)->timed = true;
         },
@@ -73,8 +70,6 @@ TEST(PulseLoopTest, HeldReadsAreServedWhenTheHoldEnds)
     EXPECT_TRUE(WaitFor([&] { return seen.timed; }, 60));
     EXPECT_EQ(seen.reads, 0) << "read during the hold";
     EXPECT_TRUE(WaitFor([&] { return seen.reads == 1; }, 1000));
-    EXPECT_FALSE(loop.IsHoldingReads());
-
     api->time_free(timer);
     api->io_free(io);
     close(fds[0]);
