@@ -198,7 +198,20 @@ void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
         if (readableBytes < head->bufferLength - head->bytesRecorded)
             return;
     }
+    self->m_collecting = true;
     self->Pump();
+    self->m_collecting = false;
+    if (self->m_ready.empty())
+        return;
+    std::vector<WaveHeader*> ready;
+    ready.swap(self->m_ready);
+    // Called back from the event loop, not from a call of ours: no posting
+    // needed. A callback may close or destroy the device, so only what is
+    // held here is used from now on.
+    const std::shared_ptr<Mailbox> mailbox = self->m_mailbox;
+    for (WaveHeader* header : ready)
+        if (mailbox && mailbox->open && mailbox->onDone)
+            mailbox->onDone(header);
 }
 
 // Takes every fragment the library holds; a hole (sound the server lost)
@@ -263,6 +276,10 @@ void PulseWaveIn::CompleteHead()
     m_queue.pop_front();
     FinishHeader(header);
     m_completed = true;
+    if (m_collecting) {
+        m_ready.push_back(header);
+        return;
+    }
     QMetaObject::invokeMethod(
         m_context.get(),
         [mailbox = m_mailbox, header] {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 class QObject;
 
@@ -59,6 +60,8 @@ private:
     bool m_failed = false;
     bool m_started = false;  // between Start and Stop: what arrives goes to the headers
     bool m_corked = true;
+    bool m_collecting = false;  // in the read callback: completions wait in m_ready
+    std::vector<WaveHeader*> m_ready;
     bool m_completed = false;     // a header completed in this pump
     size_t m_lastChunkBytes = 0;  // the size of the server's last piece
 };
