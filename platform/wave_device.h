@@ -43,8 +43,8 @@ struct WaveHeader {
 
 // Capture. Filled buffers come back one by one through the callback given to
 // Open, always from the event loop of the thread that opened the device and
-// never from inside a call of this interface (what completes in one is posted), in the order
-// in which they were added.
+// never from inside a call of this interface (what completes in one is
+// posted), in the order in which they were added.
 class WaveIn {
 public:
     using DoneFn = std::function<void(WaveHeader*)>;
