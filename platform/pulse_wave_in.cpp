@@ -189,7 +189,8 @@ void PulseWaveIn::OnStreamState(pa_stream* stream, void* userdata)
 
 // In a call, what the server sends waits in the library until it fills the
 // oldest header: a server that sends in small pieces then costs one read
-// per buffer, not one per piece.
+// per buffer, not one per piece. Buffers filled here go back at once: this
+// is the event loop calling, not a call of ours, so nothing needs posting.
 void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
 {
     auto* self = static_cast<PulseWaveIn*>(userdata);
@@ -203,12 +204,15 @@ void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
     self->m_collecting = false;
     if (self->m_ready.empty())
         return;
+    self->HoldUntilNextBuffer();
     std::vector<WaveHeader*> ready;
     ready.swap(self->m_ready);
-    // Called back from the event loop, not from a call of ours: no posting
-    // needed. A callback may close or destroy the device, so only what is
-    // held here is used from now on.
-    const std::shared_ptr<Mailbox> mailbox = self->m_mailbox;
+    HandBack(self->m_mailbox, ready);
+}
+
+// A callback may close or destroy the device: only the mailbox is used.
+void PulseWaveIn::HandBack(std::shared_ptr<Mailbox> mailbox, const std::vector<WaveHeader*>& ready)
+{
     for (WaveHeader* header : ready)
         if (mailbox && mailbox->open && mailbox->onDone)
             mailbox->onDone(header);
@@ -218,7 +222,6 @@ void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
 // is skipped.
 void PulseWaveIn::Pump()
 {
-    m_completed = false;
     while (m_stream) {
         const void* data = nullptr;
         size_t byteCount = 0;
@@ -227,14 +230,12 @@ void PulseWaveIn::Pump()
             return;
         }
         if (byteCount == 0)
-            break;
+            return;
         m_lastChunkBytes = byteCount;
         if (data && m_started)
             Deliver(static_cast<const uint8_t*>(data), byteCount);
         pa_stream_drop(m_stream.get());
     }
-    if (m_completed)
-        HoldUntilNextBuffer();
 }
 
 // A server that sends capture in pieces much smaller than a buffer (one
@@ -275,7 +276,6 @@ void PulseWaveIn::CompleteHead()
     WaveHeader* header = m_queue.front();
     m_queue.pop_front();
     FinishHeader(header);
-    m_completed = true;
     if (m_collecting) {
         m_ready.push_back(header);
         return;

@@ -45,6 +45,7 @@ private:
     void Pump();
     void Deliver(const uint8_t* bytes, size_t byteCount);
     void HoldUntilNextBuffer();
+    static void HandBack(std::shared_ptr<Mailbox> mailbox, const std::vector<WaveHeader*>& ready);
     void CompleteHead();
     int OpenStream();
     void Cork(bool cork);
@@ -62,7 +63,6 @@ private:
     bool m_corked = true;
     bool m_collecting = false;  // in the read callback: completions wait in m_ready
     std::vector<WaveHeader*> m_ready;
-    bool m_completed = false;     // a header completed in this pump
     size_t m_lastChunkBytes = 0;  // the size of the server's last piece
 };
 
