@@ -69,6 +69,9 @@ void ConsolePhone::ShowStatus(const std::string& text)
 
 void ConsolePhone::RunCommand(const std::string& line)
 {
+    // Lines read while the hang-up is awaited come after "quit".
+    if (m_finished)
+        return;
     const std::string command = Trimmed(line);
     const size_t space = command.find_first_of(" \t");
     const std::string word = command.substr(0, space);
@@ -185,7 +188,9 @@ void ConsolePhone::CheckOneShot(const std::string& text)
     }
 }
 
-// A call in progress is hung up on the wire before the program ends.
+// A call in progress is hung up on the wire before the program ends, and
+// the far end's acknowledgement awaited (briefly): a HANGUP lost after the
+// program has gone would leave the other party's call up.
 void ConsolePhone::Finish(int status)
 {
     if (m_finished)
@@ -193,9 +198,11 @@ void ConsolePhone::Finish(int status)
     m_finished = true;
     m_holdTimer.stop();
     m_timeoutTimer.stop();
-    if (m_phone && m_phone->IsInCall())
-        m_phone->HangUp();
-    m_exit(status);
+    if (!m_phone) {
+        m_exit(status);
+        return;
+    }
+    m_phone->HangUpBeforeExit(kExitHangUpWaitMs, [this, status] { m_exit(status); });
 }
 
 void ConsolePhone::PrintLine(const std::string& text)

@@ -28,7 +28,8 @@ class CIaxPhone;
 class ConsolePhone : public QObject, public PhoneOwner {
 public:
     // exit is called once, with the exit status, when the program is to end;
-    // any hang-up has been sent by then.
+    // any hang-up has been sent and acknowledged (or waited for a second) by
+    // then.
     ConsolePhone(ConsoleOptions options, std::function<void(int)> exit);
     ~ConsolePhone() override;
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <utility>
 
 namespace velnar {
 
@@ -249,6 +250,15 @@ void CIaxPhone::HangUp()
     ArmLibraryTimer();
 }
 
+void CIaxPhone::HangUpBeforeExit(int maxMs, std::function<void()> done)
+{
+    if (m_exitWait.IsWaiting())
+        return;
+    if (!m_bIdle)
+        HangUp();
+    m_exitWait.Start(maxMs, std::move(done));
+}
+
 void CIaxPhone::ResetCall()
 {
     if (m_pCurrentCall && m_pCurrentCall->session) {
@@ -323,6 +333,8 @@ void CIaxPhone::OnLibraryWake()
 {
     OnNetworkEvent();
     ReclaimPlayback();
+    // Last: what it runs may end the program.
+    m_exitWait.Check();
 }
 
 }  // namespace velnar

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "engine/capture_ring.h"
+#include "engine/hang_up_wait.h"
 #include "engine/library_pump.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
@@ -18,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +29,9 @@ struct IaxSession;
 namespace velnar {
 
 constexpr int kGsmFormat = 2;  // the GSM 06.10 format bit
+// How long a program that is ending waits, in all, for the far end to
+// acknowledge its hang-up.
+constexpr int kExitHangUpWaitMs = 1000;
 
 class CIaxPhone {
 public:
@@ -39,6 +44,11 @@ public:
 
     void Dial(const std::string& dialString);
     void HangUp();
+    // For a program about to end: hangs up a call in progress, then runs
+    // done once the far end has acknowledged the hang-up, or after maxMs at
+    // the latest (at once when nothing was hung up). Later calls while one
+    // waits are ignored.
+    void HangUpBeforeExit(int maxMs, std::function<void()> done);
     bool IsInCall() const { return !m_bIdle; }
     // Whether the current call has been answered (captured speech is then
     // sent).
@@ -117,6 +127,7 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
+    HangUpWait m_exitWait;
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -191,6 +191,10 @@ void IaxSetEarlyServeMs(int ms);
 IaxSession* IaxNewSession(void);
 void IaxDestroySession(IaxSession* session);
 int IaxSessionIsLive(IaxSession* session);
+// Hung-up sessions whose HANGUP still awaits its acknowledgement (resent
+// until it comes or the retries run out). A program about to exit waits for
+// this to reach 0, so that the far end's call does not stay up.
+int IaxClosingSessionCount(void);
 
 // ---- Outbound operations ----------------------------------------------------
 // Each returns 0 when the request was handled, -1 on failure.

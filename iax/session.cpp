@@ -223,6 +223,14 @@ int IaxSessionCount(void)
     return liveCount;
 }
 
+int IaxClosingSessionCount(void)
+{
+    int count = 0;
+    for (const IaxSession* session = IaxSessionList; session; session = session->next)
+        count += session->closing ? 1 : 0;
+    return count;
+}
+
 int IaxSessionIndexIsConsistent(void)
 {
     int count = 0;

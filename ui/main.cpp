@@ -1,8 +1,13 @@
+#include "ui/desktop_start.h"
+#include "ui/echo_service.h"
 #include "ui/phone_app.h"
 #include "velnar_version.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -11,8 +16,13 @@ A desktop telephone for IAX servers: type a number, press Call and talk.
 The settings are kept in the file VOIP.set in the current directory
 (Options → Settings); the phone uses local UDP port 5036.
 
-      --help     display this help and exit
-      --version  output version information and exit
+      --desktop[=DIR]  started from the desktop menu: keep VOIP.set in DIR
+                       (default $XDG_CONFIG_HOME/velnar, that is
+                       ~/.config/velnar); while there is none, start the
+                       bundled echo server (velnar-echo) and write a VOIP.set
+                       that calls it; start it again whenever VOIP.set names it
+      --help           display this help and exit
+      --version        output version information and exit
 
 Besides these, the program takes only the Qt toolkit's own options
 (such as -platform).
@@ -43,7 +53,15 @@ int main(int argc, char** argv)
     }
     velnar::CPhoneApp app(argc, argv);
     // The toolkit has taken its own options out of argv by now.
-    if (argc > 1)
-        return UsageError(argv[1]);
+    std::optional<std::string> desktopFolder;
+    for (int i = 1; i < argc; ++i) {
+        if (!velnar::ParseDesktopOption(argv[i], desktopFolder))
+            return UsageError(argv[i]);
+    }
+    // Outlives the window, whose exit may still await the echo server's
+    // acknowledgement of a hang-up.
+    std::unique_ptr<velnar::EchoService> echo;
+    if (desktopFolder)
+        echo = velnar::PrepareDesktopStart(*desktopFolder);
     return app.InitInstance();
 }

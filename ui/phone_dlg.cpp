@@ -13,6 +13,7 @@
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -60,7 +61,8 @@ CPhoneDlg::CPhoneDlg(PhoneDlgOptions options)
 CPhoneDlg::~CPhoneDlg()
 {
     // The engine goes first, while the status line and the messages window
-    // it reports to still exist; a call in progress is not hung up.
+    // it reports to still exist.
+    AwaitHangUpAcknowledged();
     m_pPhone.reset();
     m_messagesDlg.reset();
     delete m_inputFader;
@@ -248,6 +250,29 @@ void CPhoneDlg::accept()
         return;
     m_strNumber = m_numberEdit->text();
     QDialog::accept();
+}
+
+void CPhoneDlg::done(int result)
+{
+    if (m_pPhone && m_pPhone->IsInCall())
+        m_pPhone->HangUp();
+    QDialog::done(result);
+}
+
+// The window is gone by now; the program ends only when the far end has had
+// the hang-up, so that its call does not stay up (a second at most).
+void CPhoneDlg::AwaitHangUpAcknowledged()
+{
+    if (!m_pPhone)
+        return;
+    QEventLoop loop;
+    bool acknowledged = false;
+    m_pPhone->HangUpBeforeExit(kExitHangUpWaitMs, [&] {
+        acknowledged = true;
+        loop.quit();
+    });
+    if (!acknowledged)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void CPhoneDlg::keyPressEvent(QKeyEvent* event)

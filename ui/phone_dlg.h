@@ -71,6 +71,9 @@ public slots:
     void OnAbout();
     // Exit and Enter: refused while the number field holds too many characters.
     void accept() override;
+    // Every way of closing the window ends here: a call in progress is hung
+    // up (the destructor then awaits the far end's acknowledgement).
+    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -84,6 +87,7 @@ private:
     // Fills the working copy from the settings file, if it can be read.
     void LoadSettingsAtCall();
     void SetNoiseThreshold(int noisePosition);
+    void AwaitHangUpAcknowledged();
 };
 
 }  // namespace velnar

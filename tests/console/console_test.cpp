@@ -263,6 +263,27 @@ TEST(ConsolePhoneTest, InterruptHangsUpBeforeExit)
     }
 }
 
+// A far end that never acknowledges the HANGUP gets it again while the
+// program waits; the program still ends, long before the retries run out.
+TEST(ConsolePhoneTest, QuitAwaitsTheHangUpAcknowledgementBriefly)
+{
+    iaxpeer::IaxTestPeer peer;
+    peer.SetAutoAck(true);
+    ConsoleRun phone({"--server", ServerAddress(peer.Port())});
+    phone.Send("call 100");
+    ASSERT_TRUE(peer.ExpectIax(iaxpeer::kNew)) << peer.LastError();
+    peer.SendIax(iaxpeer::kAccept, "formats=2;");
+    ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+    peer.SetAutoAck(false);
+    phone.Send("quit");
+    EXPECT_EQ(phone.ExitCode(), 0);
+    peer.Drain();
+    int hangUps = 0;
+    for (const iaxpeer::PeerFrame& frame : peer.Pending())
+        hangUps += frame.Is(iaxpeer::kIax, iaxpeer::kHangup) ? 1 : 0;
+    EXPECT_GE(hangUps, 2);
+}
+
 TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)
 {
     iaxpeer::IaxTestPeer taken;  // holds a UDP port

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build directory, checks its metadata and
-# contents with dpkg-deb, unpacks it into a scratch root and runs the
-# programs from there.
+# contents with dpkg-deb (and with lintian, where it is installed), unpacks
+# it into a scratch root and runs the programs from there.
 #
 #   package_test.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -33,12 +33,23 @@ for path in usr/bin/velnar usr/bin/velnar-console usr/bin/velnar-echo \
             usr/share/icons/hicolor/48x48/apps/velnar.png \
             usr/share/icons/hicolor/scalable/apps/velnar.svg \
             usr/share/man/man1/velnar.1.gz usr/share/man/man1/velnar-console.1.gz \
-            usr/share/man/man1/velnar-echo.1.gz; do
+            usr/share/man/man1/velnar-echo.1.gz \
+            usr/share/doc/velnar/copyright usr/share/doc/velnar/changelog.gz; do
     grep -qx "./$path" <<<"$contents" || fail "the package lacks /$path"
 done
 # Nothing from the build or the tests comes along.
-unexpected="$(grep -Ev '^\./usr/(bin/velnar(-console|-echo)?|share/(applications|icons|man)(/.*)?|bin|share)?/?$' <<<"$contents" || true)"
+unexpected="$(grep -Ev '^\./usr/(bin/velnar(-console|-echo)?|share/(applications|icons|man|doc)(/.*)?|bin|share)?/?$' <<<"$contents" || true)"
 [ -z "$unexpected" ] || fail "unexpected files: $unexpected"
+
+# The changelog speaks of this version.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/velnar/changelog.gz | zcat | head -n1 |
+    grep -q "^velnar ($version) " || fail "the changelog's latest entry is not $version"
+
+# Clean by Debian's own checker, where it is installed: no error, no warning.
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+        { cat "$work/lintian.log" >&2; fail "lintian reports errors or warnings"; }
+fi
 
 # Installable: apt finds every dependency (a simulation; nothing changes).
 if command -v apt-get >/dev/null; then

@@ -2,7 +2,7 @@
 # The run command's first run, as a new user meets it: in an empty
 # directory, tools/run-phone.sh (on an existing build, nothing installed or
 # built) starts the echo server, writes VOIP.set naming it and starts the
-# window (offscreen here). The console phone, reading that VOIP.set, must
+# window (offscreen here), the phone itself doing the work. The console phone, reading that VOIP.set, must
 # get a call through; stopping the run command must stop the echo server.
 # A second run finds the file and starts the echo server again.
 #
@@ -33,7 +33,9 @@ start_run() {
     bash "$source_dir/tools/run-phone.sh" --build-dir "$build_dir" >run.log 2>&1 &
     run_pid=$!
     for _ in $(seq 100); do
-        pgrep -P "$run_pid" -x velnar >/dev/null && pgrep -P "$run_pid" -x velnar-echo >/dev/null && return 0
+        # The run command becomes the phone, which starts the echo server.
+        [ "$(cat "/proc/$run_pid/comm" 2>/dev/null)" = velnar ] &&
+            pgrep -P "$run_pid" -x velnar-echo >/dev/null && return 0
         sleep 0.1
     done
     cat run.log >&2
@@ -43,7 +45,7 @@ start_run() {
 # Stops it and checks that everything it started is gone.
 stop_run() {
     local children
-    children="$(pgrep -P "$run_pid" -x 'velnar|velnar-echo' | tr '\n' ' ')"
+    children="$(pgrep -P "$run_pid" -x velnar-echo | tr '\n' ' ')"
     kill -TERM "$run_pid"
     wait "$run_pid" || true
     run_pid=""
