@@ -3,7 +3,10 @@
 #include "ui/app_icon.h"
 #include "ui/phone_dlg.h"
 
+#include "console/signal_pipe.h"
 #include "platform/audio_devices.h"
+
+#include <csignal>
 
 namespace velnar {
 
@@ -25,6 +28,9 @@ int CPhoneApp::InitInstance()
     PhoneDlgOptions options;
     options.devices = MakeAudioDevices();
     CPhoneDlg dialog(std::move(options));
+    // Ctrl-C in the terminal or the end of the session closes the window as
+    // its close button does: a call in progress is hung up first.
+    SignalPipe terminationSignals({SIGINT, SIGTERM, SIGHUP}, [&dialog](int) { dialog.reject(); });
     dialog.exec();
     return 0;
 }
