@@ -27,9 +27,9 @@ One call, for scripts and monitoring:
       --timeout=S              give up after S seconds without "Connected"
                                (default 90)
 
-      --audio=none|alsa|pulse  sound devices; "none" is silent, for machines
-                               without sound (default: picked as the window
-                               picks them)
+      --audio=pulse|alsa|none  sound devices: the sound server, ALSA, or
+                               silence for machines without sound (default:
+                               the sound server when one answers, else ALSA)
       --help                   display this help and exit
       --version                output version information and exit
 
