@@ -83,17 +83,15 @@ TEST_F(DesktopStartTest, FirstStartWritesSettingsThatCallTheEchoServer)
 
 TEST_F(DesktopStartTest, OtherServersAndExistingFoldersAreLeftAlone)
 {
-    const QString mine = m_home.path() + "/mine";
-    QDir().mkpath(mine);
-    const QByteArray settings = "bob:pw@pbx.example.org\n200";
-    QFile file(mine + "/VOIP.set");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
+    QFile file(m_home.filePath("VOIP.set"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("bob:pw@pbx.example.org\n200") > 0);
     file.close();
-    const int mode = ModeOf(mine);
-    EXPECT_FALSE(PrepareDesktopStart(mine.toStdString(), m_options));
-    EXPECT_EQ(QDir::currentPath(), mine);
-    EXPECT_EQ(ModeOf(mine), mode);
-    EXPECT_EQ(FileText(mine + "/VOIP.set"), settings);
+    ASSERT_TRUE(QFile::setPermissions(
+        m_home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther));
+    EXPECT_FALSE(PrepareDesktopStart(m_home.path().toStdString(), m_options));
+    EXPECT_EQ(QDir::currentPath(), m_home.path());
+    EXPECT_TRUE(QFile::permissions(m_home.path()) & QFile::ReadOther) << "its mode was changed";
+    EXPECT_EQ(FileText(m_home.filePath("VOIP.set")), "bob:pw@pbx.example.org\n200");
 }
 
 TEST(DesktopStartUnits, LocalEchoPortOnlyForTheWrittenForm)
