@@ -2,8 +2,8 @@
 // server's own) against the private PulseAudio server: the lines they show,
 // writes that the server reports, and the server's own changes arriving as
 // notifications on the event loop.
-#include "platform/alsa_mixer_device.h"
-#include "platform/pulse_mixer_device.h"
+#include "platform/alsa/alsa_mixer_device.h"
+#include "platform/pulse/pulse_mixer_device.h"
 
 #include <gtest/gtest.h>
 #include <QTest>

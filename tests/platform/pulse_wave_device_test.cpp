@@ -1,8 +1,8 @@
 // What only the sound-server devices promise: how the desktop sees their
 // streams, silence on the event loop while there is no call, and an Open
 // that finds no server.
-#include "platform/pulse_wave_device.h"
-#include "platform/pulse_wave_out.h"
+#include "platform/pulse/pulse_wave_device.h"
+#include "platform/pulse/pulse_wave_out.h"
 
 #include "audio_server.h"
 #include "capture_rig.h"

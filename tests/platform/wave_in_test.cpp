@@ -1,8 +1,8 @@
 // The capture devices of both backends against the PulseAudio test server.
 // Each test captures the monitor of a sink of its own: what is played into
 // that sink is what the device captures.
-#include "platform/alsa_wave_device.h"
-#include "platform/alsa_wave_in.h"
+#include "platform/alsa/alsa_wave_device.h"
+#include "platform/alsa/alsa_wave_in.h"
 
 #include "audio_server.h"
 #include "capture_rig.h"
