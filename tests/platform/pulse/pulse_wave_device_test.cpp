@@ -4,9 +4,9 @@
 #include "platform/pulse/pulse_wave_device.h"
 #include "platform/pulse/pulse_wave_out.h"
 
-#include "audio_server.h"
-#include "capture_rig.h"
-#include "tone.h"
+#include "tests/platform/audio_server.h"
+#include "tests/platform/capture_rig.h"
+#include "tests/platform/tone.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // and a fresh connection afterwards.
 #include "platform/pulse/pulse_context.h"
 
-#include "audio_server.h"
+#include "tests/platform/audio_server.h"
 
 #include <gtest/gtest.h>
 
