@@ -66,7 +66,9 @@ uint16_t Endpoint::NewCallNumber()
 {
     for (int attempt = 0; attempt < 256; ++attempt) {
         uint16_t number = 0;
-        if (getrandom(&number, sizeof number, 0) != sizeof number)
+        if (options_.callNumbers)
+            number = options_.callNumbers();
+        else if (getrandom(&number, sizeof number, 0) != sizeof number)
             number = uint16_t(random_());
         number &= 0x7FFF;
         if (number != 0 && !sessions_.count(number) && !ended_.Holds(number))
@@ -271,8 +273,9 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
     case Verdict::Duplicate: SendAck(session, header); return;
     case Verdict::Gap: {
         Bytes vnak;
-        if (session->transport.BuildEcho(kTypeCommand, kVnak, header.timestamp, {}, Now(), &vnak))
-            SendRaw(vnak, session->transport.peer);
+        Transport& t = session->transport;
+        if (t.BuildEcho(kTypeCommand, kVnak, t.NextFullStamp(Now()), {}, Now(), &vnak))
+            SendRaw(vnak, t.peer);
         return;
     }
     case Verdict::Neutral:

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -33,6 +34,10 @@ namespace iax2 {
 
 struct EndpointOptions {
     Clock clock = MonotonicMs;
+    // Where call numbers come from; empty: the system's random source. A
+    // replacement (for reproducible fuzzing) may return taken or zero
+    // numbers: those are skipped.
+    std::function<uint16_t()> callNumbers;
     TransportLimits transport;
     uint32_t jitterDelayMs = 60;           // 0: voice is handed out as it arrives
     int maxUnansweredIncoming = 4;         // further NEWs are refused

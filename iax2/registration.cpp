@@ -1,6 +1,7 @@
 // Layer: endpoint (the top). Registration: REGREQ with a call token and the
 // MD5 answer to REGAUTH, refresh at a random point of the granted period,
 // and REGREL to release it. Each exchange is a dialog of its own.
+#include <algorithm>
 #include <random>
 
 #include "iax/md5.h"
@@ -11,6 +12,9 @@ namespace iax2 {
 namespace {
 
 constexpr int kDefaultRefreshSeconds = 60;
+// A registrar granting (almost) nothing must not make us ask again in a
+// tight loop.
+constexpr int kMinRefreshSeconds = 2;
 
 std::string Md5Answer(const std::string& challenge, const std::string& password)
 {
@@ -113,7 +117,8 @@ void Endpoint::HandleRegistration(Session* session, const FullHeader& header, co
         SendAck(session, header);
         if (session->releasing)
             return RegistrationEnded(session, "Not registered", false);
-        const int seconds = ies.refresh.value_or(kDefaultRefreshSeconds);
+        const int seconds =
+            std::max<int>(ies.refresh.value_or(kDefaultRefreshSeconds), kMinRefreshSeconds);
         std::uniform_int_distribution<int> point(seconds * 500, seconds * 800);
         nextRegistrationMs_ = Now() + uint64_t(point(random_));
         return RegistrationEnded(session, "Registered", false);

@@ -88,8 +88,14 @@ void Endpoint::HandleMini(ByteView datagram, Peer from)
     if (!session || session->kind == SessionKind::Registration ||
         session->state == SessionState::Closing || session->state == SessionState::Opening)
         return;
-    if (!session->heardFull)
-        return;  // its codec is not known yet; the full frame is on its way
+    if (!session->heardFull) {
+        // Its codec is unknown: ask again for the full frame that names it.
+        Bytes vnak;
+        Transport& t = session->transport;
+        if (t.BuildEcho(kTypeCommand, kVnak, t.NextFullStamp(Now()), {}, Now(), &vnak))
+            SendRaw(vnak, t.peer);
+        return;
+    }
     uint32_t stamp = (session->heardStamp & 0xFFFF0000u) | header.timestamp;
     // The 16-bit stamp wrapped before the full frame that resynchronises it.
     if (int32_t(stamp - session->lastHeardStamp) < -0x8000)
