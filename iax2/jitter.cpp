@@ -5,6 +5,8 @@ namespace iax2 {
 
 namespace {
 
+constexpr uint64_t kResyncMs = 1000;
+
 bool After(uint32_t a, uint32_t b)
 {
     return int32_t(a - b) > 0;
@@ -24,7 +26,11 @@ bool JitterBuffer::Put(VoiceFrame frame, uint64_t arrivalMs)
         return false;
     if (frames_.count(frame.timestamp))
         return false;
-    if (!anchored_) {
+    // The first frame anchors the playout; a stamp far ahead of its arrival
+    // (the far end's clock jumped) anchors it again rather than holding
+    // the voice back for as long as the jump.
+    const bool jumped = anchored_ && DueMs(frame.timestamp) > arrivalMs + delayMs_ + kResyncMs;
+    if (!anchored_ || jumped) {
         offsetMs_ = int64_t(arrivalMs) + delayMs_ - int64_t(frame.timestamp);
         anchored_ = true;
     }

@@ -45,7 +45,6 @@ struct Session {
     bool quelched = false;
     // Voice we receive.
     uint32_t heardFormat = 0;     // codec of the last full voice frame received
-    uint32_t heardStamp = 0;      // its full time stamp, the base of minis
     uint32_t lastHeardStamp = 0;  // newest voice time stamp received
     bool heardFull = false;
 

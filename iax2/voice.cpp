@@ -73,7 +73,8 @@ void Endpoint::HandleVoice(Session* session, const FullHeader& header, ByteView 
 {
     SendAck(session, header);
     session->heardFormat = header.subclass;
-    session->heardStamp = header.timestamp;
+    if (!session->heardFull || int32_t(header.timestamp - session->lastHeardStamp) > 0)
+        session->lastHeardStamp = header.timestamp;
     session->heardFull = true;
     AcceptVoice(session, header.timestamp, data);
 }
@@ -96,10 +97,15 @@ void Endpoint::HandleMini(ByteView datagram, Peer from)
             SendRaw(vnak, t.peer);
         return;
     }
-    uint32_t stamp = (session->heardStamp & 0xFFFF0000u) | header.timestamp;
-    // The 16-bit stamp wrapped before the full frame that resynchronises it.
-    if (int32_t(stamp - session->lastHeardStamp) < -0x8000)
+    // The upper half comes from the newest stamp heard (at least the last
+    // full frame's), so that a wrap whose resynchronising full frame is late
+    // or lost still counts forward, and a frame from before it backward.
+    const uint32_t newest = session->lastHeardStamp;
+    uint32_t stamp = (newest & 0xFFFF0000u) | header.timestamp;
+    if (int32_t(stamp - newest) < -0x8000)
         stamp += 0x10000;
+    else if (int32_t(stamp - newest) > 0x8000)
+        stamp -= 0x10000;
     AcceptVoice(session, stamp, payload);
 }
 

@@ -137,6 +137,15 @@ TEST_F(Iax2Transport, MiniBeforeTheFirstFullVoiceIsDroppedAndAskedFor)
     EXPECT_EQ(mini->samples, 160);
     exchange.SendMini(endpoint, uint16_t(exchange.clockMs + 60), peer2::Bytes(20, 1));
     EXPECT_FALSE(exchange.ExpectEvent(endpoint, EventType::Voice, 200)) << "not whole GSM frames";
+
+    // Twice round the 16-bit stamp without a full frame: minis still count on.
+    uint32_t stamp = exchange.clockMs + 80;
+    for (int i = 0; i < 8; ++i, stamp += 0x7000) {
+        exchange.SendMini(endpoint, uint16_t(stamp), peer2::Bytes(33, uint8_t(i)));
+        auto next = exchange.ExpectEvent(endpoint, EventType::Voice);
+        ASSERT_TRUE(next) << i;
+        EXPECT_EQ(next->timestamp, stamp) << i;
+    }
 }
 
 TEST_F(Iax2Transport, StrangersGetNothing)

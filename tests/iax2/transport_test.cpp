@@ -158,6 +158,8 @@ TEST(Iax2Jitter, PlaysInStampOrderAfterItsDelay)
     EXPECT_FALSE(jitter.Put({130, kFormatUlaw, {}}, 1085)) << "its turn has passed";
     EXPECT_TRUE(jitter.Put({160, kFormatUlaw, {}}, 1200)) << "late but still in order";
     ASSERT_TRUE(jitter.Pop(1200, &out));
+    EXPECT_TRUE(jitter.Put({90000, kFormatUlaw, {}}, 1220)) << "the far clock jumped";
+    EXPECT_EQ(jitter.NextDueMs(), 1260u) << "played after the delay, not after the jump";
 }
 
 }  // namespace
