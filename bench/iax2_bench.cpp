@@ -87,7 +87,7 @@ public:
         endpoint_ = std::make_unique<iax2::Endpoint>(options);
         ok_ = endpoint_->Open(0) > 0;
         GrowBuffers(endpoint_->handle());
-        call_ = endpoint_->PlaceCall({"", "", "127.0.0.1", peer_.Port(), "100", "", "", ""});
+        call_ = endpoint_->PlaceCall({"", "", "127.0.0.1", peer_.Port(), "100", "", "", "", {}});
         uint8_t buffer[2048];
         usleep(1000);
         ok_ = ok_ && call_ > 0 && peer_.Receive(buffer, sizeof buffer) >= 12;

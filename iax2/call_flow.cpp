@@ -33,9 +33,25 @@ uint32_t AllFormats(const std::vector<uint32_t>& formats)
     return all;
 }
 
+bool KnownFormats(const std::vector<uint32_t>& formats)
+{
+    for (uint32_t format : formats)
+        if (format != kFormatUlaw && format != kFormatAlaw && format != kFormatGsm)
+            return false;
+    return !formats.empty();
+}
+
 }  // namespace
 
-Bytes Endpoint::NewIes(const CallRequest& request) const
+int Endpoint::SetFormats(const std::vector<uint32_t>& formats)
+{
+    if (!KnownFormats(formats))
+        return Fail("the codecs accepted must be some of 0x2, 0x4 and 0x8");
+    options_.formats = formats;
+    return 0;
+}
+
+Bytes Endpoint::NewIes(const CallRequest& request, const std::vector<uint32_t>& formats) const
 {
     IeWriter ies;
     ies.Text(kIeCalledNumber, request.number);
@@ -46,8 +62,8 @@ Bytes Endpoint::NewIes(const CallRequest& request) const
     if (!request.user.empty())
         ies.Text(kIeUsername, request.user);
     ies.U8(kIeCallingPres, 0).U8(kIeCallingTon, 0).U16(kIeCallingTns, 0);
-    ies.U32(kIeCapability, AllFormats(options_.formats));
-    ies.U32(kIeFormat, options_.formats.empty() ? kFormatUlaw : options_.formats.front());
+    ies.U32(kIeCapability, AllFormats(formats));
+    ies.U32(kIeFormat, formats.front());
     if (!request.context.empty())
         ies.Text(kIeCalledContext, request.context);
     return ies.bytes();
@@ -76,12 +92,17 @@ int Endpoint::PlaceCall(const CallRequest& request)
         return Fail("not a port: " + std::to_string(request.port));
     if (socket_.handle() < 0)
         return Fail("the endpoint has no socket");
+    const std::vector<uint32_t>& formats =
+        request.formats.empty() ? options_.formats : request.formats;
+    if (!KnownFormats(formats))
+        return Fail("the codecs offered must be some of 0x2, 0x4 and 0x8");
     peer.port = uint16_t(request.port);
     Session* session = CreateSession(SessionKind::OutgoingCall, peer);
     if (!session)
         return Fail("no free call number");
     session->openingCommand = kNew;
-    session->openingIes = NewIes(request);
+    session->openingIes = NewIes(request, formats);
+    session->offeredFormats = AllFormats(formats);
     session->username = request.user;
     session->password = request.password;
     SendOpening(session, "");
@@ -161,7 +182,7 @@ void Endpoint::HandleAccept(Session* session, const Ies& ies)
     if (session->kind != SessionKind::OutgoingCall || session->state != SessionState::Opening)
         return;  // a second ACCEPT changes nothing
     const uint32_t format = ies.format.value_or(0);
-    if (format == 0 || (format & (format - 1)) || !(format & AllFormats(options_.formats)))
+    if (format == 0 || (format & (format - 1)) || !(format & session->offeredFormats))
         return FailCall(session, EventType::Rejected, "No common codec", kCauseBearerNotAvailable);
     session->format = format;
     session->state = SessionState::Linked;

@@ -47,7 +47,10 @@ Endpoint::Endpoint(EndpointOptions options)
       ended_(options_.endedCallMemoryMs),
       random_(RandomSeed()),
       receiveBuffer_(kReceiveBufferBytes)
-{}
+{
+    if (SetFormats(options_.formats) != 0)
+        options_.formats = {kFormatUlaw, kFormatAlaw, kFormatGsm};
+}
 
 Endpoint::~Endpoint() = default;
 

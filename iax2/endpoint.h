@@ -56,6 +56,8 @@ struct CallRequest {
     int port = kDefaultPort;
     std::string number;  // the number called
     std::string callingNumber, callingName, context;
+    // Codecs offered, most preferred first; empty: the endpoint's list.
+    std::vector<uint32_t> formats;
 };
 
 struct RegistrationRequest {
@@ -77,6 +79,8 @@ public:
     // Returns the bound port (also port()), or -1.
     int Open(int port = -1);
     int port() const { return socket_.port(); }
+    // The codecs accepted from now on, most preferred first (of 0x2, 0x4, 0x8).
+    int SetFormats(const std::vector<uint32_t>& formats);
     int handle() const { return socket_.handle(); }
 
     // Places a call; returns its handle (> 0) or -1.
@@ -150,7 +154,7 @@ private:
     bool AllowedCaller(Peer from) const;
     int CountUnanswered() const;
     void SendUnsupported(Session* session, uint8_t subclass);
-    Bytes NewIes(const CallRequest& request) const;
+    Bytes NewIes(const CallRequest& request, const std::vector<uint32_t>& formats) const;
 
     // voice.cpp: media.
     void HandleVoice(Session* session, const FullHeader& header, ByteView data);

@@ -49,7 +49,7 @@ struct Session {
     bool heardFull = false;
 
     uint64_t nextPingMs = 0;
-    uint32_t offeredFormats = 0;  // incoming: caller's capability
+    uint32_t offeredFormats = 0;  // outgoing: what we offered; incoming: the caller's
 };
 
 }  // namespace iax2

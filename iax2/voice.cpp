@@ -32,19 +32,19 @@ int Endpoint::SendVoice(int call, uint32_t format, ByteView payload, int samples
     Session* session = FindCall(call);
     if (!session || session->state != SessionState::Up)
         return Fail("no answered call: " + std::to_string(call));
-    if (SamplesIn(format, payload.size()) != samples || payload.size() > kMaxVoiceBytes)
+    if (payload.empty() || SamplesIn(format, payload.size()) != samples ||
+        payload.size() > kMaxVoiceBytes)
         return Fail("voice payload is not " + std::to_string(samples) + " samples of that codec");
     if (session->quelched)
         return 0;  // the far end asked for silence
     Transport& t = session->transport;
-    uint32_t stamp = t.ClockMs(Now());
+    // Minis draw from the same rising stamps as full frames, so that no
+    // frame of the call, of either kind, goes back in time.
+    const uint32_t stamp = t.NextFullStamp(Now());
     const bool first = session->sentVoiceFormat == 0;
-    if (!first && int32_t(stamp - session->lastVoiceStamp) <= 0)
-        stamp = session->lastVoiceStamp + 1;
     const bool crossed = (stamp >> 15) != (session->lastVoiceStamp >> 15);
     if (first || crossed || session->sentVoiceFormat != format) {
         Bytes frame;
-        stamp = std::max(stamp, t.NextFullStamp(Now()));
         if (!t.BuildEcho(kTypeVoice, format, stamp, payload, Now(), &frame))
             return Fail("the far end acknowledges nothing: too many frames wait to be resent");
         SendRaw(frame, t.peer);

@@ -165,6 +165,27 @@ TEST_F(Iax2Call, NoTokenNoChallenge)
     EXPECT_EQ(endpoint.NextDueMs(), -1);
 }
 
+TEST_F(Iax2Call, AcceptOfACodecNotOfferedEndsTheCall)
+{
+    CallRequest request = Request();
+    request.formats = {kFormatGsm};
+    call = endpoint.PlaceCall(request);
+    auto fresh = exchange.ExpectCommand(endpoint, kNew);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->Number(kIeCapability), uint32_t(kFormatGsm));
+    EXPECT_EQ(fresh->Number(kIeFormat), uint32_t(kFormatGsm));
+    exchange.theirs = fresh->source;
+    exchange.Send(endpoint, 6, kAccept, IeNumber(kIeFormat, kFormatUlaw, 4));
+    auto hangup = exchange.ExpectCommand(endpoint, kHangup);
+    ASSERT_TRUE(hangup);
+    EXPECT_EQ(hangup->Number(kIeCauseCode), 58u);
+    auto rejected = exchange.ExpectEvent(endpoint, EventType::Rejected);
+    ASSERT_TRUE(rejected);
+    EXPECT_EQ(rejected->text, "No common codec");
+    request.formats = {0x10};
+    EXPECT_EQ(endpoint.PlaceCall(request), -1) << "a codec we cannot carry";
+}
+
 TEST_F(Iax2Call, Md5RefusedEndsTheCallWithTheCause)
 {
     Place();

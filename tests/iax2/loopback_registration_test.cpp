@@ -163,6 +163,33 @@ TEST_F(Iax2Registration, IncomingCallFromTheRegistrarAnsweredThenDeclined)
     }
 }
 
+TEST_F(Iax2Registration, UnansweredIncomingCallsAreCapped)
+{
+    Registered();
+    registrar.ours = 0x3105;
+    registrar.theirs = 0;
+    registrar.oseqno = registrar.iseqno = 0;
+    registrar.Send(
+        endpoint, 6, kNew,
+        peer2::Join({IeNumber(kIeVersion, 1, 2), IeNumber(kIeCapability, kFormatUlaw, 4)}));
+    EXPECT_TRUE(registrar.Expect(endpoint, [](const Frame& f) {
+        return f.IsCommand(kReject) && f.destination == 0x3105;
+    })) << "version 1 is refused";
+    const peer2::Bytes fresh =
+        peer2::Join({IeNumber(kIeVersion, 2, 2), IeNumber(kIeCapability, kFormatUlaw, 4)});
+    for (uint16_t caller = 0x3100; caller < 0x3105; ++caller) {
+        registrar.ours = caller;
+        registrar.theirs = 0;
+        registrar.oseqno = registrar.iseqno = 0;
+        registrar.Send(endpoint, 6, kNew, fresh);
+        auto answer = registrar.Expect(endpoint, [&](const Frame& f) {
+            return f.destination == caller && (f.IsCommand(kAccept) || f.IsCommand(kReject));
+        });
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->subclass, caller < 0x3104 ? kAccept : kReject) << "caller " << caller;
+    }
+}
+
 TEST_F(Iax2Registration, ReleaseAllHangsUpAndUnregistersWithinItsDeadline)
 {
     Registered();

@@ -29,7 +29,7 @@ struct Iax2Transport : ::testing::Test {
     void Place()
     {
         call = endpoint.PlaceCall(
-            CallRequest{"", "", "127.0.0.1", exchange.port(), "100", "", "", ""});
+            CallRequest{"", "", "127.0.0.1", exchange.port(), "100", "", "", "", {}});
         ASSERT_GT(call, 0);
     }
     void Connect()

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const iax2::Peer stranger{0x7F000001, uint16_t(sink.port + 1)};
     endpoint.Register({"agent", "secret", "127.0.0.1", sink.port, 60});
     int lastCall =
-        endpoint.PlaceCall({"agent", "secret", "127.0.0.1", sink.port, "100", "", "", ""});
+        endpoint.PlaceCall({"agent", "secret", "127.0.0.1", sink.port, "100", "", "", "", {}});
     for (size_t at = 0; size - at >= 4;) {
         const uint8_t flags = data[at];
         g_nowMs += uint64_t(data[at + 1]) * 10;
