@@ -84,36 +84,37 @@ public:
         options.clock = [] { return g_fakeMs; };
         options.jitterDelayMs = 0;
         options.pingIntervalMs = 1u << 30;
-        endpoint_ = std::make_unique<iax2::Endpoint>(options);
-        ok_ = endpoint_->Open(0) > 0;
-        GrowBuffers(endpoint_->handle());
-        call_ = endpoint_->PlaceCall({"", "", "127.0.0.1", peer_.Port(), "100", "", "", "", {}});
+        m_endpoint = std::make_unique<iax2::Endpoint>(options);
+        m_ok = m_endpoint->Open(0) > 0;
+        GrowBuffers(m_endpoint->handle());
+        m_call = m_endpoint->PlaceCall({"", "", "127.0.0.1", m_peer.Port(), "100", "", "", "", {}});
         uint8_t buffer[2048];
         usleep(1000);
-        ok_ = ok_ && call_ > 0 && peer_.Receive(buffer, sizeof buffer) >= 12;
+        m_ok = m_ok && m_call > 0 && m_peer.Receive(buffer, sizeof buffer) >= 12;
         const Bytes accept = iax2::IeWriter().U32(iax2::kIeFormat, iax2::kFormatUlaw).bytes();
-        peer_.SendTo(Full(uint16_t(call_), 5, 0, 1, iax2::kTypeCommand, iax2::kAccept, accept),
-                     Port());
-        peer_.SendTo(Full(uint16_t(call_), 6, 1, 1, iax2::kTypeControl, iax2::kCtrlAnswer), Port());
-        peer_.SendTo(Full(uint16_t(call_), stamp_, 2, 1, iax2::kTypeVoice, iax2::kFormatUlaw,
-                          Bytes(kVoiceBytes, 0xFF)),
-                     Port());
-        ok_ = ok_ && Drain(1) == 1;
+        m_peer.SendTo(Full(uint16_t(m_call), 5, 0, 1, iax2::kTypeCommand, iax2::kAccept, accept),
+                      Port());
+        m_peer.SendTo(Full(uint16_t(m_call), 6, 1, 1, iax2::kTypeControl, iax2::kCtrlAnswer),
+                      Port());
+        m_peer.SendTo(Full(uint16_t(m_call), m_stamp, 2, 1, iax2::kTypeVoice, iax2::kFormatUlaw,
+                           Bytes(kVoiceBytes, 0xFF)),
+                      Port());
+        m_ok = m_ok && Drain(1) == 1;
         Discard();
     }
-    bool Ok() const { return ok_; }
-    iax2::Endpoint& Endpoint() { return *endpoint_; }
-    int Call() const { return call_; }
-    LoopbackSocket& Peer() { return peer_; }
-    uint16_t Port() const { return uint16_t(endpoint_->port()); }
+    bool Ok() const { return m_ok; }
+    iax2::Endpoint& Endpoint() { return *m_endpoint; }
+    int Call() const { return m_call; }
+    LoopbackSocket& Peer() { return m_peer; }
+    uint16_t Port() const { return uint16_t(m_endpoint->port()); }
 
     void SendMiniBatch()
     {
         for (int i = 0; i < kBatch; ++i) {
-            stamp_ += kFrameMs;
+            m_stamp += kFrameMs;
             Bytes mini;
-            iax2::AppendMini({kPeerCall, uint16_t(stamp_)}, voice_, &mini);
-            peer_.SendTo(mini, Port());
+            iax2::AppendMini({kPeerCall, uint16_t(m_stamp)}, m_voice, &mini);
+            m_peer.SendTo(mini, Port());
         }
         g_fakeMs += kBatch * kFrameMs;
     }
@@ -122,8 +123,8 @@ public:
     {
         int voice = 0;
         for (int spins = 0; voice < frames && spins < 100000; ++spins) {
-            endpoint_->Service();
-            for (iax2::Event event; endpoint_->NextEvent(&event);)
+            m_endpoint->Service();
+            for (iax2::Event event; m_endpoint->NextEvent(&event);)
                 voice += event.type == iax2::EventType::Voice;
         }
         return voice;
@@ -132,24 +133,24 @@ public:
     void Discard()
     {
         uint8_t buffer[2048];
-        for (int got; (got = peer_.Receive(buffer, sizeof buffer)) >= 0;)
+        for (int got; (got = m_peer.Receive(buffer, sizeof buffer)) >= 0;)
             if (got >= 12 && (buffer[0] & 0x80) && buffer[10] != iax2::kTypeCommand) {
                 const uint32_t stamp = uint32_t(buffer[4]) << 24 | uint32_t(buffer[5]) << 16 |
                                        uint32_t(buffer[6]) << 8 | buffer[7];
-                peer_.SendTo(Full(uint16_t(call_), stamp, 3, uint8_t(buffer[8] + 1),
-                                  iax2::kTypeCommand, iax2::kAck),
-                             Port());
+                m_peer.SendTo(Full(uint16_t(m_call), stamp, 3, uint8_t(buffer[8] + 1),
+                                   iax2::kTypeCommand, iax2::kAck),
+                              Port());
             }
-        endpoint_->Service();
+        m_endpoint->Service();
     }
 
 private:
-    std::unique_ptr<iax2::Endpoint> endpoint_;
-    LoopbackSocket peer_;
-    int call_ = 0;
-    bool ok_ = false;
-    uint32_t stamp_ = 100;
-    Bytes voice_ = Bytes(kVoiceBytes, 0x7F);
+    std::unique_ptr<iax2::Endpoint> m_endpoint;
+    LoopbackSocket m_peer;
+    int m_call = 0;
+    bool m_ok = false;
+    uint32_t m_stamp = 100;
+    Bytes m_voice = Bytes(kVoiceBytes, 0x7F);
 };
 
 void SetPerDatagram(benchmark::State& state)

@@ -47,7 +47,7 @@ int Endpoint::SetFormats(const std::vector<uint32_t>& formats)
 {
     if (!KnownFormats(formats))
         return Fail("the codecs accepted must be some of 0x2, 0x4 and 0x8");
-    options_.formats = formats;
+    m_options.formats = formats;
     return 0;
 }
 
@@ -90,10 +90,10 @@ int Endpoint::PlaceCall(const CallRequest& request)
         return Fail("not a dotted IPv4 address: " + request.host);
     if (request.port <= 0 || request.port > 65535)
         return Fail("not a port: " + std::to_string(request.port));
-    if (socket_.handle() < 0)
+    if (m_socket.handle() < 0)
         return Fail("the endpoint has no socket");
     const std::vector<uint32_t>& formats =
-        request.formats.empty() ? options_.formats : request.formats;
+        request.formats.empty() ? m_options.formats : request.formats;
     if (!KnownFormats(formats))
         return Fail("the codecs offered must be some of 0x2, 0x4 and 0x8");
     peer.port = uint16_t(request.port);
@@ -186,7 +186,7 @@ void Endpoint::HandleAccept(Session* session, const Ies& ies)
         return FailCall(session, EventType::Rejected, "No common codec", kCauseBearerNotAvailable);
     session->format = format;
     session->state = SessionState::Linked;
-    session->nextPingMs = Now() + options_.pingIntervalMs;
+    session->nextPingMs = Now() + m_options.pingIntervalMs;
     EmitCall(EventType::Accepted, *session);
 }
 
@@ -281,13 +281,13 @@ void Endpoint::HandleControl(Session* session, const FullHeader& header)
 
 bool Endpoint::AllowedCaller(Peer from) const
 {
-    return registrationWanted_ && from == registrar_;
+    return m_registrationWanted && from == m_registrar;
 }
 
 int Endpoint::CountUnanswered() const
 {
     int count = 0;
-    for (const auto& [number, session] : sessions_)
+    for (const auto& [number, session] : m_sessions)
         count +=
             session->kind == SessionKind::IncomingCall && session->state == SessionState::Linked;
     return count;
@@ -296,7 +296,7 @@ int Endpoint::CountUnanswered() const
 uint32_t Endpoint::ChooseFormat(const Ies& ies) const
 {
     const uint32_t offered = ies.capability.value_or(0) | ies.format.value_or(0);
-    for (uint32_t format : options_.formats)
+    for (uint32_t format : m_options.formats)
         if (offered & format)
             return format;
     return 0;
@@ -314,7 +314,7 @@ void Endpoint::HandleNew(const FullHeader& header, ByteView data, Peer from)
         return;
     const uint32_t format = ChooseFormat(ies);
     if (ies.version.value_or(0) != kProtocolVersion || format == 0 ||
-        CountUnanswered() >= options_.maxUnansweredIncoming)
+        CountUnanswered() >= m_options.maxUnansweredIncoming)
         return Reply(from, header, kReject, NewCallNumber(), data.size() + kFullHeaderBytes);
     Session* session = CreateSession(SessionKind::IncomingCall, from);
     if (!session)
@@ -329,7 +329,7 @@ void Endpoint::HandleNew(const FullHeader& header, ByteView data, Peer from)
     Send(session, kTypeCommand, kAccept, accept.bytes());
     Send(session, kTypeControl, kCtrlRinging);
     session->state = SessionState::Linked;
-    session->nextPingMs = Now() + options_.pingIntervalMs;
+    session->nextPingMs = Now() + m_options.pingIntervalMs;
     Event event;
     event.type = EventType::IncomingCall;
     event.call = session->transport.localCall;

@@ -42,39 +42,39 @@ bool IsCommand(const FullHeader& header, uint32_t subclass)
 }  // namespace
 
 Endpoint::Endpoint(EndpointOptions options)
-    : options_(std::move(options)),
-      budget_(options_.repliesPerSecond),
-      ended_(options_.endedCallMemoryMs),
-      random_(RandomSeed()),
-      receiveBuffer_(kReceiveBufferBytes)
+    : m_options(std::move(options)),
+      m_budget(m_options.repliesPerSecond),
+      m_ended(m_options.endedCallMemoryMs),
+      m_random(RandomSeed()),
+      m_receiveBuffer(kReceiveBufferBytes)
 {
-    if (SetFormats(options_.formats) != 0)
-        options_.formats = {kFormatUlaw, kFormatAlaw, kFormatGsm};
+    if (SetFormats(m_options.formats) != 0)
+        m_options.formats = {kFormatUlaw, kFormatAlaw, kFormatGsm};
 }
 
 Endpoint::~Endpoint() = default;
 
 int Endpoint::Fail(const std::string& message)
 {
-    error_ = message;
+    m_error = message;
     return -1;
 }
 
 int Endpoint::Open(int port)
 {
-    return socket_.Open(port, &error_);
+    return m_socket.Open(port, &m_error);
 }
 
 uint16_t Endpoint::NewCallNumber()
 {
     for (int attempt = 0; attempt < 256; ++attempt) {
         uint16_t number = 0;
-        if (options_.callNumbers)
-            number = options_.callNumbers();
+        if (m_options.callNumbers)
+            number = m_options.callNumbers();
         else if (getrandom(&number, sizeof number, 0) != sizeof number)
-            number = uint16_t(random_());
+            number = uint16_t(m_random());
         number &= 0x7FFF;
-        if (number != 0 && !sessions_.count(number) && !ended_.Holds(number))
+        if (number != 0 && !m_sessions.count(number) && !m_ended.Holds(number))
             return number;
     }
     return 0;
@@ -85,19 +85,19 @@ Session* Endpoint::CreateSession(SessionKind kind, Peer peer)
     const uint16_t number = NewCallNumber();
     if (number == 0)
         return nullptr;
-    auto session = std::make_unique<Session>(Now(), options_.transport, options_.jitterDelayMs);
+    auto session = std::make_unique<Session>(Now(), m_options.transport, m_options.jitterDelayMs);
     session->kind = kind;
     session->transport.localCall = number;
     session->transport.peer = peer;
     Session* raw = session.get();
-    sessions_[number] = std::move(session);
+    m_sessions[number] = std::move(session);
     return raw;
 }
 
 Session* Endpoint::FindCall(int call)
 {
-    const auto found = sessions_.find(uint16_t(call));
-    if (call <= 0 || call > 0x7FFF || found == sessions_.end())
+    const auto found = m_sessions.find(uint16_t(call));
+    if (call <= 0 || call > 0x7FFF || found == m_sessions.end())
         return nullptr;
     Session* session = found->second.get();
     const bool isCall = session->kind != SessionKind::Registration;
@@ -106,7 +106,7 @@ Session* Endpoint::FindCall(int call)
 
 Session* Endpoint::FindByRemote(Peer peer, uint16_t remoteCall)
 {
-    for (auto& [number, session] : sessions_)
+    for (auto& [number, session] : m_sessions)
         if (session->transport.remoteCall == remoteCall && session->transport.peer == peer)
             return session.get();
     return nullptr;
@@ -115,10 +115,10 @@ Session* Endpoint::FindByRemote(Peer peer, uint16_t remoteCall)
 Session* Endpoint::OpeningSessionFor(Peer from, uint16_t destination)
 {
     if (destination != 0) {
-        const auto found = sessions_.find(destination);
-        return found == sessions_.end() ? nullptr : found->second.get();
+        const auto found = m_sessions.find(destination);
+        return found == m_sessions.end() ? nullptr : found->second.get();
     }
-    for (auto& [number, session] : sessions_)
+    for (auto& [number, session] : m_sessions)
         if (session->state == SessionState::Opening && session->transport.peer == from &&
             session->transport.remoteCall == 0)
             return session.get();
@@ -128,18 +128,18 @@ Session* Endpoint::OpeningSessionFor(Peer from, uint16_t destination)
 void Endpoint::Destroy(Session* session)
 {
     const Transport& t = session->transport;
-    ended_.Remember(t.localCall, t.peer, t.remoteCall, Now());
-    if (t.localCall == registrationCall_)
-        registrationCall_ = 0;
-    sessions_.erase(t.localCall);
+    m_ended.Remember(t.localCall, t.peer, t.remoteCall, Now());
+    if (t.localCall == m_registrationCall)
+        m_registrationCall = 0;
+    m_sessions.erase(t.localCall);
 }
 
 void Endpoint::Emit(Event event)
 {
     // A user that stops reading loses voice, never call progress.
-    if (events_.size() >= kMaxQueuedEvents && event.type == EventType::Voice)
+    if (m_events.size() >= kMaxQueuedEvents && event.type == EventType::Voice)
         return;
-    events_.push_back(std::move(event));
+    m_events.push_back(std::move(event));
 }
 
 void Endpoint::EmitCall(EventType type, const Session& session, const Ies* ies)
@@ -157,17 +157,17 @@ void Endpoint::EmitCall(EventType type, const Session& session, const Ies* ies)
 
 bool Endpoint::NextEvent(Event* event)
 {
-    if (events_.empty())
+    if (m_events.empty())
         return false;
-    *event = std::move(events_.front());
-    events_.pop_front();
+    *event = std::move(m_events.front());
+    m_events.pop_front();
     return true;
 }
 
 void Endpoint::SendRaw(const Bytes& bytes, Peer to)
 {
-    if (socket_.handle() >= 0)
-        socket_.Send(bytes.data(), bytes.size(), to);
+    if (m_socket.handle() >= 0)
+        m_socket.Send(bytes.data(), bytes.size(), to);
 }
 
 void Endpoint::SendFrames(const std::vector<Bytes>& frames, Peer to)
@@ -197,7 +197,7 @@ void Endpoint::SendAck(Session* session, const FullHeader& header)
 void Endpoint::Reply(Peer to, const FullHeader& header, uint8_t subclass, uint16_t source,
                      size_t limit)
 {
-    if (source == 0 || !budget_.Spend(to, Now()))
+    if (source == 0 || !m_budget.Spend(to, Now()))
         return;
     const FullHeader reply{source,           header.source, false,
                            header.timestamp, header.iseqno, uint8_t(header.oseqno + 1),
@@ -236,8 +236,8 @@ void Endpoint::HandleFull(ByteView datagram, Peer from)
             Reply(from, header, kPong, NewCallNumber(), datagram.size());
         return;  // a client is no registrar or dial-plan server
     }
-    const auto found = sessions_.find(header.destination);
-    if (found == sessions_.end())
+    const auto found = m_sessions.find(header.destination);
+    if (found == m_sessions.end())
         return HandleStranger(header, data, from);
     Transport& t = found->second->transport;
     if (!(t.peer == from) || header.source == 0 || (t.remoteCall && t.remoteCall != header.source))
@@ -249,7 +249,7 @@ void Endpoint::HandleFull(ByteView datagram, Peer from)
 
 void Endpoint::HandleStranger(const FullHeader& header, ByteView, Peer from)
 {
-    const EndedCall* ended = ended_.Find(header.destination, Now());
+    const EndedCall* ended = m_ended.Find(header.destination, Now());
     if (!ended || !(ended->peer == from) || NeverInvalid(header))
         return;
     if (ended->remoteCall != 0 && ended->remoteCall != header.source)
@@ -295,8 +295,11 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
         return;
     case Verdict::InOrder: break;
     }
-    if (session->kind == SessionKind::Registration && header.type == kTypeCommand)
-        return HandleRegistration(session, header, ies);
+    if (session->kind == SessionKind::Registration) {
+        if (header.type == kTypeCommand)
+            return HandleRegistration(session, header, ies);
+        return SendAck(session, header);  // nothing else belongs to a registration
+    }
     Dispatch(session, header, data);
 }
 
@@ -328,12 +331,12 @@ void Endpoint::Dispatch(Session* session, const FullHeader& header, ByteView dat
 
 void Endpoint::Service()
 {
-    for (int i = 0; i < kDatagramsPerService && socket_.handle() >= 0; ++i) {
+    for (int i = 0; i < kDatagramsPerService && m_socket.handle() >= 0; ++i) {
         Peer from;
-        const int length = socket_.Receive(receiveBuffer_.data(), receiveBuffer_.size(), &from);
+        const int length = m_socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), &from);
         if (length < 0)
             break;
-        HandleDatagram(ByteView(receiveBuffer_.data(), size_t(length)), from);
+        HandleDatagram(ByteView(m_receiveBuffer.data(), size_t(length)), from);
     }
     ServiceTimers();
 }
@@ -342,10 +345,10 @@ void Endpoint::ServiceTimers()
 {
     const uint64_t now = Now();
     std::vector<uint16_t> numbers;
-    for (const auto& [number, session] : sessions_)
+    for (const auto& [number, session] : m_sessions)
         numbers.push_back(number);
     for (uint16_t number : numbers)
-        if (const auto found = sessions_.find(number); found != sessions_.end())
+        if (const auto found = m_sessions.find(number); found != m_sessions.end())
             ServiceSession(found->second.get(), now);
     ServiceRegistration(now);
 }
@@ -363,11 +366,13 @@ void Endpoint::ServiceSession(Session* session, uint64_t now)
             EmitCall(EventType::Timeout, *session);
         return Destroy(session);
     }
+    if (session->state == SessionState::Closing)
+        return;  // the user has hung up: nothing more to hand out or keep alive
     DrainJitter(session, now);
     const bool inCall =
         session->state == SessionState::Linked || session->state == SessionState::Up;
     if (inCall && now >= session->nextPingMs) {
-        session->nextPingMs = now + options_.pingIntervalMs;
+        session->nextPingMs = now + m_options.pingIntervalMs;
         Send(session, kTypeCommand, kPing);
     }
 }
@@ -375,8 +380,8 @@ void Endpoint::ServiceSession(Session* session, uint64_t now)
 int Endpoint::NextDueMs() const
 {
     const uint64_t now = Now();
-    uint64_t due = nextRegistrationMs_;
-    for (const auto& [number, session] : sessions_) {
+    uint64_t due = m_nextRegistrationMs;
+    for (const auto& [number, session] : m_sessions) {
         due = std::min({due, session->transport.NextDueMs(), session->jitter.NextDueMs()});
         if (session->state == SessionState::Linked || session->state == SessionState::Up)
             due = std::min(due, session->nextPingMs);
@@ -391,20 +396,20 @@ int Endpoint::NextDueMs() const
 void Endpoint::ReleaseAll(int deadlineMs)
 {
     std::vector<int> calls;
-    for (const auto& [number, session] : sessions_)
+    for (const auto& [number, session] : m_sessions)
         if (session->kind != SessionKind::Registration && session->state != SessionState::Closing)
             calls.push_back(number);
     for (int call : calls)
         Hangup(call);
     Unregister();
     const uint64_t deadline = MonotonicMs() + uint64_t(std::max(deadlineMs, 0));
-    while (!sessions_.empty() && socket_.handle() >= 0) {
+    while (!m_sessions.empty() && m_socket.handle() >= 0) {
         const uint64_t now = MonotonicMs();
         if (now >= deadline)
             break;
         const int due = NextDueMs();
         const int left = int(deadline - now);
-        pollfd readable{socket_.handle(), POLLIN, 0};
+        pollfd readable{m_socket.handle(), POLLIN, 0};
         poll(&readable, 1, due < 0 ? left : std::min(due, left));
         Service();
     }

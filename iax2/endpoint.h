@@ -78,10 +78,10 @@ public:
     // default) 4569 when it is free and an ephemeral port otherwise.
     // Returns the bound port (also port()), or -1.
     int Open(int port = -1);
-    int port() const { return socket_.port(); }
+    int port() const { return m_socket.port(); }
     // The codecs accepted from now on, most preferred first (of 0x2, 0x4, 0x8).
     int SetFormats(const std::vector<uint32_t>& formats);
-    int handle() const { return socket_.handle(); }
+    int handle() const { return m_socket.handle(); }
 
     // Places a call; returns its handle (> 0) or -1.
     int PlaceCall(const CallRequest& request);
@@ -97,7 +97,7 @@ public:
     // us; incoming calls are taken from the registrar's address only.
     int Register(const RegistrationRequest& request);
     int Unregister();
-    std::string RegistrationState() const { return registrationText_; }
+    std::string RegistrationState() const { return m_registrationText; }
 
     // Hangs up every call and releases the registration, waiting at most
     // deadlineMs (real time) for the far ends to acknowledge.
@@ -110,13 +110,13 @@ public:
     // Milliseconds until Service() has timed work, 0 when due, -1 for none.
     int NextDueMs() const;
     bool NextEvent(Event* event);
-    const std::string& LastError() const { return error_; }
+    const std::string& LastError() const { return m_error; }
 
 private:
     using SessionPtr = std::unique_ptr<Session>;
 
     // endpoint.cpp: routing and timers.
-    uint64_t Now() const { return options_.clock(); }
+    uint64_t Now() const { return m_options.clock(); }
     int Fail(const std::string& message);
     uint16_t NewCallNumber();
     Session* CreateSession(SessionKind kind, Peer peer);
@@ -169,23 +169,23 @@ private:
     void ServiceRegistration(uint64_t now);
     Bytes RegistrationIes(const Session& session, const std::string& md5) const;
 
-    EndpointOptions options_;
-    UdpSocket socket_;
-    std::string error_;
-    std::map<uint16_t, SessionPtr> sessions_;
-    std::deque<Event> events_;
-    ReplyBudget budget_;
-    EndedCalls ended_;
-    std::mt19937 random_;
-    Bytes receiveBuffer_;
+    EndpointOptions m_options;
+    UdpSocket m_socket;
+    std::string m_error;
+    std::map<uint16_t, SessionPtr> m_sessions;
+    std::deque<Event> m_events;
+    ReplyBudget m_budget;
+    EndedCalls m_ended;
+    std::mt19937 m_random;
+    Bytes m_receiveBuffer;
 
     // Registration.
-    bool registrationWanted_ = false;
-    RegistrationRequest registration_;
-    Peer registrar_;
-    std::string registrationText_ = "Not registered";
-    uint64_t nextRegistrationMs_ = UINT64_MAX;
-    uint16_t registrationCall_ = 0;
+    bool m_registrationWanted = false;
+    RegistrationRequest m_registration;
+    Peer m_registrar;
+    std::string m_registrationText = "Not registered";
+    uint64_t m_nextRegistrationMs = UINT64_MAX;
+    uint16_t m_registrationCall = 0;
 };
 
 }  // namespace iax2

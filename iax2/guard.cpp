@@ -18,12 +18,12 @@ bool ReplyBudget::Spend(Peer to, uint64_t nowMs)
 {
     // A flood from forged addresses must not grow the table without bound:
     // starting over only lets each address spend one more second's budget.
-    if (buckets_.size() >= kMaxTrackedAddresses && !buckets_.count(Key(to)))
-        buckets_.clear();
-    Bucket& bucket = buckets_.try_emplace(Key(to), Bucket{nowMs, 0}).first->second;
+    if (m_buckets.size() >= kMaxTrackedAddresses && !m_buckets.count(Key(to)))
+        m_buckets.clear();
+    Bucket& bucket = m_buckets.try_emplace(Key(to), Bucket{nowMs, 0}).first->second;
     if (nowMs - bucket.windowStartMs >= 1000)
         bucket = Bucket{nowMs, 0};
-    if (bucket.spent >= perSecond_)
+    if (bucket.spent >= m_perSecond)
         return false;
     ++bucket.spent;
     return true;
@@ -31,14 +31,14 @@ bool ReplyBudget::Spend(Peer to, uint64_t nowMs)
 
 void EndedCalls::Remember(uint16_t localCall, Peer peer, uint16_t remoteCall, uint64_t nowMs)
 {
-    calls_[localCall] = EndedCall{peer, remoteCall, nowMs + keepMs_};
+    m_calls[localCall] = EndedCall{peer, remoteCall, nowMs + m_keepMs};
 }
 
 const EndedCall* EndedCalls::Find(uint16_t localCall, uint64_t nowMs)
 {
-    std::erase_if(calls_, [&](const auto& entry) { return entry.second.untilMs <= nowMs; });
-    const auto found = calls_.find(localCall);
-    return found == calls_.end() ? nullptr : &found->second;
+    std::erase_if(m_calls, [&](const auto& entry) { return entry.second.untilMs <= nowMs; });
+    const auto found = m_calls.find(localCall);
+    return found == m_calls.end() ? nullptr : &found->second;
 }
 
 }  // namespace iax2

@@ -13,7 +13,7 @@ namespace iax2 {
 
 class ReplyBudget {
 public:
-    explicit ReplyBudget(int perSecond) : perSecond_(perSecond) {}
+    explicit ReplyBudget(int perSecond) : m_perSecond(perSecond) {}
     // True when one more reply to that address fits its budget now.
     bool Spend(Peer to, uint64_t nowMs);
 
@@ -22,8 +22,8 @@ private:
         uint64_t windowStartMs;
         int spent;
     };
-    int perSecond_;
-    std::map<uint64_t, Bucket> buckets_;
+    int m_perSecond;
+    std::map<uint64_t, Bucket> m_buckets;
 };
 
 struct EndedCall {
@@ -34,15 +34,15 @@ struct EndedCall {
 
 class EndedCalls {
 public:
-    explicit EndedCalls(uint32_t keepMs) : keepMs_(keepMs) {}
+    explicit EndedCalls(uint32_t keepMs) : m_keepMs(keepMs) {}
     void Remember(uint16_t localCall, Peer peer, uint16_t remoteCall, uint64_t nowMs);
     // The ended call a frame names, or null; forgets ones kept long enough.
     const EndedCall* Find(uint16_t localCall, uint64_t nowMs);
-    bool Holds(uint16_t localCall) const { return calls_.count(localCall) != 0; }
+    bool Holds(uint16_t localCall) const { return m_calls.count(localCall) != 0; }
 
 private:
-    uint32_t keepMs_;
-    std::map<uint16_t, EndedCall> calls_;
+    uint32_t m_keepMs;
+    std::map<uint16_t, EndedCall> m_calls;
 };
 
 }  // namespace iax2

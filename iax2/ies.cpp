@@ -183,9 +183,9 @@ DateTime UnpackDateTime(uint32_t word)
 
 IeWriter& IeWriter::Raw(uint8_t id, ByteView data)
 {
-    bytes_.push_back(id);
-    bytes_.push_back(uint8_t(data.size()));
-    bytes_.insert(bytes_.end(), data.begin(), data.end());
+    m_bytes.push_back(id);
+    m_bytes.push_back(uint8_t(data.size()));
+    m_bytes.insert(m_bytes.end(), data.begin(), data.end());
     return *this;
 }
 

@@ -52,10 +52,10 @@ public:
     IeWriter& Empty(uint8_t id);
     IeWriter& Address(uint8_t id, Ipv4Address address);
     IeWriter& Date(uint8_t id, DateTime when);
-    const Bytes& bytes() const { return bytes_; }
+    const Bytes& bytes() const { return m_bytes; }
 
 private:
-    Bytes bytes_;
+    Bytes m_bytes;
 };
 
 bool IsWellFormedUtf8(ByteView text);

@@ -21,7 +21,7 @@ class JitterBuffer {
 public:
     // delayMs 0 hands every in-order frame out at once.
     explicit JitterBuffer(uint32_t delayMs, size_t maxFrames = 50)
-        : delayMs_(delayMs), maxFrames_(maxFrames)
+        : m_delayMs(delayMs), m_maxFrames(maxFrames)
     {}
 
     // False when the frame came too late (its turn has passed) or repeats
@@ -31,18 +31,18 @@ public:
     bool Pop(uint64_t nowMs, VoiceFrame* out);
     // When the oldest held frame comes due, UINT64_MAX when none is held.
     uint64_t NextDueMs() const;
-    size_t size() const { return frames_.size(); }
+    size_t size() const { return m_frames.size(); }
 
 private:
     uint64_t DueMs(uint32_t timestamp) const;
 
-    uint32_t delayMs_;
-    size_t maxFrames_;
-    bool anchored_ = false;
-    int64_t offsetMs_ = 0;  // playout time minus time stamp
-    bool played_ = false;
-    uint32_t lastPlayed_ = 0;
-    std::map<uint32_t, VoiceFrame> frames_;
+    uint32_t m_delayMs;
+    size_t m_maxFrames;
+    bool m_anchored = false;
+    int64_t m_offsetMs = 0;  // playout time minus time stamp
+    bool m_played = false;
+    uint32_t m_lastPlayed = 0;
+    std::map<uint32_t, VoiceFrame> m_frames;
 };
 
 }  // namespace iax2

@@ -32,25 +32,25 @@ int Endpoint::Register(const RegistrationRequest& request)
         return Fail("not a dotted IPv4 address: " + request.host);
     if (request.port <= 0 || request.port > 65535 || request.user.empty())
         return Fail("registration needs a user name and a port");
-    if (socket_.handle() < 0)
+    if (m_socket.handle() < 0)
         return Fail("the endpoint has no socket");
     registrar.port = uint16_t(request.port);
-    registration_ = request;
-    registrar_ = registrar;
-    registrationWanted_ = true;
+    m_registration = request;
+    m_registrar = registrar;
+    m_registrationWanted = true;
     StartRegistration(false);
     return 0;
 }
 
 int Endpoint::Unregister()
 {
-    if (!registrationWanted_)
+    if (!m_registrationWanted)
         return 0;
-    registrationWanted_ = false;
-    nextRegistrationMs_ = UINT64_MAX;
-    if (registrationText_ == "Registered")
+    m_registrationWanted = false;
+    m_nextRegistrationMs = UINT64_MAX;
+    if (m_registrationText == "Registered")
         StartRegistration(true);
-    else if (const auto found = sessions_.find(registrationCall_); found != sessions_.end())
+    else if (const auto found = m_sessions.find(m_registrationCall); found != m_sessions.end())
         Destroy(found->second.get());
     SetRegistrationState("Not registered");
     return 0;
@@ -61,7 +61,7 @@ Bytes Endpoint::RegistrationIes(const Session& session, const std::string& md5) 
     IeWriter ies;
     ies.Text(kIeUsername, session.username);
     if (!session.releasing)
-        ies.U16(kIeRefresh, uint16_t(registration_.refreshSeconds));
+        ies.U16(kIeRefresh, uint16_t(m_registration.refreshSeconds));
     if (!md5.empty())
         ies.Text(kIeMd5Result, md5);
     return ies.bytes();
@@ -69,25 +69,25 @@ Bytes Endpoint::RegistrationIes(const Session& session, const std::string& md5) 
 
 void Endpoint::StartRegistration(bool releasing)
 {
-    if (const auto found = sessions_.find(registrationCall_); found != sessions_.end())
+    if (const auto found = m_sessions.find(m_registrationCall); found != m_sessions.end())
         Destroy(found->second.get());
-    Session* session = CreateSession(SessionKind::Registration, registrar_);
+    Session* session = CreateSession(SessionKind::Registration, m_registrar);
     if (!session)
         return;
     session->releasing = releasing;
-    session->username = registration_.user;
-    session->password = registration_.password;
+    session->username = m_registration.user;
+    session->password = m_registration.password;
     session->openingCommand = releasing ? kRegRel : kRegReq;
     session->openingIes = RegistrationIes(*session, "");
-    registrationCall_ = session->transport.localCall;
+    m_registrationCall = session->transport.localCall;
     SendOpening(session, "");
 }
 
 void Endpoint::SetRegistrationState(const std::string& text)
 {
-    if (text == registrationText_)
+    if (text == m_registrationText)
         return;
-    registrationText_ = text;
+    m_registrationText = text;
     Event event;
     event.type = EventType::Registration;
     event.text = text;
@@ -98,8 +98,8 @@ void Endpoint::SetRegistrationState(const std::string& text)
 void Endpoint::RegistrationEnded(Session* session, const std::string& state, bool retry)
 {
     Destroy(session);
-    if (retry && registrationWanted_)
-        nextRegistrationMs_ = Now() + options_.registrationRetryMs;
+    if (retry && m_registrationWanted)
+        m_nextRegistrationMs = Now() + m_options.registrationRetryMs;
     SetRegistrationState(state);
 }
 
@@ -120,7 +120,7 @@ void Endpoint::HandleRegistration(Session* session, const FullHeader& header, co
         const int seconds =
             std::max<int>(ies.refresh.value_or(kDefaultRefreshSeconds), kMinRefreshSeconds);
         std::uniform_int_distribution<int> point(seconds * 500, seconds * 800);
-        nextRegistrationMs_ = Now() + uint64_t(point(random_));
+        m_nextRegistrationMs = Now() + uint64_t(point(m_random));
         return RegistrationEnded(session, "Registered", false);
     }
     case kRegRej:
@@ -133,9 +133,9 @@ void Endpoint::HandleRegistration(Session* session, const FullHeader& header, co
 
 void Endpoint::ServiceRegistration(uint64_t now)
 {
-    if (!registrationWanted_ || now < nextRegistrationMs_ || registrationCall_ != 0)
+    if (!m_registrationWanted || now < m_nextRegistrationMs || m_registrationCall != 0)
         return;
-    nextRegistrationMs_ = UINT64_MAX;
+    m_nextRegistrationMs = UINT64_MAX;
     StartRegistration(false);
 }
 

@@ -33,35 +33,35 @@ UdpSocket::~UdpSocket()
 
 void UdpSocket::Close()
 {
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
-    port_ = 0;
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+    m_port = 0;
 }
 
 int UdpSocket::Bind(int port)
 {
     sockaddr_in address = ToSockaddr(Peer{INADDR_ANY, uint16_t(port)});
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return -1;
     socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    return port_;
+    getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    return m_port;
 }
 
 int UdpSocket::Open(int port, std::string* error)
 {
     Close();
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
+    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
         *error = std::string("cannot open a UDP socket: ") + strerror(errno);
         return -1;
     }
     if (port < 0 && Bind(kDefaultPort) > 0)
-        return port_;
+        return m_port;
     if (Bind(port < 0 ? 0 : port) > 0)
-        return port_;
+        return m_port;
     *error = "cannot bind UDP port " + std::to_string(port < 0 ? 0 : port) + ": " + strerror(errno);
     Close();
     return -1;
@@ -71,7 +71,7 @@ int UdpSocket::Send(const uint8_t* bytes, size_t length, Peer to) const
 {
     const sockaddr_in address = ToSockaddr(to);
     const ssize_t sent =
-        sendto(fd_, bytes, length, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        sendto(m_fd, bytes, length, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return sent == ssize_t(length) ? 0 : -1;
 }
 
@@ -80,7 +80,7 @@ int UdpSocket::Receive(uint8_t* buffer, size_t capacity, Peer* from) const
     sockaddr_in address{};
     socklen_t length = sizeof address;
     const ssize_t got =
-        recvfrom(fd_, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&address), &length);
+        recvfrom(m_fd, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&address), &length);
     if (got < 0)
         return -1;
     *from = Peer{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};

@@ -27,8 +27,8 @@ public:
     // Returns the bound port, or -1 with the reason in *error.
     int Open(int port, std::string* error);
     void Close();
-    int handle() const { return fd_; }
-    int port() const { return port_; }
+    int handle() const { return m_fd; }
+    int port() const { return m_port; }
 
     int Send(const uint8_t* bytes, size_t length, Peer to) const;
     // A datagram's length (0 for an empty one), -1 when none waits.
@@ -36,8 +36,8 @@ public:
 
 private:
     int Bind(int port);
-    int fd_ = -1;
-    int port_ = 0;
+    int m_fd = -1;
+    int m_port = 0;
 };
 
 // "a.b.c.d" to a host-order address; -1 when it is not a dotted quad.

@@ -31,7 +31,7 @@ enum class Verdict {
 
 class Transport {
 public:
-    Transport(uint64_t nowMs, TransportLimits limits) : startMs_(nowMs), limits_(limits) {}
+    Transport(uint64_t nowMs, TransportLimits limits) : m_startMs(nowMs), m_limits(limits) {}
 
     uint16_t localCall = 0;
     uint16_t remoteCall = 0;  // 0 until the peer's first answer names it
@@ -39,7 +39,7 @@ public:
 
     // Milliseconds on this dialog's clock; full frames get strictly
     // increasing stamps so that an ACK's echo names one frame.
-    uint32_t ClockMs(uint64_t nowMs) const { return uint32_t(nowMs - startMs_); }
+    uint32_t ClockMs(uint64_t nowMs) const { return uint32_t(nowMs - m_startMs); }
     uint32_t NextFullStamp(uint64_t nowMs);
 
     // A full frame stamped now with the current counters; reliable frames
@@ -59,15 +59,20 @@ public:
     bool Service(uint64_t nowMs, std::vector<Bytes>* out);
     // When the next retransmission is due, or UINT64_MAX with none queued.
     uint64_t NextDueMs() const;
-    bool AllAcknowledged() const { return queue_.empty(); }
-    void MeasuredRoundTrip(uint32_t ms) { roundTripMs_ = ms; }
+    bool AllAcknowledged() const { return m_queue.empty(); }
+    // A round trip as a PONG measured it; implausible ones are ignored.
+    void MeasuredRoundTrip(uint32_t ms)
+    {
+        if (ms < m_limits.maxTimeoutMs)
+            m_roundTripMs = ms;
+    }
 
     // Restart the counters for a request resent with a call token: the
     // first attempt is forgotten and the resend is again number 0.
     void RestartCounters();
 
-    uint8_t oseqno() const { return oseqno_; }
-    uint8_t iseqno() const { return iseqno_; }
+    uint8_t oseqno() const { return m_oseqno; }
+    uint8_t iseqno() const { return m_iseqno; }
 
 private:
     struct Sent {
@@ -82,14 +87,14 @@ private:
     void AckThrough(uint8_t iseqno);
     void AckStamp(uint32_t stamp);
 
-    uint64_t startMs_;
-    TransportLimits limits_;
-    uint8_t oseqno_ = 0;
-    uint8_t iseqno_ = 0;
-    uint32_t lastStamp_ = 0;
-    bool stamped_ = false;
-    uint32_t roundTripMs_ = 0;
-    std::deque<Sent> queue_;
+    uint64_t m_startMs;
+    TransportLimits m_limits;
+    uint8_t m_oseqno = 0;
+    uint8_t m_iseqno = 0;
+    uint32_t m_lastStamp = 0;
+    bool m_stamped = false;
+    uint32_t m_roundTripMs = 0;
+    std::deque<Sent> m_queue;
 };
 
 }  // namespace iax2

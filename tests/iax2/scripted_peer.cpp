@@ -114,23 +114,23 @@ Bytes Join(std::initializer_list<Bytes> parts)
 
 ScriptedPeer::ScriptedPeer()
 {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
     sockaddr_in address = Loopback(0);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
 }
 
 ScriptedPeer::~ScriptedPeer()
 {
-    close(fd_);
+    close(m_fd);
 }
 
 void ScriptedPeer::SendRaw(iax2::Endpoint& endpoint, const Bytes& datagram)
 {
     const sockaddr_in to = Loopback(uint16_t(endpoint.port()));
-    sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+    sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
            sizeof to);
 }
 
@@ -183,13 +183,13 @@ void ScriptedPeer::SendMini(iax2::Endpoint& endpoint, uint16_t stamp, const Byte
 void ScriptedPeer::Pump(iax2::Endpoint& endpoint, int timeoutMs)
 {
     const int due = endpoint.NextDueMs();
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {endpoint.handle(), POLLIN, 0}};
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {endpoint.handle(), POLLIN, 0}};
     poll(fds, 2, due < 0 ? timeoutMs : std::min(due, timeoutMs));
     endpoint.Service();
     uint8_t buffer[65536];
-    for (ssize_t got; (got = recv(fd_, buffer, sizeof buffer, 0)) >= 0;)
+    for (ssize_t got; (got = recv(m_fd, buffer, sizeof buffer, 0)) >= 0;)
         if (auto frame = Decode(buffer, size_t(got)))
-            inbox_.push_back(*frame);
+            m_inbox.push_back(*frame);
     for (iax2::Event event; endpoint.NextEvent(&event);)
         events.push_back(event);
 }
@@ -208,9 +208,9 @@ std::optional<Frame> ScriptedPeer::Expect(iax2::Endpoint& endpoint,
 {
     const int64_t deadline = NowMs() + timeoutMs;
     for (;;) {
-        while (!inbox_.empty()) {
-            Frame frame = inbox_.front();
-            inbox_.pop_front();
+        while (!m_inbox.empty()) {
+            Frame frame = m_inbox.front();
+            m_inbox.pop_front();
             Count(frame);
             if (want(frame))
                 return frame;
@@ -240,9 +240,9 @@ std::optional<iax2::Event> ScriptedPeer::ExpectEvent(iax2::Endpoint& endpoint, i
 {
     const int64_t deadline = NowMs() + timeoutMs;
     for (;;) {
-        for (; eventsTaken_ < events.size(); ++eventsTaken_)
-            if (events[eventsTaken_].type == type)
-                return events[eventsTaken_++];
+        for (; m_eventsTaken < events.size(); ++m_eventsTaken)
+            if (events[m_eventsTaken].type == type)
+                return events[m_eventsTaken++];
         const int64_t left = deadline - NowMs();
         if (left <= 0)
             return std::nullopt;

@@ -42,8 +42,8 @@ class ScriptedPeer {
 public:
     ScriptedPeer();
     ~ScriptedPeer();
-    uint16_t port() const { return port_; }
-    iax2::Peer address() const { return {0x7F000001, port_}; }
+    uint16_t port() const { return m_port; }
+    iax2::Peer address() const { return {0x7F000001, m_port}; }
 
     // Our side of one dialog: our call number, the endpoint's, our counters.
     uint16_t ours = 0x2B67, theirs = 0;
@@ -75,10 +75,10 @@ public:
 private:
     void Pump(iax2::Endpoint& endpoint, int timeoutMs);
     void Count(const Frame& frame);
-    int fd_ = -1;
-    uint16_t port_ = 0;
-    std::deque<Frame> inbox_;
-    size_t eventsTaken_ = 0;
+    int m_fd = -1;
+    uint16_t m_port = 0;
+    std::deque<Frame> m_inbox;
+    size_t m_eventsTaken = 0;
 };
 
 }  // namespace peer2
