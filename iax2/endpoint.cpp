@@ -254,7 +254,7 @@ void Endpoint::HandleStranger(const FullHeader& header, ByteView, Peer from)
         return;
     if (ended->remoteCall != 0 && ended->remoteCall != header.source)
         return;
-    Reply(from, header, kInval, header.destination, kFullHeaderBytes + 0);
+    Reply(from, header, kInval, header.destination, kFullHeaderBytes);
 }
 
 void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteView data)
