@@ -99,6 +99,18 @@ TEST_F(Iax2Registration, RefreshesWithinTheGrantedPeriodAndReleases)
     EXPECT_EQ(state->text, "Not registered");
 }
 
+TEST_F(Iax2Registration, ARegistrarGrantingNothingIsNotAskedInATightLoop)
+{
+    ASSERT_EQ(endpoint.Register(Request()), 0);
+    auto request = registrar.ExpectCommand(endpoint, kRegReq);
+    ASSERT_TRUE(request);
+    registrar.theirs = request->source;
+    registrar.Send(endpoint, 6, kRegAck, IeNumber(kIeRefresh, 0, 2));
+    ASSERT_TRUE(registrar.ExpectEvent(endpoint, EventType::Registration));
+    EXPECT_FALSE(registrar.ExpectCommand(endpoint, kRegReq, 900)) << "not before half of 2 s";
+    EXPECT_TRUE(registrar.ExpectCommand(endpoint, kRegReq, 3000));
+}
+
 TEST_F(Iax2Registration, RefusedRegistrationIsNotRetried)
 {
     ASSERT_EQ(endpoint.Register(Request()), 0);
