@@ -11,6 +11,10 @@
 // buffers); times are milliseconds of the endpoint's clock; voice is 8 kHz,
 // counted in samples; formats are the single wire bits kFormatUlaw (0x4),
 // kFormatAlaw (0x8) and kFormatGsm (0x2) of iax2/codes.h.
+//
+// A call's handle stays valid until an event ends it (Hangup, Rejected,
+// Busy, Congestion, Timeout) or the user calls Hangup(); after either, no
+// event names it again. An IncomingCall rings until Answer() or Hangup().
 #pragma once
 
 #include <cstdint>
