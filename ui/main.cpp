@@ -1,3 +1,4 @@
+#include "platform/audio_devices.h"
 #include "ui/desktop_start.h"
 #include "ui/echo_service.h"
 #include "ui/phone_app.h"
@@ -63,5 +64,6 @@ int main(int argc, char** argv)
     std::unique_ptr<velnar::EchoService> echo;
     if (desktopFolder)
         echo = velnar::PrepareDesktopStart(*desktopFolder);
-    return app.InitInstance();
+    // The sound devices are picked here and nowhere else.
+    return app.InitInstance(velnar::MakeAudioDevices());
 }
