@@ -47,9 +47,9 @@
 // last 200 ms to get past that.
 #include "bench/bench_run.h"
 #include "engine/iax_phone.h"
-#include "platform/alsa_wave_device.h"
+#include "platform/alsa/alsa_wave_device.h"
 #include "platform/audio_devices.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "tests/support/echo_peer_process.h"
 #include "tests/support/event_pump.h"
 #include "tests/support/pactl.h"

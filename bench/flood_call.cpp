@@ -22,7 +22,7 @@
 #include "bench/bench_run.h"
 #include "engine/iax_phone.h"
 #include "iax/testing.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "tests/support/echo_peer_process.h"
 #include "tests/support/event_pump.h"
 #include "tests/support/library_port.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/iax_phone.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "tests/support/event_pump.h"
 #include "tests/support/library_port.h"
 
