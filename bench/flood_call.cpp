@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <random>
 #include <string>
@@ -82,18 +83,27 @@ private:
     void Tick()
     {
         delivered += m_in.Deliver(m_tone);
-        if (m_out.PlayN(1) == 0)
+        NoteWritten();
+        if (m_out.PlayN(1) == 0 || m_pendingLoud.empty())
             return;
         // Nothing is reset during the call, so blocks play in the order written.
-        const auto& block = m_out.Written()[m_blocksSeen++];
         ++played;
-        loud += test::AnyLouder(block.data(), block.size(), 3000);
+        loud += m_pendingLoud.front();
+        m_pendingLoud.pop_front();
+    }
+    // Whether each block written since the last tick is loud; the device's
+    // own record of them is dropped, so that memory does not grow with it.
+    void NoteWritten()
+    {
+        for (const auto& block : m_out.Written())
+            m_pendingLoud.push_back(test::AnyLouder(block.data(), block.size(), 3000));
+        m_out.ForgetWritten();
     }
 
     FakeWaveIn& m_in;
     FakeWaveOut& m_out;
     std::vector<uint8_t> m_tone;
-    size_t m_blocksSeen = 0;
+    std::deque<bool> m_pendingLoud;  // per block written and not yet played
     QTimer m_timer;
 };
 

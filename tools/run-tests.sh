@@ -60,7 +60,7 @@ sanitize_pid=""
 passed=0
 failed=0
 cleanup() {
-    [ -z "$sanitize_pid" ] || kill -- "$sanitize_pid" 2>/dev/null || true
+    [ -z "$sanitize_pid" ] || kill -- "-$sanitize_pid" 2>/dev/null || true
     rm -f "$log" "$sanitize_log"
     if [ "$mode" != quick ]; then velnar_audio_stop 2>/dev/null || true; fi
 }
@@ -81,8 +81,10 @@ cmake -S . -B build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELNAR_WERROR=ON 
 cmake --build build/normal -j"$jobs"
 
 # The sanitizer build, configured and compiled in the background at the
-# lowest priority; its output goes to a log shown when it fails.
+# lowest priority; its output goes to a log shown when it fails. It runs in
+# a process group of its own, so that an interrupted check stops all of it.
 start_sanitize_build() {
+    set -m
     (
         CC=clang CXX=clang++ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
             -DVELNAR_SANITIZE=ON -DVELNAR_FUZZ=ON -DVELNAR_BENCH=OFF -DVELNAR_UI=OFF \
@@ -91,6 +93,7 @@ start_sanitize_build() {
             nice -n 19 cmake --build build/sanitize -j"$jobs"
     ) >"$sanitize_log" 2>&1 &
     sanitize_pid=$!
+    set +m
 }
 
 finish_sanitize_build() {
