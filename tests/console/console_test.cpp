@@ -1,8 +1,8 @@
 // The console phone as a user runs it: the program in its own process,
 // commands on its standard input, status lines read from its standard
 // output, against the scripted server over loopback UDP. Every run binds an
-// ephemeral local port and plays on the silent devices, so tests run side by
-// side on machines without sound.
+// ephemeral local port (--local-port=0) and plays on the silent devices, so
+// tests run side by side on machines without sound.
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/scripted_server.h"
 
@@ -30,18 +30,15 @@ std::string ServerAddress(uint16_t port)
 
 class ConsoleRun {
 public:
+    // quickGiveUp: the test build that retransmits an unanswered frame once.
     explicit ConsoleRun(const std::vector<std::string>& arguments,
-                        const QString& directory = QDir::tempPath(), int maxRetries = 10)
+                        const QString& directory = QDir::tempPath(), bool quickGiveUp = false)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("VELNAR_TEST_LOCAL_PORT", "-1");
-        environment.insert("VELNAR_TEST_MAX_RETRIES", QString::number(maxRetries));
-        m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(directory);
-        QStringList list = {"--audio", "none"};
+        QStringList list = {"--audio", "none", "--local-port=0"};
         for (const std::string& argument : arguments)
             list << QString::fromStdString(argument);
-        m_process.start(VELNAR_CONSOLE, list);
+        m_process.start(quickGiveUp ? VELNAR_CONSOLE_QUICK_GIVE_UP : VELNAR_CONSOLE, list);
         EXPECT_TRUE(m_process.waitForStarted(kWaitMs));
     }
     ~ConsoleRun()
@@ -231,7 +228,7 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
         const uint16_t port = c.silentServer ? silent.Port() : server.Port();
         std::vector<std::string> arguments = {"--server", ServerAddress(port), "--call", "100"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        ConsoleRun phone(arguments, QDir::tempPath(), 1);
+        ConsoleRun phone(arguments, QDir::tempPath(), true);
         EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
         EXPECT_EQ(phone.Lines(), c.lines);
     }
@@ -239,8 +236,9 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
 
 TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
 {
-    for (const char* bad : {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x",
-                            "--audio=oss", "--frob", "stray", "--help=x"}) {
+    for (const char* bad :
+         {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x", "--audio=oss", "--frob",
+          "stray", "--help=x", "--local-port=65536", "--local-port=-1", "--local-port=5o36"}) {
         ConsoleRun phone({bad});
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());
@@ -267,10 +265,8 @@ TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)
 {
     iaxpeer::IaxTestPeer taken;  // holds a UDP port
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("VELNAR_TEST_LOCAL_PORT", QString::number(taken.Port()));
-    process.setProcessEnvironment(environment);
-    process.start(VELNAR_CONSOLE, {"--audio", "none"});
+    process.start(VELNAR_CONSOLE,
+                  {"--audio", "none", "--local-port", QString::number(taken.Port())});
     ASSERT_TRUE(process.waitForFinished(kWaitMs));
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
