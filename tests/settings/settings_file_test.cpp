@@ -64,7 +64,8 @@ TEST_F(SettingsFileTest, LoadsEveryFileForm)
         {"no colon, no at-sign", "pbx.example.net\n500", "", "", "pbx.example.net", 500},
         {"at-sign without colon", "secret@pbx\n1", "", "secret", "pbx", 1},
         {"empty user and password", ":@pbx.example.net\n1000", "", "", "pbx.example.net", 1000},
-        {"colon after at-sign", "a@b:c\n2", "a@b", "", "b:c", 2},
+        // The host never holds an at-sign: what stands before it is the password.
+        {"colon after at-sign", "a@b:c\n2", "", "a", "b:c", 2},
         {"missing number keeps caller's", "alice:pw@pbx\n", "alice", "pw", "pbx", 1000},
         {"missing line break and number", "alice:pw@pbx", "alice", "pw", "pbx", 1000},
         {"non-numeric second word", "alice:pw@pbx\nloud", "alice", "pw", "pbx", 1000},

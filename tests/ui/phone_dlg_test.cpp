@@ -478,14 +478,19 @@ void PhoneDlgTest::settingsUnwritableFileStillUpdates()
     // A directory where the file should be: the write fails (permissions
     // would not stop root).
     QVERIFY(QDir().mkdir(QStringLiteral("VOIP.set")));
-    WhenModal<CSettingsDlg>([](CSettingsDlg* settings) {
+    SeenMessageBox seen;
+    WhenModal<CSettingsDlg>([&seen](CSettingsDlg* settings) {
         settings->m_serverEdit->setText(QStringLiteral("pbx"));
         settings->m_detectButton->click();
+        AnswerNextMessageBox(seen);
         settings->m_okButton->click();
     });
     m_dialog->OnSettings();
     QCOMPARE(m_dialog->m_strServer, QStringLiteral("pbx"));
     QCOMPARE(Threshold(), 22);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral("Settings could not be saved to VOIP.set (Is a "
+                                       "directory). They apply until Velnar exits."));
 }
 
 void PhoneDlgTest::keypadAppendsOutsideCall()
