@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <fstream>
 #include <string>
@@ -246,6 +248,83 @@ TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
         EXPECT_TRUE(phone.Lines().empty());
         EXPECT_NE(phone.Errors().find("Try 'velnar-console --help'"), std::string::npos) << bad;
     }
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> arguments;  // %d is the server's address, %p the password file
+    std::string password;                // written to the password file
+    int exitCode;
+    Lines lines;
+    std::string error;
+};
+
+// Nothing a person types, or a file holds, reaches the server unchecked, and
+// no FIFO stalls the program.
+TEST(ConsolePhoneTest, NastyInputIsRefused)
+{
+    const Lines failed = {"Calling...", "Cannot connect- bad server name? ", "Hanging up...",
+                          "Ready"};
+    const RefusalCase cases[] = {
+        {"number adding keys",
+         {"--call", "600;username=mallory;formats=0"},
+         "",
+         1,
+         {},
+         "velnar-console: invalid number\n"},
+        {"number with a control character",
+         {"--call", "600\t1"},
+         "",
+         1,
+         {},
+         "velnar-console: invalid number\n"},
+        {"password of 80 characters",
+         {"--call", "600", "--password-file", "%p"},
+         std::string(80, 'p'),
+         1,
+         {},
+         "velnar-console: the password is longer than 79 characters\n"},
+        {"port 70000", {"--server", "127.0.0.1:70000", "--call", "600"}, "", 1, failed, ""},
+        {"port 0", {"--server", "127.0.0.1:0", "--call", "600"}, "", 1, failed, ""},
+        {"port in letters", {"--server", "127.0.0.1:pbx", "--call", "600"}, "", 1, failed, ""},
+        {"password file is a directory", {"--password-file", "."}, "", 2, {}, "not a regular file"},
+        {"password file is a FIFO", {"--password-file", "fifo"}, "", 2, {}, "not a regular file"},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir directory;
+        ASSERT_EQ(mkfifo(directory.filePath("fifo").toLocal8Bit().constData(), 0600), 0);
+        const std::string passwordFile = directory.filePath("pw").toStdString();
+        std::ofstream(passwordFile) << c.password << "\n";
+        iaxpeer::ScriptedServer server;
+        std::vector<std::string> arguments = {"--server", ServerAddress(server.Port())};
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "%p" ? passwordFile : argument);
+        ConsoleRun phone(arguments, directory.path(), 1);
+        EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
+        EXPECT_EQ(phone.Lines(), c.lines);
+        EXPECT_NE(phone.Errors().find(c.error), std::string::npos) << phone.Errors();
+        EXPECT_EQ(server.CallsOffered(), 0);
+    }
+}
+
+TEST(ConsolePhoneTest, SettingsFileThatIsAFifoIsSaidOnceAndLeftAside)
+{
+    iaxpeer::ScriptedServer server;
+    QTemporaryDir directory;
+    ASSERT_EQ(mkfifo(directory.filePath("VOIP.set").toLocal8Bit().constData(), 0600), 0);
+    const std::string passwordFile = directory.filePath("pw").toStdString();
+    std::ofstream(passwordFile) << "p@ss:/%;=\n";
+    ConsoleRun phone({"--server", ServerAddress(server.Port()), "--user", "alice",
+                      "--password-file", passwordFile, "--call", "600", "--seconds", "0"},
+                     directory.path());
+    EXPECT_EQ(phone.ExitCode(), 0) << phone.Errors();
+    EXPECT_EQ(phone.Errors().find("velnar-console: cannot read"), std::string::npos);
+    const std::string errors = phone.Errors();
+    const std::string said = "velnar: cannot read VOIP.set: not a regular file\n";
+    EXPECT_NE(errors.find(said), std::string::npos) << errors;
+    EXPECT_EQ(errors.find(said), errors.rfind(said)) << "said once";
+    EXPECT_EQ(server.LastNewText(), "exten=600;dnid=600;username=alice;formats=2;version=1;");
 }
 
 TEST(ConsolePhoneTest, InterruptHangsUpBeforeExit)
