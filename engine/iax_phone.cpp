@@ -70,9 +70,7 @@ void CIaxPhone::Dial(const std::string& dialString)
     m_strDialString = dialString;
     m_target = CallTarget{};
     m_bIdle = false;
-    PlaceCall([&](IaxSession* session) {
-        return IaxPlaceCall(session, nullptr, m_strDialString.c_str(), nullptr);
-    });
+    PlaceCall(m_strDialString);
     ArmLibraryTimer();
 }
 
@@ -83,7 +81,7 @@ void CIaxPhone::Dial(const CallTarget& target)
     m_strDialString.clear();
     m_target = target;
     m_bIdle = false;
-    PlaceCall([this](IaxSession* session) {
+    PlaceCallWith([this](IaxSession* session) {
         const IaxCallFields fields{m_target.user.c_str(),   m_target.password.c_str(),
                                    m_target.host.c_str(),   m_target.port,
                                    m_target.number.c_str(), m_target.context.c_str()};
@@ -106,7 +104,14 @@ bool CIaxPhone::RefusesTarget(const CallTarget& target)
     return true;
 }
 
-void CIaxPhone::PlaceCall(const std::function<int(IaxSession*)>& sendNew)
+void CIaxPhone::PlaceCall(const std::string& dialString)
+{
+    PlaceCallWith([&dialString](IaxSession* session) {
+        return IaxPlaceCall(session, nullptr, dialString.c_str(), nullptr);
+    });
+}
+
+void CIaxPhone::PlaceCallWith(const std::function<int(IaxSession*)>& sendNew)
 {
     if (m_pOutgoingSession) {
         SetStatus("Already attempting to call somewhere, please cancel first!");

@@ -79,7 +79,9 @@ public:
 
 protected:
     void Start(int localPort);
-    void PlaceCall(const std::function<int(IaxSession*)>& sendNew);
+    void PlaceCall(const std::string& dialString);
+    // sendNew has the library send the NEW on the session; 0 when it did.
+    void PlaceCallWith(const std::function<int(IaxSession*)>& sendNew);
     bool RefusesTarget(const CallTarget& target);
     bool PlainAnswerRefused(const IaxEvent* event) const;
     PhoneCall* FindCall(IaxSession* session) const;
