@@ -308,25 +308,6 @@ TEST(ConsolePhoneTest, NastyInputIsRefused)
     }
 }
 
-TEST(ConsolePhoneTest, SettingsFileThatIsAFifoIsSaidOnceAndLeftAside)
-{
-    iaxpeer::ScriptedServer server;
-    QTemporaryDir directory;
-    ASSERT_EQ(mkfifo(directory.filePath("VOIP.set").toLocal8Bit().constData(), 0600), 0);
-    const std::string passwordFile = directory.filePath("pw").toStdString();
-    std::ofstream(passwordFile) << "p@ss:/%;=\n";
-    ConsoleRun phone({"--server", ServerAddress(server.Port()), "--user", "alice",
-                      "--password-file", passwordFile, "--call", "600", "--seconds", "0"},
-                     directory.path());
-    EXPECT_EQ(phone.ExitCode(), 0) << phone.Errors();
-    EXPECT_EQ(phone.Errors().find("velnar-console: cannot read"), std::string::npos);
-    const std::string errors = phone.Errors();
-    const std::string said = "velnar: cannot read VOIP.set: not a regular file\n";
-    EXPECT_NE(errors.find(said), std::string::npos) << errors;
-    EXPECT_EQ(errors.find(said), errors.rfind(said)) << "said once";
-    EXPECT_EQ(server.LastNewText(), "exten=600;dnid=600;username=alice;formats=2;version=1;");
-}
-
 TEST(ConsolePhoneTest, InterruptHangsUpBeforeExit)
 {
     for (int signalNumber : {SIGINT, SIGTERM}) {

@@ -66,18 +66,5 @@ TEST_F(LoopbackFieldsTest, RefusedFieldsSendNothing)
     EXPECT_TRUE(m_peer.ExpectSilence(50)) << "sent: " << m_peer.LastError();
 }
 
-TEST_F(LoopbackFieldsTest, PlainPasswordThatWouldAddKeysIsHandedToTheUser)
-{
-    m_peer.StartCall();
-    ASSERT_EQ(Place("alice", "a;b", m_peer.Port(), "600"), 0) << IaxLastError;
-    ASSERT_TRUE(m_peer.ExpectIax(kNew)) << m_peer.LastError();
-    m_peer.SendIax(kAuthReq, "methods=plaintext;username=alice;");
-    auto e = ExpectEvent(EvAuthRequest);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->session, m_session);
-    EXPECT_TRUE(m_peer.ExpectSilence(50)) << "answered: " << m_peer.LastError();
-    EXPECT_EQ(IaxSendAuthReply(m_session, "x=1", nullptr, IaxAuthPlaintext), -1);
-}
-
 }  // namespace
 }  // namespace loopback

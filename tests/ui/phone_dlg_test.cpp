@@ -83,7 +83,6 @@ private slots:
     void settingsOkWithUntouchedFields();
     void settingsCancelChangesNothing();
     void settingsUnwritableFileStillUpdates();
-    void failedSaveIsSaidWithItsReason();
     void callRefusesWhatCannotBeSent();
     void keypadAppendsOutsideCall();
     void keypadSendsTonesInCall();
@@ -493,27 +492,6 @@ void PhoneDlgTest::settingsUnwritableFileStillUpdates()
     QVERIFY(seen.seen);
     QCOMPARE(seen.text, QStringLiteral("Settings could not be saved to VOIP.set (Is a "
                                        "directory). They apply until Velnar exits."));
-}
-
-void PhoneDlgTest::failedSaveIsSaidWithItsReason()
-{
-    MakeDialog();
-    m_dialog->m_saveSettings = [](const StoredSettings& values, std::string& why) {
-        why = "No space left on device";
-        return values.server == "never";
-    };
-    SeenMessageBox seen;
-    WhenModal<CSettingsDlg>([&seen](CSettingsDlg* settings) {
-        settings->m_serverEdit->setText(QStringLiteral("pbx:4569"));
-        AnswerNextMessageBox(seen);
-        settings->m_okButton->click();
-    });
-    m_dialog->OnSettings();
-    QCOMPARE(seen.text, QStringLiteral("Settings could not be saved to VOIP.set (No space left on "
-                                       "device). They apply until Velnar exits."));
-    QCOMPARE(seen.icon, QMessageBox::Warning);
-    QCOMPARE(m_dialog->m_strServer, QStringLiteral("pbx:4569"));
-    QVERIFY(!QFile::exists(QStringLiteral("VOIP.set")));
 }
 
 void PhoneDlgTest::callRefusesWhatCannotBeSent()
