@@ -5,8 +5,7 @@
 # each time, so that the two cannot drift apart.
 #
 #   readme_console_test.sh SOURCE_DIR BUILD_DIR
-# As written, the console phone binds UDP port 5036; the test asks it for a
-# free port where the program offers that, and runs alone in case it does not.
+# The line must ask for a free local port: it is run beside the window.
 set -euo pipefail
 work="$(mktemp -d)"
 pids=""
@@ -16,6 +15,7 @@ cd "$work"
 
 line="$(grep -m1 '^build/release/console/velnar-console .*127\.0\.0\.1:5037' "$1/README.md")" ||
     fail "the README has no console command line that calls 127.0.0.1:5037"
+[[ "$line" == *--local-port=0* ]] || fail "the README's console line would take port 5036: $line"
 
 "$2/tools/velnar-echo" --quiet --port 0 >echo.out 2>&1 &
 pids="$!"
@@ -29,7 +29,7 @@ port="${BASH_REMATCH[1]:-}"
 command="${line//build\/release\//$2/}"
 command="${command//127.0.0.1:5037/127.0.0.1:$port}"
 mkfifo input
-VELNAR_TEST_LOCAL_PORT=-1 eval "$command" <input >phone.out 2>phone.err &
+eval "$command" <input >phone.out 2>phone.err &
 phone=$!
 pids="$pids $phone"
 exec 3>input
