@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <ostream>
 #include <span>
 #include <vector>
 
@@ -196,6 +197,11 @@ struct PauseCase {
     test::WaveBackend backend;
     bool drops;  // pausing loses what the device held
 };
+
+void PrintTo(const PauseCase& pauseCase, std::ostream* out)
+{
+    *out << pauseCase.backend.name;
+}
 
 class PauseTest : public PlaybackTestBase, public ::testing::WithParamInterface<PauseCase> {};
 
