@@ -19,8 +19,6 @@ struct WaveBackend {
     std::function<std::unique_ptr<WaveOut>()> makeOut;
 };
 
-::testing::internal::ValueArray<WaveBackend, WaveBackend> WaveBackends();
-
 const WaveBackend& WaveBackendNamed(const std::string& name);
 
 inline std::string BackendName(const ::testing::TestParamInfo<WaveBackend>& info)
