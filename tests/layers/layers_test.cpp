@@ -41,7 +41,8 @@ const std::set<std::string> kEchoTargets = {"velnar_echo_peer", "velnar_peer"};
 // the device picker and the programs' start-up.
 const std::vector<std::string> kBackends = {"platform/alsa/", "platform/pulse/"};
 const std::string kPicker = "platform/audio_devices.";
-const std::vector<std::string> kStartUp = {"console/main.cpp", "ui/main.cpp"};
+const std::vector<std::string> kStartUp = {"console/main.cpp", "console/run_console.cpp",
+                                           "ui/main.cpp"};
 
 bool StartsWith(const std::string& text, const std::string& prefix)
 {
