@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "iax/random_source.h"
 #include "unit_fixture.h"
+
+#include <set>
 
 namespace {
 
@@ -63,6 +66,38 @@ TEST_F(SocketTest, ExplicitFreePortIsBoundAndReported)
     close(held);
     held = -1;
     EXPECT_EQ(IaxOpenSocket(port), port);
+}
+
+// Phones started in the same second must not share their first call number:
+// four opens within a few milliseconds draw at least two different ones.
+TEST_F(SocketTest, EachOpenDrawsItsFirstCallNumberAfresh)
+{
+    std::set<int> firstNumbers;
+    for (int open = 0; open < 4; ++open) {
+        ASSERT_GT(IaxOpenSocket(-1), 0) << IaxLastError;
+        firstNumbers.insert(IaxNextCallNumber);
+        IaxCloseSocket();
+    }
+    EXPECT_GT(firstNumbers.size(), 1u);
+}
+
+TEST(RandomSource, CallNumbersCoverTheRangeWithoutZero)
+{
+    std::set<int> drawn;
+    int lowest = 32767, highest = 1;
+    for (int draw = 0; draw < 4096; ++draw) {
+        int number = IaxRandomCallNumber();
+        ASSERT_GE(number, 1);
+        ASSERT_LE(number, 32767);
+        drawn.insert(number);
+        lowest = std::min(lowest, number);
+        highest = std::max(highest, number);
+    }
+    // 4096 uniform draws from 32767 give about 3850 distinct numbers, with
+    // the lowest under 100 and the highest over 32667 all but surely.
+    EXPECT_GT(drawn.size(), 3500u);
+    EXPECT_LT(lowest, 100);
+    EXPECT_GT(highest, 32667);
 }
 
 }  // namespace
