@@ -198,15 +198,14 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
     // address.
     if (!IaxSessionIsLive(call->session))
         call->session = nullptr;
-    // Only the current call's session can end the current call: a waiting
-    // call that was superseded goes quietly.
+    // Only the current call acts on the phone: a waiting call that was
+    // superseded goes quietly when its session ends, and whatever else its
+    // caller sends (an answer, voice, a reject) must not reach the call the
+    // user placed.
     if (call != m_pCurrentCall) {
-        switch (event->type) {
-        case EvTimeout:
-        case EvHangup:
-        case EvAuthRequest: ReleaseCall(call); return;
-        default: break;
-        }
+        if (EndsItsSession(event))
+            ReleaseCall(call);
+        return;
     }
     switch (event->type) {
     case EvAccept: SetStatus("Connected"); break;
