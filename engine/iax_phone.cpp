@@ -2,12 +2,14 @@
 // calls and reacting to the library's events.
 #include "engine/iax_phone.h"
 
+#include "engine/server_address.h"
 #include "iax/iax.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <utility>
 
 namespace velnar {
 
@@ -39,6 +41,7 @@ CIaxPhone::~CIaxPhone()
 {
     *m_alive = false;
     m_bIdle = true;
+    m_resolver->Cancel();
     m_pump.Stop();
     IaxCloseSocket();
     CloseAudio();
@@ -85,11 +88,44 @@ void CIaxPhone::PlaceCall(const std::string& dialString)
         return;
     EnableReadNotifications();
     ReviveAudio();
+    const std::string name = ServerNameToLookUp(dialString);
+    if (name.empty()) {
+        ContactServer(dialString);
+    } else {
+        m_bResolving = true;
+        m_resolver->Lookup(name, [this, dialString](const std::string& address) {
+            OnServerResolved(dialString, address);
+        });
+    }
+    StartCapture();
+}
+
+// The library is handed only numeric addresses: a name would be looked up
+// inside it, holding up the event loop for as long as the resolver takes.
+void CIaxPhone::ContactServer(const std::string& dialString)
+{
     if (IaxPlaceCall(m_pOutgoingSession, nullptr, dialString.c_str(), nullptr) != 0) {
         SetStatus("Cannot connect- bad server name? ");
         HangUp();
     }
-    StartCapture();
+}
+
+void CIaxPhone::OnServerResolved(const std::string& dialString, const std::string& address)
+{
+    m_bResolving = false;
+    if (address.empty()) {
+        SetStatus("Cannot connect- bad server name? ");
+        HangUp();
+        return;
+    }
+    ContactServer(WithServerAddress(dialString, address));
+    ArmLibraryTimer();
+}
+
+void CIaxPhone::UseResolver(std::unique_ptr<NameResolver> resolver)
+{
+    m_resolver->Cancel();
+    m_resolver = std::move(resolver);
 }
 
 // Puts a new record at the head of the list and makes it current.
@@ -250,7 +286,11 @@ void CIaxPhone::HangUp()
 
 void CIaxPhone::ResetCall()
 {
-    if (m_pCurrentCall && m_pCurrentCall->session) {
+    // A call still waiting for its server's address has sent nothing: its
+    // session goes with the records below, and nothing goes on the wire.
+    m_resolver->Cancel();
+    const bool resolving = std::exchange(m_bResolving, false);
+    if (m_pCurrentCall && m_pCurrentCall->session && !resolving) {
         IaxHangUp(m_pCurrentCall->session, "");
         m_pCurrentCall->session = nullptr;
     }
@@ -292,10 +332,11 @@ void CIaxPhone::ReleaseCall(PhoneCall* call)
 }
 
 // An outgoing call whose record could not be made leaves the engine in a
-// call without a current record; a key press then sends nothing.
+// call without a current record, and one still waiting for its server's
+// address has nowhere to send: a key press then sends nothing.
 void CIaxPhone::SendTones(const std::string& tones)
 {
-    if (m_bIdle || tones.empty() || !m_pCurrentCall)
+    if (m_bIdle || m_bResolving || tones.empty() || !m_pCurrentCall)
         return;
     m_strTones = tones;
     IaxSendTouchTone(m_pCurrentCall->session, m_strTones[0]);

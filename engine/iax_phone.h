@@ -11,6 +11,7 @@
 
 #include "engine/capture_ring.h"
 #include "engine/library_pump.h"
+#include "engine/name_resolver.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
 #include "engine/playback_queue.h"
@@ -61,6 +62,9 @@ public:
     // main dialog; 1 is the Settings slider's default position.
     int32_t m_nNoiseThreshold = 1;
 
+    // Replaces the system's resolver (a test's resolver that never answers).
+    void UseResolver(std::unique_ptr<NameResolver> resolver);
+
     // What wakes the engine for the library (a test that moves the library's
     // clock re-arms it).
     LibraryPump& Pump() { return m_pump; }
@@ -72,6 +76,8 @@ public:
 protected:
     void Start(int localPort);
     void PlaceCall(const std::string& dialString);
+    void ContactServer(const std::string& dialString);
+    void OnServerResolved(const std::string& dialString, const std::string& address);
     PhoneCall* FindCall(IaxSession* session) const;
     void DrainLibrary(int& newcomers, bool& stop);
     static bool EndsItsSession(const IaxEvent* event);
@@ -117,6 +123,8 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
+    bool m_bResolving = false;  // the outgoing call waits for its server's address
+    std::unique_ptr<NameResolver> m_resolver = MakeSystemResolver();
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
