@@ -64,6 +64,8 @@ void CIaxPhone::Start(int localPort)
     m_pump.SetSocket(m_socket);
     if (OpenAudio() == 0)
         IaxSetFormats(kGsmFormat);
+    else
+        ReportNoSound();
 }
 
 void CIaxPhone::Dial(const std::string& dialString)

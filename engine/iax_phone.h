@@ -92,6 +92,7 @@ protected:
 
     // Audio path.
     int OpenAudio();
+    void ReportNoSound() const;
     void CloseAudio();
     void ReviveAudio();
     void RetryFailedPlayback();
@@ -123,7 +124,8 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
-    bool m_bResolving = false;  // the outgoing call waits for its server's address
+    std::string m_audioFailure;  // "<device>: <reason>" of the last failed open
+    bool m_bResolving = false;   // the outgoing call waits for its server's address
     std::unique_ptr<NameResolver> m_resolver = MakeSystemResolver();
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
