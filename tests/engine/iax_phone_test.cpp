@@ -3,6 +3,7 @@
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/peer_await.h"
 #include "tests/support/iax_test_peer.h"
+#include "tests/support/scripted_server.h"
 
 #include "iax/iax.h"
 #include "iax/testing.h"
@@ -208,6 +209,114 @@ TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts)
     EXPECT_EQ(fp.owner.Last(), "Ready");
 }
 
+// Looking up the server's name without stalling the phone: a resolver that
+// never answers leaves the call at "Calling..." with Hang up working, and
+// the library is handed only the address the resolver found.
+// A resolver the test answers for; until it does, the look-up hangs.
+struct LookupLog {
+    std::vector<std::string> names;
+    int cancels = 0;
+    NameResolver::Done pending;
+};
+
+class HeldResolver : public NameResolver {
+public:
+    explicit HeldResolver(LookupLog& log) : m_log(log) {}
+    void Lookup(const std::string& name, Done done) override
+    {
+        m_log.names.push_back(name);
+        m_log.pending = std::move(done);
+    }
+    void Cancel() override
+    {
+        if (m_log.pending)
+            ++m_log.cancels;
+        m_log.pending = nullptr;
+    }
+
+private:
+    LookupLog& m_log;
+};
+
+class ServerLookup : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(peer.Ok());
+        peer.SetAutoAck(true);
+        fp.phone->UseResolver(std::make_unique<HeldResolver>(log));
+    }
+
+    std::string DialByName(const std::string& host)
+    {
+        return "alice@" + host + ":" + std::to_string(peer.Port()) + "/600";
+    }
+
+    // The held look-up ends with this address (empty: the name has none).
+    void Answer(const std::string& address)
+    {
+        ASSERT_TRUE(log.pending);
+        auto done = std::move(log.pending);
+        log.pending = nullptr;
+        done(address);
+    }
+
+    FakePhone fp;
+    IaxTestPeer peer;
+    LookupLog log;
+};
+
+TEST_F(ServerLookup, UnansweredLookupShowsCallingAndHangUpCancelsIt)
+{
+    fp.phone->Dial(DialByName("pbx.example"));
+    PumpBriefly();
+    EXPECT_EQ(log.names, Texts{"pbx.example"});
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    EXPECT_TRUE(fp.phone->IsInCall());
+    fp.phone->SendTones("5");  // nowhere to send yet
+    EXPECT_TRUE(peer.ExpectSilence(200));
+    fp.phone->HangUp();
+    EXPECT_EQ(log.cancels, 1);
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
+    EXPECT_FALSE(fp.phone->IsInCall());
+    EXPECT_EQ(IaxSessionCount(), 0);
+    PumpBriefly();
+    EXPECT_TRUE(peer.ExpectSilence(200));  // not even a HANGUP
+}
+
+TEST_F(ServerLookup, FoundAddressCarriesTheCallAndItsFields)
+{
+    fp.phone->Dial(DialByName("pbx.example"));
+    EXPECT_TRUE(peer.ExpectSilence(100));
+    Answer("127.0.0.1");
+    auto newFrame = AwaitIax(peer, kNew);
+    ASSERT_TRUE(newFrame) << peer.LastError();
+    EXPECT_NE(newFrame->Text().find("username=alice;"), std::string::npos) << newFrame->Text();
+    EXPECT_NE(newFrame->Text().find("exten=600;"), std::string::npos) << newFrame->Text();
+    peer.SendIax(kAccept, "formats=2;", true);
+    EXPECT_TRUE(PumpUntil([&] { return fp.owner.Last() == "Connected"; }));
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Connected"}));
+}
+
+TEST_F(ServerLookup, NameWithoutAddressEndsOnTheFailurePath)
+{
+    fp.phone->Dial(DialByName("nowhere.example"));
+    Answer("");
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Cannot connect- bad server name? ", "Hanging up...", "Ready"}));
+    EXPECT_FALSE(fp.phone->IsInCall());
+    EXPECT_EQ(IaxSessionCount(), 0);
+    EXPECT_TRUE(peer.ExpectSilence(200));
+}
+
+// Numeric addresses go straight to the library, as before.
+TEST_F(ServerLookup, NumericAddressNeedsNoLookup)
+{
+    fp.phone->Dial(test::DialStringFor(peer.Port()));
+    EXPECT_TRUE(log.names.empty());
+    EXPECT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+}
+
 // Dial ignores a call during a call, so the guard in PlaceCall against a
 // second attempt can only be reached from inside: this phone opens it for
 // this one test.
@@ -305,6 +414,81 @@ TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent)
     EXPECT_EQ(phone().CallCount(), 2u);
     EXPECT_NE(phone().CurrentCall(), waiting);
     EXPECT_EQ(phone().CurrentCall()->session, phone().OutgoingSession());
+}
+
+// A second caller's frames act only on its own call: while the user's placed
+// call waits for its server, the frames of a caller the idle phone took in
+// before must neither connect, answer, reject nor play on the user's call.
+class SessionIsolation : public testing::Test {
+protected:
+    // One call that the server answers and then ends, leaving the phone
+    // Ready and reading its socket.
+    void CallOnceAndBeHungUpOn()
+    {
+        ScriptedServer first;
+        fp.phone->Dial(DialStringFor(first.Port()));
+        ASSERT_TRUE(PumpUntil([&] { return fp.phone->IsTalking(); })) << first.Log();
+        first.HangUp();
+        ASSERT_TRUE(PumpUntil([&] { return !fp.phone->IsInCall(); })) << first.Log();
+    }
+
+    // Party X calls in; the idle phone accepts and rings.
+    void CallerRingsIn()
+    {
+        caller.SetAutoAck(true);
+        caller.SetTarget(test::LibraryPort());
+        caller.StartCall();
+        caller.SendIax(kNew, "exten=100;formats=2;version=1;");
+        ASSERT_TRUE(AwaitFull(caller, kControl, kRinging)) << caller.LastError();
+    }
+
+    FakePhone fp;
+    IaxTestPeer caller;
+};
+
+TEST_F(SessionIsolation, WaitingCallersFramesNeverTouchThePlacedCall)
+{
+    ASSERT_TRUE(caller.Ok());
+    CallOnceAndBeHungUpOn();
+    CallerRingsIn();
+    ScriptedServerOptions silent;
+    silent.accept = silent.ring = silent.answer = false;
+    ScriptedServer server(silent);
+    fp.owner.statuses.clear();
+    fp.phone->Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil([&] { return server.CallsOffered() == 1; }));
+    const size_t played = fp.out->Written().size();
+
+    caller.SendIax(kAccept, "formats=2;", true);
+    caller.SendControl(kRinging);
+    caller.SendControl(kBusy);
+    caller.SendFull(kText, 0, Bytes{'h', 'i', 0});
+    caller.SendFull(kDtmf, '5');
+    caller.SendVoice(kGsmFormat, test::GsmFramesOfTone(500, 2));
+    auto answer = caller.SendControl(kAnswer);
+    ASSERT_TRUE(AwaitAck(caller, answer)) << caller.LastError();
+    // Voice may sit in the jitter buffer for a moment before it would play.
+    EXPECT_FALSE(PumpUntil([&] { return fp.out->Written().size() > played; }, 500));
+    EXPECT_FALSE(fp.phone->IsTalking());
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+
+    // The caller's end releases its record and nothing else.
+    caller.SendIax(kReject, "go away", true);
+    ASSERT_TRUE(PumpUntil([&] { return fp.phone->CallCount() == 1; }));
+    PumpBriefly();
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    ASSERT_NE(fp.phone->CurrentCall(), nullptr);
+    EXPECT_EQ(fp.phone->CurrentCall()->session, fp.phone->OutgoingSession());
+    EXPECT_TRUE(fp.phone->IsInCall());
+
+    // The real call is still the one the user ends; the server never heard
+    // an answer or a digit meant for someone else.
+    fp.phone->HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return server.HangupsReceived() == 1; })) << server.Log();
+    EXPECT_EQ(server.Log().find("type=4 sub=4("), std::string::npos) << server.Log();
+    EXPECT_EQ(server.VoiceFramesReceived(), 0);
+    EXPECT_TRUE(server.Digits().empty());
+    EXPECT_FALSE(caller.ExpectIax(kHangup, 200));
 }
 
 TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy)
