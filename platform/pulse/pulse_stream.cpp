@@ -49,6 +49,7 @@ bool PulseServerLink::Connect(std::function<void()> onFailed)
     }
     if (m_server->Connect())
         return true;
+    m_failure = m_server->FailureReason();
     Release();
     return false;
 }

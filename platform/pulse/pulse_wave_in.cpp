@@ -33,12 +33,16 @@ int PulseWaveIn::Open(DoneFn onDone)
 {
     if (m_mailbox)
         Close();
-    if (const int rc = Connect(); rc != WaveOk)
-        return rc;
-    if (const int rc = OpenStream(); rc != WaveOk) {
-        m_server.Release();
+    if (const int rc = Connect(); rc != WaveOk) {
+        m_openFailure = "sound server capture: " + m_server.Failure();
         return rc;
     }
+    if (const int rc = OpenStream(); rc != WaveOk) {
+        m_server.Release();
+        m_openFailure = "sound server capture: the server refused the stream";
+        return rc;
+    }
+    m_openFailure.clear();
     m_mailbox = std::make_shared<Mailbox>();
     m_mailbox->onDone = std::move(onDone);
     // Lives as long as the device: Close may be called from a callback that

@@ -21,6 +21,7 @@ public:
     ~PulseWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -54,6 +55,7 @@ private:
     void Fail();
 
     PulseServerLink m_server;
+    std::string m_openFailure;
     PulseStreamPtr m_stream;
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QObject> m_context;  // receives the posted completions

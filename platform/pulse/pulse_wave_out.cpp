@@ -37,12 +37,16 @@ int PulseWaveOut::Open()
 {
     if (m_open)
         Close();
-    if (Connect() != WaveOk)
-        return WaveErrNoDevice;
-    if (MakeStream() != WaveOk) {
-        m_server.Release();
+    if (Connect() != WaveOk) {
+        m_openFailure = "sound server playback: " + m_server.Failure();
         return WaveErrNoDevice;
     }
+    if (MakeStream() != WaveOk) {
+        m_server.Release();
+        m_openFailure = "sound server playback: the server refused the stream";
+        return WaveErrNoDevice;
+    }
+    m_openFailure.clear();
     m_open = true;
     m_paused = false;
     m_failed = false;
