@@ -3,11 +3,13 @@
 #include "platform/audio_devices.h"
 
 #include "platform/alsa/alsa_mixer_device.h"
+#include "platform/alsa/alsa_server_plugin.h"
 #include "platform/alsa/alsa_wave_in.h"
 #include "platform/alsa/alsa_wave_out.h"
 #include "platform/pulse/pulse_mixer_device.h"
 #include "platform/pulse/pulse_wave_in.h"
 #include "platform/pulse/pulse_wave_out.h"
+#include "tests/platform/alsa/alsa_server_config.h"
 
 #include <gtest/gtest.h>
 
@@ -46,10 +48,12 @@ struct PickCase {
 
 TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
 {
+    // ALSA through the sound server's own plugin is the sound server.
+    const char* alsa = AlsaPcmIsSoundServerPlugin("default") ? "pulse" : "alsa";
     const PickCase cases[] = {
-        {"alsa", nullptr, "alsa"},
-        {"", "alsa", "alsa"},
-        {"alsa", "no-such-backend", "alsa"},  // an explicit choice wins
+        {"alsa", nullptr, alsa},
+        {"", "alsa", alsa},
+        {"alsa", "no-such-backend", alsa},  // an explicit choice wins
         {"", "no-such-backend", ""},
         {"pulse", nullptr, "pulse"},
         {"", "pulse", "pulse"},
@@ -76,6 +80,32 @@ TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
     }
 }
 
+// ALSA whose default device is the sound server's own plugin could hang the
+// program when the server restarts: the picker says so and takes the server.
+TEST(AudioDevices, AlsaThroughTheServerPluginIsTheServerItself)
+{
+    struct Row {
+        const char* config;
+        const char* backend;
+        const char* printed;
+    } rows[] = {
+        {"pcm.!default { type pulse }\nctl.!default { type pulse }\n", "pulse",
+         "velnar: ALSA's default device is the sound server's own plugin; using the sound "
+         "server directly\n"},
+        {"pcm.!default { type null }\n", "alsa", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.config);
+        test::AlsaConfigFile config(row.config);
+        testing::internal::CaptureStderr();
+        const AudioDevices devices = MakeAudioDevices("alsa");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), row.printed);
+        EXPECT_EQ(devices.backend, row.backend);
+        EXPECT_EQ(dynamic_cast<PulseWaveIn*>(devices.waveIn.get()) != nullptr,
+                  std::string(row.backend) == "pulse");
+    }
+}
+
 // Left to itself, the picker takes the sound server when one answers and
 // ALSA when none does.
 TEST(AudioDevices, AutomaticChoiceTakesTheServerThatAnswers)
@@ -89,7 +119,7 @@ TEST(AudioDevices, AutomaticChoiceTakesTheServerThatAnswers)
     EXPECT_EQ(MakeAudioDevices().backend, "pulse");
     const std::string reachable = server;
     setenv("PULSE_SERVER", "unix:/nonexistent/velnar-no-server", 1);
-    EXPECT_EQ(MakeAudioDevices().backend, "alsa");
+    EXPECT_EQ(MakeAudioDevices().backend, AlsaPcmIsSoundServerPlugin("default") ? "pulse" : "alsa");
     setenv("PULSE_SERVER", reachable.c_str(), 1);
 }
 
