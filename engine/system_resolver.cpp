@@ -26,11 +26,17 @@ struct Request {
     std::string name;
     addrinfo hints{};
     gaicb block{};
+    bool started = false;  // the C library took the query
 };
 
 bool Finished(Request& request)
 {
-    return gai_error(&request.block) != EAI_INPROGRESS;
+    return !request.started || gai_error(&request.block) != EAI_INPROGRESS;
+}
+
+bool Succeeded(Request& request)
+{
+    return request.started && gai_error(&request.block) == 0;
 }
 
 void Release(std::unique_ptr<Request> request)
@@ -97,9 +103,9 @@ public:
         sigevent quiet{};
         quiet.sigev_notify = SIGEV_NONE;
         m_done = std::move(done);
-        // A query that cannot even start ends like a name without an address.
-        if (getaddrinfo_a(GAI_NOWAIT, list, 1, &quiet) != 0)
-            request->block.ar_result = nullptr;
+        // A query that cannot even start ends, at the next poll, like a name
+        // without an address.
+        request->started = getaddrinfo_a(GAI_NOWAIT, list, 1, &quiet) == 0;
         m_request = std::move(request);
         m_poll.start();
     }
@@ -110,7 +116,7 @@ public:
         m_done = nullptr;
         if (!m_request)
             return;
-        if (gai_cancel(&m_request->block) == EAI_NOTCANCELED)
+        if (m_request->started && gai_cancel(&m_request->block) == EAI_NOTCANCELED)
             Abandoned().push_back(std::move(m_request));
         else
             Release(std::move(m_request));
@@ -123,7 +129,7 @@ private:
             return;
         m_poll.stop();
         std::string dotted;
-        if (gai_error(&m_request->block) == 0)
+        if (Succeeded(*m_request))
             dotted = FirstAddress(m_request->block.ar_result);
         Release(std::move(m_request));
         Done done = std::move(m_done);
