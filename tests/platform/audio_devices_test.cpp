@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace velnar {
 namespace {
@@ -80,29 +81,31 @@ TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
     }
 }
 
-// ALSA whose default device is the sound server's own plugin could hang the
-// program when the server restarts: the picker says so and takes the server.
+// ALSA whose default device is the sound server's own plugin, directly or
+// through devices that pass sound on, could hang the program when the server
+// restarts: the picker says so and takes the server.
 TEST(AudioDevices, AlsaThroughTheServerPluginIsTheServerItself)
 {
-    struct Row {
-        const char* config;
-        const char* backend;
-        const char* printed;
-    } rows[] = {
-        {"pcm.!default { type pulse }\nctl.!default { type pulse }\n", "pulse",
-         "velnar: ALSA's default device is the sound server's own plugin; using the sound "
-         "server directly\n"},
-        {"pcm.!default { type null }\n", "alsa", ""},
+    const std::string said =
+        "velnar: ALSA's default device is the sound server's own plugin; "
+        "using the sound server directly\n";
+    const std::pair<const char*, bool> rows[] = {
+        {"pcm.!default { type pulse }", true},
+        {"pcm.s { type pulse }\npcm.p { type plug slave.pcm \"s\" }\n"
+         "pcm.!default { type plug slave { pcm \"p\" } }",
+         true},
+        {"pcm.!default { type plug slave.pcm { type pulse } }", true},
+        {"pcm.!default { type null }", false},
+        {"pcm.c { type hw card 0 }\npcm.!default { type plug slave.pcm \"c\" }", false},
+        {"pcm.!default { type plug slave.pcm \"default\" }", false},  // a loop ends
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.config);
-        test::AlsaConfigFile config(row.config);
+    for (const auto& [config, plugin] : rows) {
+        test::AlsaConfigFile file(config);
         testing::internal::CaptureStderr();
         const AudioDevices devices = MakeAudioDevices("alsa");
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), row.printed);
-        EXPECT_EQ(devices.backend, row.backend);
-        EXPECT_EQ(dynamic_cast<PulseWaveIn*>(devices.waveIn.get()) != nullptr,
-                  std::string(row.backend) == "pulse");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), plugin ? said : "") << config;
+        EXPECT_EQ(devices.backend, plugin ? "pulse" : "alsa") << config;
+        EXPECT_EQ(dynamic_cast<PulseWaveIn*>(devices.waveIn.get()) != nullptr, plugin) << config;
     }
 }
 

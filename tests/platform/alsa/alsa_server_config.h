@@ -1,11 +1,10 @@
-// An ALSA configuration of the test's own, in force while the object lives
-// (ALSA_CONFIG_PATH points at it; ALSA reads it afresh at the next look-up).
+// An ALSA configuration of the test's own, in force while the object lives:
+// ALSA_CONFIG_PATH points at it, and ALSA reads it afresh at its next look-up.
 #pragma once
 
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 namespace velnar::test {
@@ -14,28 +13,27 @@ class AlsaConfigFile {
 public:
     explicit AlsaConfigFile(const std::string& text)
     {
-        char name[] = "/tmp/velnar-alsa-XXXXXX";
-        const int fd = mkstemp(name);
-        m_path = name;
-        if (fd >= 0) {
-            (void)!write(fd, text.data(), text.size());
-            close(fd);
-        }
         if (const char* old = std::getenv("ALSA_CONFIG_PATH"))
             m_old = old;
+        if (FILE* file = std::fopen(m_path.c_str(), "w")) {
+            std::fputs(text.c_str(), file);
+            std::fclose(file);
+        }
         setenv("ALSA_CONFIG_PATH", m_path.c_str(), 1);
     }
     ~AlsaConfigFile()
     {
-        m_old ? setenv("ALSA_CONFIG_PATH", m_old->c_str(), 1) : unsetenv("ALSA_CONFIG_PATH");
+        m_old.empty() ? unsetenv("ALSA_CONFIG_PATH") : setenv("ALSA_CONFIG_PATH", m_old.c_str(), 1);
         std::remove(m_path.c_str());
     }
-    AlsaConfigFile(const AlsaConfigFile&) = delete;
-    AlsaConfigFile& operator=(const AlsaConfigFile&) = delete;
 
 private:
-    std::string m_path;
-    std::optional<std::string> m_old;
+    // A new name each time: ALSA notices a changed file by its name and
+    // its time stamp, which a rewrite within the same second keeps.
+    static inline int s_made = 0;
+    const std::string m_path =
+        "/tmp/velnar-alsa-" + std::to_string(getpid()) + "-" + std::to_string(++s_made) + ".conf";
+    std::string m_old;
 };
 
 }  // namespace velnar::test
