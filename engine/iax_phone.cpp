@@ -73,12 +73,57 @@ void CIaxPhone::Dial(const std::string& dialString)
     if (dialString.empty() || !m_bIdle)
         return;
     m_strDialString = dialString;
+    m_target = CallTarget{};
     m_bIdle = false;
     PlaceCall(m_strDialString);
     ArmLibraryTimer();
 }
 
+void CIaxPhone::Dial(const CallTarget& target)
+{
+    if (IsEmptyTarget(target) || !m_bIdle || RefusesTarget(target))
+        return;
+    m_strDialString.clear();
+    m_target = target;
+    m_bIdle = false;
+    // A port no call can go to fails at once, without waiting for the name.
+    const bool usablePort = m_target.port >= 1 && m_target.port <= 65535;
+    const std::string name = usablePort ? HostToLookUp(m_target.host) : std::string();
+    PlaceCallWith(name, [this](IaxSession* session, const std::string& address) {
+        const std::string& host = address.empty() ? m_target.host : address;
+        const IaxCallFields fields{
+            m_target.user.c_str(), m_target.password.c_str(), host.c_str(),
+            m_target.port,         m_target.number.c_str(),   m_target.context.c_str()};
+        return IaxPlaceCallFields(session, &fields);
+    });
+    ArmLibraryTimer();
+}
+
+// Refused before anything is sent, ending as a failed call does.
+bool CIaxPhone::RefusesTarget(const CallTarget& target)
+{
+    const char* status = !IsDialableNumber(target.number) || !IsDialableNumber(target.context)
+                             ? "Invalid number"
+                         : !FitsSecretLength(target.password) ? "Password too long"
+                                                              : nullptr;
+    if (!status)
+        return false;
+    SetStatus(status);
+    SetStatus("Ready");
+    return true;
+}
+
 void CIaxPhone::PlaceCall(const std::string& dialString)
+{
+    PlaceCallWith(ServerNameToLookUp(dialString),
+                  [dialString](IaxSession* session, const std::string& address) {
+                      const std::string dial =
+                          address.empty() ? dialString : WithServerAddress(dialString, address);
+                      return IaxPlaceCall(session, nullptr, dial.c_str(), nullptr);
+                  });
+}
+
+void CIaxPhone::PlaceCallWith(const std::string& serverName, const SendNew& sendNew)
 {
     if (m_pOutgoingSession) {
         SetStatus("Already attempting to call somewhere, please cancel first!");
@@ -90,13 +135,12 @@ void CIaxPhone::PlaceCall(const std::string& dialString)
         return;
     EnableReadNotifications();
     ReviveAudio();
-    const std::string name = ServerNameToLookUp(dialString);
-    if (name.empty()) {
-        ContactServer(dialString);
+    if (serverName.empty()) {
+        ContactServer(sendNew, {});
     } else {
         m_bResolving = true;
-        m_resolver->Lookup(name, [this, dialString](const std::string& address) {
-            OnServerResolved(dialString, address);
+        m_resolver->Lookup(serverName, [this, sendNew](const std::string& address) {
+            OnServerResolved(sendNew, address);
         });
     }
     StartCapture();
@@ -104,15 +148,15 @@ void CIaxPhone::PlaceCall(const std::string& dialString)
 
 // The library is handed only numeric addresses: a name would be looked up
 // inside it, holding up the event loop for as long as the resolver takes.
-void CIaxPhone::ContactServer(const std::string& dialString)
+void CIaxPhone::ContactServer(const SendNew& sendNew, const std::string& address)
 {
-    if (IaxPlaceCall(m_pOutgoingSession, nullptr, dialString.c_str(), nullptr) != 0) {
+    if (sendNew(m_pOutgoingSession, address) != 0) {
         SetStatus("Cannot connect- bad server name? ");
         HangUp();
     }
 }
 
-void CIaxPhone::OnServerResolved(const std::string& dialString, const std::string& address)
+void CIaxPhone::OnServerResolved(const SendNew& sendNew, const std::string& address)
 {
     m_bResolving = false;
     if (address.empty()) {
@@ -120,7 +164,7 @@ void CIaxPhone::OnServerResolved(const std::string& dialString, const std::strin
         HangUp();
         return;
     }
-    ContactServer(WithServerAddress(dialString, address));
+    ContactServer(sendNew, address);
     ArmLibraryTimer();
 }
 
@@ -262,11 +306,22 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
         break;
     case EvAnswer: Answer(); break;
     case EvAuthRequest:
-        SetStatus("Authentyfication required!");
+        SetStatus(PlainAnswerRefused(event) ? "Password cannot be sent in plain text"
+                                            : "Authentyfication required!");
         HangUp();
         break;
     default: break;
     }
+}
+
+// The library answers a challenge by itself; it hands one on when the
+// password it would have to send in plain text holds ';' or '=', which
+// would read as keys of their own.
+bool CIaxPhone::PlainAnswerRefused(const IaxEvent* event) const
+{
+    const auto& request = event->authRequest;
+    const bool md5 = (request.methods & IaxAuthMd5) && request.challenge;
+    return !md5 && m_target.password.find_first_of(";=") != std::string::npos;
 }
 
 void CIaxPhone::Answer()

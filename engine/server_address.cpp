@@ -31,17 +31,21 @@ bool FindHost(const std::string& dialString, Span* host)
 
 }  // namespace
 
+std::string HostToLookUp(const std::string& host)
+{
+    in_addr numeric{};
+    // The forms the library reads as numbers need no resolver.
+    if (host.empty() || inet_aton(host.c_str(), &numeric) != 0)
+        return {};
+    return host;
+}
+
 std::string ServerNameToLookUp(const std::string& dialString)
 {
     Span span;
     if (!FindHost(dialString, &span))
         return {};
-    std::string host = dialString.substr(span.offset, span.length);
-    in_addr numeric{};
-    // The forms the library reads as numbers need no resolver.
-    if (inet_aton(host.c_str(), &numeric) != 0)
-        return {};
-    return host;
+    return HostToLookUp(dialString.substr(span.offset, span.length));
 }
 
 std::string WithServerAddress(const std::string& dialString, const std::string& address)
