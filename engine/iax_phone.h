@@ -12,6 +12,7 @@
 #include "engine/capture_ring.h"
 #include "engine/hang_up_wait.h"
 #include "engine/library_pump.h"
+#include "engine/name_resolver.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
 #include "engine/playback_queue.h"
@@ -78,6 +79,9 @@ public:
     // main dialog; 1 is the Settings slider's default position.
     int32_t m_nNoiseThreshold = 1;
 
+    // Replaces the system's resolver (a test's resolver that never answers).
+    void UseResolver(std::unique_ptr<NameResolver> resolver);
+
     // What wakes the engine for the library (a test that moves the library's
     // clock re-arms it).
     LibraryPump& Pump() { return m_pump; }
@@ -89,8 +93,14 @@ public:
 protected:
     void Start(int localPort);
     void PlaceCall(const std::string& dialString);
-    // sendNew has the library send the NEW on the session; 0 when it did.
-    void PlaceCallWith(const std::function<int(IaxSession*)>& sendNew);
+    // sendNew has the library send the NEW on the session, to the address
+    // found for the server's name (empty: the server as given); 0 when it
+    // did. serverName is the name to look up first, empty when none is
+    // needed.
+    using SendNew = std::function<int(IaxSession*, const std::string& address)>;
+    void PlaceCallWith(const std::string& serverName, const SendNew& sendNew);
+    void ContactServer(const SendNew& sendNew, const std::string& address);
+    void OnServerResolved(const SendNew& sendNew, const std::string& address);
     bool RefusesTarget(const CallTarget& target);
     bool PlainAnswerRefused(const IaxEvent* event) const;
     PhoneCall* FindCall(IaxSession* session) const;
@@ -107,6 +117,7 @@ protected:
 
     // Audio path.
     int OpenAudio();
+    void ReportNoSound() const;
     void CloseAudio();
     void ReviveAudio();
     void RetryFailedPlayback();
@@ -139,6 +150,9 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
+    std::string m_audioFailure;  // "<device>: <reason>" of the last failed open
+    bool m_bResolving = false;   // the outgoing call waits for its server's address
+    std::unique_ptr<NameResolver> m_resolver = MakeSystemResolver();
     HangUpWait m_exitWait;
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace velnar {
 
@@ -51,6 +52,9 @@ public:
     virtual ~WaveIn() = default;
 
     virtual int Open(DoneFn onDone) = 0;
+    // Why the last Open failed, as "<device>: <reason>"; empty when the
+    // device cannot tell.
+    virtual std::string OpenFailure() const { return {}; }
     virtual int Prepare(WaveHeader* header) = 0;
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int AddBuffer(WaveHeader* header) = 0;
@@ -77,6 +81,9 @@ public:
     virtual ~WaveOut() = default;
 
     virtual int Open() = 0;
+    // Why the last Open failed, as "<device>: <reason>"; empty when the
+    // device cannot tell.
+    virtual std::string OpenFailure() const { return {}; }
     virtual int Prepare(WaveHeader* header) = 0;
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int Write(WaveHeader* header) = 0;

@@ -19,6 +19,7 @@ public:
     ~AlsaWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    std::string OpenFailure() const override { return m_pcm.OpenFailure(); }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;

@@ -25,6 +25,7 @@ public:
     ~AlsaWaveOut() override;
 
     int Open() override;
+    std::string OpenFailure() const override { return m_pcm.OpenFailure(); }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;

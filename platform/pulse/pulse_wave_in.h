@@ -17,6 +17,7 @@ public:
     ~PulseWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -40,6 +41,7 @@ private:
     void Fail();
 
     PulseServerLink m_server;
+    std::string m_openFailure;
     PulseStreamPtr m_stream;
     CaptureQueue m_queue;
     bool m_failed = false;

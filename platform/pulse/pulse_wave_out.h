@@ -18,6 +18,7 @@ public:
     ~PulseWaveOut() override;
 
     int Open() override;
+    std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;
@@ -41,6 +42,7 @@ private:
     void Fail();
 
     PulseServerLink m_server;
+    std::string m_openFailure;
     PulseStreamPtr m_stream;
     BlockQueue m_queue;
     bool m_paused = false;
