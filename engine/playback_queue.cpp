@@ -10,10 +10,19 @@ namespace {
 
 constexpr int kPrefillBlocks = 3;  // playing resumes at the fourth block
 constexpr std::chrono::seconds kPlaybackRetryInterval{1};
+// Unplayed blocks ahead of an arriving one that the hold keeps: with it,
+// three blocks (60 ms) besides what the device itself takes ahead, enough
+// for the network's jitter and the sound server's uneven takes on a loaded
+// machine.
+constexpr int kHeldBlocks = kPrefillBlocks - 1;
+
+static_assert(kPlayoutBlockBytes == kPcmFrameBytes);
 
 }  // namespace
 
-PlaybackQueue::PlaybackQueue(WaveOut* device) : m_device(device) {}
+PlaybackQueue::PlaybackQueue(WaveOut* device, DelayHold::Clock clock)
+    : m_device(device), m_hold(std::move(clock), kHeldBlocks)
+{}
 
 PlaybackQueue::~PlaybackQueue()
 {
@@ -22,10 +31,21 @@ PlaybackQueue::~PlaybackQueue()
 
 bool PlaybackQueue::Queue(const uint8_t* pcm, int pendingBlocks)
 {
+    return Queue(PlayoutBlock::Of(pcm), pendingBlocks);
+}
+
+// Only a playing queue is held: one that pre-fills or has run dry is short,
+// not long, and what was watched before no longer holds.
+bool PlaybackQueue::Queue(const PlayoutBlock& playout, int pendingBlocks)
+{
+    if (m_device && !m_paused && pendingBlocks > 0 && m_hold.TakeBack(pendingBlocks, playout.level))
+        return true;
+    if (pendingBlocks == 0)
+        m_hold.Forget();
     PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
     if (!block)
         std::exit(255);
-    std::memcpy(block->samples, pcm, kPcmFrameBytes);
+    std::memcpy(block->samples, playout.pcm, kPcmFrameBytes);
     block->header.data = block->samples;
     block->header.bufferLength = kPcmFrameBytes;
     if (!m_device || m_device->Prepare(&block->header) != WaveOk) {
@@ -104,6 +124,7 @@ void PlaybackQueue::Restart()
     Reclaim();
     m_device->Restart();
     m_paused = false;
+    m_hold.Forget();
 }
 
 // Tried at most once a second, so that a sound server that stays away
