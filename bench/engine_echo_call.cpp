@@ -449,6 +449,7 @@ struct DepthStretch {
     int minBlocks = 1000, maxBlocks = 0;
     long sumBlocks = 0, samples = 0;
     uint64_t givenBackAtEnd = 0;
+    size_t prefillsAtEnd = 0;  // playback restarted: after each pre-fill, and at the start
     std::optional<ServerLatency> server;
 };
 
@@ -457,7 +458,7 @@ struct DepthStretch {
 class DepthRecorder {
 public:
     static constexpr int kStretchSeconds = 10;
-    explicit DepthRecorder(const CIaxPhone& phone) : m_phone(phone)
+    DepthRecorder(const CIaxPhone& phone, const StageLog& log) : m_phone(phone), m_log(log)
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Sample(); });
@@ -476,6 +477,7 @@ private:
         now.maxBlocks = std::max(now.maxBlocks, pending);
         now.sumBlocks += pending;
         now.givenBackAtEnd = m_phone.Playback().GivenBackBlocks();
+        now.prefillsAtEnd = m_log.restarted.size();
         if (auto server = m_server.Take())
             now.server = server;
         if (++now.samples == kStretchSeconds * 10) {
@@ -485,6 +487,7 @@ private:
     }
 
     const CIaxPhone& m_phone;
+    const StageLog& m_log;
     QTimer m_timer;
     LatencySampler m_server;
     std::vector<DepthStretch> m_stretches;
@@ -492,18 +495,18 @@ private:
 
 void PrintStretches(const std::vector<DepthStretch>& stretches)
 {
-    std::printf("%8s %22s %10s %26s %26s\n", "call s", "queue blocks min/avg/max", "given back",
-                "playback buffer/sink ms", "capture buffer/source ms");
+    std::printf("%8s %22s %10s %9s %26s %26s\n", "call s", "queue blocks min/avg/max", "given back",
+                "restarts", "playback buffer/sink ms", "capture buffer/source ms");
     int second = 0;
     for (const DepthStretch& s : stretches) {
         second += DepthRecorder::kStretchSeconds;
         if (s.samples == 0)
             continue;
         const ServerLatency l = s.server.value_or(ServerLatency{});
-        std::printf("%8d %8d %6.2f %6d %10llu %12.1f %12.1f %12.1f %12.1f\n", second, s.minBlocks,
-                    double(s.sumBlocks) / double(s.samples), s.maxBlocks,
-                    (unsigned long long)s.givenBackAtEnd, l.playbackBufferMs, l.playbackDeviceMs,
-                    l.captureBufferMs, l.captureDeviceMs);
+        std::printf("%8d %8d %6.2f %6d %10llu %9zu %12.1f %12.1f %12.1f %12.1f\n", second,
+                    s.minBlocks, double(s.sumBlocks) / double(s.samples), s.maxBlocks,
+                    (unsigned long long)s.givenBackAtEnd, s.prefillsAtEnd, l.playbackBufferMs,
+                    l.playbackDeviceMs, l.captureBufferMs, l.captureDeviceMs);
     }
 }
 
@@ -556,7 +559,8 @@ void PrintContinuousSummary(const std::vector<std::pair<double, double>>& timed,
         std::abs(drift) <= 2 ? "met" : "missed", perTwenty <= 1 ? "met" : "missed");
 }
 
-int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, int seconds)
+int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, const StageLog& log,
+                      int seconds)
 {
     if (!PlaceEchoCall(phone, owner, peer))
         return 1;
@@ -577,7 +581,7 @@ int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, QProcess& peer, in
     player.waitForStarted(5000);
     std::vector<DepthStretch> stretches;
     {
-        DepthRecorder depths(phone);
+        DepthRecorder depths(phone, log);
         RunFor(1000 * seconds + 1500);
         stretches = depths.Stretches();
     }
@@ -1011,15 +1015,13 @@ int main(int argc, char** argv)
                     std::make_unique<TimedWaveOut>(std::move(devices.waveOut), log), -1);
     phone.m_nNoiseThreshold = 1;
     QProcess peer;
-    int result = mode == "latency"
-                     ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
-                 : mode == "continuous" ? MeasureContinuous(phone, owner, peer,
-                                                            amount > 0 ? amount
-                                                            : benchRun ? 600
-                                                                       : 120)
-                 : mode == "idle"
-                     ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
-                     : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
+    const int continuousSeconds = amount > 0 ? amount : benchRun ? 600 : 120;
+    int result =
+        mode == "latency"      ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
+        : mode == "continuous" ? MeasureContinuous(phone, owner, peer, log, continuousSeconds)
+        : mode == "idle"
+            ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
+            : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
     peer.kill();
     peer.waitForFinished(2000);
     return result;

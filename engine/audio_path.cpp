@@ -4,10 +4,13 @@
 // between those holds the delay of continuous speech.
 #include "engine/iax_phone.h"
 
+#include "engine/gsm_codec.h"
 #include "engine/noise_gate.h"
 #include "iax/iax.h"
 
 namespace velnar {
+
+static_assert(kPcmFrameBytes == kPlayoutBlockBytes, "one decoded frame is one playback block");
 
 int CIaxPhone::OpenAudio()
 {

@@ -12,7 +12,10 @@
 // to wait for: after a while its quietest will do. Then the watch starts
 // again. A steady drift thus costs one block per period at most, while what
 // a stall of the machine piled up goes within seconds. Running short is the
-// pre-fill's business.
+// pre-fill's business; but a queue that ran dry while it played had too
+// thin a cushion for the jitter of the moment, so for a while afterwards the
+// hold keeps one block more, rather than give back blocks only to run dry
+// and pre-fill again.
 #pragma once
 
 #include <chrono>
@@ -38,19 +41,25 @@ public:
     // How long a lasting excess waits for a pause before it takes the
     // quietest block there is.
     static constexpr std::chrono::milliseconds kPauseWait{15000};
+    // How long the cushion stays one block deeper after the queue ran dry.
+    static constexpr std::chrono::milliseconds kDeeperAfterDry{60000};
 
     DelayHold(Clock clock, int targetBlocks);
 
     // A block arrives while the queue plays, with `pendingBlocks` unplayed
     // ahead of it: true when it is to be left out.
     bool TakeBack(int pendingBlocks, uint32_t level);
-    // The queue ran dry or starts afresh: what was watched no longer holds.
+    // The queue ran dry while it played: what was watched no longer holds,
+    // and the cushion is to be deeper for a while.
+    void RanDry();
+    // The queue starts afresh (a new call): what was watched no longer holds.
     void Forget();
     uint64_t GivenBack() const { return m_givenBack; }
 
 private:
     void Watch(int pendingBlocks, std::chrono::steady_clock::time_point now);
     bool MayLeaveOut(uint32_t level, std::chrono::steady_clock::time_point now) const;
+    int TargetBlocks(std::chrono::steady_clock::time_point now) const;
 
     Clock m_clock;
     int m_targetBlocks;
@@ -59,6 +68,8 @@ private:
     int m_excessBlocks = 0;  // lasting excess still to give back
     std::chrono::steady_clock::time_point m_excessSince{};
     std::deque<uint32_t> m_recentLevels;
+    bool m_playing = false;  // a block arrived to a queue that played
+    std::optional<std::chrono::steady_clock::time_point> m_ranDryAt;
     uint64_t m_givenBack = 0;
 };
 

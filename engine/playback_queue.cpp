@@ -10,13 +10,11 @@ namespace {
 
 constexpr int kPrefillBlocks = 3;  // playing resumes at the fourth block
 constexpr std::chrono::seconds kPlaybackRetryInterval{1};
-// Unplayed blocks ahead of an arriving one that the hold keeps: with it,
-// three blocks (60 ms) besides what the device itself takes ahead, enough
-// for the network's jitter and the sound server's uneven takes on a loaded
-// machine.
-constexpr int kHeldBlocks = kPrefillBlocks - 1;
-
-static_assert(kPlayoutBlockBytes == kPcmFrameBytes);
+// Unplayed blocks ahead of an arriving one that the hold keeps at the
+// shallowest point of its watch: one block besides what the device itself
+// takes ahead (the sound server keeps 20 to 50 ms), as the shallowest point
+// already allows for the jitter seen. Deeper only adds delay.
+constexpr int kHeldBlocks = 1;
 
 }  // namespace
 
@@ -41,13 +39,13 @@ bool PlaybackQueue::Queue(const PlayoutBlock& playout, int pendingBlocks)
     if (m_device && !m_paused && pendingBlocks > 0 && m_hold.TakeBack(pendingBlocks, playout.level))
         return true;
     if (pendingBlocks == 0)
-        m_hold.Forget();
+        m_hold.RanDry();
     PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
     if (!block)
         std::exit(255);
-    std::memcpy(block->samples, playout.pcm, kPcmFrameBytes);
+    std::memcpy(block->samples, playout.pcm, kPlayoutBlockBytes);
     block->header.data = block->samples;
-    block->header.bufferLength = kPcmFrameBytes;
+    block->header.bufferLength = kPlayoutBlockBytes;
     if (!m_device || m_device->Prepare(&block->header) != WaveOk) {
         delete block;
         return false;

@@ -36,7 +36,8 @@ public:
     // is Pending() as the caller read it. False when the device refused the
     // block (it is then dropped). Out of memory ends the program.
     bool Queue(const PlayoutBlock& block, int pendingBlocks);
-    // The same for kPcmFrameBytes of PCM whose level is yet to be measured.
+    // The same for kPlayoutBlockBytes of PCM whose level is yet to be
+    // measured.
     bool Queue(const uint8_t* pcm, int pendingBlocks);
     // Blocks written and not yet played.
     int Pending() const;
