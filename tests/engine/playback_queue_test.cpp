@@ -4,7 +4,7 @@
 // hold of the delay against a sender whose clock runs fast or slow.
 #include "engine/playback_queue.h"
 
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "tests/engine/engine_harness.h"
 
 #include <gtest/gtest.h>
