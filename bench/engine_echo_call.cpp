@@ -49,6 +49,14 @@
 // on one clock. The noise gate withholds the silence between bursts, so the
 // playback queue runs dry and waits for four blocks before it plays: bursts
 // last 200 ms to get past that.
+//
+// Continuous: the same, with a quiet tone under 100-ms bursts, as a live
+// microphone never goes digitally silent: the queue never runs dry, and each
+// burst measures the delay the call has built up by then. Beside the delays:
+// the playback queue's unplayed blocks (sampled every 100 ms), the blocks it
+// gave back to hold the delay, its restarts (one per pre-fill), and the
+// latencies that the sound server reports for the phone's two streams, per
+// 10 s of the call.
 #include "engine/iax_phone.h"
 #include "platform/alsa/alsa_wave_device.h"
 #include "platform/audio_devices.h"

@@ -3,19 +3,21 @@
 // The far end's clock and our sound device's never agree exactly (sound
 // cards differ by up to a few hundred parts per million), and a queue that
 // is topped up before it ever runs dry keeps every block it gains: the delay
-// creeps toward the queue's cap and stays there. The hold watches the
-// queue's depth as each block arrives; when even the shallowest depth over a
-// whole watch period stayed above the target, the excess is lasting, and it
-// is given back a block at a time, each the first that is the quietest of the last second and
-// well below its loudest, a pause between words, so that nothing is cut out
-// of loud speech. A sound without pauses (a hum, music) has no better block
-// to wait for: after a while its quietest will do. Then the watch starts
-// again. A steady drift thus costs one block per period at most, while what
-// a stall of the machine piled up goes within seconds. Running short is the
-// pre-fill's business; but a queue that ran dry while it played had too
-// thin a cushion for the jitter of the moment, so for a while afterwards the
-// hold keeps one block more, rather than give back blocks only to run dry
-// and pre-fill again.
+// creeps toward the queue's cap and stays there. A machine that stalls for a
+// moment adds to it all at once. The hold watches the queue's depth as each
+// block arrives; when even the shallowest depth over a whole watch period
+// stayed above the target, the excess is lasting, and it is given back a
+// block at a time, each time the first block that is the quietest of the
+// last second and well below its loudest (a pause between words), so that
+// nothing is cut out of loud speech. A sound without pauses (a hum, music)
+// has no better block to wait for: after a while its quietest will do. Then
+// the watch starts again. A steady drift thus costs one block per period at
+// most, while what a stall piled up goes within seconds.
+//
+// Running short is the pre-fill's business; but a queue that ran dry while
+// it played had too thin a cushion for the jitter of the moment, so for a
+// while afterwards the hold keeps one block more, rather than give back
+// blocks only to run dry and pre-fill again.
 #pragma once
 
 #include <chrono>
