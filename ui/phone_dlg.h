@@ -5,7 +5,7 @@
 #pragma once
 
 #include "engine/phone_owner.h"
-#include "platform/audio_devices.h"
+#include "platform/device_choice.h"
 
 #include <QDialog>
 #include <QString>
