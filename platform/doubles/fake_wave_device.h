@@ -136,6 +136,8 @@ public:
     // The bytes of every block accepted by Write, in order, as they were at
     // the moment of the call.
     const std::vector<std::vector<uint8_t>>& Written() const { return m_written; }
+    // Drops that record, for long runs whose memory is measured.
+    void ForgetWritten() { m_written.clear(); }
     const std::vector<FakeCall>& Calls() const { return m_calls; }
 
 private:
