@@ -5,9 +5,9 @@
 #include "console/console_options.h"
 #include "console/console_phone.h"
 #include "console/line_reader.h"
-#include "console/signal_pipe.h"
 #include "iax/iax.h"
 #include "platform/audio_devices.h"
+#include "platform/signal_pipe.h"
 #include "velnar_version.h"
 
 #include <QCoreApplication>

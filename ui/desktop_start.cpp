@@ -1,6 +1,6 @@
 #include "ui/desktop_start.h"
 
-#include "iax/iax.h"
+#include "settings/call_target.h"
 #include "settings/settings_folder.h"
 #include "ui/echo_service.h"
 
@@ -72,7 +72,7 @@ std::optional<int> LocalEchoPort(const StoredSettings& settings)
     const char* last = server.data() + server.size();
     auto [end, error] = std::from_chars(server.data() + prefix, last, port);
     if (error != std::errc() || end != last || end == server.data() + prefix || port < 1 ||
-        port > 65535 || port == IaxDefaultPort)
+        port > 65535 || port == kDefaultServerPort)
         return std::nullopt;
     return port;
 }

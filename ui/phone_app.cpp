@@ -3,7 +3,7 @@
 #include "ui/app_icon.h"
 #include "ui/phone_dlg.h"
 
-#include "console/signal_pipe.h"
+#include "platform/signal_pipe.h"
 
 #include <csignal>
 #include <utility>

@@ -368,7 +368,7 @@ std::vector<LinkRule> LinkRules()
          backends,
          "the window's library sees the device interfaces only; the program's start-up picks the "
          "backend",
-         {"velnar_platform"},
+         {"velnar_platform", "velnar_signal_pipe"},
          "velnar",
          {}},
         {"ui/", {"console/"}, "the window knows no console", {}, "", {}},

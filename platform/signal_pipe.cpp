@@ -1,4 +1,4 @@
-#include "console/signal_pipe.h"
+#include "platform/signal_pipe.h"
 
 #include <QSocketNotifier>
 
