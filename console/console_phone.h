@@ -49,6 +49,7 @@ public:
 private:
     bool Call(const std::string& number);
     void SendKeys(const std::string& digits);
+    void PrintStats();
     std::string DialString(const std::string& number);
     void LoadSettingsAtCall();
     void ApplyOverrides();

@@ -100,7 +100,8 @@ void CIaxPhone::SendCaptured(const WaveHeader* header)
         return;
     uint8_t frame[kGsmFrameBytes];
     GsmEncodeFrame(call->encoder.get(), header->data, frame);
-    IaxSendVoice(call->session, kGsmFormat, frame, kGsmFrameBytes);
+    if (IaxSendVoice(call->session, kGsmFormat, frame, kGsmFrameBytes) == 0)
+        m_stats.FrameSent(kGsmFormat);
     ArmLibraryTimer();
 }
 

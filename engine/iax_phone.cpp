@@ -38,6 +38,7 @@ CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
 CIaxPhone::~CIaxPhone()
 {
     *m_alive = false;
+    IaxSetVoiceArrivalHook(nullptr, nullptr);
     m_bIdle = true;
     m_pump.Stop();
     IaxCloseSocket();
@@ -57,6 +58,7 @@ void CIaxPhone::Start(int localPort)
     IaxSetEarlyServeMs(kEarlyServeMs);
     if (IaxOpenSocket(localPort) < 0)
         return;
+    IaxSetVoiceArrivalHook(&CIaxPhone::OnVoiceArrival, this);
     m_socket = IaxSocketHandle();
     m_pump.SetSocket(m_socket);
     if (OpenAudio() == 0)
@@ -99,6 +101,7 @@ PhoneCall* CIaxPhone::NewCall(IaxSession* session)
     if (!call)
         return nullptr;
     call->startTime = std::time(nullptr);
+    m_stats.Start();
     call->session = session;
     call->next = m_pCalls;
     m_pCalls = call;
@@ -209,7 +212,10 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
         }
     }
     switch (event->type) {
-    case EvAccept: SetStatus("Connected"); break;
+    case EvAccept:
+        SetStatus("Connected");
+        CallAnswered();
+        break;
     case EvHangup:
         SetStatus("Call disconnected by peer");
         HangUp();
@@ -223,7 +229,11 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
         SetStatus("Time out- server dead?");
         HangUp();
         break;
-    case EvAnswer: Answer(); break;
+    case EvAnswer:
+        Answer();
+        CallAnswered();
+        break;
+    case EvLagReply: m_stats.RoundTrip(event->lag.lag); break;
     case EvAuthRequest:
         SetStatus("Authentyfication required!");
         HangUp();
@@ -256,6 +266,7 @@ void CIaxPhone::ResetCall()
         m_pCurrentCall->session = nullptr;
     }
     m_bTalking = false;
+    CallOver();
     m_pCurrentCall = nullptr;
     ReleaseCalls();
     m_pOutgoingSession = nullptr;

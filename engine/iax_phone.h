@@ -9,6 +9,7 @@
 // completions. Nothing is locked.
 #pragma once
 
+#include "engine/call_stats.h"
 #include "engine/capture_ring.h"
 #include "engine/library_pump.h"
 #include "engine/phone_call.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <string>
 
+class QTimer;
 struct IaxEvent;
 struct IaxSession;
 
@@ -61,6 +63,11 @@ public:
     // main dialog; 1 is the Settings slider's default position.
     int32_t m_nNoiseThreshold = 1;
 
+    // The figures of the current call, or of the last one when none runs.
+    CallFigures Figures() const;
+    // How often an answered call measures its round trip with a lag request.
+    void SetLagIntervalMs(int ms);
+
     // What wakes the engine for the library (a test that moves the library's
     // clock re-arms it).
     LibraryPump& Pump() { return m_pump; }
@@ -97,6 +104,14 @@ protected:
     int PendingPlaybackBlocks() const;
     void ReleasePlayback();
 
+    // Call figures.
+    static void OnVoiceArrival(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
+                               void* user);
+    void CallAnswered();
+    void CallOver();
+    void SendLagRequest();
+    QTimer& LagTimer();
+
     // The library's timer list and socket readiness.
     void EnableReadNotifications();
     void ArmLibraryTimer();
@@ -117,6 +132,8 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
+    CallStats m_stats;
+    std::unique_ptr<QTimer> m_lagTimer;
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
