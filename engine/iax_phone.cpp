@@ -213,8 +213,8 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
     }
     switch (event->type) {
     case EvAccept:
+        CallAnswered();  // the owner sees the call time with the text
         SetStatus("Connected");
-        CallAnswered();
         break;
     case EvHangup:
         SetStatus("Call disconnected by peer");

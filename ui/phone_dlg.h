@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -18,8 +19,10 @@ class QPushButton;
 
 namespace velnar {
 
+class CCallStatsDlg;
 class CIaxPhone;
 class CMessagesDlg;
+class CallInfoLine;
 class CMixerFader;
 class LimitedLineEdit;
 class StatusLine;
@@ -52,6 +55,8 @@ public:
     std::unique_ptr<CMessagesDlg> m_messagesDlg;
     std::unique_ptr<CIaxPhone> m_pPhone;
     StatusLine* m_status;
+    CallInfoLine* m_infoLine;
+    std::unique_ptr<CCallStatsDlg> m_statsDlg;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
 
@@ -68,6 +73,7 @@ public slots:
     void OnDigit(char key);
     void OnSettings();
     void OnShowMessages();
+    void OnCallStatistics();
     void OnAbout();
     // Exit and Enter: refused while the number field holds too many characters.
     void accept() override;
@@ -78,12 +84,18 @@ protected:
 private:
     void CreateMenu();
     QWidget* CreateControls();
+    QWidget* CreateInfoLine();
+    void NameControls(QWidget* client);
+    // The info line follows the call from its first status text to its end.
+    void RefreshInfoLine();
     void CreateKeypad(QWidget* client, const class DialogUnits& units);
     void SetTabOrder();
     void OnInitDialog(PhoneDlgOptions& options);
     // Fills the working copy from the settings file, if it can be read.
     void LoadSettingsAtCall();
     void SetNoiseThreshold(int noisePosition);
+
+    QTimer m_infoTimer;
 };
 
 }  // namespace velnar

@@ -58,14 +58,17 @@ void CSettingsDlg::CreateControls()
     m_passwordEdit = new LimitedLineEdit(kMaxFieldChars, this);
     m_passwordEdit->setGeometry(units.ToPixels(71, 51, 90, 14));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
-    PlaceText(new QLabel(QStringLiteral("Server address"), this), units.ToPixels(16, 17, 48, 8));
-    PlaceText(new QLabel(QStringLiteral("User name"), this), units.ToPixels(16, 35, 34, 8));
-    PlaceText(new QLabel(QStringLiteral("Password"), this), units.ToPixels(16, 52, 31, 8));
+    PlaceLabel(QStringLiteral("Server address"), units.ToPixels(16, 17, 48, 8), m_serverEdit);
+    PlaceLabel(QStringLiteral("User name"), units.ToPixels(16, 35, 34, 8), m_userEdit);
+    PlaceLabel(QStringLiteral("Password"), units.ToPixels(16, 52, 31, 8), m_passwordEdit);
     auto* group = new QGroupBox(QStringLiteral("Noise"), this);
     group->setGeometry(units.ToPixels(7, 85, 173, 48));
     m_noiseSlider = new QSlider(Qt::Horizontal, this);
     m_noiseSlider->setGeometry(units.ToPixels(15, 110, 100, 15));
     m_noiseSlider->setTickPosition(QSlider::NoTicks);
+    m_noiseSlider->setAccessibleName(QStringLiteral("Noise"));
+    m_noiseSlider->setAccessibleDescription(
+        QStringLiteral("Sound quieter than this is not sent; Min sends everything"));
     m_detectButton = new QPushButton(QStringLiteral("Detect"), this);
     m_detectButton->setGeometry(units.ToPixels(133, 109, 37, 14));
     PlaceText(new QLabel(QStringLiteral("Min"), this), units.ToPixels(13, 98, 12, 8));
@@ -82,6 +85,15 @@ void CSettingsDlg::CreateControls()
     connect(m_okButton, &QPushButton::clicked, this, &CSettingsDlg::accept);
     connect(m_cancelButton, &QPushButton::clicked, this, &CSettingsDlg::reject);
     connect(m_detectButton, &QPushButton::clicked, this, &CSettingsDlg::OnDetect);
+}
+
+// A label that names its field, for the keyboard and for screen readers.
+void CSettingsDlg::PlaceLabel(const QString& text, const QRect& rect, QWidget* field)
+{
+    auto* label = new QLabel(text, this);
+    PlaceText(label, rect);
+    label->setBuddy(field);
+    field->setAccessibleName(text);
 }
 
 void CSettingsDlg::ShowValues()

@@ -45,6 +45,7 @@ private:
     void LoadFromFile();
     void CreateControls();
     void ShowValues();
+    void PlaceLabel(const QString& text, const QRect& rect, QWidget* field);
 };
 
 }  // namespace velnar
