@@ -192,6 +192,8 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop)
     ReviveAudio();
     IaxAcceptCall(event->session);
     IaxSendRinging(event->session);
+    const bool named = event->type == EvNewCall && event->call.callerId;
+    m_pOwner.IncomingCall(named ? event->call.callerId : "");
 }
 
 void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)

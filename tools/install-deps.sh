@@ -16,7 +16,7 @@ if [ "${1:-}" = "--test" ]; then
         pulseaudio pulseaudio-utils alsa-utils
         sox libsox-fmt-base
         xvfb xauth fonts-dejavu-core
-        qt6-base-private-dev
+        qt6-base-private-dev dbus-daemon
     )
 fi
 

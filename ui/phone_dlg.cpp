@@ -9,12 +9,14 @@
 #include "ui/app_icon.h"
 #include "ui/call_info_line.h"
 #include "ui/call_stats_dlg.h"
+#include "ui/desktop_notifier.h"
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -223,6 +225,15 @@ void CPhoneDlg::ShowStatus(const std::string& text)
     m_status->ShowText(status);
     m_messagesDlg->AddString(status);
     RefreshInfoLine();
+}
+
+void CPhoneDlg::IncomingCall(const std::string& caller)
+{
+    if (isActiveWindow())
+        return;
+    DesktopNotifier().Notify(QStringLiteral("Incoming call"),
+                             IncomingCallBody(QString::fromStdString(caller)));
+    QApplication::alert(this);
 }
 
 void CPhoneDlg::RefreshInfoLine()

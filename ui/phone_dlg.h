@@ -46,6 +46,9 @@ public:
     ~CPhoneDlg() override;
 
     void ShowStatus(const std::string& text) override;
+    // Not while the window is active: a desktop notification naming the
+    // caller, and the task bar's urgency hint.
+    void IncomingCall(const std::string& caller) override;
 
     CMixerFader* m_outputFader;
     CMixerFader* m_inputFader;
