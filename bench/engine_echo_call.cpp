@@ -40,9 +40,9 @@
 // playback queue runs dry and waits for four blocks before it plays: bursts
 // last 200 ms to get past that.
 #include "engine/iax_phone.h"
-#include "platform/alsa_wave_device.h"
+#include "platform/alsa/alsa_wave_device.h"
 #include "platform/audio_devices.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "platform/audio_devices.h"
 
-#include "platform/alsa_mixer_device.h"
-#include "platform/alsa_wave_device.h"
-#include "platform/pulse_context.h"
-#include "platform/pulse_mixer_device.h"
-#include "platform/pulse_wave_device.h"
+#include "platform/alsa/alsa_mixer_device.h"
+#include "platform/alsa/alsa_wave_device.h"
+#include "platform/pulse/pulse_context.h"
+#include "platform/pulse/pulse_mixer_device.h"
+#include "platform/pulse/pulse_wave_device.h"
 #include "platform/silent_wave_device.h"
 
 #include <cstdio>

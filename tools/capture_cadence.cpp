@@ -16,8 +16,8 @@
 // and the largest over all) and how many starts delivered no buffer at all.
 // Defaults: 1000 ms calls, 200 ms apart. The pcm-name "pulse" measures the
 // sound-server device instead of an ALSA PCM.
-#include "platform/alsa_wave_device.h"
-#include "platform/pulse_wave_device.h"
+#include "platform/alsa/alsa_wave_device.h"
+#include "platform/pulse/pulse_wave_device.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

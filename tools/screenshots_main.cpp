@@ -7,8 +7,8 @@
 // in-memory sound devices and mixer, an ephemeral UDP port, a sample
 // settings file in a temporary directory, and a few status texts shown the
 // way the engine shows them during a call.
-#include "platform/fake_mixer_device.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_mixer_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "ui/about_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"

@@ -2,7 +2,7 @@
 // a recycled buffer looks like, and a device that refuses a buffer.
 #include "engine/capture_ring.h"
 
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/iax_phone.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,7 +3,7 @@
 // blocks, and one that swallows them after its sound server went away.
 #include "engine/playback_queue.h"
 
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "tests/engine/engine_harness.h"
 
 #include <gtest/gtest.h>

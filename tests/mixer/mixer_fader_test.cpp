@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_mixer_device.h"
+#include "platform/doubles/fake_mixer_device.h"
 
 namespace velnar {
 namespace {

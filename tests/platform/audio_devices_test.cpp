@@ -2,12 +2,12 @@
 // lead to, and that the devices handed out belong to it.
 #include "platform/audio_devices.h"
 
-#include "platform/alsa_mixer_device.h"
-#include "platform/alsa_wave_in.h"
-#include "platform/alsa_wave_out.h"
-#include "platform/pulse_mixer_device.h"
-#include "platform/pulse_wave_in.h"
-#include "platform/pulse_wave_out.h"
+#include "platform/alsa/alsa_mixer_device.h"
+#include "platform/alsa/alsa_wave_in.h"
+#include "platform/alsa/alsa_wave_out.h"
+#include "platform/pulse/pulse_mixer_device.h"
+#include "platform/pulse/pulse_wave_in.h"
+#include "platform/pulse/pulse_wave_out.h"
 
 #include <gtest/gtest.h>
 

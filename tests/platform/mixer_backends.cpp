@@ -1,8 +1,8 @@
 #include "tests/platform/mixer_backends.h"
 
-#include "platform/alsa_mixer_device.h"
-#include "platform/pulse_context.h"
-#include "platform/pulse_mixer_device.h"
+#include "platform/alsa/alsa_mixer_device.h"
+#include "platform/pulse/pulse_context.h"
+#include "platform/pulse/pulse_mixer_device.h"
 
 namespace velnar::test {
 

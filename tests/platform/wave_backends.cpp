@@ -1,11 +1,11 @@
 #include "wave_backends.h"
 
-#include "platform/alsa_wave_device.h"
-#include "platform/alsa_wave_in.h"
-#include "platform/alsa_wave_out.h"
-#include "platform/pulse_wave_device.h"
-#include "platform/pulse_wave_in.h"
-#include "platform/pulse_wave_out.h"
+#include "platform/alsa/alsa_wave_device.h"
+#include "platform/alsa/alsa_wave_in.h"
+#include "platform/alsa/alsa_wave_out.h"
+#include "platform/pulse/pulse_wave_device.h"
+#include "platform/pulse/pulse_wave_in.h"
+#include "platform/pulse/pulse_wave_out.h"
 
 #include "audio_server.h"
 

@@ -1,7 +1,7 @@
 // The playback devices of both backends against the PulseAudio test
 // server. Each test plays into a sink of its own and records that sink's
 // monitor.
-#include "platform/alsa_wave_out.h"
+#include "platform/alsa/alsa_wave_out.h"
 
 #include "audio_server.h"
 #include "tone.h"

@@ -1,6 +1,6 @@
 // What only the sound server's own mixer device does: follow the server's
 // default devices as they change, and leave volumes above 100 % alone.
-#include "platform/pulse_mixer_device.h"
+#include "platform/pulse/pulse_mixer_device.h"
 
 #include <gtest/gtest.h>
 #include <QTest>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/mixer_scale.h"
-#include "platform/pulse_context.h"
+#include "platform/pulse/pulse_context.h"
 #include "tests/platform/audio_server.h"
 #include "tests/platform/mixer_backends.h"
 #include "tests/platform/pactl_volume.h"

@@ -1,4 +1,4 @@
-#include "platform/alsa_errors.h"
+#include "platform/alsa/alsa_errors.h"
 
 #include <alsa/asoundlib.h>
 

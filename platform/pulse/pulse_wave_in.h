@@ -1,25 +1,24 @@
-// Capture from an ALSA PCM into the caller's queued headers (see
-// alsa_wave_device.h for the behaviour).
+// Capture from the sound server into the caller's queued headers (see
+// pulse_wave_device.h for the behaviour).
 #pragma once
 
-#include "platform/alsa_pcm.h"
+#include "platform/pulse/pulse_stream.h"
 #include "platform/wave_device.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <string>
 #include <vector>
 
 class QObject;
 
 namespace velnar {
 
-class AlsaWaveIn final : public WaveIn {
+class PulseWaveIn final : public WaveIn {
 public:
-    explicit AlsaWaveIn(std::string pcmName);
-    ~AlsaWaveIn() override;
+    PulseWaveIn();
+    ~PulseWaveIn() override;
 
     int Open(DoneFn onDone) override;
     int Prepare(WaveHeader* header) override;
@@ -31,8 +30,6 @@ public:
     int Close() override;
 
     bool IsFailed() const { return m_failed; }
-    // Whether the device's descriptors wake the event loop (only while started).
-    bool IsWatching() const { return m_pcm.IsWatching(); }
 
 private:
     // What completions posted to the event loop need; they keep it alive,
@@ -42,26 +39,31 @@ private:
         bool open = true;
     };
 
-    int OpenPcm();
-    bool OnReady(unsigned short revents);
-    bool Pump();
-    snd_pcm_sframes_t ReadAvailable();
+    int Connect();
+    static void OnStreamState(pa_stream* stream, void* userdata);
+    static void OnReadable(pa_stream* stream, size_t bytes, void* userdata);
+    void Pump();
     void Deliver(const uint8_t* bytes, size_t byteCount);
+    void HoldUntilNextBuffer();
+    static void HandBack(std::shared_ptr<Mailbox> mailbox, const std::vector<WaveHeader*>& ready);
     void CompleteHead();
-    bool EnsureRunning();
-    void Halt();
+    int OpenStream();
+    void Cork(bool cork);
+    void Pause();
+    void StopStream();
     void Fail();
 
-    std::string m_pcmName;
-    AlsaPcm m_pcm;
+    PulseServerLink m_server;
+    PulseStreamPtr m_stream;
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QObject> m_context;  // receives the posted completions
     std::deque<WaveHeader*> m_queue;
-    bool m_started = false;  // between Start and Stop: the PCM runs and is watched
     bool m_failed = false;
-    // Everything the device holds is taken in one read and then shared out
-    // to the queued headers; what no header has room for is dropped.
-    std::vector<uint8_t> m_staging;
+    bool m_started = false;  // between Start and Stop: what arrives goes to the headers
+    bool m_corked = true;
+    bool m_collecting = false;  // in the read callback: completions wait in m_ready
+    std::vector<WaveHeader*> m_ready;
+    size_t m_lastChunkBytes = 0;  // the size of the server's last piece
 };
 
 }  // namespace velnar

@@ -1,6 +1,6 @@
 // How the sound server's per-channel volumes show on the sliders' one or two
 // channels, and how a slider's write changes them.
-#include "platform/pulse_mixer_device.h"
+#include "platform/pulse/pulse_mixer_device.h"
 
 #include <pulse/channelmap.h>
 #include <pulse/volume.h>

@@ -1,4 +1,4 @@
-#include "platform/pulse_context.h"
+#include "platform/pulse/pulse_context.h"
 
 #include <pulse/proplist.h>
 

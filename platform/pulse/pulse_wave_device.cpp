@@ -1,7 +1,7 @@
-#include "platform/pulse_wave_device.h"
+#include "platform/pulse/pulse_wave_device.h"
 
-#include "platform/pulse_wave_in.h"
-#include "platform/pulse_wave_out.h"
+#include "platform/pulse/pulse_wave_in.h"
+#include "platform/pulse/pulse_wave_out.h"
 
 namespace velnar {
 

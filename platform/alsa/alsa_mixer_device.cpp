@@ -1,5 +1,5 @@
-#include "platform/alsa_mixer_device.h"
-#include "platform/alsa_errors.h"
+#include "platform/alsa/alsa_mixer_device.h"
+#include "platform/alsa/alsa_errors.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>

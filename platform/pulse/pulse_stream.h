@@ -2,7 +2,7 @@
 // the phone's properties, and the device the environment names for them.
 #pragma once
 
-#include "platform/pulse_context.h"
+#include "platform/pulse/pulse_context.h"
 
 #include <pulse/stream.h>
 

@@ -1,6 +1,6 @@
-#include "platform/alsa_pcm.h"
+#include "platform/alsa/alsa_pcm.h"
 
-#include "platform/alsa_errors.h"
+#include "platform/alsa/alsa_errors.h"
 #include "platform/wave_device.h"
 
 #include <QSocketNotifier>

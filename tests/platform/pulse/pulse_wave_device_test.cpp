@@ -1,12 +1,12 @@
 // What only the sound-server devices promise: how the desktop sees their
 // streams, silence on the event loop while there is no call, and an Open
 // that finds no server.
-#include "platform/pulse_wave_device.h"
-#include "platform/pulse_wave_out.h"
+#include "platform/pulse/pulse_wave_device.h"
+#include "platform/pulse/pulse_wave_out.h"
 
-#include "audio_server.h"
-#include "capture_rig.h"
-#include "tone.h"
+#include "tests/platform/audio_server.h"
+#include "tests/platform/capture_rig.h"
+#include "tests/platform/tone.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/pulse_wave_in.h"
+#include "platform/pulse/pulse_wave_in.h"
 
 #include "platform/wave_header_rules.h"
 

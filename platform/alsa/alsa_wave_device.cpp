@@ -1,7 +1,7 @@
-#include "platform/alsa_wave_device.h"
+#include "platform/alsa/alsa_wave_device.h"
 
-#include "platform/alsa_wave_in.h"
-#include "platform/alsa_wave_out.h"
+#include "platform/alsa/alsa_wave_in.h"
+#include "platform/alsa/alsa_wave_out.h"
 
 namespace velnar {
 

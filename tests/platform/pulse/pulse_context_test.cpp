@@ -1,9 +1,9 @@
 // The shared sound-server connection on the Qt event loop: reaching the
 // test server, timed library events, a missing server, a server that dies
 // and a fresh connection afterwards.
-#include "platform/pulse_context.h"
+#include "platform/pulse/pulse_context.h"
 
-#include "audio_server.h"
+#include "tests/platform/audio_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 
 #include "platform/wave_header_rules.h"
 

@@ -1,4 +1,4 @@
-#include "platform/pulse_stream.h"
+#include "platform/pulse/pulse_stream.h"
 
 #include <pulse/proplist.h>
 

@@ -1,4 +1,4 @@
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/fake_mixer_device.h"
+#include "platform/doubles/fake_mixer_device.h"
 
 #include <algorithm>
 

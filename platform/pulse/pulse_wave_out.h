@@ -2,7 +2,7 @@
 // pulse_wave_device.h for the behaviour).
 #pragma once
 
-#include "platform/pulse_stream.h"
+#include "platform/pulse/pulse_stream.h"
 #include "platform/wave_device.h"
 
 #include <cstddef>

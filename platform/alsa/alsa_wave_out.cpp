@@ -1,4 +1,4 @@
-#include "platform/alsa_wave_out.h"
+#include "platform/alsa/alsa_wave_out.h"
 
 #include "platform/wave_header_rules.h"
 

@@ -12,7 +12,7 @@
 // and the like).
 #pragma once
 
-#include "platform/pulse_loop.h"
+#include "platform/pulse/pulse_loop.h"
 
 #include <pulse/context.h>
 

@@ -1,4 +1,4 @@
-#include "platform/pulse_mixer_device.h"
+#include "platform/pulse/pulse_mixer_device.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/mixer_scale.h"
-#include "platform/pulse_context.h"
+#include "platform/pulse/pulse_context.h"
 
 namespace velnar {
 

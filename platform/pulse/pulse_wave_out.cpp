@@ -1,4 +1,4 @@
-#include "platform/pulse_wave_out.h"
+#include "platform/pulse/pulse_wave_out.h"
 
 #include "platform/wave_header_rules.h"
 

@@ -2,7 +2,7 @@
 // the behaviour).
 #pragma once
 
-#include "platform/alsa_pcm.h"
+#include "platform/alsa/alsa_pcm.h"
 #include "platform/wave_device.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "platform/pulse_loop.h"
+#include "platform/pulse/pulse_loop.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
