@@ -89,7 +89,7 @@ QLabel* LabelFor(QWidget* window, QWidget* field)
 
 }  // namespace
 
-class AccessibilityTest : public QObject {
+class StatusLineAccessibleTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -107,7 +107,7 @@ private:
     std::unique_ptr<CPhoneDlg> m_dialog;
 };
 
-void AccessibilityTest::init()
+void StatusLineAccessibleTest::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_previousDir = QDir::currentPath();
@@ -118,7 +118,7 @@ void AccessibilityTest::init()
     g_statusTexts.clear();
 }
 
-void AccessibilityTest::cleanup()
+void StatusLineAccessibleTest::cleanup()
 {
     QAccessible::installUpdateHandler(nullptr);
     m_dialog.reset();
@@ -126,7 +126,7 @@ void AccessibilityTest::cleanup()
     m_dir.reset();
 }
 
-void AccessibilityTest::everyControlIsNamed()
+void StatusLineAccessibleTest::everyControlIsNamed()
 {
     CSettingsDlg settings(m_dialog.get());
     CMessagesDlg messages;
@@ -140,7 +140,7 @@ void AccessibilityTest::everyControlIsNamed()
     QCOMPARE(AccessibleText(settings.m_serverEdit, QAccessible::Name), "Server address");
 }
 
-void AccessibilityTest::labelsNameTheirFieldsAndKeysAreDescribed()
+void StatusLineAccessibleTest::labelsNameTheirFieldsAndKeysAreDescribed()
 {
     QLabel* numberLabel = LabelFor(m_dialog.get(), m_dialog->m_numberEdit);
     QVERIFY(numberLabel);
@@ -156,7 +156,7 @@ void AccessibilityTest::labelsNameTheirFieldsAndKeysAreDescribed()
 }
 
 // Several texts set in one go are each heard, not only the last.
-void AccessibilityTest::eachStatusTextIsAnnouncedWithItsText()
+void StatusLineAccessibleTest::eachStatusTextIsAnnouncedWithItsText()
 {
     QAccessible::installUpdateHandler(RecordTextUpdates);
     SwitchAccessibilityOn();
@@ -168,7 +168,7 @@ void AccessibilityTest::eachStatusTextIsAnnouncedWithItsText()
     QCOMPARE(g_statusTexts, texts);
 }
 
-void AccessibilityTest::statusLineExposesWholeTextWhenElided()
+void StatusLineAccessibleTest::statusLineExposesWholeTextWhenElided()
 {
     const QString text = QStringLiteral(
         "Incoming call ignored, there's already a call waiting for answer... please accept or "
@@ -183,5 +183,5 @@ void AccessibilityTest::statusLineExposesWholeTextWhenElided()
     QCOMPARE(face->text(QAccessible::Name), text);
 }
 
-QTEST_MAIN(AccessibilityTest)
-#include "accessibility_test.moc"
+QTEST_MAIN(StatusLineAccessibleTest)
+#include "status_line_accessible_test.moc"
