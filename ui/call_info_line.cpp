@@ -4,7 +4,7 @@ namespace velnar {
 
 CallInfoLine::CallInfoLine(QWidget* parent) : QLabel(parent)
 {
-    setAccessibleName(QStringLiteral("Call information"));
+    setAccessibleDescription(QStringLiteral("Call information"));
     setTextFormat(Qt::PlainText);
 }
 
