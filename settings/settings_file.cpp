@@ -82,6 +82,9 @@ bool LoadSettingsFile(const std::string& path, StoredSettings& target)
     if (file >> noiseWord) {
         if (!ParseNoisePosition(noiseWord, target.noisePosition))
             target.noisePosition = kDefaultNoisePosition;
+        std::string restOfNoiseLine;
+        std::getline(file, restOfNoiseLine);
+        target.keys.Read(file);
     }
     return true;
 }
@@ -95,8 +98,11 @@ bool SaveSettingsFile(const std::string& path, const StoredSettings& values)
     if (fd < 0)
         return false;
     bool ok = ::fchmod(fd, 0600) == 0;
-    const std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
-                             std::to_string(values.noisePosition);
+    // Without keys the file stays exactly as earlier programs wrote it.
+    std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
+                       std::to_string(values.noisePosition);
+    if (!values.keys.Empty())
+        text += "\n" + values.keys.Lines();
     ok = WriteAll(fd, text) && ok;
     ok = ::close(fd) == 0 && ok;
     return ok;
