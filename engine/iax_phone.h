@@ -15,11 +15,13 @@
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
 #include "engine/playback_queue.h"
+#include "platform/device_catalog.h"
 #include "platform/wave_device.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 class QTimer;
@@ -63,6 +65,12 @@ public:
     // main dialog; 1 is the Settings slider's default position.
     int32_t m_nNoiseThreshold = 1;
 
+    // The microphone and speaker for the next calls, by catalog identifier;
+    // empty ones are the defaults. A device the catalog does not list when
+    // a call starts is named once on standard error, and the default used.
+    void ChooseDevices(std::shared_ptr<DeviceCatalog> catalog, std::string microphone,
+                       std::string speaker);
+
     // The figures of the current call, or of the last one when none runs.
     CallFigures Figures() const;
     // How often an answered call measures its round trip with a lag request.
@@ -104,6 +112,10 @@ protected:
     int PendingPlaybackBlocks() const;
     void ReleasePlayback();
 
+    // Device choice.
+    void ApplyDeviceChoice();
+    std::string Available(const std::string& id, bool microphone);
+
     // Call figures.
     static void OnVoiceArrival(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
                                void* user);
@@ -132,6 +144,12 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
+    std::shared_ptr<DeviceCatalog> m_catalog;
+    std::string m_chosenMicrophone;
+    std::string m_chosenSpeaker;
+    std::string m_openMicrophone;  // what the wave pair was last switched to
+    std::string m_openSpeaker;
+    std::set<std::string> m_reportedGone;
     CallStats m_stats;
     std::unique_ptr<QTimer> m_lagTimer;
     LibraryPump m_pump{[this] { OnLibraryWake(); }};

@@ -1,8 +1,10 @@
 #include "platform/audio_devices.h"
 
+#include "platform/alsa/alsa_device_catalog.h"
 #include "platform/alsa/alsa_mixer_device.h"
 #include "platform/alsa/alsa_wave_device.h"
 #include "platform/pulse/pulse_context.h"
+#include "platform/pulse/pulse_device_catalog.h"
 #include "platform/pulse/pulse_mixer_device.h"
 #include "platform/pulse/pulse_wave_device.h"
 #include "platform/silent_wave_device.h"
@@ -22,6 +24,7 @@ AudioDevices MakeAlsaDevices()
     devices.waveIn = MakeAlsaWaveIn();
     devices.waveOut = MakeAlsaWaveOut();
     devices.mixer = CreateAlsaMixerDevice();
+    devices.catalog = MakeAlsaDeviceCatalog();
     devices.backend = "alsa";
     return devices;
 }
@@ -33,6 +36,7 @@ AudioDevices MakePulseDevices()
     devices.waveIn = MakePulseWaveIn();
     devices.waveOut = MakePulseWaveOut();
     devices.mixer = CreatePulseMixerDevice();
+    devices.catalog = MakePulseDeviceCatalog();
     devices.backend = "pulse";
     return devices;
 }

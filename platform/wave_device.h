@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace velnar {
 
@@ -51,6 +52,10 @@ public:
     virtual ~WaveIn() = default;
 
     virtual int Open(DoneFn onDone) = 0;
+    // The device to record from at the next Open (device_catalog.h gives
+    // the identifiers); empty for the backend's default. Devices with
+    // nothing to choose from ignore it.
+    virtual void SelectDevice(const std::string& id) { (void)id; }
     virtual int Prepare(WaveHeader* header) = 0;
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int AddBuffer(WaveHeader* header) = 0;
@@ -77,6 +82,8 @@ public:
     virtual ~WaveOut() = default;
 
     virtual int Open() = 0;
+    // The device to play to at the next Open; empty for the default.
+    virtual void SelectDevice(const std::string& id) { (void)id; }
     virtual int Prepare(WaveHeader* header) = 0;
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int Write(WaveHeader* header) = 0;

@@ -183,6 +183,7 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
 {
     QWidget* client = m_numberEdit->parentWidget();
     const DialogUnits units(font());
+    m_catalog = options.devices.catalog;
     m_outputFader = new CMixerFader(options.devices.mixer, client);
     m_outputFader->setGeometry(units.ToPixels(27, 176, 100, 15));
     m_inputFader = new CMixerFader(options.devices.mixer, client);
@@ -256,6 +257,13 @@ void CPhoneDlg::LoadSettingsAtCall()
     m_strPassword = QString::fromStdString(stored.password);
     m_strServer = QString::fromStdString(stored.server);
     SetNoiseThreshold(stored.noisePosition);
+    ChooseDevices(stored.keys);
+}
+
+void CPhoneDlg::ChooseDevices(const SettingsKeys& keys)
+{
+    if (m_pPhone)
+        m_pPhone->ChooseDevices(m_catalog, keys.Get(kMicrophoneKey), keys.Get(kSpeakerKey));
 }
 
 void CPhoneDlg::SetNoiseThreshold(int noisePosition)
@@ -293,7 +301,7 @@ void CPhoneDlg::OnDigit(char key)
 
 void CPhoneDlg::OnSettings()
 {
-    CSettingsDlg dialog(this);
+    CSettingsDlg dialog(this, m_catalog);
     dialog.setWindowModality(Qt::WindowModal);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -302,9 +310,11 @@ void CPhoneDlg::OnSettings()
     m_strPassword = dialog.m_strPassword;
     // A file that cannot be written is not reported; the working copy and
     // the threshold still take the new values.
-    SaveSettingsFile(kSettingsFileName, {m_strUser.toStdString(), m_strPassword.toStdString(),
-                                         m_strServer.toStdString(), dialog.m_nNoise});
+    SaveSettingsFile(kSettingsFileName,
+                     {m_strUser.toStdString(), m_strPassword.toStdString(),
+                      m_strServer.toStdString(), dialog.m_nNoise, dialog.m_keys});
     SetNoiseThreshold(dialog.m_nNoise);
+    ChooseDevices(dialog.m_keys);
 }
 
 void CPhoneDlg::OnShowMessages()

@@ -6,6 +6,7 @@
 
 #include "engine/phone_owner.h"
 #include "platform/audio_devices.h"
+#include "settings/settings_keys.h"
 
 #include <QDialog>
 #include <QString>
@@ -97,8 +98,10 @@ private:
     // Fills the working copy from the settings file, if it can be read.
     void LoadSettingsAtCall();
     void SetNoiseThreshold(int noisePosition);
+    void ChooseDevices(const SettingsKeys& keys);
 
     QTimer m_infoTimer;
+    std::shared_ptr<DeviceCatalog> m_catalog;
 };
 
 }  // namespace velnar

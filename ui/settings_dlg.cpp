@@ -4,6 +4,7 @@
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -18,9 +19,10 @@ constexpr int kNoiseMax = 1000;
 
 }  // namespace
 
-CSettingsDlg::CSettingsDlg(QWidget* parent)
+CSettingsDlg::CSettingsDlg(QWidget* parent, std::shared_ptr<DeviceCatalog> catalog)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_catalog(std::move(catalog))
 {
     LoadFromFile();
     CreateControls();
@@ -37,20 +39,21 @@ void CSettingsDlg::LoadFromFile()
     m_strPassword = QString::fromStdString(stored.password);
     m_strServer = QString::fromStdString(stored.server);
     m_nFileNoise = stored.noisePosition;
+    m_keys = stored.keys;
 }
 
 void CSettingsDlg::CreateControls()
 {
     setWindowTitle(QStringLiteral("Settings"));
     const DialogUnits units(font());
-    setFixedSize(units.ToPixels(QSize(187, 160)));
+    setFixedSize(units.ToPixels(QSize(187, 207)));
 
     // Created in template order, which is also the tab order.
     m_okButton = new QPushButton(QStringLiteral("OK"), this);
-    m_okButton->setGeometry(units.ToPixels(34, 139, 50, 14));
+    m_okButton->setGeometry(units.ToPixels(34, 186, 50, 14));
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancelButton->setGeometry(units.ToPixels(94, 139, 50, 14));
+    m_cancelButton->setGeometry(units.ToPixels(94, 186, 50, 14));
     m_serverEdit = new LimitedLineEdit(kMaxFieldChars, this);
     m_serverEdit->setGeometry(units.ToPixels(71, 14, 90, 14));
     m_userEdit = new LimitedLineEdit(kMaxFieldChars, this);
@@ -80,6 +83,7 @@ void CSettingsDlg::CreateControls()
     setTabOrder(m_userEdit, m_passwordEdit);
     setTabOrder(m_passwordEdit, m_noiseSlider);
     setTabOrder(m_noiseSlider, m_detectButton);
+    CreateDeviceControls(units);
     m_okButton->setFocus();
 
     connect(m_okButton, &QPushButton::clicked, this, &CSettingsDlg::accept);
@@ -94,6 +98,40 @@ void CSettingsDlg::PlaceLabel(const QString& text, const QRect& rect, QWidget* f
     PlaceText(label, rect);
     label->setBuddy(field);
     field->setAccessibleName(text);
+}
+
+// After the designed controls, in the tab order too.
+void CSettingsDlg::CreateDeviceControls(const DialogUnits& units)
+{
+    auto* group = new QGroupBox(QStringLiteral("Sound devices"), this);
+    group->setGeometry(units.ToPixels(7, 136, 173, 44));
+    m_microphoneBox = new QComboBox(this);
+    m_microphoneBox->setGeometry(units.ToPixels(55, 147, 117, 14));
+    m_speakerBox = new QComboBox(this);
+    m_speakerBox->setGeometry(units.ToPixels(55, 163, 117, 14));
+    PlaceLabel(QStringLiteral("Microphone"), units.ToPixels(15, 150, 38, 8), m_microphoneBox);
+    PlaceLabel(QStringLiteral("Speaker"), units.ToPixels(15, 166, 38, 8), m_speakerBox);
+    using Devices = std::vector<SoundDevice>;
+    FillDevices(m_microphoneBox, m_catalog ? m_catalog->Microphones() : Devices(),
+                m_keys.Get(kMicrophoneKey));
+    FillDevices(m_speakerBox, m_catalog ? m_catalog->Speakers() : Devices(),
+                m_keys.Get(kSpeakerKey));
+    setTabOrder(m_detectButton, m_microphoneBox);
+    setTabOrder(m_microphoneBox, m_speakerBox);
+}
+
+// "Default" first; a chosen device that is not there now stays on offer,
+// marked, so that an OK does not lose it while it is unplugged.
+void CSettingsDlg::FillDevices(QComboBox* box, const std::vector<SoundDevice>& devices,
+                               const std::string& chosen)
+{
+    box->addItem(QStringLiteral("Default"), QString());
+    for (const SoundDevice& device : devices)
+        box->addItem(QString::fromStdString(device.name), QString::fromStdString(device.id));
+    const QString id = QString::fromStdString(chosen);
+    if (!id.isEmpty() && box->findData(id) < 0)
+        box->addItem(id + QStringLiteral(" (not connected)"), id);
+    box->setCurrentIndex(std::max(0, box->findData(id)));
 }
 
 void CSettingsDlg::ShowValues()
@@ -117,6 +155,8 @@ void CSettingsDlg::accept()
     m_strPassword = m_passwordEdit->text();
     m_strUser = m_userEdit->text();
     m_nNoise = m_noiseSlider->value();
+    m_keys.Set(kMicrophoneKey, m_microphoneBox->currentData().toString().toStdString());
+    m_keys.Set(kSpeakerKey, m_speakerBox->currentData().toString().toStdString());
     QDialog::accept();
 }
 

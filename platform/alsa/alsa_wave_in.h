@@ -22,6 +22,8 @@ public:
     ~AlsaWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    // Empty returns to the PCM the device was made with.
+    void SelectDevice(const std::string& id) override;
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -53,6 +55,7 @@ private:
     void Fail();
 
     std::string m_pcmName;
+    std::string m_madeWithName;
     AlsaPcm m_pcm;
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QObject> m_context;  // receives the posted completions

@@ -25,6 +25,8 @@ public:
     ~AlsaWaveOut() override;
 
     int Open() override;
+    // Empty returns to the PCM the device was made with.
+    void SelectDevice(const std::string& id) override;
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;
@@ -53,6 +55,7 @@ private:
     void Fail();
 
     std::string m_pcmName;
+    std::string m_madeWithName;
     PauseMode m_pauseMode;
     AlsaPcm m_pcm;
     std::deque<Block> m_queue;

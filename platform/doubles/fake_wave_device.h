@@ -70,6 +70,7 @@ public:
     ~FakeWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    void SelectDevice(const std::string& id) override { selectedDevice = id; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -80,6 +81,7 @@ public:
 
     // --- test controls ---
     FakeResults results;
+    std::string selectedDevice;  // the last SelectDevice
 
     // Writes pcm into the oldest queued buffer without finishing it (as if
     // the device were part-way through it); false when nothing is queued or
@@ -125,6 +127,7 @@ public:
     ~FakeWaveOut() override;
 
     int Open() override;
+    void SelectDevice(const std::string& id) override { selectedDevice = id; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;
@@ -135,6 +138,7 @@ public:
 
     // --- test controls ---
     FakeResults results;
+    std::string selectedDevice;  // the last SelectDevice
 
     // Marks the oldest n pending blocks done, as if they had played; nothing
     // plays while the device is paused or closed. Returns how many were

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QObject;
@@ -21,6 +22,7 @@ public:
     ~PulseWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    void SelectDevice(const std::string& id) override { m_device = id; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -32,6 +34,8 @@ public:
     bool IsFailed() const { return m_failed; }
 
 private:
+    // The chosen device; empty: the environment's or the server's default.
+    std::string m_device;
     // What completions posted to the event loop need; they keep it alive,
     // so a callback that closes or destroys the device is safe.
     struct Mailbox {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace velnar {
@@ -19,6 +20,7 @@ public:
     ~PulseWaveOut() override;
 
     int Open() override;
+    void SelectDevice(const std::string& id) override { m_device = id; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;
@@ -32,6 +34,8 @@ public:
     bool IsRunning() const { return m_stream && !m_corked; }
 
 private:
+    // The chosen device; empty: the environment's or the server's default.
+    std::string m_device;
     struct Block {
         WaveHeader* header;
         uint32_t handedBytes;  // already given to the server

@@ -5,7 +5,7 @@
 #include "ui/desktop_notifier.h"
 #include "engine/iax_phone.h"
 #include "iax/iax.h"
-#include "platform/fake_wave_device.h"
+#include "platform/doubles/fake_wave_device.h"
 #include "tests/support/iax_test_peer.h"
 #include "ui/limited_line_edit.h"
 #include "ui/phone_dlg.h"
