@@ -1,9 +1,8 @@
 #include "console/console_options.h"
 
-#include <cerrno>
+#include "settings/bounded_read.h"
+
 #include <charconv>
-#include <cstring>
-#include <fstream>
 #include <string>
 
 namespace velnar {
@@ -30,6 +29,9 @@ One call, for scripts and monitoring:
       --audio=none|alsa|pulse  sound devices; "none" is silent, for machines
                                without sound (default: picked as the window
                                picks them)
+      --local-port=N           bind local UDP port N instead of 5036, so that
+                               another phone can run on the same machine;
+                               0 takes any free port
       --help                   display this help and exit
       --version                output version information and exit
 
@@ -41,7 +43,8 @@ Without --call, commands are read from standard input, one per line:
 
 Standard output carries the status texts, one per line, as the window's
 messages list shows them; everything else goes to standard error. Ctrl-C
-hangs up before exiting. The phone uses local UDP port 5036.
+hangs up before exiting. The phone uses local UDP port 5036 unless
+--local-port says otherwise.
 
 Exit status: 0 if OK (with --call: the call reached "Connected"),
 1 if the call did not reach "Connected" or the phone could not start,
@@ -64,17 +67,30 @@ bool ParseSeconds(const std::string& text, int minimum, int& value)
     return true;
 }
 
-// The password is the file's first line, without its line break.
+// The password is the file's first line, without its line break. The file
+// is read as the settings file is: never a FIFO or device, at most 64 KiB.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error)
 {
-    std::ifstream file(path);
-    if (!file.is_open()) {
-        error = "cannot read the password file '" + path + "': " + std::strerror(errno);
+    std::string text;
+    std::string why;
+    if (ReadBoundedFile(path, text, why) != ReadOutcome::Read) {
+        error = "cannot read the password file '" + path + "': " + why;
         return false;
     }
-    std::getline(file, password);
+    password = text.substr(0, text.find('\n'));
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
+    return true;
+}
+
+bool ParsePort(const std::string& text, int& port)
+{
+    const char* end = text.data() + text.size();
+    int parsed = 0;
+    auto [last, error] = std::from_chars(text.data(), end, parsed);
+    if (error != std::errc() || last != end || parsed < 0 || parsed > 65535)
+        return false;
+    port = parsed;
     return true;
 }
 
@@ -94,8 +110,8 @@ Argument Split(const std::string& argument)
 
 bool TakesValue(const std::string& name)
 {
-    for (const char* option :
-         {"--server", "--user", "--password-file", "--call", "--seconds", "--timeout", "--audio"})
+    for (const char* option : {"--server", "--user", "--password-file", "--call", "--seconds",
+                               "--timeout", "--audio", "--local-port"})
         if (name == option)
             return true;
     return false;
@@ -121,7 +137,12 @@ bool Apply(const std::string& name, const std::string& value, ConsoleOptions& op
     else if (name == "--timeout" && !ParseSeconds(value, 1, options.timeoutSeconds))
         error = "--timeout wants whole seconds from 1 to " + std::to_string(kMaxSeconds) +
                 ", not '" + value + "'";
-    else if (name == "--audio") {
+    else if (name == "--local-port") {
+        int port = 0;
+        if (!ParsePort(value, port))
+            error = "--local-port wants a UDP port from 0 to 65535, not '" + value + "'";
+        options.localPort = port;
+    } else if (name == "--audio") {
         if (value != "none" && value != "alsa" && value != "pulse")
             error = "--audio wants none, alsa or pulse, not '" + value + "'";
         options.audio = value;
@@ -130,6 +151,13 @@ bool Apply(const std::string& name, const std::string& value, ConsoleOptions& op
 }
 
 }  // namespace
+
+int EngineLocalPort(const ConsoleOptions& options)
+{
+    if (!options.localPort)
+        return 0;
+    return *options.localPort == 0 ? -1 : *options.localPort;
+}
 
 ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, ConsoleOptions& options,
                                  std::string& error)

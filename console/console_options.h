@@ -17,7 +17,12 @@ struct ConsoleOptions {
     int holdSeconds = 10;     // after "Connected"
     int timeoutSeconds = 90;  // without "Connected"
     std::string audio;        // "" automatic, "none", "alsa", "pulse"
+    // Unset: the usual port 5036; 0: any free port.
+    std::optional<int> localPort;
 };
+
+// The port as the phone engine takes it: 0 for its default, -1 for any.
+int EngineLocalPort(const ConsoleOptions& options);
 
 enum class ParseOutcome { Run, Help, Version, UsageError };
 

@@ -4,25 +4,11 @@
 // its own, so tests and tools can hand in others.
 #pragma once
 
-#include "platform/device_catalog.h"
-#include "platform/mixer_device.h"
-#include "platform/wave_device.h"
+#include "platform/device_choice.h"
 
-#include <memory>
 #include <string>
 
 namespace velnar {
-
-struct AudioDevices {
-    std::unique_ptr<WaveIn> waveIn;
-    std::unique_ptr<WaveOut> waveOut;
-    std::shared_ptr<MixerDevice> mixer;
-    // The devices the wave pair can be switched to; null without a backend.
-    std::shared_ptr<DeviceCatalog> catalog;
-    // The backend the devices belong to ("alsa", "pulse", "none"); empty when none
-    // was made.
-    std::string backend;
-};
 
 // choice: "alsa" for ALSA's "default" PCM and mixer; "pulse" for the sound
 // server's own streams and volumes (pulse_wave_device.h,

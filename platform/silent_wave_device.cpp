@@ -1,24 +1,22 @@
 #include "platform/silent_wave_device.h"
 
-#include "platform/wave_header_rules.h"
+#include "platform/wave_format.h"
+#include "platform/wave_queue.h"
 
-#include <QMetaObject>
 #include <QObject>
 #include <QTimer>
 
 #include <cstring>
-#include <deque>
+#include <utility>
 
 namespace velnar {
 
 namespace {
 
-constexpr int kPeriodMs = 20;  // one capture buffer or playback block
-
 QTimer* MakePeriodTimer(QObject* parent)
 {
     auto* timer = new QTimer(parent);
-    timer->setInterval(kPeriodMs);
+    timer->setInterval(int{kWavePeriodMs});
     timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
@@ -33,103 +31,59 @@ public:
 
     int Open(DoneFn onDone) override
     {
-        m_onDone = std::move(onDone);
-        m_open = true;
+        m_queue.Open(std::move(onDone));
         return WaveOk;
     }
-    int Prepare(WaveHeader* header) override
-    {
-        return m_open ? PrepareHeader(header) : WaveErrNotOpen;
-    }
-    int Unprepare(WaveHeader* header) override
-    {
-        return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
-    }
-    int AddBuffer(WaveHeader* header) override
-    {
-        if (!m_open)
-            return WaveErrNotOpen;
-        const int rc = QueueHeader(header);
-        if (rc == WaveOk)
-            m_queue.push_back(header);
-        return rc;
-    }
+    int Prepare(WaveHeader* header) override { return m_queue.Prepare(header); }
+    int Unprepare(WaveHeader* header) override { return m_queue.Unprepare(header); }
+    int AddBuffer(WaveHeader* header) override { return m_queue.Add(header); }
     int Start() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_timer->start();
-        return WaveOk;
+        return Run([this] { m_timer->start(); });
     }
     // Buffers are filled whole at each tick, so none is ever part-filled:
     // stopping hands nothing back.
     int Stop() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_timer->stop();
-        return WaveOk;
+        return Run([this] { m_timer->stop(); });
     }
     int Reset() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_timer->stop();
-        while (!m_queue.empty()) {
-            Post(m_queue.front());
-            m_queue.pop_front();
-        }
-        return WaveOk;
+        return Run([this] {
+            m_timer->stop();
+            m_queue.Reset();
+        });
     }
     int Close() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_timer->stop();
-        for (WaveHeader* header : m_queue)
-            FinishHeader(header);
-        m_queue.clear();
-        m_outbox.clear();  // a dispatch still scheduled finds nothing
-        m_onDone = nullptr;
-        m_open = false;
-        return WaveOk;
+        return Run([this] {
+            m_timer->stop();
+            m_queue.Close();
+        });
     }
 
 private:
+    template <typename Action>
+    int Run(Action action)
+    {
+        if (!m_queue.IsOpen())
+            return WaveErrNotOpen;
+        action();
+        return WaveOk;
+    }
     void FillOne()
     {
-        if (m_queue.empty())
+        WaveHeader* header = m_queue.Head();
+        if (!header)
             return;  // silence with nowhere to go is dropped
-        WaveHeader* header = m_queue.front();
-        m_queue.pop_front();
         std::memset(header->data, 0, header->bufferLength);
         header->bytesRecorded = header->bufferLength;
-        Post(header);
-    }
-    void Post(WaveHeader* header)
-    {
-        FinishHeader(header);
-        m_outbox.push_back(header);
-        QMetaObject::invokeMethod(
-            m_context.get(), [this] { Dispatch(); }, Qt::QueuedConnection);
-    }
-    void Dispatch()
-    {
-        while (!m_outbox.empty()) {
-            WaveHeader* header = m_outbox.front();
-            m_outbox.pop_front();
-            // A copy: the callback may close the device, which drops m_onDone.
-            if (DoneFn onDone = m_onDone)
-                onDone(header);
-        }
+        m_queue.CompleteHead();
     }
 
-    std::unique_ptr<QObject> m_context;  // owns the timer; queued calls die with it
+    std::unique_ptr<QObject> m_context;  // owns the timer
     QTimer* m_timer;
-    DoneFn m_onDone;
-    std::deque<WaveHeader*> m_queue;
-    std::deque<WaveHeader*> m_outbox;
-    bool m_open = false;
+    CaptureQueue m_queue;
 };
 
 class SilentWaveOut final : public WaveOut {
@@ -142,81 +96,67 @@ public:
 
     int Open() override
     {
-        m_open = true;
+        m_queue.Open();
         m_paused = false;
         return WaveOk;
     }
-    int Prepare(WaveHeader* header) override
-    {
-        return m_open ? PrepareHeader(header) : WaveErrNotOpen;
-    }
-    int Unprepare(WaveHeader* header) override
-    {
-        return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
-    }
+    int Prepare(WaveHeader* header) override { return m_queue.Prepare(header); }
+    int Unprepare(WaveHeader* header) override { return m_queue.Unprepare(header); }
     int Write(WaveHeader* header) override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        const int rc = QueueHeader(header);
-        if (rc != WaveOk)
-            return rc;
-        m_queue.push_back(header);
-        if (!m_paused && !m_timer->isActive())
+        const int rc = m_queue.Add(header);
+        if (rc == WaveOk && !m_paused && !m_timer->isActive())
             m_timer->start();
-        return WaveOk;
+        return rc;
     }
     int Pause() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_paused = true;
-        m_timer->stop();
-        return WaveOk;
+        return Run([this] {
+            m_paused = true;
+            m_timer->stop();
+        });
     }
     int Restart() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_paused = false;
-        if (!m_queue.empty())
-            m_timer->start();
-        return WaveOk;
+        return Run([this] {
+            m_paused = false;
+            if (!m_queue.IsEmpty())
+                m_timer->start();
+        });
     }
     int Reset() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        m_timer->stop();
-        for (WaveHeader* header : m_queue)
-            FinishHeader(header);
-        m_queue.clear();
-        return WaveOk;
+        return Run([this] {
+            m_timer->stop();
+            m_queue.MarkAllDone();
+        });
     }
     int Close() override
     {
-        if (!m_open)
-            return WaveErrNotOpen;
-        Reset();
-        m_open = false;
-        return WaveOk;
+        return Run([this] {
+            m_timer->stop();
+            m_queue.Close();
+        });
     }
 
 private:
+    template <typename Action>
+    int Run(Action action)
+    {
+        if (!m_queue.IsOpen())
+            return WaveErrNotOpen;
+        action();
+        return WaveOk;
+    }
     void PlayOne()
     {
-        if (m_queue.empty()) {
+        if (m_queue.FinishOldest(1) == 0)
             m_timer->stop();
-            return;
-        }
-        FinishHeader(m_queue.front());
-        m_queue.pop_front();
     }
 
     std::unique_ptr<QObject> m_context;
     QTimer* m_timer;
-    std::deque<WaveHeader*> m_queue;
-    bool m_open = false;
+    BlockQueue m_queue;
     bool m_paused = false;
 };
 

@@ -11,7 +11,7 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
     packages+=(
-        clang libclang-rt-14-dev clang-format clang-tidy
+        clang libclang-rt-14-dev clang-format clang-tidy ccache
         googletest libgtest-dev libgmock-dev libbenchmark-dev
         pulseaudio pulseaudio-utils alsa-utils
         sox libsox-fmt-base

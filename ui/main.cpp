@@ -1,3 +1,4 @@
+#include "platform/audio_devices.h"
 #include "ui/phone_app.h"
 #include "velnar_version.h"
 
@@ -45,5 +46,6 @@ int main(int argc, char** argv)
     // The toolkit has taken its own options out of argv by now.
     if (argc > 1)
         return UsageError(argv[1]);
-    return app.InitInstance();
+    // The sound devices are picked here and nowhere else.
+    return app.InitInstance(velnar::MakeAudioDevices());
 }

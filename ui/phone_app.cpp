@@ -3,7 +3,7 @@
 #include "ui/app_icon.h"
 #include "ui/phone_dlg.h"
 
-#include "platform/audio_devices.h"
+#include <utility>
 
 namespace velnar {
 
@@ -15,15 +15,14 @@ CPhoneApp::CPhoneApp(int& argc, char** argv) : QApplication(argc, argv)
     setWindowIcon(AppIcon());
 }
 
-int CPhoneApp::InitInstance()
+int CPhoneApp::InitInstance(AudioDevices devices)
 {
     // The messages window has no owner; it must not end the program when it
     // is the last window left, nor keep it running after the main dialog.
     setQuitOnLastWindowClosed(false);
-    // The sound devices are made here and nowhere else; the dialog hands
-    // them on to the engine and the faders.
+    // The dialog hands the devices on to the engine and the faders.
     PhoneDlgOptions options;
-    options.devices = MakeAudioDevices();
+    options.devices = std::move(devices);
     CPhoneDlg dialog(std::move(options));
     dialog.exec();
     return 0;

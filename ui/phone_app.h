@@ -2,6 +2,8 @@
 // program.
 #pragma once
 
+#include "platform/device_choice.h"
+
 #include <QApplication>
 
 namespace velnar {
@@ -15,9 +17,10 @@ class CPhoneApp : public QApplication {
 public:
     CPhoneApp(int& argc, char** argv);
 
-    // Shows the main dialog until it closes; the program then ends. Returns
-    // the process exit code.
-    int InitInstance();
+    // Shows the main dialog, with the sound devices the program's start-up
+    // made, until it closes; the program then ends. Returns the process
+    // exit code.
+    int InitInstance(AudioDevices devices);
 };
 
 }  // namespace velnar

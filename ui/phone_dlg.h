@@ -5,13 +5,15 @@
 #pragma once
 
 #include "engine/phone_owner.h"
-#include "platform/audio_devices.h"
+#include "platform/device_choice.h"
+#include "settings/settings_file.h"
 #include "settings/settings_keys.h"
 
 #include <QDialog>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -63,6 +65,12 @@ public:
     std::unique_ptr<CCallStatsDlg> m_statsDlg;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
+    // Writes the settings file on a Settings OK; false with a reason when it
+    // could not. Tests put a failing writer here.
+    std::function<bool(const StoredSettings&, std::string&)> m_saveSettings =
+        [](const StoredSettings& values, std::string& why) {
+            return SaveSettingsFile(kSettingsFileName, values, &why);
+        };
 
     QPushButton* m_callButton;
     QPushButton* m_hangUpButton;

@@ -50,7 +50,8 @@ public:
     SettingsKeys m_keys;
 
 public slots:
-    // Takes the controls' values, refusing an over-long field.
+    // Takes the controls' values, refusing an over-long field, white space
+    // in any field and ';' or '=' in the user name.
     void accept() override;
     void OnDetect();
 
@@ -64,6 +65,7 @@ private:
                             const std::string& chosen);
 
     std::shared_ptr<DeviceCatalog> m_catalog;
+    void Refuse(LimitedLineEdit* edit, const QString& message);
 };
 
 }  // namespace velnar

@@ -3,6 +3,8 @@
 // the thread that opened it. Shared by the capture and playback devices.
 #pragma once
 
+#include "platform/wave_format.h"
+
 #include <alsa/asoundlib.h>
 
 #include <functional>
@@ -14,11 +16,6 @@ class QSocketNotifier;
 class QTimer;
 
 namespace velnar {
-
-constexpr unsigned kWaveRateHz = 8000;
-constexpr unsigned kWaveBytesPerFrame = 2;  // one 16-bit mono sample
-// 20 ms: the size of one capture buffer and one playback block.
-constexpr snd_pcm_uframes_t kWavePeriodFrames = 160;
 
 struct AlsaPcmSetup {
     snd_pcm_stream_t stream = SND_PCM_STREAM_CAPTURE;

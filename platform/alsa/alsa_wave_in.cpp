@@ -1,13 +1,10 @@
 #include "platform/alsa/alsa_wave_in.h"
 
-#include "platform/wave_header_rules.h"
+#include "platform/wave_format.h"
 
-#include <QMetaObject>
-#include <QObject>
-
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <span>
+#include <utility>
 
 #include <poll.h>
 
@@ -42,22 +39,17 @@ void AlsaWaveIn::SelectDevice(const std::string& id)
 
 AlsaWaveIn::~AlsaWaveIn()
 {
-    if (m_mailbox)
+    if (m_queue.IsOpen())
         Close();
 }
 
 int AlsaWaveIn::Open(DoneFn onDone)
 {
-    if (m_mailbox)
+    if (m_queue.IsOpen())
         Close();
     if (const int rc = OpenPcm(); rc != WaveOk)
         return rc;
-    m_mailbox = std::make_shared<Mailbox>();
-    m_mailbox->onDone = std::move(onDone);
-    // Lives as long as the device: Close may be called from a callback that
-    // this object is delivering.
-    if (!m_context)
-        m_context = std::make_unique<QObject>();
+    m_queue.Open(std::move(onDone));
     m_failed = false;
     m_started = false;
     return WaveOk;
@@ -81,29 +73,24 @@ int AlsaWaveIn::OpenPcm()
 
 int AlsaWaveIn::Prepare(WaveHeader* header)
 {
-    return m_mailbox ? PrepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Prepare(header);
 }
 
 int AlsaWaveIn::Unprepare(WaveHeader* header)
 {
-    return m_mailbox ? UnprepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Unprepare(header);
 }
 
+// A failed device still takes headers, so that Reset gives them back like
+// any other.
 int AlsaWaveIn::AddBuffer(WaveHeader* header)
 {
-    if (!m_mailbox)
-        return WaveErrNotOpen;
-    // A failed device still takes headers, so that Reset gives them back
-    // like any other.
-    const int rc = QueueHeader(header);
-    if (rc == WaveOk)
-        m_queue.push_back(header);
-    return rc;
+    return m_queue.Add(header);
 }
 
 int AlsaWaveIn::Start()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_failed) {
         if (OpenPcm() != WaveOk)
@@ -178,41 +165,34 @@ void AlsaWaveIn::Halt()
 
 int AlsaWaveIn::Stop()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_started) {
         Pump();  // what the device holds belongs to the header being filled
         Halt();
     }
-    if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
-        CompleteHead();
+    m_queue.Stop();
     return WaveOk;
 }
 
 int AlsaWaveIn::Reset()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_started)
         Halt();
-    while (!m_queue.empty())
-        CompleteHead();
+    m_queue.Reset();
     return WaveOk;
 }
 
+// The caller may free its headers once this returns.
 int AlsaWaveIn::Close()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_pcm.Close();
     m_started = false;
-    // The caller may free its headers now: let go of them without calling
-    // back, and cancel completions still on their way.
-    for (WaveHeader* header : m_queue)
-        FinishHeader(header);
-    m_queue.clear();
-    m_mailbox->open = false;
-    m_mailbox.reset();
+    m_queue.Close();
     return WaveOk;
 }
 
@@ -262,40 +242,9 @@ snd_pcm_sframes_t AlsaWaveIn::ReadAvailable()
     const snd_pcm_sframes_t frames =
         snd_pcm_readi(m_pcm.Handle(), m_staging.data(), m_staging.size() / kWaveBytesPerFrame);
     if (frames > 0 && m_started)
-        Deliver(m_staging.data(), static_cast<size_t>(frames) * kWaveBytesPerFrame);
+        m_queue.Deliver(
+            std::span(m_staging).first(static_cast<size_t>(frames) * kWaveBytesPerFrame));
     return frames;
-}
-
-// Fills the oldest headers in order, completing each once full (a header
-// too small for one more frame counts as full); drops what is left over.
-void AlsaWaveIn::Deliver(const uint8_t* bytes, size_t byteCount)
-{
-    while (byteCount > 0 && !m_queue.empty()) {
-        WaveHeader* header = m_queue.front();
-        const uint32_t roomBytes = (header->bufferLength - header->bytesRecorded) /
-                                   kWaveBytesPerFrame * kWaveBytesPerFrame;
-        const size_t takenBytes = std::min<size_t>(roomBytes, byteCount);
-        std::memcpy(header->data + header->bytesRecorded, bytes, takenBytes);
-        header->bytesRecorded += static_cast<uint32_t>(takenBytes);
-        bytes += takenBytes;
-        byteCount -= takenBytes;
-        if (header->bufferLength - header->bytesRecorded < kWaveBytesPerFrame)
-            CompleteHead();
-    }
-}
-
-void AlsaWaveIn::CompleteHead()
-{
-    WaveHeader* header = m_queue.front();
-    m_queue.pop_front();
-    FinishHeader(header);
-    QMetaObject::invokeMethod(
-        m_context.get(),
-        [mailbox = m_mailbox, header] {
-            if (mailbox->open && mailbox->onDone)
-                mailbox->onDone(header);
-        },
-        Qt::QueuedConnection);
 }
 
 // The device is gone: keep the headers for Reset/Close, stop listening.

@@ -4,15 +4,12 @@
 
 #include "platform/alsa/alsa_pcm.h"
 #include "platform/wave_device.h"
+#include "platform/wave_queue.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <string>
 #include <vector>
-
-class QObject;
 
 namespace velnar {
 
@@ -37,19 +34,10 @@ public:
     bool IsWatching() const { return m_pcm.IsWatching(); }
 
 private:
-    // What completions posted to the event loop need; they keep it alive,
-    // so a callback that closes or destroys the device is safe.
-    struct Mailbox {
-        DoneFn onDone;
-        bool open = true;
-    };
-
     int OpenPcm();
     bool OnReady(unsigned short revents);
     bool Pump();
     snd_pcm_sframes_t ReadAvailable();
-    void Deliver(const uint8_t* bytes, size_t byteCount);
-    void CompleteHead();
     bool EnsureRunning();
     void Halt();
     void Fail();
@@ -57,9 +45,7 @@ private:
     std::string m_pcmName;
     std::string m_madeWithName;
     AlsaPcm m_pcm;
-    std::shared_ptr<Mailbox> m_mailbox;
-    std::unique_ptr<QObject> m_context;  // receives the posted completions
-    std::deque<WaveHeader*> m_queue;
+    CaptureQueue m_queue;
     bool m_started = false;  // between Start and Stop: the PCM runs and is watched
     bool m_failed = false;
     // Everything the device holds is taken in one read and then shared out

@@ -1,9 +1,6 @@
 #include "platform/alsa/alsa_wave_out.h"
 
-#include "platform/wave_header_rules.h"
-
-#include <algorithm>
-#include <cstring>
+#include "platform/wave_format.h"
 
 #include <poll.h>
 
@@ -36,7 +33,7 @@ AlsaWaveOut::AlsaWaveOut(std::string pcmName, PauseMode pauseMode)
 
 AlsaWaveOut::~AlsaWaveOut()
 {
-    if (m_open)
+    if (m_queue.IsOpen())
         Close();
 }
 
@@ -47,11 +44,11 @@ void AlsaWaveOut::SelectDevice(const std::string& id)
 
 int AlsaWaveOut::Open()
 {
-    if (m_open)
+    if (m_queue.IsOpen())
         Close();
     if (const int rc = OpenPcm(); rc != WaveOk)
         return rc;
-    m_open = true;
+    m_queue.Open();
     m_paused = false;
     m_failed = false;
     m_deviceFull = false;
@@ -69,25 +66,22 @@ int AlsaWaveOut::OpenPcm()
 
 int AlsaWaveOut::Prepare(WaveHeader* header)
 {
-    return m_open ? PrepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Prepare(header);
 }
 
 int AlsaWaveOut::Unprepare(WaveHeader* header)
 {
-    return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Unprepare(header);
 }
 
 int AlsaWaveOut::Write(WaveHeader* header)
 {
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (const int rc = QueueHeader(header); rc != WaveOk)
+    if (const int rc = m_queue.Add(header); rc != WaveOk)
         return rc;
-    m_queue.push_back({header, 0});
     // A failed device swallows blocks: the caller keeps running (its
     // reaction to a failed write is to end the program), nothing piles up.
     if (m_failed)
-        MarkAllDone();
+        m_queue.MarkAllDone();
     else if (m_deviceFull)
         UpdateWatching();
     else
@@ -97,7 +91,7 @@ int AlsaWaveOut::Write(WaveHeader* header)
 
 int AlsaWaveOut::Pause()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (!m_paused && !m_failed)
         HoldDevice();
@@ -108,7 +102,7 @@ int AlsaWaveOut::Pause()
 
 int AlsaWaveOut::Restart()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_paused = false;
     m_deviceFull = false;
@@ -123,25 +117,24 @@ int AlsaWaveOut::Restart()
 
 int AlsaWaveOut::Reset()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_pcm.IsOpen()) {
         snd_pcm_drop(m_pcm.Handle());
         snd_pcm_prepare(m_pcm.Handle());
     }
     m_deviceFull = false;
-    MarkAllDone();
+    m_queue.MarkAllDone();
     UpdateWatching();
     return WaveOk;
 }
 
 int AlsaWaveOut::Close()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_pcm.Close();
-    MarkAllDone();
-    m_open = false;
+    m_queue.Close();
     m_paused = false;
     return WaveOk;
 }
@@ -162,8 +155,8 @@ bool AlsaWaveOut::Feed()
 {
     bool moved = false;
     int recoveries = 0;
-    while (!m_queue.empty() && !m_paused && !m_failed && !m_deviceFull) {
-        const size_t offeredBytes = GatherQueued();
+    while (!m_queue.IsEmpty() && !m_paused && !m_failed && !m_deviceFull) {
+        const size_t offeredBytes = m_queue.Gather(m_staging);
         snd_pcm_sframes_t frames = 0;
         if (offeredBytes > 0)
             frames =
@@ -181,7 +174,7 @@ bool AlsaWaveOut::Feed()
             continue;
         }
         const size_t handedBytes = static_cast<size_t>(frames) * kWaveBytesPerFrame;
-        TakeHanded(handedBytes);
+        m_queue.TakeHanded(handedBytes);
         moved = moved || frames > 0;
         // Asking again would only cost a plugin call that finds no room.
         if (handedBytes < offeredBytes)
@@ -189,43 +182,6 @@ bool AlsaWaveOut::Feed()
     }
     UpdateWatching();
     return moved;
-}
-
-// Copies the whole frames not yet handed over, oldest first, into the
-// staging buffer as far as it holds them; returns the bytes copied.
-size_t AlsaWaveOut::GatherQueued()
-{
-    size_t gatheredBytes = 0;
-    for (const Block& block : m_queue) {
-        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) /
-                                 kWaveBytesPerFrame * kWaveBytesPerFrame;
-        const size_t copiedBytes = std::min(leftBytes, m_staging.size() - gatheredBytes);
-        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes,
-                    copiedBytes);
-        gatheredBytes += copiedBytes;
-        if (gatheredBytes == m_staging.size())
-            break;
-    }
-    return gatheredBytes;
-}
-
-// Books what the device took against the oldest blocks; a block is done
-// once all its whole frames are handed over (an odd last byte cannot be
-// played).
-void AlsaWaveOut::TakeHanded(size_t handedBytes)
-{
-    while (!m_queue.empty()) {
-        Block& block = m_queue.front();
-        const size_t leftBytes = (block.header->bufferLength - block.handedBytes) /
-                                 kWaveBytesPerFrame * kWaveBytesPerFrame;
-        if (leftBytes > handedBytes) {
-            block.handedBytes += static_cast<uint32_t>(handedBytes);
-            return;
-        }
-        handedBytes -= leftBytes;
-        FinishHeader(block.header);
-        m_queue.pop_front();
-    }
 }
 
 void AlsaWaveOut::HoldDevice()
@@ -254,21 +210,14 @@ void AlsaWaveOut::ReleaseDevice()
 // device is always writable and would otherwise spin the event loop.
 void AlsaWaveOut::UpdateWatching()
 {
-    m_pcm.SetWatching(!m_failed && !m_paused && !m_queue.empty());
-}
-
-void AlsaWaveOut::MarkAllDone()
-{
-    for (const Block& block : m_queue)
-        FinishHeader(block.header);
-    m_queue.clear();
+    m_pcm.SetWatching(!m_failed && !m_paused && !m_queue.IsEmpty());
 }
 
 void AlsaWaveOut::Fail()
 {
     m_failed = true;
     m_pcm.Close();
-    MarkAllDone();
+    m_queue.MarkAllDone();
 }
 
 }  // namespace velnar

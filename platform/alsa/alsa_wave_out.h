@@ -4,10 +4,10 @@
 
 #include "platform/alsa/alsa_pcm.h"
 #include "platform/wave_device.h"
+#include "platform/wave_queue.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -38,28 +38,19 @@ public:
     bool IsFailed() const { return m_failed; }
 
 private:
-    struct Block {
-        WaveHeader* header;
-        uint32_t handedBytes;  // already given to ALSA
-    };
-
     int OpenPcm();
     bool OnReady(unsigned short revents);
     bool Feed();
-    size_t GatherQueued();
-    void TakeHanded(size_t handedBytes);
     void HoldDevice();
     void ReleaseDevice();
     void UpdateWatching();
-    void MarkAllDone();
     void Fail();
 
     std::string m_pcmName;
     std::string m_madeWithName;
     PauseMode m_pauseMode;
     AlsaPcm m_pcm;
-    std::deque<Block> m_queue;
-    bool m_open = false;
+    BlockQueue m_queue;
     bool m_paused = false;
     bool m_failed = false;
     // The device took less than it was offered: it has no room until it

@@ -1,12 +1,8 @@
 #include "platform/doubles/fake_wave_device.h"
 
-#include "platform/wave_header_rules.h"
-
-#include <QMetaObject>
-#include <QObject>
-
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace velnar {
 
@@ -34,7 +30,7 @@ int Enter(std::vector<FakeCall>& calls, FakeCall call, bool open, int injected)
 
 // ----------------------------------------------------------------- capture
 
-FakeWaveIn::FakeWaveIn() : m_context(std::make_unique<QObject>()) {}
+FakeWaveIn::FakeWaveIn() = default;
 
 FakeWaveIn::~FakeWaveIn() = default;
 
@@ -43,38 +39,34 @@ int FakeWaveIn::Open(DoneFn onDone)
     m_calls.push_back(FakeCall::Open);
     if (results.open != WaveOk)
         return results.open;
-    m_onDone = std::move(onDone);
-    m_open = true;
+    m_queue.Open(std::move(onDone));
     return WaveOk;
 }
 
 int FakeWaveIn::Prepare(WaveHeader* header)
 {
-    if (const int rc = Enter(m_calls, FakeCall::Prepare, m_open, results.prepare))
+    if (const int rc = Enter(m_calls, FakeCall::Prepare, IsOpen(), results.prepare))
         return rc;
-    return PrepareHeader(header);
+    return m_queue.Prepare(header);
 }
 
 int FakeWaveIn::Unprepare(WaveHeader* header)
 {
-    if (const int rc = Enter(m_calls, FakeCall::Unprepare, m_open, results.unprepare))
+    if (const int rc = Enter(m_calls, FakeCall::Unprepare, IsOpen(), results.unprepare))
         return rc;
-    return UnprepareHeader(header);
+    return m_queue.Unprepare(header);
 }
 
 int FakeWaveIn::AddBuffer(WaveHeader* header)
 {
-    if (const int rc = Enter(m_calls, FakeCall::AddBuffer, m_open, results.addBuffer))
+    if (const int rc = Enter(m_calls, FakeCall::AddBuffer, IsOpen(), results.addBuffer))
         return rc;
-    const int rc = QueueHeader(header);
-    if (rc == WaveOk)
-        m_queue.push_back(header);
-    return rc;
+    return m_queue.Add(header);
 }
 
 int FakeWaveIn::Start()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Start, m_open, results.start))
+    if (const int rc = Enter(m_calls, FakeCall::Start, IsOpen(), results.start))
         return rc;
     m_started = true;
     return WaveOk;
@@ -82,50 +74,37 @@ int FakeWaveIn::Start()
 
 int FakeWaveIn::Stop()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Stop, m_open, results.stop))
+    if (const int rc = Enter(m_calls, FakeCall::Stop, IsOpen(), results.stop))
         return rc;
     m_started = false;
     // Like the real device: a part-filled buffer comes back, empty ones stay.
-    if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0) {
-        Post(m_queue.front());
-        m_queue.pop_front();
-    }
+    m_queue.Stop();
     return WaveOk;
 }
 
 int FakeWaveIn::Reset()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Reset, m_open, results.reset))
+    if (const int rc = Enter(m_calls, FakeCall::Reset, IsOpen(), results.reset))
         return rc;
     m_started = false;
-    while (!m_queue.empty()) {
-        Post(m_queue.front());
-        m_queue.pop_front();
-    }
+    m_queue.Reset();
     return WaveOk;
 }
 
 int FakeWaveIn::Close()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Close, m_open, results.close))
+    if (const int rc = Enter(m_calls, FakeCall::Close, IsOpen(), results.close))
         return rc;
-    // The caller may free its headers once Close returns: let go of every
-    // one, and never call back for them.
-    for (WaveHeader* header : m_queue)
-        FinishHeader(header);
-    m_queue.clear();
-    m_outbox.clear();  // a dispatch still scheduled finds nothing to hand back
-    m_onDone = nullptr;
-    m_open = false;
+    m_queue.Close();
     m_started = false;
     return WaveOk;
 }
 
 bool FakeWaveIn::Fill(std::span<const uint8_t> pcm)
 {
-    if (!m_started || m_queue.empty())
+    if (!m_started || m_queue.IsEmpty())
         return false;
-    AppendPcm(m_queue.front(), pcm);
+    AppendPcm(m_queue.Head(), pcm);
     return true;
 }
 
@@ -133,8 +112,7 @@ bool FakeWaveIn::Complete(std::span<const uint8_t> pcm)
 {
     if (!Fill(pcm))
         return false;
-    Post(m_queue.front());
-    m_queue.pop_front();
+    m_queue.CompleteHead();
     return true;
 }
 
@@ -148,37 +126,12 @@ bool FakeWaveIn::Deliver(std::span<const uint8_t> pcm)
 
 size_t FakeWaveIn::DispatchPosted()
 {
-    size_t count = 0;
-    while (!m_outbox.empty()) {
-        WaveHeader* header = m_outbox.front();
-        m_outbox.pop_front();
-        ++count;
-        // A copy: the callback may close the device, which drops m_onDone.
-        if (DoneFn onDone = m_onDone)
-            onDone(header);
-    }
-    return count;
+    return m_queue.DispatchNow();
 }
 
 void FakeWaveIn::SetDispatchThroughEventLoop(bool on)
 {
-    m_eventLoop = on;
-    if (on && !m_outbox.empty())
-        ScheduleDispatch();
-}
-
-void FakeWaveIn::Post(WaveHeader* header)
-{
-    FinishHeader(header);
-    m_outbox.push_back(header);
-    if (m_eventLoop)
-        ScheduleDispatch();
-}
-
-void FakeWaveIn::ScheduleDispatch()
-{
-    QMetaObject::invokeMethod(
-        m_context.get(), [this] { DispatchPosted(); }, Qt::QueuedConnection);
+    m_queue.SetDispatch(on ? CaptureQueue::Dispatch::Posted : CaptureQueue::Dispatch::Manual);
 }
 
 // ----------------------------------------------------------------- playback
@@ -192,40 +145,38 @@ int FakeWaveOut::Open()
     m_calls.push_back(FakeCall::Open);
     if (results.open != WaveOk)
         return results.open;
-    m_open = true;
+    m_queue.Open();
     m_paused = false;
     return WaveOk;
 }
 
 int FakeWaveOut::Prepare(WaveHeader* header)
 {
-    if (const int rc = Enter(m_calls, FakeCall::Prepare, m_open, results.prepare))
+    if (const int rc = Enter(m_calls, FakeCall::Prepare, IsOpen(), results.prepare))
         return rc;
-    return PrepareHeader(header);
+    return m_queue.Prepare(header);
 }
 
 int FakeWaveOut::Unprepare(WaveHeader* header)
 {
-    if (const int rc = Enter(m_calls, FakeCall::Unprepare, m_open, results.unprepare))
+    if (const int rc = Enter(m_calls, FakeCall::Unprepare, IsOpen(), results.unprepare))
         return rc;
-    return UnprepareHeader(header);
+    return m_queue.Unprepare(header);
 }
 
 int FakeWaveOut::Write(WaveHeader* header)
 {
-    if (const int rc = Enter(m_calls, FakeCall::Write, m_open, results.addBuffer))
+    if (const int rc = Enter(m_calls, FakeCall::Write, IsOpen(), results.addBuffer))
         return rc;
-    const int rc = QueueHeader(header);
-    if (rc != WaveOk)
+    if (const int rc = m_queue.Add(header); rc != WaveOk)
         return rc;
     m_written.emplace_back(header->data, header->data + header->bufferLength);
-    m_queue.push_back(header);
     return WaveOk;
 }
 
 int FakeWaveOut::Pause()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Pause, m_open, results.pause))
+    if (const int rc = Enter(m_calls, FakeCall::Pause, IsOpen(), results.pause))
         return rc;
     m_paused = true;
     return WaveOk;
@@ -233,7 +184,7 @@ int FakeWaveOut::Pause()
 
 int FakeWaveOut::Restart()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Restart, m_open, results.restart))
+    if (const int rc = Enter(m_calls, FakeCall::Restart, IsOpen(), results.restart))
         return rc;
     m_paused = false;
     return WaveOk;
@@ -241,45 +192,31 @@ int FakeWaveOut::Restart()
 
 int FakeWaveOut::Reset()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Reset, m_open, results.reset))
+    if (const int rc = Enter(m_calls, FakeCall::Reset, IsOpen(), results.reset))
         return rc;
-    MarkAllDone();
+    m_queue.MarkAllDone();
     return WaveOk;
 }
 
 int FakeWaveOut::Close()
 {
-    if (const int rc = Enter(m_calls, FakeCall::Close, m_open, results.close))
+    if (const int rc = Enter(m_calls, FakeCall::Close, IsOpen(), results.close))
         return rc;
-    MarkAllDone();
-    m_open = false;
+    m_queue.Close();
     m_paused = false;
     return WaveOk;
 }
 
 size_t FakeWaveOut::PlayN(size_t n)
 {
-    if (!m_open || m_paused)
+    if (!IsOpen() || m_paused)
         return 0;
-    size_t played = 0;
-    while (played < n && !m_queue.empty()) {
-        FinishHeader(m_queue.front());
-        m_queue.pop_front();
-        ++played;
-    }
-    return played;
+    return m_queue.FinishOldest(n);
 }
 
 size_t FakeWaveOut::PlayAll()
 {
-    return PlayN(m_queue.size());
-}
-
-void FakeWaveOut::MarkAllDone()
-{
-    for (WaveHeader* header : m_queue)
-        FinishHeader(header);
-    m_queue.clear();
+    return PlayN(m_queue.Count());
 }
 
 }  // namespace velnar

@@ -21,15 +21,12 @@
 #pragma once
 
 #include "platform/wave_device.h"
+#include "platform/wave_queue.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <span>
 #include <vector>
-
-class QObject;
 
 namespace velnar {
 
@@ -100,25 +97,16 @@ public:
     bool Deliver(std::span<const uint8_t> pcm);
     void SetDispatchThroughEventLoop(bool on);
 
-    bool IsOpen() const { return m_open; }
+    bool IsOpen() const { return m_queue.IsOpen(); }
     bool IsStarted() const { return m_started; }
-    size_t QueuedCount() const { return m_queue.size(); }
-    size_t PostedCount() const { return m_outbox.size(); }
+    size_t QueuedCount() const { return m_queue.Count(); }
+    size_t PostedCount() const { return m_queue.WaitingCount(); }
     const std::vector<FakeCall>& Calls() const { return m_calls; }
 
 private:
-    bool Finish(WaveHeader* header);
-    void Post(WaveHeader* header);
-    void ScheduleDispatch();
-
-    DoneFn m_onDone;
-    bool m_open = false;
     bool m_started = false;
-    bool m_eventLoop = false;
-    std::deque<WaveHeader*> m_queue;
-    std::deque<WaveHeader*> m_outbox;
+    CaptureQueue m_queue{CaptureQueue::Dispatch::Manual};
     std::vector<FakeCall> m_calls;
-    std::unique_ptr<QObject> m_context;  // target of event-loop dispatches
 };
 
 class FakeWaveOut final : public WaveOut {
@@ -146,20 +134,19 @@ public:
     size_t PlayN(size_t n);
     size_t PlayAll();
 
-    bool IsOpen() const { return m_open; }
+    bool IsOpen() const { return m_queue.IsOpen(); }
     bool IsPaused() const { return m_paused; }
-    size_t PendingCount() const { return m_queue.size(); }
+    size_t PendingCount() const { return m_queue.Count(); }
     // The bytes of every block accepted by Write, in order, as they were at
     // the moment of the call.
     const std::vector<std::vector<uint8_t>>& Written() const { return m_written; }
+    // Drops that record, for long runs whose memory is measured.
+    void ForgetWritten() { m_written.clear(); }
     const std::vector<FakeCall>& Calls() const { return m_calls; }
 
 private:
-    void MarkAllDone();
-
-    bool m_open = false;
     bool m_paused = false;
-    std::deque<WaveHeader*> m_queue;
+    BlockQueue m_queue;
     std::vector<std::vector<uint8_t>> m_written;
     std::vector<FakeCall> m_calls;
 };

@@ -1,5 +1,7 @@
 #include "platform/pulse/pulse_stream.h"
 
+#include "platform/wave_format.h"
+
 #include <pulse/proplist.h>
 
 #include <cstdlib>
@@ -20,7 +22,7 @@ void PulseStreamRelease::operator()(pa_stream* stream) const
 
 PulseStreamPtr NewPhoneStream(pa_context* context)
 {
-    const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, 8000, 1};
+    const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, kWaveRateHz, 1};
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "phone");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Velnar");

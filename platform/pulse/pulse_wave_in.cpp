@@ -1,23 +1,18 @@
 #include "platform/pulse/pulse_wave_in.h"
 
-#include "platform/wave_header_rules.h"
+#include "platform/wave_format.h"
 
-#include <QMetaObject>
-#include <QObject>
-
-#include <algorithm>
-#include <cstring>
+#include <span>
+#include <utility>
 
 namespace velnar {
 
 namespace {
 
-constexpr uint32_t kBytesPerFrame = 2;  // one 16-bit mono sample
-constexpr uint32_t kBytesPerMs = 16;
 // One 20-ms buffer per fragment: the server wakes us once per buffer.
-constexpr uint32_t kFragmentBytes = 320;
+constexpr uint32_t kFragmentBytes = kWavePeriodBytes;
 // What the server keeps for us while the event loop is busy: 1 s.
-constexpr uint32_t kServerQueueBytes = 16000;
+constexpr uint32_t kServerQueueBytes = kWaveBytesPerMs * 1000;
 
 }  // namespace
 
@@ -25,13 +20,13 @@ PulseWaveIn::PulseWaveIn() = default;
 
 PulseWaveIn::~PulseWaveIn()
 {
-    if (m_mailbox)
+    if (m_queue.IsOpen())
         Close();
 }
 
 int PulseWaveIn::Open(DoneFn onDone)
 {
-    if (m_mailbox)
+    if (m_queue.IsOpen())
         Close();
     if (const int rc = Connect(); rc != WaveOk)
         return rc;
@@ -39,12 +34,7 @@ int PulseWaveIn::Open(DoneFn onDone)
         m_server.Release();
         return rc;
     }
-    m_mailbox = std::make_shared<Mailbox>();
-    m_mailbox->onDone = std::move(onDone);
-    // Lives as long as the device: Close may be called from a callback that
-    // this object is delivering.
-    if (!m_context)
-        m_context = std::make_unique<QObject>();
+    m_queue.Open(std::move(onDone));
     m_failed = false;
     return WaveOk;
 }
@@ -56,29 +46,24 @@ int PulseWaveIn::Connect()
 
 int PulseWaveIn::Prepare(WaveHeader* header)
 {
-    return m_mailbox ? PrepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Prepare(header);
 }
 
 int PulseWaveIn::Unprepare(WaveHeader* header)
 {
-    return m_mailbox ? UnprepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Unprepare(header);
 }
 
+// A failed device still takes headers, so that Reset gives them back like
+// any other.
 int PulseWaveIn::AddBuffer(WaveHeader* header)
 {
-    if (!m_mailbox)
-        return WaveErrNotOpen;
-    // A failed device still takes headers, so that Reset gives them back
-    // like any other.
-    const int rc = QueueHeader(header);
-    if (rc == WaveOk)
-        m_queue.push_back(header);
-    return rc;
+    return m_queue.Add(header);
 }
 
 int PulseWaveIn::Start()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_failed) {
         if (Connect() != WaveOk)
@@ -141,39 +126,32 @@ void PulseWaveIn::Cork(bool cork)
 
 int PulseWaveIn::Stop()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_started) {
         Pump();  // what has arrived belongs to the header being filled
         Pause();
     }
-    if (!m_queue.empty() && m_queue.front()->bytesRecorded > 0)
-        CompleteHead();
+    m_queue.Stop();
     return WaveOk;
 }
 
 int PulseWaveIn::Reset()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     Pause();
-    while (!m_queue.empty())
-        CompleteHead();
+    m_queue.Reset();
     return WaveOk;
 }
 
+// The caller may free its headers once this returns.
 int PulseWaveIn::Close()
 {
-    if (!m_mailbox)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     StopStream();
-    // The caller may free its headers now: let go of them without calling
-    // back, and cancel completions still on their way.
-    for (WaveHeader* header : m_queue)
-        FinishHeader(header);
-    m_queue.clear();
-    m_mailbox->open = false;
-    m_mailbox.reset();
+    m_queue.Close();
     m_server.Release();
     return WaveOk;
 }
@@ -196,28 +174,17 @@ void PulseWaveIn::OnStreamState(pa_stream* stream, void* userdata)
 void PulseWaveIn::OnReadable(pa_stream*, size_t readableBytes, void* userdata)
 {
     auto* self = static_cast<PulseWaveIn*>(userdata);
-    if (self->m_started && !self->m_queue.empty()) {
-        const WaveHeader* head = self->m_queue.front();
+    if (self->m_started && !self->m_queue.IsEmpty()) {
+        const WaveHeader* head = self->m_queue.Head();
         if (readableBytes < head->bufferLength - head->bytesRecorded)
             return;
     }
-    self->m_collecting = true;
+    self->m_queue.HoldCompletions();
     self->Pump();
-    self->m_collecting = false;
-    if (self->m_ready.empty())
-        return;
-    self->HoldUntilNextBuffer();
-    std::vector<WaveHeader*> ready;
-    ready.swap(self->m_ready);
-    HandBack(self->m_mailbox, ready);
-}
-
-// A callback may close or destroy the device: only the mailbox is used.
-void PulseWaveIn::HandBack(std::shared_ptr<Mailbox> mailbox, const std::vector<WaveHeader*>& ready)
-{
-    for (WaveHeader* header : ready)
-        if (mailbox && mailbox->open && mailbox->onDone)
-            mailbox->onDone(header);
+    if (self->m_queue.WaitingCount() > 0)
+        self->HoldUntilNextBuffer();
+    // The last use of the device: a callback may close or destroy it.
+    self->m_queue.DispatchNow();
 }
 
 // Takes every fragment the library holds; a hole (sound the server lost)
@@ -235,7 +202,7 @@ void PulseWaveIn::Pump()
             return;
         m_lastChunkBytes = byteCount;
         if (data && m_started)
-            Deliver(static_cast<const uint8_t*>(data), byteCount);
+            m_queue.Deliver(std::span(static_cast<const uint8_t*>(data), byteCount));
         pa_stream_drop(m_stream.get());
     }
 }
@@ -247,48 +214,12 @@ void PulseWaveIn::Pump()
 // (playback, the mixer) ride that wake too: they need nothing sooner.
 void PulseWaveIn::HoldUntilNextBuffer()
 {
-    if (!m_started || m_queue.empty() || m_lastChunkBytes * 2 > kFragmentBytes)
+    if (!m_started || m_queue.IsEmpty() || m_lastChunkBytes * 2 > kFragmentBytes)
         return;
-    const WaveHeader* head = m_queue.front();
+    const WaveHeader* head = m_queue.Head();
     const uint32_t missingBytes = head->bufferLength - head->bytesRecorded;
-    const int missingMs = int(missingBytes / kBytesPerMs);
+    const int missingMs = int(missingBytes / kWaveBytesPerMs);
     m_server.Server().Loop().HoldReadsFor(missingMs + 3);
-}
-
-// Fills the oldest headers in order, completing each once full (a header
-// too small for one more frame counts as full); drops what is left over.
-void PulseWaveIn::Deliver(const uint8_t* bytes, size_t byteCount)
-{
-    while (byteCount > 0 && !m_queue.empty()) {
-        WaveHeader* header = m_queue.front();
-        const uint32_t roomBytes =
-            (header->bufferLength - header->bytesRecorded) / kBytesPerFrame * kBytesPerFrame;
-        const size_t takenBytes = std::min<size_t>(roomBytes, byteCount);
-        std::memcpy(header->data + header->bytesRecorded, bytes, takenBytes);
-        header->bytesRecorded += static_cast<uint32_t>(takenBytes);
-        bytes += takenBytes;
-        byteCount -= takenBytes;
-        if (header->bufferLength - header->bytesRecorded < kBytesPerFrame)
-            CompleteHead();
-    }
-}
-
-void PulseWaveIn::CompleteHead()
-{
-    WaveHeader* header = m_queue.front();
-    m_queue.pop_front();
-    FinishHeader(header);
-    if (m_collecting) {
-        m_ready.push_back(header);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        m_context.get(),
-        [mailbox = m_mailbox, header] {
-            if (mailbox->open && mailbox->onDone)
-                mailbox->onDone(header);
-        },
-        Qt::QueuedConnection);
 }
 
 // Between calls the stream is corked: nothing runs, nothing wakes.

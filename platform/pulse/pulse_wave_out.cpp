@@ -1,16 +1,14 @@
 #include "platform/pulse/pulse_wave_out.h"
 
-#include "platform/wave_header_rules.h"
+#include "platform/wave_format.h"
 
-#include <algorithm>
-#include <cstring>
+#include <span>
 
 namespace velnar {
 
 namespace {
 
-constexpr uint32_t kBytesPerFrame = 2;  // one 16-bit mono sample
-constexpr uint32_t kBlockBytes = 320;   // 20 ms
+constexpr uint32_t kBlockBytes = kWavePeriodBytes;
 // The server asks for more a block at a time, and takes at most 50 ms ahead
 // (of which it gives about 5 ms to the sound card): the caller's four
 // pre-filled blocks are not all handed over at once, so "played" stays
@@ -29,13 +27,13 @@ PulseWaveOut::PulseWaveOut() = default;
 
 PulseWaveOut::~PulseWaveOut()
 {
-    if (m_open)
+    if (m_queue.IsOpen())
         Close();
 }
 
 int PulseWaveOut::Open()
 {
-    if (m_open)
+    if (m_queue.IsOpen())
         Close();
     if (Connect() != WaveOk)
         return WaveErrNoDevice;
@@ -43,7 +41,7 @@ int PulseWaveOut::Open()
         m_server.Release();
         return WaveErrNoDevice;
     }
-    m_open = true;
+    m_queue.Open();
     m_paused = false;
     m_failed = false;
     return WaveOk;
@@ -93,25 +91,22 @@ int PulseWaveOut::MakeStream()
 
 int PulseWaveOut::Prepare(WaveHeader* header)
 {
-    return m_open ? PrepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Prepare(header);
 }
 
 int PulseWaveOut::Unprepare(WaveHeader* header)
 {
-    return m_open ? UnprepareHeader(header) : WaveErrNotOpen;
+    return m_queue.Unprepare(header);
 }
 
 int PulseWaveOut::Write(WaveHeader* header)
 {
-    if (!m_open)
-        return WaveErrNotOpen;
-    if (const int rc = QueueHeader(header); rc != WaveOk)
+    if (const int rc = m_queue.Add(header); rc != WaveOk)
         return rc;
-    m_queue.push_back({header, 0});
     // A failed device swallows blocks: the caller keeps running (its
     // reaction to a failed write is to end the program), nothing piles up.
     if (m_failed)
-        MarkAllDone();
+        m_queue.MarkAllDone();
     else
         Feed();
     return WaveOk;
@@ -119,7 +114,7 @@ int PulseWaveOut::Write(WaveHeader* header)
 
 int PulseWaveOut::Pause()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_paused = true;
     Cork(true);
@@ -128,13 +123,13 @@ int PulseWaveOut::Pause()
 
 int PulseWaveOut::Restart()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_paused = false;
     if (m_failed && Connect() == WaveOk && MakeStream() == WaveOk)
         m_failed = false;
     if (m_failed) {
-        MarkAllDone();
+        m_queue.MarkAllDone();
         return WaveOk;
     }
     if (m_serverHolds)
@@ -145,7 +140,7 @@ int PulseWaveOut::Restart()
 
 int PulseWaveOut::Reset()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     if (m_stream) {
         Release(pa_stream_flush(m_stream.get(), nullptr, nullptr));
@@ -153,18 +148,17 @@ int PulseWaveOut::Reset()
     }
     m_serverHolds = false;
     Cork(true);
-    MarkAllDone();
+    m_queue.MarkAllDone();
     return WaveOk;
 }
 
 int PulseWaveOut::Close()
 {
-    if (!m_open)
+    if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_stream.reset();
-    MarkAllDone();
+    m_queue.Close();
     m_server.Release();
-    m_open = false;
     m_paused = false;
     return WaveOk;
 }
@@ -187,7 +181,7 @@ void PulseWaveOut::OnWritable(pa_stream*, size_t, void* userdata)
 void PulseWaveOut::OnUnderflow(pa_stream* stream, void* userdata)
 {
     auto* self = static_cast<PulseWaveOut*>(userdata);
-    if (!self->m_queue.empty() || self->m_paused)
+    if (!self->m_queue.IsEmpty() || self->m_paused)
         return;
     if (self->m_writeIndex >= 0 && pa_stream_get_underflow_index(stream) < self->m_writeIndex)
         return;
@@ -199,14 +193,18 @@ void PulseWaveOut::OnUnderflow(pa_stream* stream, void* userdata)
 // (OnWritable) as it plays.
 void PulseWaveOut::Feed()
 {
-    if (m_paused || m_failed || !m_stream || m_queue.empty())
+    if (m_paused || m_failed || !m_stream || m_queue.IsEmpty())
         return;
     const size_t writableBytes = pa_stream_writable_size(m_stream.get());
     if (writableBytes == size_t(-1)) {
         Fail();
         return;
     }
-    const size_t offeredBytes = GatherQueued(writableBytes);
+    // Whole frames only: the server takes no half sample.
+    const size_t capacityBytes = WholeFrameBytes(writableBytes);
+    if (m_staging.size() < capacityBytes)
+        m_staging.resize(capacityBytes);
+    const size_t offeredBytes = m_queue.Gather(std::span(m_staging).first(capacityBytes));
     if (offeredBytes == 0)
         return;
     if (pa_stream_write(m_stream.get(), m_staging.data(), offeredBytes, nullptr, 0,
@@ -214,51 +212,11 @@ void PulseWaveOut::Feed()
         Fail();
         return;
     }
-    TakeHanded(offeredBytes);
+    m_queue.TakeHanded(offeredBytes);
     if (m_writeIndex >= 0)
         m_writeIndex += int64_t(offeredBytes);
     m_serverHolds = true;
     Cork(false);
-}
-
-// Copies the whole frames not yet handed over, oldest first, into the
-// staging buffer, up to the capacity; returns the bytes copied.
-size_t PulseWaveOut::GatherQueued(size_t capacityBytes)
-{
-    capacityBytes = capacityBytes / kBytesPerFrame * kBytesPerFrame;
-    if (m_staging.size() < capacityBytes)
-        m_staging.resize(capacityBytes);
-    size_t gatheredBytes = 0;
-    for (const Block& block : m_queue) {
-        const size_t leftBytes =
-            (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
-        const size_t copiedBytes = std::min(leftBytes, capacityBytes - gatheredBytes);
-        std::memcpy(m_staging.data() + gatheredBytes, block.header->data + block.handedBytes,
-                    copiedBytes);
-        gatheredBytes += copiedBytes;
-        if (gatheredBytes == capacityBytes)
-            break;
-    }
-    return gatheredBytes;
-}
-
-// Books what the server took against the oldest blocks; a block is done
-// once all its whole frames are handed over (an odd last byte cannot be
-// played).
-void PulseWaveOut::TakeHanded(size_t handedBytes)
-{
-    while (!m_queue.empty()) {
-        Block& block = m_queue.front();
-        const size_t leftBytes =
-            (block.header->bufferLength - block.handedBytes) / kBytesPerFrame * kBytesPerFrame;
-        if (leftBytes > handedBytes) {
-            block.handedBytes += static_cast<uint32_t>(handedBytes);
-            return;
-        }
-        handedBytes -= leftBytes;
-        FinishHeader(block.header);
-        m_queue.pop_front();
-    }
 }
 
 void PulseWaveOut::Cork(bool cork)
@@ -269,13 +227,6 @@ void PulseWaveOut::Cork(bool cork)
     Release(pa_stream_cork(m_stream.get(), cork ? 1 : 0, nullptr, nullptr));
 }
 
-void PulseWaveOut::MarkAllDone()
-{
-    for (const Block& block : m_queue)
-        FinishHeader(block.header);
-    m_queue.clear();
-}
-
 // The server or the stream is gone: every block is done, and so is every
 // block written from now on.
 void PulseWaveOut::Fail()
@@ -284,7 +235,7 @@ void PulseWaveOut::Fail()
     m_stream.reset();
     m_corked = true;
     m_serverHolds = false;
-    MarkAllDone();
+    m_queue.MarkAllDone();
 }
 
 }  // namespace velnar

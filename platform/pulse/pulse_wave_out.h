@@ -4,11 +4,10 @@
 
 #include "platform/pulse/pulse_stream.h"
 #include "platform/wave_device.h"
+#include "platform/wave_queue.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,27 +35,18 @@ public:
 private:
     // The chosen device; empty: the environment's or the server's default.
     std::string m_device;
-    struct Block {
-        WaveHeader* header;
-        uint32_t handedBytes;  // already given to the server
-    };
-
     int Connect();
     int MakeStream();
     static void OnStreamState(pa_stream* stream, void* userdata);
     static void OnWritable(pa_stream* stream, size_t bytes, void* userdata);
     static void OnUnderflow(pa_stream* stream, void* userdata);
     void Feed();
-    size_t GatherQueued(size_t capacityBytes);
-    void TakeHanded(size_t handedBytes);
     void Cork(bool cork);
-    void MarkAllDone();
     void Fail();
 
     PulseServerLink m_server;
     PulseStreamPtr m_stream;
-    std::deque<Block> m_queue;
-    bool m_open = false;
+    BlockQueue m_queue;
     bool m_paused = false;
     bool m_failed = false;
     bool m_corked = true;        // as last asked of the server

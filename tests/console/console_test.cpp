@@ -1,8 +1,8 @@
 // The console phone as a user runs it: the program in its own process,
 // commands on its standard input, status lines read from its standard
 // output, against the scripted server over loopback UDP. Every run binds an
-// ephemeral local port and plays on the silent devices, so tests run side by
-// side on machines without sound.
+// ephemeral local port (--local-port=0) and plays on the silent devices, so
+// tests run side by side on machines without sound.
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/scripted_server.h"
 
@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <csignal>
 #include <fstream>
@@ -30,18 +32,15 @@ std::string ServerAddress(uint16_t port)
 
 class ConsoleRun {
 public:
+    // quickGiveUp: the test build that retransmits an unanswered frame once.
     explicit ConsoleRun(const std::vector<std::string>& arguments,
-                        const QString& directory = QDir::tempPath(), int maxRetries = 10)
+                        const QString& directory = QDir::tempPath(), bool quickGiveUp = false)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("VELNAR_TEST_LOCAL_PORT", "-1");
-        environment.insert("VELNAR_TEST_MAX_RETRIES", QString::number(maxRetries));
-        m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(directory);
-        QStringList list = {"--audio", "none"};
+        QStringList list = {"--audio", "none", "--local-port=0"};
         for (const std::string& argument : arguments)
             list << QString::fromStdString(argument);
-        m_process.start(VELNAR_CONSOLE, list);
+        m_process.start(quickGiveUp ? VELNAR_CONSOLE_QUICK_GIVE_UP : VELNAR_CONSOLE, list);
         EXPECT_TRUE(m_process.waitForStarted(kWaitMs));
     }
     ~ConsoleRun()
@@ -231,7 +230,7 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
         const uint16_t port = c.silentServer ? silent.Port() : server.Port();
         std::vector<std::string> arguments = {"--server", ServerAddress(port), "--call", "100"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        ConsoleRun phone(arguments, QDir::tempPath(), 1);
+        ConsoleRun phone(arguments, QDir::tempPath(), true);
         EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
         EXPECT_EQ(phone.Lines(), c.lines);
     }
@@ -239,12 +238,71 @@ TEST(ConsolePhoneTest, OneShotExitStatus)
 
 TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
 {
-    for (const char* bad : {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x",
-                            "--audio=oss", "--frob", "stray", "--help=x"}) {
+    for (const char* bad :
+         {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x", "--audio=oss", "--frob",
+          "stray", "--help=x", "--local-port=65536", "--local-port=-1", "--local-port=5o36"}) {
         ConsoleRun phone({bad});
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());
         EXPECT_NE(phone.Errors().find("Try 'velnar-console --help'"), std::string::npos) << bad;
+    }
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> arguments;  // %d is the server's address, %p the password file
+    std::string password;                // written to the password file
+    int exitCode;
+    Lines lines;
+    std::string error;
+};
+
+// Nothing a person types, or a file holds, reaches the server unchecked, and
+// no FIFO stalls the program.
+TEST(ConsolePhoneTest, NastyInputIsRefused)
+{
+    const Lines failed = {"Calling...", "Cannot connect- bad server name? ", "Hanging up...",
+                          "Ready"};
+    const RefusalCase cases[] = {
+        {"number adding keys",
+         {"--call", "600;username=mallory;formats=0"},
+         "",
+         1,
+         {},
+         "velnar-console: invalid number\n"},
+        {"number with a control character",
+         {"--call", "600\t1"},
+         "",
+         1,
+         {},
+         "velnar-console: invalid number\n"},
+        {"password of 80 characters",
+         {"--call", "600", "--password-file", "%p"},
+         std::string(80, 'p'),
+         1,
+         {},
+         "velnar-console: the password is longer than 79 characters\n"},
+        {"port 70000", {"--server", "127.0.0.1:70000", "--call", "600"}, "", 1, failed, ""},
+        {"port 0", {"--server", "127.0.0.1:0", "--call", "600"}, "", 1, failed, ""},
+        {"port in letters", {"--server", "127.0.0.1:pbx", "--call", "600"}, "", 1, failed, ""},
+        {"password file is a directory", {"--password-file", "."}, "", 2, {}, "not a regular file"},
+        {"password file is a FIFO", {"--password-file", "fifo"}, "", 2, {}, "not a regular file"},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir directory;
+        ASSERT_EQ(mkfifo(directory.filePath("fifo").toLocal8Bit().constData(), 0600), 0);
+        const std::string passwordFile = directory.filePath("pw").toStdString();
+        std::ofstream(passwordFile) << c.password << "\n";
+        iaxpeer::ScriptedServer server;
+        std::vector<std::string> arguments = {"--server", ServerAddress(server.Port())};
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "%p" ? passwordFile : argument);
+        ConsoleRun phone(arguments, directory.path(), 1);
+        EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
+        EXPECT_EQ(phone.Lines(), c.lines);
+        EXPECT_NE(phone.Errors().find(c.error), std::string::npos) << phone.Errors();
+        EXPECT_EQ(server.CallsOffered(), 0);
     }
 }
 
@@ -267,10 +325,8 @@ TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)
 {
     iaxpeer::IaxTestPeer taken;  // holds a UDP port
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("VELNAR_TEST_LOCAL_PORT", QString::number(taken.Port()));
-    process.setProcessEnvironment(environment);
-    process.start(VELNAR_CONSOLE, {"--audio", "none"});
+    process.start(VELNAR_CONSOLE,
+                  {"--audio", "none", "--local-port", QString::number(taken.Port())});
     ASSERT_TRUE(process.waitForFinished(kWaitMs));
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_TRUE(process.readAllStandardOutput().isEmpty());

@@ -7,6 +7,7 @@
 #include "platform/audio_devices.h"
 #include "tests/engine/peer_await.h"
 #include "tests/platform/audio_server.h"
+#include "tests/support/echo_peer_process.h"
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/scripted_server.h"
 
@@ -21,6 +22,7 @@ namespace velnar {
 namespace {
 
 using test::DialStringFor;
+using test::EchoPeerProcess;
 using test::PumpUntil;
 using test::RecordingOwner;
 using test::StrongestOf;
@@ -29,38 +31,6 @@ using test::TonePcm;
 using test::TonePower;
 
 constexpr size_t kWindowBytes = 8000;  // half a second of 8000-Hz 16-bit mono
-
-// The echo peer program as the far end: it answers at once and sends every
-// voice frame back, and it reports touch tones and hang-ups on its output.
-class EchoPeerProcess {
-public:
-    EchoPeerProcess()
-    {
-        m_process.start(VELNAR_ECHO_PEER, {"--port", "0", "--answer-delay-ms", "0"});
-        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
-            return;
-        QString line = QString::fromUtf8(m_process.readLine());
-        int colon = line.indexOf(':');
-        int semicolon = line.indexOf(';');
-        if (colon > 0 && semicolon > colon)
-            m_port = uint16_t(line.mid(colon + 1, semicolon - colon - 1).toUInt());
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
-                         [this] { m_output += m_process.readAllStandardOutput().toStdString(); });
-    }
-    ~EchoPeerProcess()
-    {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    uint16_t Port() const { return m_port; }
-    bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
-    const std::string& Output() const { return m_output; }
-
-private:
-    QProcess m_process;
-    uint16_t m_port = 0;
-    std::string m_output;
-};
 
 QStringList RawFormat()
 {

@@ -3,12 +3,7 @@
 #include "engine/gsm_codec.h"
 #include "iax/iax.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
+#include "tests/support/sine_tone.h"
 
 #include <cmath>
 #include <numbers>
@@ -36,36 +31,6 @@ FakePhone::FakePhone(const Configure& configure, const Make& make)
         phone = std::make_unique<TestPhone>(owner, std::move(waveIn), std::move(waveOut), -1);
 }
 
-// A ticking timer makes sure the blocking wait wakes up to look at the
-// condition and the deadline even when nothing else happens.
-bool PumpUntil(const std::function<bool()>& done, int maxWaitMs)
-{
-    QDeadlineTimer deadline(maxWaitMs);
-    QTimer tick;
-    tick.start(5);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void PumpBriefly()
-{
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-uint16_t LibraryPort()
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(IaxSocketHandle(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
-}
-
 std::string DialStringFor(uint16_t port, const std::string& number)
 {
     return "127.0.0.1:" + std::to_string(port) + "/" + number;
@@ -74,14 +39,7 @@ std::string DialStringFor(uint16_t port, const std::string& number)
 std::vector<uint8_t> TonePcm(double frequencyHz, size_t samples, double amplitude,
                              size_t startSample)
 {
-    std::vector<uint8_t> pcm(samples * 2);
-    for (size_t i = 0; i < samples; ++i) {
-        double phase = 2 * std::numbers::pi * frequencyHz * double(i + startSample) / 8000.0;
-        auto value = static_cast<int16_t>(std::lround(amplitude * std::sin(phase)));
-        pcm[2 * i] = static_cast<uint8_t>(value & 0xFF);
-        pcm[2 * i + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-    }
-    return pcm;
+    return SineBytes(frequencyHz, samples, amplitude, startSample);
 }
 
 double TonePower(const std::vector<uint8_t>& pcm, double frequencyHz, double sampleRate)

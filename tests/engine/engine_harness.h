@@ -5,6 +5,8 @@
 
 #include "engine/iax_phone.h"
 #include "platform/doubles/fake_wave_device.h"
+#include "tests/support/event_pump.h"
+#include "tests/support/library_port.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,14 +46,6 @@ struct FakePhone {
     std::unique_ptr<TestPhone> phone;
 };
 
-// Runs the event loop until the condition holds; false after maxWaitMs (a
-// safety net for datagrams that never come, not a timing assertion).
-bool PumpUntil(const std::function<bool()>& done, int maxWaitMs = 3000);
-// Runs the event loop for whatever is ready now.
-void PumpBriefly();
-
-// The UDP port the library's socket is bound to.
-uint16_t LibraryPort();
 // Dial string for a peer listening on 127.0.0.1.
 std::string DialStringFor(uint16_t port, const std::string& number = "100");
 

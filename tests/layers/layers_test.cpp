@@ -23,11 +23,12 @@ const fs::path kRoot = VELNAR_SOURCE_DIR;
 
 // The folders of the product and around it; includes into any other folder
 // (Qt's, the system's, generated headers) are not the tree's business.
-const std::vector<std::string> kFolders = {"iax",     "platform", "engine", "mixer", "settings",
-                                           "console", "ui",       "tools",  "tests", "bench"};
+const std::vector<std::string> kFolders = {"iax",   "iax2",     "platform", "engine",
+                                           "mixer", "settings", "console",  "ui",
+                                           "tools", "tests",    "bench"};
 // Folders whose code ships in the programs.
-const std::set<std::string> kProduct = {"iax",      "platform", "engine", "mixer",
-                                        "settings", "console",  "ui"};
+const std::set<std::string> kProduct = {"iax",   "iax2",     "platform", "engine",
+                                        "mixer", "settings", "console",  "ui"};
 const std::vector<std::string> kNotForProduct = {"tools/", "tests/", "bench/"};
 
 bool StartsWith(const std::string& text, const std::string& prefix)
@@ -47,6 +48,8 @@ std::vector<IncludeRule> IncludeRules()
 {
     std::vector<IncludeRule> rules = {
         {"iax/", {"*"}, ""},
+        // The second protocol library borrows only the first one's digest.
+        {"iax2/", {"platform/", "engine/", "mixer/", "settings/", "console/", "ui/"}, ""},
         {"platform/", {"iax/", "engine/", "mixer/", "settings/", "console/", "ui/"}, ""},
         {"engine/", {"mixer/", "ui/", "console/"}, ""},
         {"mixer/", {"iax/", "engine/", "console/", "ui/"}, ""},
@@ -190,6 +193,11 @@ std::vector<LinkRule> LinkRules()
         "it sees the device interfaces (velnar_platform) only, never a backend";
     std::vector<LinkRule> rules = {
         {"iax/",
+         {"platform/", "engine/", "mixer/", "settings/", "console/", "ui/", "Qt6::"},
+         "the protocol library stands alone",
+         {},
+         ""},
+        {"iax2/",
          {"platform/", "engine/", "mixer/", "settings/", "console/", "ui/", "Qt6::"},
          "the protocol library stands alone",
          {},

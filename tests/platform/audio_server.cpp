@@ -1,5 +1,7 @@
 #include "audio_server.h"
 
+#include "tests/support/pactl.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -24,17 +26,6 @@ void Stop(QProcess* process)
         return;
     process->kill();
     process->waitForFinished(5000);
-}
-
-// The command's output, or nothing when it failed.
-std::optional<QString> Pactl(const QStringList& arguments)
-{
-    QProcess pactl;
-    pactl.start("pactl", arguments);
-    if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit ||
-        pactl.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(pactl.readAllStandardOutput());
 }
 
 }  // namespace

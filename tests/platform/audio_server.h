@@ -33,8 +33,10 @@ private:
 bool HaveTestAudioServer();
 
 // Runs the event loop until the condition holds or the cap runs out;
-// returns the condition's last value.
-bool WaitFor(const std::function<bool()>& condition, int capMs = 10000);
+// returns the condition's last value. The cap is a safety net for what never
+// comes, not a timing assertion: generous, because a loaded machine can keep
+// the sound server from running for seconds.
+bool WaitFor(const std::function<bool()>& condition, int capMs = 30000);
 
 // Plays 8000-Hz 16-bit mono PCM into a sink of the server.
 class PulsePlayer {

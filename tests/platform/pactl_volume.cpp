@@ -1,6 +1,7 @@
 #include "tests/platform/pactl_volume.h"
 
-#include <QProcess>
+#include "tests/support/pactl.h"
+
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -11,12 +12,7 @@ namespace {
 
 std::optional<QString> RunPactl(const QStringList& arguments)
 {
-    QProcess pactl;
-    pactl.start("pactl", arguments);
-    if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit ||
-        pactl.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(pactl.readAllStandardOutput());
+    return test::Pactl(arguments);
 }
 
 // "Volume: front-left: 32768 /  50% / -18.06 dB,   front-right: ..."

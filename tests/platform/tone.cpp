@@ -5,19 +5,6 @@
 
 namespace velnar::test {
 
-std::vector<uint8_t> SineBytes(double frequencyHz, size_t samples, int16_t amplitude)
-{
-    std::vector<uint8_t> bytes(samples * 2);
-    for (size_t i = 0; i < samples; ++i) {
-        const double phase = 2 * std::numbers::pi * frequencyHz * double(i) / kRateHz;
-        const auto value = static_cast<int16_t>(std::lround(amplitude * std::sin(phase)));
-        const auto bits = static_cast<uint16_t>(value);
-        bytes[2 * i] = static_cast<uint8_t>(bits & 0xFF);
-        bytes[2 * i + 1] = static_cast<uint8_t>(bits >> 8);
-    }
-    return bytes;
-}
-
 std::vector<int16_t> ToSamples(std::span<const uint8_t> bytes)
 {
     std::vector<int16_t> samples(bytes.size() / 2);

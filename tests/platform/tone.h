@@ -2,6 +2,8 @@
 // bytes, as the wave devices move it.
 #pragma once
 
+#include "tests/support/sine_tone.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -10,9 +12,6 @@
 namespace velnar::test {
 
 constexpr double kRateHz = 8000.0;
-
-// A sine of the given frequency and peak amplitude, as PCM bytes.
-std::vector<uint8_t> SineBytes(double frequencyHz, size_t samples, int16_t amplitude);
 
 std::vector<int16_t> ToSamples(std::span<const uint8_t> bytes);
 

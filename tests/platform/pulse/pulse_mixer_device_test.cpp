@@ -22,7 +22,7 @@ namespace {
 namespace audio = testing_audio;
 
 constexpr long kFullVolume = 65536;  // the server's 100 %
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = 20000;       // a safety net; generous for a loaded machine
 constexpr const char* kOtherSink = "velnar_mixer_other";
 
 class PulseMixerDeviceTest : public testing::Test {

@@ -7,12 +7,12 @@
 #include "tests/platform/audio_server.h"
 #include "tests/platform/capture_rig.h"
 #include "tests/platform/tone.h"
+#include "tests/support/pactl.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -24,19 +24,11 @@ namespace {
 
 using test::WaitFor;
 
-QString Pactl(const QStringList& arguments)
-{
-    QProcess pactl;
-    pactl.start("pactl", arguments);
-    pactl.waitForFinished(10000);
-    return QString::fromUtf8(pactl.readAllStandardOutput());
-}
-
 // The entries of `pactl list <kind>` that belong to the phone.
 QStringList PhoneStreams(const QString& kind)
 {
     QStringList phone;
-    for (const QString& entry : Pactl({"list", kind}).split("\n\n"))
+    for (const QString& entry : test::Pactl({"list", kind}).value_or(QString()).split("\n\n"))
         if (entry.contains("application.name = \"Velnar\""))
             phone << entry;
     return phone;

@@ -1,0 +1,53 @@
+#include "tests/support/echo_peer_process.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace velnar::test {
+
+namespace {
+
+constexpr int kStartMs = 10000;
+
+// Its first line: "listening on 127.0.0.1:PORT; ...".
+uint16_t PortFromBanner(const QString& line)
+{
+    const qsizetype colon = line.indexOf(':');
+    const qsizetype semicolon = line.indexOf(';');
+    if (colon <= 0 || semicolon <= colon)
+        return 0;
+    return uint16_t(line.mid(colon + 1, semicolon - colon - 1).toUInt());
+}
+
+}  // namespace
+
+EchoPeerProcess::EchoPeerProcess(bool quiet)
+{
+    QStringList arguments{"--port", "0", "--answer-delay-ms", "0"};
+    if (quiet)
+        arguments << "--quiet";
+    m_process.start(VELNAR_ECHO_PEER, arguments);
+    if (!m_process.waitForStarted(kStartMs))
+        return;
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(kStartMs)) {
+    }
+    m_port = PortFromBanner(QString::fromUtf8(m_process.readLine()));
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                     [this] { m_output += m_process.readAllStandardOutput().toStdString(); });
+}
+
+EchoPeerProcess::~EchoPeerProcess()
+{
+    Stop();
+}
+
+void EchoPeerProcess::Stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+}  // namespace velnar::test
