@@ -6,20 +6,39 @@
 #include "engine/noise_gate.h"
 #include "iax/iax.h"
 
+#include <cstdio>
+#include <string>
+
 namespace velnar {
+
+namespace {
+
+// The device's own account of its failure, else what its code says.
+std::string OpenFailureText(const std::string& told, const char* role, int error)
+{
+    if (!told.empty())
+        return told;
+    return std::string(role) + ": " +
+           (error == WaveErrNoDevice ? "the device could not be opened" : "the device failed");
+}
+
+}  // namespace
 
 int CIaxPhone::OpenAudio()
 {
     if (!m_hWaveOut || !m_hWaveIn)
         return 1;
-    if (m_hWaveOut->Open() != WaveOk)
+    if (const int rc = m_hWaveOut->Open(); rc != WaveOk) {
+        m_audioFailure = OpenFailureText(m_hWaveOut->OpenFailure(), "playback", rc);
         return 1;
+    }
     std::weak_ptr<bool> alive = m_alive;
     auto onDone = [this, alive](WaveHeader* header) {
         if (auto token = alive.lock(); token && *token)
             OnCaptureDone(header);
     };
-    if (m_hWaveIn->Open(onDone) != WaveOk) {
+    if (const int rc = m_hWaveIn->Open(onDone); rc != WaveOk) {
+        m_audioFailure = OpenFailureText(m_hWaveIn->OpenFailure(), "capture", rc);
         m_hWaveOut->Reset();
         m_hWaveOut->Close();
         return 1;
@@ -27,6 +46,17 @@ int CIaxPhone::OpenAudio()
     m_capture.Clear();
     m_audioOpen = true;
     return 0;
+}
+
+// Calls still connect without sound; a user who hears nothing must learn why
+// without looking for it. Said once, at start: the devices are tried again
+// at every call.
+void CIaxPhone::ReportNoSound() const
+{
+    if (m_audioFailure.empty())
+        return;
+    std::fprintf(stderr, "velnar: no sound: %s\n", m_audioFailure.c_str());
+    std::fflush(stderr);
 }
 
 void CIaxPhone::CloseAudio()

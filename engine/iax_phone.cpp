@@ -2,12 +2,14 @@
 // calls and reacting to the library's events.
 #include "engine/iax_phone.h"
 
+#include "engine/server_address.h"
 #include "iax/iax.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <utility>
 
 namespace velnar {
 
@@ -40,6 +42,7 @@ CIaxPhone::~CIaxPhone()
     *m_alive = false;
     IaxSetVoiceArrivalHook(nullptr, nullptr);
     m_bIdle = true;
+    m_resolver->Cancel();
     m_pump.Stop();
     IaxCloseSocket();
     CloseAudio();
@@ -63,6 +66,8 @@ void CIaxPhone::Start(int localPort)
     m_pump.SetSocket(m_socket);
     if (OpenAudio() == 0)
         IaxSetFormats(kGsmFormat);
+    else
+        ReportNoSound();
 }
 
 void CIaxPhone::Dial(const std::string& dialString)
@@ -83,10 +88,14 @@ void CIaxPhone::Dial(const CallTarget& target)
     m_strDialString.clear();
     m_target = target;
     m_bIdle = false;
-    PlaceCallWith([this](IaxSession* session) {
-        const IaxCallFields fields{m_target.user.c_str(),   m_target.password.c_str(),
-                                   m_target.host.c_str(),   m_target.port,
-                                   m_target.number.c_str(), m_target.context.c_str()};
+    // A port no call can go to fails at once, without waiting for the name.
+    const bool usablePort = m_target.port >= 1 && m_target.port <= 65535;
+    const std::string name = usablePort ? HostToLookUp(m_target.host) : std::string();
+    PlaceCallWith(name, [this](IaxSession* session, const std::string& address) {
+        const std::string& host = address.empty() ? m_target.host : address;
+        const IaxCallFields fields{
+            m_target.user.c_str(), m_target.password.c_str(), host.c_str(),
+            m_target.port,         m_target.number.c_str(),   m_target.context.c_str()};
         return IaxPlaceCallFields(session, &fields);
     });
     ArmLibraryTimer();
@@ -108,12 +117,15 @@ bool CIaxPhone::RefusesTarget(const CallTarget& target)
 
 void CIaxPhone::PlaceCall(const std::string& dialString)
 {
-    PlaceCallWith([&dialString](IaxSession* session) {
-        return IaxPlaceCall(session, nullptr, dialString.c_str(), nullptr);
-    });
+    PlaceCallWith(ServerNameToLookUp(dialString),
+                  [dialString](IaxSession* session, const std::string& address) {
+                      const std::string dial =
+                          address.empty() ? dialString : WithServerAddress(dialString, address);
+                      return IaxPlaceCall(session, nullptr, dial.c_str(), nullptr);
+                  });
 }
 
-void CIaxPhone::PlaceCallWith(const std::function<int(IaxSession*)>& sendNew)
+void CIaxPhone::PlaceCallWith(const std::string& serverName, const SendNew& sendNew)
 {
     if (m_pOutgoingSession) {
         SetStatus("Already attempting to call somewhere, please cancel first!");
@@ -125,11 +137,43 @@ void CIaxPhone::PlaceCallWith(const std::function<int(IaxSession*)>& sendNew)
         return;
     EnableReadNotifications();
     ReviveAudio();
-    if (sendNew(m_pOutgoingSession) != 0) {
+    if (serverName.empty()) {
+        ContactServer(sendNew, {});
+    } else {
+        m_bResolving = true;
+        m_resolver->Lookup(serverName, [this, sendNew](const std::string& address) {
+            OnServerResolved(sendNew, address);
+        });
+    }
+    StartCapture();
+}
+
+// The library is handed only numeric addresses: a name would be looked up
+// inside it, holding up the event loop for as long as the resolver takes.
+void CIaxPhone::ContactServer(const SendNew& sendNew, const std::string& address)
+{
+    if (sendNew(m_pOutgoingSession, address) != 0) {
         SetStatus("Cannot connect- bad server name? ");
         HangUp();
     }
-    StartCapture();
+}
+
+void CIaxPhone::OnServerResolved(const SendNew& sendNew, const std::string& address)
+{
+    m_bResolving = false;
+    if (address.empty()) {
+        SetStatus("Cannot connect- bad server name? ");
+        HangUp();
+        return;
+    }
+    ContactServer(sendNew, address);
+    ArmLibraryTimer();
+}
+
+void CIaxPhone::UseResolver(std::unique_ptr<NameResolver> resolver)
+{
+    m_resolver->Cancel();
+    m_resolver = std::move(resolver);
 }
 
 // Puts a new record at the head of the list and makes it current.
@@ -241,15 +285,14 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
     // address.
     if (!IaxSessionIsLive(call->session))
         call->session = nullptr;
-    // Only the current call's session can end the current call: a waiting
-    // call that was superseded goes quietly.
+    // Only the current call acts on the phone: a waiting call that was
+    // superseded goes quietly when its session ends, and whatever else its
+    // caller sends (an answer, voice, a reject) must not reach the call the
+    // user placed.
     if (call != m_pCurrentCall) {
-        switch (event->type) {
-        case EvTimeout:
-        case EvHangup:
-        case EvAuthRequest: ReleaseCall(call); return;
-        default: break;
-        }
+        if (EndsItsSession(event))
+            ReleaseCall(call);
+        return;
     }
     switch (event->type) {
     case EvAccept:
@@ -312,7 +355,11 @@ void CIaxPhone::HangUp()
 
 void CIaxPhone::ResetCall()
 {
-    if (m_pCurrentCall && m_pCurrentCall->session) {
+    // A call still waiting for its server's address has sent nothing: its
+    // session goes with the records below, and nothing goes on the wire.
+    m_resolver->Cancel();
+    const bool resolving = std::exchange(m_bResolving, false);
+    if (m_pCurrentCall && m_pCurrentCall->session && !resolving) {
         IaxHangUp(m_pCurrentCall->session, "");
         m_pCurrentCall->session = nullptr;
     }
@@ -355,10 +402,11 @@ void CIaxPhone::ReleaseCall(PhoneCall* call)
 }
 
 // An outgoing call whose record could not be made leaves the engine in a
-// call without a current record; a key press then sends nothing.
+// call without a current record, and one still waiting for its server's
+// address has nowhere to send: a key press then sends nothing.
 void CIaxPhone::SendTones(const std::string& tones)
 {
-    if (m_bIdle || tones.empty() || !m_pCurrentCall)
+    if (m_bIdle || m_bResolving || tones.empty() || !m_pCurrentCall)
         return;
     m_strTones = tones;
     IaxSendTouchTone(m_pCurrentCall->session, m_strTones[0]);

@@ -12,6 +12,7 @@
 #include "engine/call_stats.h"
 #include "engine/capture_ring.h"
 #include "engine/library_pump.h"
+#include "engine/name_resolver.h"
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
 #include "engine/playback_queue.h"
@@ -83,6 +84,8 @@ public:
     CallFigures Figures() const;
     // How often an answered call measures its round trip with a lag request.
     void SetLagIntervalMs(int ms);
+    // Replaces the system's resolver (a test's resolver that never answers).
+    void UseResolver(std::unique_ptr<NameResolver> resolver);
 
     // What wakes the engine for the library (a test that moves the library's
     // clock re-arms it).
@@ -95,8 +98,14 @@ public:
 protected:
     void Start(int localPort);
     void PlaceCall(const std::string& dialString);
-    // sendNew has the library send the NEW on the session; 0 when it did.
-    void PlaceCallWith(const std::function<int(IaxSession*)>& sendNew);
+    // sendNew has the library send the NEW on the session, to the address
+    // found for the server's name (empty: the server as given); 0 when it
+    // did. serverName is the name to look up first, empty when none is
+    // needed.
+    using SendNew = std::function<int(IaxSession*, const std::string& address)>;
+    void PlaceCallWith(const std::string& serverName, const SendNew& sendNew);
+    void ContactServer(const SendNew& sendNew, const std::string& address);
+    void OnServerResolved(const SendNew& sendNew, const std::string& address);
     bool RefusesTarget(const CallTarget& target);
     bool PlainAnswerRefused(const IaxEvent* event) const;
     PhoneCall* FindCall(IaxSession* session) const;
@@ -113,6 +122,7 @@ protected:
 
     // Audio path.
     int OpenAudio();
+    void ReportNoSound() const;
     void CloseAudio();
     void ReviveAudio();
     void RetryFailedPlayback();
@@ -165,6 +175,9 @@ protected:
     std::set<std::string> m_reportedGone;
     CallStats m_stats;
     std::unique_ptr<QTimer> m_lagTimer;
+    std::string m_audioFailure;  // "<device>: <reason>" of the last failed open
+    bool m_bResolving = false;   // the outgoing call waits for its server's address
+    std::unique_ptr<NameResolver> m_resolver = MakeSystemResolver();
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -1,13 +1,14 @@
 // Layer: sessions. The session list, its lookup tables and matching rules,
 // call numbers and outbound time stamps. Calls the timer list, the records,
-// the clock and the socket (opening it seeds the call numbers).
+// the clock, the socket and the random source (opening the socket draws the
+// first call number).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "iax/clock.h"
 #include "iax/error.h"
+#include "iax/random_source.h"
 #include "iax/session.h"
 #include "iax/socket.h"
 #include "iax/timer.h"
@@ -19,8 +20,7 @@ int IaxOpenSocket(int port)
 {
     int bound = IaxBindSocket(port);
     if (bound > 0) {
-        srand(static_cast<unsigned>(time(nullptr)));
-        IaxNextCallNumber = rand() % 32767 + 1;
+        IaxNextCallNumber = IaxRandomCallNumber();
     }
     return bound;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/alsa/alsa_device_catalog.h"
 #include "platform/alsa/alsa_mixer_device.h"
+#include "platform/alsa/alsa_server_plugin.h"
 #include "platform/alsa/alsa_wave_device.h"
 #include "platform/pulse/pulse_context.h"
 #include "platform/pulse/pulse_device_catalog.h"
@@ -17,6 +18,7 @@ namespace velnar {
 namespace {
 
 constexpr const char* kChoiceVariable = "VELNAR_AUDIO";
+constexpr const char* kAlsaDefaultPcm = "default";
 
 AudioDevices MakeAlsaDevices()
 {
@@ -39,6 +41,19 @@ AudioDevices MakePulseDevices()
     devices.catalog = MakePulseDeviceCatalog();
     devices.backend = "pulse";
     return devices;
+}
+
+// ALSA's default device may be nothing but the sound server's own plugin,
+// which can hang the program for good when the server restarts during a call
+// (alsa_server_plugin.h); the server's own streams do the same job safely.
+AudioDevices MakeAlsaOrServerDevices()
+{
+    if (!AlsaPcmIsSoundServerPlugin(kAlsaDefaultPcm))
+        return MakeAlsaDevices();
+    std::fprintf(stderr,
+                 "velnar: ALSA's default device is the sound server's own plugin; using the sound "
+                 "server directly\n");
+    return MakePulseDevices();
 }
 
 // No sound at all, and no mixer for the faders to bind to.
@@ -68,7 +83,7 @@ AudioDevices MakeAudioDevices(const std::string& choice)
     const std::shared_ptr<PulseContext> server = PulseContext::Shared();
     const std::string backend = choice.empty() ? AutomaticChoice() : choice;
     if (backend == "alsa")
-        return MakeAlsaDevices();
+        return MakeAlsaOrServerDevices();
     if (backend == "pulse")
         return MakePulseDevices();
     if (backend == "none")

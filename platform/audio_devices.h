@@ -10,7 +10,9 @@
 
 namespace velnar {
 
-// choice: "alsa" for ALSA's "default" PCM and mixer; "pulse" for the sound
+// choice: "alsa" for ALSA's "default" PCM and mixer, unless that PCM is the
+// sound server's own plugin: then, said once on standard error, the sound
+// server's own devices as for "pulse"; "pulse" for the sound
 // server's own streams and volumes (pulse_wave_device.h,
 // pulse_mixer_device.h); "none" for the silent wave pair
 // (silent_wave_device.h) and no mixer; "" picks automatically: the backend

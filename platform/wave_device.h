@@ -56,6 +56,9 @@ public:
     // the identifiers); empty for the backend's default. Devices with
     // nothing to choose from ignore it.
     virtual void SelectDevice(const std::string& id) { (void)id; }
+    // Why the last Open failed, as "<device>: <reason>"; empty when the
+    // device cannot tell.
+    virtual std::string OpenFailure() const { return {}; }
     virtual int Prepare(WaveHeader* header) = 0;
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int AddBuffer(WaveHeader* header) = 0;
@@ -84,6 +87,9 @@ public:
     virtual int Open() = 0;
     // The device to play to at the next Open; empty for the default.
     virtual void SelectDevice(const std::string& id) { (void)id; }
+    // Why the last Open failed, as "<device>: <reason>"; empty when the
+    // device cannot tell.
+    virtual std::string OpenFailure() const { return {}; }
     virtual int Prepare(WaveHeader* header) = 0;
     virtual int Unprepare(WaveHeader* header) = 0;
     virtual int Write(WaveHeader* header) = 0;

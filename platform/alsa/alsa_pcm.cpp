@@ -32,16 +32,23 @@ int AlsaPcm::Open(const std::string& name, const AlsaPcmSetup& setup, ReadyFn on
 {
     Close();
     CatchAlsaErrors();
+    const std::string device = "ALSA device \"" + name + "\" " +
+                               (setup.stream == SND_PCM_STREAM_CAPTURE ? "capture" : "playback");
     if (const int rc = snd_pcm_open(&m_pcm, name.c_str(), setup.stream, SND_PCM_NONBLOCK); rc < 0) {
         m_pcm = nullptr;
         ReportAlsaOpenFailure(name, rc);
+        m_openFailure = device + ": " + snd_strerror(rc);
         return WaveErrNoDevice;
     }
     m_capture = setup.stream == SND_PCM_STREAM_CAPTURE;
     if (const int rc = Configure(setup); rc != WaveOk) {
         Close();
+        m_openFailure =
+            device + (rc == WaveErrNoDevice ? ": it cannot take 8000 Hz 16-bit mono sound"
+                                            : ": it failed while being set up");
         return rc;
     }
+    m_openFailure.clear();
     m_onReady = std::move(onReady);
     WatchDescriptors();
     return WaveOk;

@@ -53,6 +53,8 @@ public:
     bool CanPause() const { return m_canPause; }
     // The device buffer as configured (the device may have rounded it).
     snd_pcm_uframes_t BufferFrames() const { return m_bufferFrames; }
+    // Why the last Open failed, naming the device; empty after a success.
+    const std::string& OpenFailure() const { return m_openFailure; }
 
     // Turns the poll notifications on or off. Off whenever there is nothing
     // to move, so that an always-ready descriptor cannot spin the loop.
@@ -89,6 +91,7 @@ private:
     std::unique_ptr<QTimer> m_backOff;
     std::unique_ptr<QTimer> m_stallCheck;
     bool m_progressed = false;  // woken with something to do since the last check
+    std::string m_openFailure;
 };
 
 }  // namespace velnar

@@ -21,6 +21,7 @@ public:
     int Open(DoneFn onDone) override;
     // Empty returns to the PCM the device was made with.
     void SelectDevice(const std::string& id) override;
+    std::string OpenFailure() const override { return m_pcm.OpenFailure(); }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;

@@ -27,6 +27,7 @@ public:
     int Open() override;
     // Empty returns to the PCM the device was made with.
     void SelectDevice(const std::string& id) override;
+    std::string OpenFailure() const override { return m_pcm.OpenFailure(); }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;

@@ -1,5 +1,6 @@
 #include "platform/pulse/pulse_context.h"
 
+#include <pulse/error.h>
 #include <pulse/proplist.h>
 
 #include <chrono>
@@ -55,17 +56,32 @@ bool PulseContext::Connect(int waitMs)
         pa_proplist_free(properties);
         if (!m_context) {
             SetState(State::Failed);
+            NoteFailureReason();
             return false;
         }
         pa_context_set_state_callback(m_context, &PulseContext::OnContextState, this);
         SetState(State::Connecting);
         if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             SetState(State::Failed);
+            NoteFailureReason();
             return false;
         }
     }
     WaitUntil([this] { return m_state != State::Connecting; }, waitMs);
+    NoteFailureReason();
     return m_state == State::Ready;
+}
+
+void PulseContext::NoteFailureReason()
+{
+    if (m_state == State::Ready)
+        m_failureReason.clear();
+    else if (m_state == State::Connecting)
+        m_failureReason = "the sound server did not answer";
+    else if (m_context)
+        m_failureReason = pa_strerror(pa_context_errno(m_context));
+    else
+        m_failureReason = "no connection could be made";
 }
 
 bool PulseContext::WaitUntil(const std::function<bool()>& condition, int waitMs)

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 namespace velnar {
 
@@ -56,6 +57,8 @@ public:
     bool WaitUntil(const std::function<bool()>& condition, int waitMs);
     State GetState() const { return m_state; }
     bool IsReady() const { return m_state == State::Ready; }
+    // Why the last Connect failed; empty after a success.
+    const std::string& FailureReason() const { return m_failureReason; }
     // The library's context while there is one (ready or not).
     pa_context* Handle() const { return m_context; }
     PulseLoop& Loop() { return m_loop; }
@@ -69,6 +72,7 @@ public:
 private:
     static void OnContextState(pa_context* context, void* userdata);
     void SetState(State state);
+    void NoteFailureReason();
     void Drop();
 
     PulseLoop m_loop;
@@ -76,6 +80,7 @@ private:
     State m_state = State::Unconnected;
     std::map<int, StateFn> m_subscribers;
     int m_nextId = 1;
+    std::string m_failureReason;
 };
 
 }  // namespace velnar

@@ -51,6 +51,7 @@ bool PulseServerLink::Connect(std::function<void()> onFailed)
     }
     if (m_server->Connect())
         return true;
+    m_failure = m_server->FailureReason();
     Release();
     return false;
 }

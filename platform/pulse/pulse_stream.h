@@ -39,10 +39,13 @@ public:
     bool Connect(std::function<void()> onFailed);
     void Release();
     PulseContext& Server() { return *m_server; }
+    // Why the last Connect failed.
+    const std::string& Failure() const { return m_failure; }
 
 private:
     std::shared_ptr<PulseContext> m_server;
     int m_subscription = 0;
+    std::string m_failure;
 };
 
 }  // namespace velnar

@@ -28,12 +28,16 @@ int PulseWaveIn::Open(DoneFn onDone)
 {
     if (m_queue.IsOpen())
         Close();
-    if (const int rc = Connect(); rc != WaveOk)
-        return rc;
-    if (const int rc = OpenStream(); rc != WaveOk) {
-        m_server.Release();
+    if (const int rc = Connect(); rc != WaveOk) {
+        m_openFailure = "sound server capture: " + m_server.Failure();
         return rc;
     }
+    if (const int rc = OpenStream(); rc != WaveOk) {
+        m_server.Release();
+        m_openFailure = "sound server capture: the server refused the stream";
+        return rc;
+    }
+    m_openFailure.clear();
     m_queue.Open(std::move(onDone));
     m_failed = false;
     return WaveOk;

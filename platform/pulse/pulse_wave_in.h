@@ -19,6 +19,7 @@ public:
 
     int Open(DoneFn onDone) override;
     void SelectDevice(const std::string& id) override { m_device = id; }
+    std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -44,6 +45,7 @@ private:
     void Fail();
 
     PulseServerLink m_server;
+    std::string m_openFailure;
     PulseStreamPtr m_stream;
     CaptureQueue m_queue;
     bool m_failed = false;

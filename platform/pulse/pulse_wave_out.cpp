@@ -35,12 +35,16 @@ int PulseWaveOut::Open()
 {
     if (m_queue.IsOpen())
         Close();
-    if (Connect() != WaveOk)
-        return WaveErrNoDevice;
-    if (MakeStream() != WaveOk) {
-        m_server.Release();
+    if (Connect() != WaveOk) {
+        m_openFailure = "sound server playback: " + m_server.Failure();
         return WaveErrNoDevice;
     }
+    if (MakeStream() != WaveOk) {
+        m_server.Release();
+        m_openFailure = "sound server playback: the server refused the stream";
+        return WaveErrNoDevice;
+    }
+    m_openFailure.clear();
     m_queue.Open();
     m_paused = false;
     m_failed = false;

@@ -20,6 +20,7 @@ public:
 
     int Open() override;
     void SelectDevice(const std::string& id) override { m_device = id; }
+    std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;
@@ -45,6 +46,7 @@ private:
     void Fail();
 
     PulseServerLink m_server;
+    std::string m_openFailure;
     PulseStreamPtr m_stream;
     BlockQueue m_queue;
     bool m_paused = false;

@@ -281,6 +281,32 @@ TEST(CaptureWithoutDevices, FailedInputOpenClosesOutputAndAdvertisesNoFormat)
     EXPECT_EQ(fp.owner.statuses, std::vector<std::string>{"Calling..."});
 }
 
+// A phone without sound says so once, at start, naming the device that
+// failed; the call still goes out, and trying the device again at the call
+// says nothing more.
+TEST(CaptureWithoutDevices, DeviceThatFailsAtStartIsNamedOnceOnStandardError)
+{
+    struct Row {
+        bool captureFails;
+        const char* line;
+    } rows[] = {
+        {false, "velnar: no sound: playback: the device could not be opened\n"},
+        {true, "velnar: no sound: capture: the device could not be opened\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        IaxTestPeer peer;
+        peer.SetAutoAck(true);
+        testing::internal::CaptureStderr();
+        FakePhone fp([&](FakeWaveIn& in, FakeWaveOut& out) {
+            (row.captureFails ? in.results.open : out.results.open) = WaveErrNoDevice;
+        });
+        fp.phone->Dial(DialStringFor(peer.Port()));
+        EXPECT_TRUE(AwaitIax(peer, kNew)) << peer.LastError();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), row.line);
+    }
+}
+
 TEST(CaptureWithoutDevices, DevicesThatFailedAtStartOpenAtTheNextCallAndGsmIsAdvertised)
 {
     IaxTestPeer peer;

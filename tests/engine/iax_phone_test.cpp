@@ -4,6 +4,7 @@
 #include "tests/engine/peer_await.h"
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/md5_reference.h"
+#include "tests/support/scripted_server.h"
 
 #include "iax/iax.h"
 #include "iax/testing.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace velnar {
@@ -227,16 +229,88 @@ TEST_F(CallControl, TouchTonesGoOutOnlyDuringACall)
 TEST_F(CallControl, UnresolvableServerShowsCannotConnectThenHangUpTexts)
 {
     phone().Dial("nosuchhost.invalid/100");
+    // The name is looked up in the background: the phone keeps running.
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    ASSERT_TRUE(PumpUntil([&] { return fp.owner.Last() == "Ready"; }, 30000));
     EXPECT_EQ(fp.owner.statuses,
               (Texts{"Calling...", "Cannot connect- bad server name? ", "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
-    // Capture was started after the failure; its buffers come back once and
-    // stay out of the device while the engine is idle.
-    EXPECT_EQ(fp.in->QueuedCount(), size_t(kCaptureBufferCount));
-    for (int i = 0; i < kCaptureBufferCount; ++i)
-        EXPECT_TRUE(fp.in->Deliver(test::TonePcm(500, 160)));
-    EXPECT_EQ(fp.in->QueuedCount(), 0u);
+    // Capture that started while the name was looked up is stopped by the
+    // hang-up: its buffers are out of the device while the engine is idle.
+    EXPECT_TRUE(PumpUntil([&] { return fp.in->QueuedCount() == 0; }));
     EXPECT_EQ(fp.owner.Last(), "Ready");
+}
+
+// Looking up the server's name without stalling the phone: a resolver that
+// never answers leaves the call at "Calling..." with Hang up working, and
+// the library is handed only the address the resolver found. This resolver
+// answers when the test says so.
+struct HeldResolver : NameResolver {
+    void Lookup(const std::string& name, Done done) override
+    {
+        names.push_back(name);
+        pending = std::move(done);
+    }
+    void Cancel() override { cancels += std::exchange(pending, nullptr) ? 1 : 0; }
+    std::vector<std::string> names;
+    int cancels = 0;
+    Done pending;
+};
+
+class ServerLookup : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        peer.SetAutoAck(true);
+        auto resolver = std::make_unique<HeldResolver>();
+        held = resolver.get();
+        fp.phone->UseResolver(std::move(resolver));
+        fp.phone->Dial("alice@pbx.example:" + std::to_string(peer.Port()) + "/600");
+    }
+    void Answer(const std::string& address) { std::exchange(held->pending, nullptr)(address); }
+
+    FakePhone fp;
+    IaxTestPeer peer;
+    HeldResolver* held = nullptr;  // owned by the phone
+};
+
+TEST_F(ServerLookup, UnansweredLookupShowsCallingAndHangUpCancelsIt)
+{
+    PumpBriefly();
+    EXPECT_EQ(held->names, Texts{"pbx.example"});
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    fp.phone->SendTones("5");  // nowhere to send yet
+    fp.phone->HangUp();
+    EXPECT_EQ(held->cancels, 1);
+    EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Hanging up...", "Ready"}));
+    EXPECT_EQ(IaxSessionCount(), 0);
+    PumpBriefly();
+    EXPECT_TRUE(peer.ExpectSilence(200));  // not a digit, not even a HANGUP
+}
+
+TEST_F(ServerLookup, FoundAddressCarriesTheCallAndNoAddressFailsIt)
+{
+    Answer("127.0.0.1");
+    auto newFrame = AwaitIax(peer, kNew);
+    ASSERT_TRUE(newFrame) << peer.LastError();
+    EXPECT_NE(newFrame->Text().find("username=alice;"), std::string::npos) << newFrame->Text();
+    EXPECT_NE(newFrame->Text().find("exten=600;"), std::string::npos) << newFrame->Text();
+    fp.phone->HangUp();
+    // The same for a call placed from separate fields.
+    peer.StartCall();
+    fp.phone->Dial(CallTarget{"bob", "p@ss", "pbx.example", peer.Port(), "700", ""});
+    EXPECT_EQ(held->names.back(), "pbx.example");
+    Answer("127.0.0.1");
+    newFrame = AwaitIax(peer, kNew);
+    ASSERT_TRUE(newFrame) << peer.LastError();
+    EXPECT_NE(newFrame->Text().find("exten=700;"), std::string::npos) << newFrame->Text();
+    fp.phone->HangUp();
+    fp.owner.statuses.clear();
+    fp.phone->Dial("pbx.example/600");
+    Answer("");
+    EXPECT_EQ(fp.owner.statuses,
+              (Texts{"Calling...", "Cannot connect- bad server name? ", "Hanging up...", "Ready"}));
+    EXPECT_EQ(IaxSessionCount(), 0);
 }
 
 // Dial ignores a call during a call, so the guard in PlaceCall against a
@@ -336,6 +410,81 @@ TEST_F(CallControl, CallPlacedWhileIncomingWaitsBecomesCurrent)
     EXPECT_EQ(phone().CallCount(), 2u);
     EXPECT_NE(phone().CurrentCall(), waiting);
     EXPECT_EQ(phone().CurrentCall()->session, phone().OutgoingSession());
+}
+
+// A second caller's frames act only on its own call: while the user's placed
+// call waits for its server, the frames of a caller the idle phone took in
+// before must neither connect, answer, reject nor play on the user's call.
+class SessionIsolation : public testing::Test {
+protected:
+    // One call that the server answers and then ends, leaving the phone
+    // Ready and reading its socket.
+    void CallOnceAndBeHungUpOn()
+    {
+        ScriptedServer first;
+        fp.phone->Dial(DialStringFor(first.Port()));
+        ASSERT_TRUE(PumpUntil([&] { return fp.phone->IsTalking(); })) << first.Log();
+        first.HangUp();
+        ASSERT_TRUE(PumpUntil([&] { return !fp.phone->IsInCall(); })) << first.Log();
+    }
+
+    // Party X calls in; the idle phone accepts and rings.
+    void CallerRingsIn()
+    {
+        caller.SetAutoAck(true);
+        caller.SetTarget(test::LibraryPort());
+        caller.StartCall();
+        caller.SendIax(kNew, "exten=100;formats=2;version=1;");
+        ASSERT_TRUE(AwaitFull(caller, kControl, kRinging)) << caller.LastError();
+    }
+
+    FakePhone fp;
+    IaxTestPeer caller;
+};
+
+TEST_F(SessionIsolation, WaitingCallersFramesNeverTouchThePlacedCall)
+{
+    ASSERT_TRUE(caller.Ok());
+    CallOnceAndBeHungUpOn();
+    CallerRingsIn();
+    ScriptedServerOptions silent;
+    silent.accept = silent.ring = silent.answer = false;
+    ScriptedServer server(silent);
+    fp.owner.statuses.clear();
+    fp.phone->Dial(DialStringFor(server.Port()));
+    ASSERT_TRUE(PumpUntil([&] { return server.CallsOffered() == 1; }));
+    const size_t played = fp.out->Written().size();
+
+    caller.SendIax(kAccept, "formats=2;", true);
+    caller.SendControl(kRinging);
+    caller.SendControl(kBusy);
+    caller.SendFull(kText, 0, Bytes{'h', 'i', 0});
+    caller.SendFull(kDtmf, '5');
+    caller.SendVoice(kGsmFormat, test::GsmFramesOfTone(500, 2));
+    auto answer = caller.SendControl(kAnswer);
+    ASSERT_TRUE(AwaitAck(caller, answer)) << caller.LastError();
+    // Voice may sit in the jitter buffer for a moment before it would play.
+    EXPECT_FALSE(PumpUntil([&] { return fp.out->Written().size() > played; }, 500));
+    EXPECT_FALSE(fp.phone->IsTalking());
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+
+    // The caller's end releases its record and nothing else.
+    caller.SendIax(kReject, "go away", true);
+    ASSERT_TRUE(PumpUntil([&] { return fp.phone->CallCount() == 1; }));
+    PumpBriefly();
+    EXPECT_EQ(fp.owner.statuses, Texts{"Calling..."});
+    ASSERT_NE(fp.phone->CurrentCall(), nullptr);
+    EXPECT_EQ(fp.phone->CurrentCall()->session, fp.phone->OutgoingSession());
+    EXPECT_TRUE(fp.phone->IsInCall());
+
+    // The real call is still the one the user ends; the server never heard
+    // an answer or a digit meant for someone else.
+    fp.phone->HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return server.HangupsReceived() == 1; })) << server.Log();
+    EXPECT_EQ(server.Log().find("type=4 sub=4("), std::string::npos) << server.Log();
+    EXPECT_EQ(server.VoiceFramesReceived(), 0);
+    EXPECT_TRUE(server.Digits().empty());
+    EXPECT_FALSE(caller.ExpectIax(kHangup, 200));
 }
 
 TEST_F(CallControl, IncomingCallDuringACallIsRejectedBusy)

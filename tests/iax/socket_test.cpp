@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "iax/random_source.h"
 #include "unit_fixture.h"
+
+#include <set>
 
 namespace {
 
@@ -63,6 +66,26 @@ TEST_F(SocketTest, ExplicitFreePortIsBoundAndReported)
     close(held);
     held = -1;
     EXPECT_EQ(IaxOpenSocket(port), port);
+}
+
+// Phones started in the same second must not share their first call number:
+// opens within a few milliseconds draw different ones (four equal draws from
+// 1..32767 have a chance of one in 3.5e13), and draws stay within the range.
+TEST_F(SocketTest, EachOpenDrawsItsFirstCallNumberAfresh)
+{
+    std::set<int> firstNumbers;
+    for (int open = 0; open < 4; ++open) {
+        ASSERT_GT(IaxOpenSocket(-1), 0) << IaxLastError;
+        firstNumbers.insert(IaxNextCallNumber);
+        IaxCloseSocket();
+    }
+    EXPECT_GT(firstNumbers.size(), 1u);
+    std::set<int> drawn;
+    for (int draw = 0; draw < 4096; ++draw)
+        drawn.insert(IaxRandomCallNumber());
+    EXPECT_GE(*drawn.begin(), 1);
+    EXPECT_LE(*drawn.rbegin(), 32767);
+    EXPECT_GT(drawn.size(), 3500u);  // about 3850 distinct numbers
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include "platform/audio_devices.h"
 
 #include "platform/alsa/alsa_mixer_device.h"
+#include "platform/alsa/alsa_server_plugin.h"
 #include "platform/alsa/alsa_wave_in.h"
 #include "platform/alsa/alsa_wave_out.h"
 #include "platform/pulse/pulse_mixer_device.h"
 #include "platform/pulse/pulse_wave_in.h"
 #include "platform/pulse/pulse_wave_out.h"
+#include "tests/platform/alsa/alsa_server_config.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace velnar {
 namespace {
@@ -46,10 +49,12 @@ struct PickCase {
 
 TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
 {
+    // ALSA through the sound server's own plugin is the sound server.
+    const char* alsa = AlsaPcmIsSoundServerPlugin("default") ? "pulse" : "alsa";
     const PickCase cases[] = {
-        {"alsa", nullptr, "alsa"},
-        {"", "alsa", "alsa"},
-        {"alsa", "no-such-backend", "alsa"},  // an explicit choice wins
+        {"alsa", nullptr, alsa},
+        {"", "alsa", alsa},
+        {"alsa", "no-such-backend", alsa},  // an explicit choice wins
         {"", "no-such-backend", ""},
         {"pulse", nullptr, "pulse"},
         {"", "pulse", "pulse"},
@@ -76,6 +81,34 @@ TEST(AudioDevices, ChoiceAndVariablePickTheBackend)
     }
 }
 
+// ALSA whose default device is the sound server's own plugin, directly or
+// through devices that pass sound on, could hang the program when the server
+// restarts: the picker says so and takes the server.
+TEST(AudioDevices, AlsaThroughTheServerPluginIsTheServerItself)
+{
+    const std::string said =
+        "velnar: ALSA's default device is the sound server's own plugin; "
+        "using the sound server directly\n";
+    const std::pair<const char*, bool> rows[] = {
+        {"pcm.!default { type pulse }", true},
+        {"pcm.s { type pulse }\npcm.p { type plug slave.pcm \"s\" }\n"
+         "pcm.!default { type plug slave { pcm \"p\" } }",
+         true},
+        {"pcm.!default { type plug slave.pcm { type pulse } }", true},
+        {"pcm.!default { type null }", false},
+        {"pcm.c { type hw card 0 }\npcm.!default { type plug slave.pcm \"c\" }", false},
+        {"pcm.!default { type plug slave.pcm \"default\" }", false},  // a loop ends
+    };
+    for (const auto& [config, plugin] : rows) {
+        test::AlsaConfigFile file(config);
+        testing::internal::CaptureStderr();
+        const AudioDevices devices = MakeAudioDevices("alsa");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), plugin ? said : "") << config;
+        EXPECT_EQ(devices.backend, plugin ? "pulse" : "alsa") << config;
+        EXPECT_EQ(dynamic_cast<PulseWaveIn*>(devices.waveIn.get()) != nullptr, plugin) << config;
+    }
+}
+
 // Left to itself, the picker takes the sound server when one answers and
 // ALSA when none does.
 TEST(AudioDevices, AutomaticChoiceTakesTheServerThatAnswers)
@@ -89,7 +122,7 @@ TEST(AudioDevices, AutomaticChoiceTakesTheServerThatAnswers)
     EXPECT_EQ(MakeAudioDevices().backend, "pulse");
     const std::string reachable = server;
     setenv("PULSE_SERVER", "unix:/nonexistent/velnar-no-server", 1);
-    EXPECT_EQ(MakeAudioDevices().backend, "alsa");
+    EXPECT_EQ(MakeAudioDevices().backend, AlsaPcmIsSoundServerPlugin("default") ? "pulse" : "alsa");
     setenv("PULSE_SERVER", reachable.c_str(), 1);
 }
 

@@ -32,6 +32,10 @@ TEST(AlsaDeviceOpen, MissingDeviceAndUnopenedDevice)
     EXPECT_EQ(printed.rfind("velnar: cannot open ALSA device \"velnar_no_such_pcm\": ", 0), 0u)
         << printed;
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+    EXPECT_EQ(in->OpenFailure().rfind("ALSA device \"velnar_no_such_pcm\" capture: ", 0), 0u)
+        << in->OpenFailure();
+    EXPECT_EQ(out->OpenFailure().rfind("ALSA device \"velnar_no_such_pcm\" playback: ", 0), 0u)
+        << out->OpenFailure();
     EXPECT_EQ(in->AddBuffer(&header), WaveErrNotOpen) << "a failed Open leaves it closed";
     EXPECT_EQ(out->Reset(), WaveErrNotOpen);
 }

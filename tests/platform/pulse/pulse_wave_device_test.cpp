@@ -117,8 +117,13 @@ TEST_F(PulseDeviceTest, StreamsCarryThePhonesNamesAndRestWhileThereIsNoCall)
 TEST_F(PulseDeviceTest, OpenFindsNoServer)
 {
     test::EnvOverride server("PULSE_SERVER", "unix:/nonexistent/velnar-no-server");
-    EXPECT_EQ(MakePulseWaveIn()->Open([](WaveHeader*) {}), WaveErrNoDevice);
-    EXPECT_EQ(MakePulseWaveOut()->Open(), WaveErrNoDevice);
+    auto in = MakePulseWaveIn();
+    auto out = MakePulseWaveOut();
+    EXPECT_EQ(in->Open([](WaveHeader*) {}), WaveErrNoDevice);
+    EXPECT_EQ(out->Open(), WaveErrNoDevice);
+    // What a phone without sound prints names the device and the reason.
+    EXPECT_EQ(in->OpenFailure(), "sound server capture: Connection refused");
+    EXPECT_EQ(out->OpenFailure(), "sound server playback: Connection refused");
 }
 
 }  // namespace
