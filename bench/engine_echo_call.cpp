@@ -3,6 +3,16 @@
 // sends every voice frame back.
 //
 //   velnar_engine_echo_call latency [clicks]   mouth-to-ear delay of bursts
+//                                              after silence
+//   velnar_engine_echo_call continuous [seconds | --bench]
+//                                              the same during continuous
+//                                              speech, over a call of 120 s
+//                                              (600 s with --bench): every
+//                                              burst's delay, median, maximum,
+//                                              drift per minute, the playback
+//                                              queue's depth and the server's
+//                                              latencies over time, and the
+//                                              blocks given back
 //   velnar_engine_echo_call cpu [seconds]      the process's CPU use and
 //                                              wake-ups (per thread) while a
 //                                              tone is talked through (default
@@ -45,6 +55,14 @@
 // on one clock. The noise gate withholds the silence between bursts, so the
 // playback queue runs dry and waits for four blocks before it plays: bursts
 // last 200 ms to get past that.
+//
+// Continuous: the same, with a quiet tone under 100-ms bursts, as a live
+// microphone never goes digitally silent: the queue never runs dry, and each
+// burst measures the delay the call has built up by then. Beside the delays:
+// the playback queue's unplayed blocks (sampled every 100 ms), the blocks it
+// gave back to hold the delay, its restarts (one per pre-fill), and the
+// latencies that the sound server reports for the phone's two streams, per
+// 10 s of the call.
 #include "bench/bench_run.h"
 #include "engine/iax_phone.h"
 #include "platform/alsa/alsa_wave_device.h"
@@ -323,6 +341,248 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPee
     return 0;
 }
 
+// ---- Continuous speech ----------------------------------------------------
+// A real microphone never delivers digital silence: a quiet 300-Hz tone runs
+// under the bursts (100 ms of 1000 Hz once a second), so the noise gate never
+// closes, the playback queue never runs dry, and each burst measures the
+// delay that the call has built up by then.
+
+constexpr int kContinuousBurstMs = 100;
+
+// One second per burst: the burst, then the quiet tone alone. The quiet tone
+// stays well under the onset level, also after GSM coding.
+std::vector<int16_t> ContinuousTrain(int seconds)
+{
+    std::vector<int16_t> samples(size_t(seconds) * kRate);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const double t = double(i) / kRate;
+        double value = 1000 * std::sin(2 * std::numbers::pi * 300.0 * t);
+        if (i % kRate < size_t(kRate * kContinuousBurstMs / 1000))
+            value += 12000 * std::sin(2 * std::numbers::pi * 1000.0 * t);
+        samples[i] = int16_t(value);
+    }
+    return samples;
+}
+
+// The sound server's latency figures (microseconds) of our own streams, as
+// its command-line client lists them ("Buffer Latency", "Sink Latency" or
+// "Source Latency" of the stream whose application is Velnar).
+struct ServerLatency {
+    double playbackBufferMs = -1, playbackDeviceMs = -1;
+    double captureBufferMs = -1, captureDeviceMs = -1;
+};
+
+// Reads "<key>: <n> usec" in one listed stream; -1 when absent.
+double UsecFieldMs(const QString& stream, const QString& key)
+{
+    const qsizetype at = stream.indexOf(key + ": ");
+    if (at < 0)
+        return -1;
+    const QString rest = stream.mid(at + key.size() + 2);
+    return rest.left(rest.indexOf(' ')).toDouble() / 1000.0;
+}
+
+// The listed stream (of `pactl list <what>`) that belongs to the phone.
+QString PhoneStream(const QString& listing, const QString& header)
+{
+    for (const QString& stream : listing.split(header))
+        if (stream.contains("application.name = \"Velnar\""))
+            return stream;
+    return {};
+}
+
+// Asks the server without blocking the event loop: the engine keeps running
+// while the client does its round trip.
+class LatencySampler {
+public:
+    void Request()
+    {
+        if (m_client.state() != QProcess::NotRunning)
+            return;
+        m_requested = true;
+        m_client.start("sh", {"-c", "pactl list sink-inputs; echo @@; pactl list source-outputs"});
+    }
+    // The answer of the last request, once it has come.
+    std::optional<ServerLatency> Take()
+    {
+        if (m_client.state() != QProcess::NotRunning || !m_requested)
+            return std::nullopt;
+        m_requested = false;
+        const QStringList halves = QString::fromUtf8(m_client.readAllStandardOutput()).split("@@");
+        if (halves.size() != 2)
+            return std::nullopt;
+        const QString out = PhoneStream(halves[0], "Sink Input #");
+        const QString in = PhoneStream(halves[1], "Source Output #");
+        return ServerLatency{UsecFieldMs(out, "Buffer Latency"), UsecFieldMs(out, "Sink Latency"),
+                             UsecFieldMs(in, "Buffer Latency"), UsecFieldMs(in, "Source Latency")};
+    }
+
+private:
+    QProcess m_client;
+    bool m_requested = false;
+};
+
+// What the engine and the server held over one stretch of the call.
+struct DepthStretch {
+    int minBlocks = 1000, maxBlocks = 0;
+    long sumBlocks = 0, samples = 0;
+    uint64_t givenBackAtEnd = 0;
+    size_t prefillsAtEnd = 0;  // playback restarted: after each pre-fill, and at the start
+    std::optional<ServerLatency> server;
+};
+
+// Samples the playback queue's unplayed blocks every 100 ms and the
+// server's latency every stretch (10 s).
+class DepthRecorder {
+public:
+    static constexpr int kStretchSeconds = 10;
+    DepthRecorder(const CIaxPhone& phone, const StageLog& log) : m_phone(phone), m_log(log)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Sample(); });
+        m_timer.start(100);
+        m_stretches.emplace_back();
+        m_server.Request();
+    }
+    const std::vector<DepthStretch>& Stretches() const { return m_stretches; }
+
+private:
+    void Sample()
+    {
+        DepthStretch& now = m_stretches.back();
+        const int pending = m_phone.Playback().Pending();
+        now.minBlocks = std::min(now.minBlocks, pending);
+        now.maxBlocks = std::max(now.maxBlocks, pending);
+        now.sumBlocks += pending;
+        now.givenBackAtEnd = m_phone.Playback().GivenBackBlocks();
+        now.prefillsAtEnd = m_log.restarted.size();
+        if (auto server = m_server.Take())
+            now.server = server;
+        if (++now.samples == kStretchSeconds * 10) {
+            m_stretches.emplace_back();
+            m_server.Request();
+        }
+    }
+
+    const CIaxPhone& m_phone;
+    const StageLog& m_log;
+    QTimer m_timer;
+    LatencySampler m_server;
+    std::vector<DepthStretch> m_stretches;
+};
+
+void PrintStretches(const std::vector<DepthStretch>& stretches)
+{
+    std::printf("%8s %22s %10s %9s %26s %26s\n", "call s", "queue blocks min/avg/max", "given back",
+                "restarts", "playback buffer/sink ms", "capture buffer/source ms");
+    int second = 0;
+    for (const DepthStretch& s : stretches) {
+        second += DepthRecorder::kStretchSeconds;
+        if (s.samples == 0)
+            continue;
+        const ServerLatency l = s.server.value_or(ServerLatency{});
+        std::printf("%8d %8d %6.2f %6d %10llu %9zu %12.1f %12.1f %12.1f %12.1f\n", second,
+                    s.minBlocks, double(s.sumBlocks) / double(s.samples), s.maxBlocks,
+                    (unsigned long long)s.givenBackAtEnd, s.prefillsAtEnd, l.playbackBufferMs,
+                    l.playbackDeviceMs, l.captureBufferMs, l.captureDeviceMs);
+    }
+}
+
+// Least-squares slope of the delays over their times in the call, per minute.
+double DriftMsPerMinute(const std::vector<std::pair<double, double>>& timedDelays)
+{
+    double n = double(timedDelays.size()), sumT = 0, sumD = 0, sumTT = 0, sumTD = 0;
+    for (const auto& [t, d] : timedDelays) {
+        sumT += t;
+        sumD += d;
+        sumTT += t * t;
+        sumTD += t * d;
+    }
+    const double denominator = n * sumTT - sumT * sumT;
+    return denominator > 0 ? 60.0 * (n * sumTD - sumT * sumD) / denominator : 0;
+}
+
+// Each direct onset with its echo's delay, and the onset's time in seconds.
+std::vector<std::pair<double, double>> TimedEchoDelays(const QByteArray& recording)
+{
+    const auto direct = Onsets(recording, 2, 0), echoed = Onsets(recording, 2, 1);
+    std::vector<std::pair<double, double>> timed;
+    for (size_t onset : direct) {
+        auto delays = EchoDelaysMs({onset}, echoed);
+        if (!delays.empty())
+            timed.emplace_back(double(onset) / kRate, delays.front());
+    }
+    return timed;
+}
+
+// Whether every target was met.
+bool PrintContinuousSummary(const std::vector<std::pair<double, double>>& timed, int seconds,
+                            uint64_t givenBack)
+{
+    std::vector<double> delays;
+    for (const auto& [t, d] : timed)
+        delays.push_back(d);
+    std::sort(delays.begin(), delays.end());
+    const double median = delays[delays.size() / 2], worst = delays.back();
+    const double drift = DriftMsPerMinute(timed);
+    const double perTwenty = givenBack * 20.0 / seconds;
+    std::printf(
+        "continuous mouth-to-ear over %d s: median %.1f ms, min %.1f ms, max %.1f ms, drift %.2f "
+        "ms/min over %zu bursts; %llu blocks given back (%.2f per 20 s)\n",
+        seconds, median, delays.front(), worst, drift, delays.size(), (unsigned long long)givenBack,
+        perTwenty);
+    std::printf(
+        "targets: median <= 100 ms: %s; max <= 120 ms: %s; drift <= 2 ms/min: %s; "
+        "<= 1 given back per 20 s: %s\n",
+        median <= 100 ? "met" : "missed", worst <= 120 ? "met" : "missed",
+        std::abs(drift) <= 2 ? "met" : "missed", perTwenty <= 1 ? "met" : "missed");
+    return median <= 100 && worst <= 120 && std::abs(drift) <= 2 && perTwenty <= 1;
+}
+
+int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPeerProcess>& peer,
+                      const StageLog& log, int seconds)
+{
+    // The player reads the train from a file: a pipe this long would keep
+    // this process busy feeding it.
+    QTemporaryFile trainFile;
+    auto train = LeftOnly(ContinuousTrain(seconds));
+    const auto bytes = qint64(train.size() * 2);
+    if (!trainFile.open() ||
+        trainFile.write(reinterpret_cast<const char*>(train.data()), bytes) != bytes ||
+        !trainFile.flush() || !PlaceEchoCall(phone, owner, peer))
+        return 1;
+    const QString module = test::PactlLoadModule(
+        {"module-combine-sink", "sink_name=velnar_bench_both", "slaves=mic,speaker"});
+    QProcess recorder, player;
+    recorder.start("pacat", QStringList{"--record", "--device=speaker.monitor"} + RawFormat(2));
+    RunFor(500);
+    player.setStandardInputFile(trainFile.fileName());
+    player.start("pacat", QStringList{"--playback", "--device=velnar_bench_both"} + RawFormat(2));
+    player.waitForStarted(5000);
+    std::vector<DepthStretch> stretches;
+    {
+        DepthRecorder depths(phone, log);
+        RunFor(1000 * seconds + 1500);
+        stretches = depths.Stretches();
+    }
+    QByteArray recording = recorder.readAllStandardOutput();
+    for (QProcess* process : {&recorder, &player}) {
+        process->kill();
+        process->waitForFinished(2000);
+    }
+    test::PactlUnloadModule(module);
+    const auto timed = TimedEchoDelays(recording);
+    for (const auto& [t, d] : timed)
+        std::printf("burst at %6.1f s: %.1f ms from mouth to ear\n", t, d);
+    PrintStretches(stretches);
+    if (timed.empty()) {
+        std::printf("no burst came back\n");
+        return 1;
+    }
+    const bool met = PrintContinuousSummary(timed, seconds, phone.Playback().GivenBackBlocks());
+    return owner.last == "Connected" && (met || !holdTargets) ? 0 : 1;
+}
+
 // Plays a tone into "mic" for the measurement's length. The player reads the
 // samples from a file of its own: fed through a pipe, this process would wake
 // up whenever the player takes more, and that work would count as the phone's.
@@ -567,12 +827,18 @@ int main(int argc, char** argv)
     int amount = argc > 2 ? std::atoi(argv[2]) : ctest && !holdTargets ? 2 : 0;
     if (ctest && mode != "cpu-engine" && !std::getenv("PULSE_SERVER"))
         return kSkipped;
+    // The benchmark's own run of the continuous mode is a 10-minute call.
+    const bool benchRun = holdTargets || std::find_if(argv + 1, argv + argc, [](const char* a) {
+                                             return std::string(a) == "--bench";
+                                         }) != argv + argc;
     if (mode == "cpu-engine")
         return MeasureEngineCpu(amount > 0 ? amount : 30);
-    if ((mode != "latency" && mode != "cpu" && mode != "cpu-devices" && mode != "idle") ||
+    if ((mode != "latency" && mode != "continuous" && mode != "cpu" && mode != "cpu-devices" &&
+         mode != "idle") ||
         !std::getenv("PULSE_SERVER")) {
         std::fprintf(stderr,
-                     "usage: %s latency [bursts] | cpu [seconds] | idle [seconds]"
+                     "usage: %s latency [bursts] | continuous [seconds|--bench] | cpu [seconds] | "
+                     "idle [seconds]"
                      " | cpu-engine [seconds] | cpu-devices [seconds]\n"
                      "(needs the test audio server: source tools/test-audio-env.sh)\n",
                      argv[0]);
@@ -593,10 +859,12 @@ int main(int argc, char** argv)
                     std::make_unique<TimedWaveOut>(std::move(devices.waveOut), log), -1);
     phone.m_nNoiseThreshold = 1;
     std::optional<EchoPeerProcess> peer;
-    int result = mode == "latency"
-                     ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
-                 : mode == "idle"
-                     ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
-                     : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
+    const int continuousSeconds = amount > 0 ? amount : benchRun ? 600 : 120;
+    int result =
+        mode == "latency"      ? MeasureLatency(phone, owner, peer, log, amount > 0 ? amount : 5)
+        : mode == "continuous" ? MeasureContinuous(phone, owner, peer, log, continuousSeconds)
+        : mode == "idle"
+            ? MeasureIdle(phone, amount > 0 ? amount : 10, devices.backend)
+            : MeasureCpu(phone, owner, peer, amount > 0 ? amount : 30, devices.backend);
     return result;
 }

@@ -1,8 +1,10 @@
 // The audio path: capture in 20-ms buffers, noise gate, GSM encoding and
 // sending; decoding received frames into a playback queue that pre-fills
-// four blocks before it plays and never holds more than 13 unplayed blocks.
+// four blocks before it plays, never holds more than 13 unplayed blocks, and
+// between those holds the delay of continuous speech.
 #include "engine/iax_phone.h"
 
+#include "engine/gsm_codec.h"
 #include "engine/noise_gate.h"
 #include "iax/iax.h"
 
@@ -10,6 +12,8 @@
 #include <string>
 
 namespace velnar {
+
+static_assert(kPcmFrameBytes == kPlayoutBlockBytes, "one decoded frame is one playback block");
 
 namespace {
 
@@ -172,7 +176,7 @@ bool CIaxPhone::QueuePlayback(const uint8_t* pcm, int pendingBlocks)
 {
     if (!m_audioOpen)
         return false;
-    return m_playback.Queue(pcm, pendingBlocks);
+    return m_playback.Queue(PlayoutBlock::Of(pcm), pendingBlocks);
 }
 
 int CIaxPhone::PendingPlaybackBlocks() const

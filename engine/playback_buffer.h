@@ -1,14 +1,14 @@
-// One decoded 20-ms block handed to the wave-out device; freed once played.
+// One 20-ms block of PCM handed to the wave-out device; freed once played.
 #pragma once
 
-#include "engine/gsm_codec.h"
+#include "engine/playout_block.h"
 #include "platform/wave_device.h"
 
 namespace velnar {
 
 struct PlaybackBuffer {
     WaveHeader header;
-    uint8_t samples[kPcmFrameBytes] = {};
+    uint8_t samples[kPlayoutBlockBytes] = {};
     PlaybackBuffer* next = nullptr;
 };
 

@@ -10,10 +10,17 @@ namespace {
 
 constexpr int kPrefillBlocks = 3;  // playing resumes at the fourth block
 constexpr std::chrono::seconds kPlaybackRetryInterval{1};
+// Unplayed blocks ahead of an arriving one that the hold keeps at the
+// shallowest point of its watch: one block besides what the device itself
+// takes ahead (the sound server keeps 20 to 50 ms), as the shallowest point
+// already allows for the jitter seen. Deeper only adds delay.
+constexpr int kHeldBlocks = 1;
 
 }  // namespace
 
-PlaybackQueue::PlaybackQueue(WaveOut* device) : m_device(device) {}
+PlaybackQueue::PlaybackQueue(WaveOut* device, DelayHold::Clock clock)
+    : m_device(device), m_hold(std::move(clock), kHeldBlocks)
+{}
 
 PlaybackQueue::~PlaybackQueue()
 {
@@ -22,12 +29,23 @@ PlaybackQueue::~PlaybackQueue()
 
 bool PlaybackQueue::Queue(const uint8_t* pcm, int pendingBlocks)
 {
+    return Queue(PlayoutBlock::Of(pcm), pendingBlocks);
+}
+
+// Only a playing queue is held: one that pre-fills or has run dry is short,
+// not long, and what was watched before no longer holds.
+bool PlaybackQueue::Queue(const PlayoutBlock& playout, int pendingBlocks)
+{
+    if (m_device && !m_paused && pendingBlocks > 0 && m_hold.TakeBack(pendingBlocks, playout.level))
+        return true;
+    if (pendingBlocks == 0)
+        m_hold.RanDry();
     PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
     if (!block)
         std::exit(255);
-    std::memcpy(block->samples, pcm, kPcmFrameBytes);
+    std::memcpy(block->samples, playout.pcm, kPlayoutBlockBytes);
     block->header.data = block->samples;
-    block->header.bufferLength = kPcmFrameBytes;
+    block->header.bufferLength = kPlayoutBlockBytes;
     if (!m_device || m_device->Prepare(&block->header) != WaveOk) {
         delete block;
         return false;
@@ -104,6 +122,7 @@ void PlaybackQueue::Restart()
     Reclaim();
     m_device->Restart();
     m_paused = false;
+    m_hold.Forget();
 }
 
 // Tried at most once a second, so that a sound server that stays away

@@ -3,10 +3,15 @@
 // block of an empty queue and restarted at the fourth, so that a short gap
 // in the voice does not make every following block play late. It holds at
 // most 13 unplayed blocks; dropping what does not fit, and refusing blocks
-// while the devices are shut, are the engine's. The queue borrows the device.
+// while the devices are shut, are the engine's. Between those bounds it holds
+// the delay of continuous speech near its target (delay_hold.h): blocks are
+// fed with their level, whichever codec and protocol decoded them, so that
+// it can leave out a quiet one. The queue borrows the device.
 #pragma once
 
+#include "engine/delay_hold.h"
 #include "engine/playback_buffer.h"
+#include "engine/playout_block.h"
 #include "platform/wave_device.h"
 
 #include <chrono>
@@ -20,14 +25,19 @@ constexpr int kMaxUnplayedBlocks = 13;
 
 class PlaybackQueue {
 public:
-    explicit PlaybackQueue(WaveOut* device);  // not owned; may be null
+    // The device is not owned and may be null; the clock times the hold.
+    explicit PlaybackQueue(WaveOut* device,
+                           DelayHold::Clock clock = &std::chrono::steady_clock::now);
     ~PlaybackQueue();
     PlaybackQueue(const PlaybackQueue&) = delete;
     PlaybackQueue& operator=(const PlaybackQueue&) = delete;
 
-    // Writes one block of kPcmFrameBytes; `pendingBlocks` is Pending() as the
-    // caller read it. False when the device refused the block (it is then
-    // dropped). Out of memory ends the program.
+    // Writes one block, or leaves it out to hold the delay; `pendingBlocks`
+    // is Pending() as the caller read it. False when the device refused the
+    // block (it is then dropped). Out of memory ends the program.
+    bool Queue(const PlayoutBlock& block, int pendingBlocks);
+    // The same for kPlayoutBlockBytes of PCM whose level is yet to be
+    // measured.
     bool Queue(const uint8_t* pcm, int pendingBlocks);
     // Blocks written and not yet played.
     int Pending() const;
@@ -51,6 +61,8 @@ public:
     bool IsPaused() const { return m_paused; }
     // Blocks held, played or not.
     size_t Size() const;
+    // Blocks given back to hold the delay, since the queue was made.
+    uint64_t GivenBackBlocks() const { return m_hold.GivenBack(); }
 
 private:
     WaveOut* m_device;
@@ -60,6 +72,7 @@ private:
     // even after the device was opened again.
     bool m_paused = false;
     std::optional<std::chrono::steady_clock::time_point> m_lastRetry;
+    DelayHold m_hold;
 };
 
 }  // namespace velnar

@@ -1,6 +1,7 @@
 // The playback queue on the in-memory wave-out device: the pre-fill pause,
 // reclaiming played blocks, the 13-block bound, a device that refuses
-// blocks, and one that swallows them after its sound server went away.
+// blocks, one that swallows them after its sound server went away, and the
+// hold of the delay against a sender whose clock runs fast or slow.
 #include "engine/playback_queue.h"
 
 #include "platform/doubles/fake_wave_device.h"
@@ -8,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <vector>
 
 namespace velnar {
@@ -196,6 +200,153 @@ TEST_F(SwallowedPlayback, BlocksPlayedByARunningDeviceAreNotSwallowed)
     QueueTone(queue, 500, 1);
     EXPECT_EQ(device.resets, 0);
     EXPECT_EQ(device.restarts, 1);
+}
+
+// ---- Holding the delay of continuous speech ------------------------------
+// A sender and a player of 20-ms blocks on one simulated clock, the sender's
+// clock off by `senderPpm`: the queue sees each block arrive, the in-memory
+// device plays one block per player period.
+
+using SimTime = std::chrono::steady_clock::time_point;
+
+struct DriftRun {
+    int minDepth = 1000, maxDepth = 0;  // after each arrival, once settled
+    size_t refused = 0;                 // blocks that found no room
+    size_t pauses = 0;                  // at the start, then each time it ran dry
+    std::vector<int> resumeDepths;      // pending blocks when play resumed
+    uint64_t givenBack = 0;
+};
+
+// Speech-like levels: a 300-Hz tone whose loudness rises and falls twice a
+// second, so that quiet blocks come along often.
+std::vector<uint8_t> SpeechBlock(size_t index)
+{
+    const double envelope = 0.55 + 0.45 * std::sin(double(index) * 0.25);
+    return test::TonePcm(300, kGsmFrameSamples, 8000 * envelope, index * kGsmFrameSamples);
+}
+
+DriftRun RunDrift(double senderPpm, std::chrono::seconds length)
+{
+    FakeWaveOut device;
+    EXPECT_EQ(device.Open(), WaveOk);
+    SimTime now{};
+    PlaybackQueue queue(&device, [&now] { return now; });
+    const double playerUs = 20000, senderUs = 20000 / (1 + senderPpm * 1e-6);
+    const double endUs = double(std::chrono::microseconds(length).count());
+    const double settledUs = 30e6;
+    double nextSendUs = 0, nextPlayUs = playerUs / 2;
+    DriftRun run;
+    for (size_t sent = 0; nextSendUs < endUs;) {
+        if (nextPlayUs < nextSendUs) {
+            device.PlayN(1);
+            nextPlayUs += playerUs;
+            continue;
+        }
+        now = SimTime(std::chrono::microseconds(int64_t(nextSendUs)));
+        nextSendUs += senderUs;
+        queue.Reclaim();
+        const bool wasPaused = queue.IsPaused();
+        if (!queue.HasRoom()) {
+            ++run.refused;
+            continue;
+        }
+        const std::vector<uint8_t> pcm = SpeechBlock(sent++);
+        EXPECT_TRUE(queue.Queue(pcm.data(), queue.Pending()));
+        if (!wasPaused && queue.IsPaused())
+            ++run.pauses;
+        if (wasPaused && !queue.IsPaused())
+            run.resumeDepths.push_back(queue.Pending());
+        if (now.time_since_epoch() >= std::chrono::microseconds(int64_t(settledUs)) &&
+            !queue.IsPaused()) {
+            run.minDepth = std::min(run.minDepth, queue.Pending());
+            run.maxDepth = std::max(run.maxDepth, queue.Pending());
+        }
+    }
+    run.givenBack = queue.GivenBackBlocks();
+    return run;
+}
+
+// The depth the hold keeps after each arrival on a device that takes
+// nothing ahead: the pre-fill's four blocks less the two it finds lasting.
+constexpr int kHeldDepth = 2;
+
+TEST(PlaybackQueueHold, SenderFasterThanPlayerStaysWithinOneBlockOfTarget)
+{
+    const DriftRun run = RunDrift(+500, std::chrono::minutes(10));
+    EXPECT_GE(run.minDepth, kHeldDepth - 1);
+    EXPECT_LE(run.maxDepth, kHeldDepth + 1);
+    EXPECT_EQ(run.refused, 0u) << "the cap was never reached";
+    EXPECT_EQ(run.pauses, 1u) << "only at the start";
+    // 0.05% of ten minutes is 15 blocks, and two pre-fill blocks more.
+    EXPECT_GE(run.givenBack, 16u);
+    EXPECT_LE(run.givenBack, 18u);
+}
+
+TEST(PlaybackQueueHold, SenderSlowerThanPlayerRunsDryAndPreFillsFourBlocks)
+{
+    const DriftRun run = RunDrift(-500, std::chrono::minutes(10));
+    EXPECT_GE(run.pauses, 4u) << "a slow sender empties the queue again and again";
+    ASSERT_EQ(run.resumeDepths.size(), run.pauses);
+    for (int depth : run.resumeDepths)
+        EXPECT_EQ(depth, 4) << "playing resumes with the fourth block";
+    EXPECT_LE(run.maxDepth, 4);
+    // At most the pre-fill's two excess blocks after each resume.
+    EXPECT_LE(run.givenBack, 2 * run.pauses);
+    EXPECT_EQ(run.refused, 0u);
+}
+
+TEST(PlaybackQueueHold, WithoutDriftTheDepthStaysPut)
+{
+    const DriftRun run = RunDrift(0, std::chrono::minutes(10));
+    EXPECT_EQ(run.minDepth, kHeldDepth);
+    EXPECT_EQ(run.maxDepth, kHeldDepth);
+    EXPECT_EQ(run.givenBack, 2u) << "the pre-fill's excess only";
+}
+
+// A sender far faster than any hold gives back (half as fast again): the
+// cap of 13 stays the outer bound, and the 14th unplayed block finds no room.
+TEST(PlaybackQueueHold, CapStillDropsTheFourteenthBlock)
+{
+    const DriftRun run = RunDrift(+500000, std::chrono::seconds(60));
+    EXPECT_EQ(run.maxDepth, kMaxUnplayedBlocks);
+    EXPECT_GT(run.refused, 0u);
+}
+
+// The block left out is the quietest of the second before it, never one of
+// loud speech: loud blocks, steady to within a few percent, then a pause.
+TEST(PlaybackQueueHold, BlockGivenBackIsTheQuietestInItsWindow)
+{
+    FakeWaveOut device;
+    ASSERT_EQ(device.Open(), WaveOk);
+    SimTime now{};
+    PlaybackQueue queue(&device, [&now] { return now; });
+    constexpr size_t kPauseFrom = 560, kPauseTo = 566;  // after the excess is found
+    std::vector<uint32_t> levels;
+    std::vector<std::vector<uint8_t>> fed;
+    // Six blocks pending for long: a lasting excess. One block plays as the
+    // next arrives, so the depth stays where it is.
+    for (size_t i = 0; i < 900 && queue.GivenBackBlocks() == 0; ++i) {
+        now += std::chrono::milliseconds(20);
+        const bool pause = i >= kPauseFrom && i < kPauseTo;
+        const double amplitude = pause ? 500 + 100 * double(i % 3) : 9000 + 40 * double(i % 7);
+        fed.push_back(test::TonePcm(300, kGsmFrameSamples, amplitude, i * kGsmFrameSamples));
+        levels.push_back(PlayoutBlockLevel(fed.back().data()));
+        if (queue.Pending() >= 6)
+            device.PlayN(1);
+        queue.Reclaim();
+        ASSERT_TRUE(queue.Queue(fed.back().data(), queue.Pending()));
+    }
+    ASSERT_EQ(queue.GivenBackBlocks(), 1u);
+    // The written blocks are the fed ones but one: find which.
+    const auto& written = device.Written();
+    ASSERT_EQ(written.size(), fed.size() - 1);
+    size_t left = 0;
+    while (left < written.size() && written[left] == fed[left])
+        ++left;
+    ASSERT_GE(left, kPauseFrom) << "given back in loud speech";
+    ASSERT_LT(left, kPauseTo);
+    for (size_t i = left - DelayHold::kLevelWindowBlocks; i < left; ++i)
+        EXPECT_LE(levels[left], levels[i]) << "block " << i;
 }
 
 TEST(PlaybackQueueWithoutDevice, RefusesBlocks)
