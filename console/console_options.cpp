@@ -38,6 +38,7 @@ One call, for scripts and monitoring:
 Without --call, commands are read from standard input, one per line:
   call NUMBER    place a call           hangup    end the call
   key DIGITS     send touch tones       status    print the last status text
+  stats          print the call's figures on one line
   quit           hang up and exit (so does the end of the input)
 
 Standard output carries the status texts, one per line, as the window's

@@ -83,17 +83,27 @@ void ConsolePhone::RunCommand(const std::string& line)
         Call(rest);
     else if (word == "key")
         SendKeys(rest);
-    else if (!rest.empty() && (word == "hangup" || word == "status" || word == "quit"))
+    else if (!rest.empty() &&
+             (word == "hangup" || word == "status" || word == "stats" || word == "quit"))
         Complain(word + ": takes no argument");
     else if (word == "hangup")
         m_phone->HangUp();
     else if (word == "status")
         PrintLine(m_lastStatus);
+    else if (word == "stats")
+        PrintStats();
     else if (word == "quit")
         Finish(0);
     else
         Complain("unknown command '" + word +
-                 "' (commands: call NUMBER, hangup, key DIGITS, status, quit)");
+                 "' (commands: call NUMBER, hangup, key DIGITS, status, stats, quit)");
+}
+
+// The current call's figures, or the last call's; one line either way.
+void ConsolePhone::PrintStats()
+{
+    const CallFigures figures = m_phone->Figures();
+    PrintLine(figures.started ? FiguresLine(figures) : "stats: no call yet");
 }
 
 void ConsolePhone::EndOfInput()

@@ -51,6 +51,7 @@ public:
 private:
     bool Call(const std::string& number);
     void SendKeys(const std::string& digits);
+    void PrintStats();
     CallTarget Target(const std::string& number);
     bool RefusesTarget(const CallTarget& target);
     void LoadSettingsAtCall();

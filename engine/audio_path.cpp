@@ -74,13 +74,15 @@ void CIaxPhone::CloseAudio()
     m_audioOpen = false;
 }
 
-// At the start of every call, before anything is sent: devices that could
+// At the start of every call, before anything is sent: the pair switches to
+// newly chosen devices (closed here, opened below), devices that could
 // not be opened (at start-up or at an earlier call) are opened again, and
 // GSM is advertised once both are; playback starts from nothing, not
 // paused, which also opens a playback device again that failed since (its
 // Restart does). Capture's Start does the same for a failed capture device.
 void CIaxPhone::ReviveAudio()
 {
+    ApplyDeviceChoice();
     if (!m_audioOpen) {
         if (OpenAudio() == 0)
             IaxSetFormats(kGsmFormat);
@@ -134,7 +136,8 @@ void CIaxPhone::SendCaptured(const WaveHeader* header)
         return;
     uint8_t frame[kGsmFrameBytes];
     GsmEncodeFrame(call->encoder.get(), header->data, frame);
-    IaxSendVoice(call->session, kGsmFormat, frame, kGsmFrameBytes);
+    if (IaxSendVoice(call->session, kGsmFormat, frame, kGsmFrameBytes) == 0)
+        m_stats.FrameSent(kGsmFormat);
     ArmLibraryTimer();
 }
 

@@ -40,6 +40,7 @@ CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
 CIaxPhone::~CIaxPhone()
 {
     *m_alive = false;
+    IaxSetVoiceArrivalHook(nullptr, nullptr);
     m_bIdle = true;
     m_resolver->Cancel();
     m_pump.Stop();
@@ -60,6 +61,7 @@ void CIaxPhone::Start(int localPort)
     IaxSetEarlyServeMs(kEarlyServeMs);
     if (IaxOpenSocket(localPort) < 0)
         return;
+    IaxSetVoiceArrivalHook(&CIaxPhone::OnVoiceArrival, this);
     m_socket = IaxSocketHandle();
     m_pump.SetSocket(m_socket);
     if (OpenAudio() == 0)
@@ -181,6 +183,7 @@ PhoneCall* CIaxPhone::NewCall(IaxSession* session)
     if (!call)
         return nullptr;
     call->startTime = std::time(nullptr);
+    m_stats.Start();
     call->session = session;
     call->next = m_pCalls;
     m_pCalls = call;
@@ -271,6 +274,8 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop)
     ReviveAudio();
     IaxAcceptCall(event->session);
     IaxSendRinging(event->session);
+    const bool named = event->type == EvNewCall && event->call.callerId;
+    m_pOwner.IncomingCall(named ? event->call.callerId : "");
 }
 
 void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
@@ -290,7 +295,10 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
         return;
     }
     switch (event->type) {
-    case EvAccept: SetStatus("Connected"); break;
+    case EvAccept:
+        CallAnswered();  // the owner sees the call time with the text
+        SetStatus("Connected");
+        break;
     case EvHangup:
         SetStatus("Call disconnected by peer");
         HangUp();
@@ -304,7 +312,11 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
         SetStatus("Time out- server dead?");
         HangUp();
         break;
-    case EvAnswer: Answer(); break;
+    case EvAnswer:
+        Answer();
+        CallAnswered();
+        break;
+    case EvLagReply: m_stats.RoundTrip(event->lag.lag); break;
     case EvAuthRequest:
         SetStatus(PlainAnswerRefused(event) ? "Password cannot be sent in plain text"
                                             : "Authentyfication required!");
@@ -361,6 +373,7 @@ void CIaxPhone::ResetCall()
         m_pCurrentCall->session = nullptr;
     }
     m_bTalking = false;
+    CallOver();
     m_pCurrentCall = nullptr;
     ReleaseCalls();
     m_pOutgoingSession = nullptr;

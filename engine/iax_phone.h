@@ -9,6 +9,7 @@
 // completions. Nothing is locked.
 #pragma once
 
+#include "engine/call_stats.h"
 #include "engine/capture_ring.h"
 #include "engine/hang_up_wait.h"
 #include "engine/library_pump.h"
@@ -16,6 +17,7 @@
 #include "engine/phone_call.h"
 #include "engine/phone_owner.h"
 #include "engine/playback_queue.h"
+#include "platform/device_catalog.h"
 #include "platform/wave_device.h"
 #include "settings/call_target.h"
 
@@ -23,8 +25,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
+class QTimer;
 struct IaxEvent;
 struct IaxSession;
 
@@ -79,6 +83,16 @@ public:
     // main dialog; 1 is the Settings slider's default position.
     int32_t m_nNoiseThreshold = 1;
 
+    // The microphone and speaker for the next calls, by catalog identifier;
+    // empty ones are the defaults. A device the catalog does not list when
+    // a call starts is named once on standard error, and the default used.
+    void ChooseDevices(std::shared_ptr<DeviceCatalog> catalog, std::string microphone,
+                       std::string speaker);
+
+    // The figures of the current call, or of the last one when none runs.
+    CallFigures Figures() const;
+    // How often an answered call measures its round trip with a lag request.
+    void SetLagIntervalMs(int ms);
     // Replaces the system's resolver (a test's resolver that never answers).
     void UseResolver(std::unique_ptr<NameResolver> resolver);
 
@@ -129,6 +143,18 @@ protected:
     int PendingPlaybackBlocks() const;
     void ReleasePlayback();
 
+    // Device choice.
+    void ApplyDeviceChoice();
+    std::string Available(const std::string& id, bool microphone);
+
+    // Call figures.
+    static void OnVoiceArrival(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
+                               void* user);
+    void CallAnswered();
+    void CallOver();
+    void SendLagRequest();
+    QTimer& LagTimer();
+
     // The library's timer list and socket readiness.
     void EnableReadNotifications();
     void ArmLibraryTimer();
@@ -150,6 +176,14 @@ protected:
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
 
     bool m_audioOpen = false;
+    std::shared_ptr<DeviceCatalog> m_catalog;
+    std::string m_chosenMicrophone;
+    std::string m_chosenSpeaker;
+    std::string m_openMicrophone;  // what the wave pair was last switched to
+    std::string m_openSpeaker;
+    std::set<std::string> m_reportedGone;
+    CallStats m_stats;
+    std::unique_ptr<QTimer> m_lagTimer;
     std::string m_audioFailure;  // "<device>: <reason>" of the last failed open
     bool m_bResolving = false;   // the outgoing call waits for its server's address
     std::unique_ptr<NameResolver> m_resolver = MakeSystemResolver();

@@ -1,5 +1,6 @@
 // What the phone engine needs from the object that owns it (the main dialog,
-// or a test or console owner): a place to show status texts.
+// or a test or console owner): a place to show status texts, and word of
+// incoming calls.
 #pragma once
 
 #include <string>
@@ -12,6 +13,9 @@ public:
     // Shows one status text: it replaces the status line and is appended as a
     // new line to the messages list.
     virtual void ShowStatus(const std::string& text) = 0;
+    // A call has come in and is ringing here; caller is its caller
+    // identification (a number, a name or both), empty when it has none.
+    virtual void IncomingCall(const std::string& caller) { (void)caller; }
 };
 
 }  // namespace velnar

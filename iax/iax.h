@@ -245,6 +245,17 @@ int IaxQuelch(IaxSession* session);
 int IaxUnquelch(IaxSession* session);
 int IaxLag(IaxSession* session);  // sends a lag request; the reply arrives as EvLagReply
 
+// ---- Call figures -----------------------------------------------------------
+// Called with every voice event the moment its frame arrives, before the
+// jitter buffer holds or drops it (the buffer hides the network's timing):
+// the far end's time stamp and the library clock's tick count at arrival,
+// both in ms. The event is only lent for the call. Null stops the calls.
+using IaxVoiceArrivalFn = void (*)(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
+                                   void* user);
+void IaxSetVoiceArrivalHook(IaxVoiceArrivalFn hook, void* user);
+// The session's present playout delay in ms; -1 when it is not live.
+int IaxJitterBufferMs(IaxSession* session);
+
 // ---- Events ---------------------------------------------------------------
 // Services due timer entries, then reads at most one datagram (waiting for
 // one when blocking is not 0). Returns an owned event or null.

@@ -13,6 +13,9 @@ int IaxJitterBufferEnabled = 1;
 
 namespace {
 
+IaxVoiceArrivalFn arrivalHook = nullptr;
+void* arrivalHookUser = nullptr;
+
 constexpr int kDiscardedPeaks = 3;
 constexpr int kShrinkThresholdMs = 50;
 constexpr int kShrinkStepMs = 2;
@@ -54,9 +57,17 @@ int32_t Clamp32(int64_t value)
 
 }  // namespace
 
+void IaxSetVoiceArrivalHook(IaxVoiceArrivalFn hook, void* user)
+{
+    arrivalHook = hook;
+    arrivalHookUser = user;
+}
+
 IaxEvent* IaxJitterDeliver(IaxEvent* event, uint32_t timestamp)
 {
     IaxSession* session = event->session;
+    if (arrivalHook && event->type == EvVoice)
+        arrivalHook(event, timestamp, IaxTicks(), arrivalHookUser);
     IaxTime now = IaxClock();
     if (!session->rxTimeBaseSet) {
         // The first timed event sets the base so that its own delay is 0: a

@@ -182,6 +182,11 @@ int IaxSessionIsLive(IaxSession* session)
     return Listed(session) && !session->closing;  // a dead pointer is not read
 }
 
+int IaxJitterBufferMs(IaxSession* session)
+{
+    return IaxSessionIsLive(session) ? session->jitterBuffer : -1;
+}
+
 void IaxDestroySession(IaxSession* session)
 {
     if (IaxSessionIsLive(session))

@@ -1,9 +1,11 @@
 #include "platform/audio_devices.h"
 
+#include "platform/alsa/alsa_device_catalog.h"
 #include "platform/alsa/alsa_mixer_device.h"
 #include "platform/alsa/alsa_server_plugin.h"
 #include "platform/alsa/alsa_wave_device.h"
 #include "platform/pulse/pulse_context.h"
+#include "platform/pulse/pulse_device_catalog.h"
 #include "platform/pulse/pulse_mixer_device.h"
 #include "platform/pulse/pulse_wave_device.h"
 #include "platform/silent_wave_device.h"
@@ -24,6 +26,7 @@ AudioDevices MakeAlsaDevices()
     devices.waveIn = MakeAlsaWaveIn();
     devices.waveOut = MakeAlsaWaveOut();
     devices.mixer = CreateAlsaMixerDevice();
+    devices.catalog = MakeAlsaDeviceCatalog();
     devices.backend = "alsa";
     return devices;
 }
@@ -35,6 +38,7 @@ AudioDevices MakePulseDevices()
     devices.waveIn = MakePulseWaveIn();
     devices.waveOut = MakePulseWaveOut();
     devices.mixer = CreatePulseMixerDevice();
+    devices.catalog = MakePulseDeviceCatalog();
     devices.backend = "pulse";
     return devices;
 }

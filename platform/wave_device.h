@@ -52,6 +52,10 @@ public:
     virtual ~WaveIn() = default;
 
     virtual int Open(DoneFn onDone) = 0;
+    // The device to record from at the next Open (device_catalog.h gives
+    // the identifiers); empty for the backend's default. Devices with
+    // nothing to choose from ignore it.
+    virtual void SelectDevice(const std::string& id) { (void)id; }
     // Why the last Open failed, as "<device>: <reason>"; empty when the
     // device cannot tell.
     virtual std::string OpenFailure() const { return {}; }
@@ -81,6 +85,8 @@ public:
     virtual ~WaveOut() = default;
 
     virtual int Open() = 0;
+    // The device to play to at the next Open; empty for the default.
+    virtual void SelectDevice(const std::string& id) { (void)id; }
     // Why the last Open failed, as "<device>: <reason>"; empty when the
     // device cannot tell.
     virtual std::string OpenFailure() const { return {}; }

@@ -68,8 +68,11 @@ bool WriteSettings(const std::string& path, const StoredSettings& values, std::s
     if (!ok)
         why = "not a regular file";
     ok = ok && ::fchmod(fd, 0600) == 0;
-    const std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
-                             std::to_string(values.noisePosition);
+    // Without keys the file stays exactly as earlier programs wrote it.
+    std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
+                       std::to_string(values.noisePosition);
+    if (!values.keys.Empty())
+        text += "\n" + values.keys.Lines();
     ok = ok && WriteAll(fd, text);
     if (!ok && why.empty())
         why = std::strerror(errno);
@@ -121,6 +124,9 @@ ReadOutcome ReadSettingsFile(const std::string& path, StoredSettings& target)
     if (file >> noiseWord) {
         if (!ParseNoisePosition(noiseWord, target.noisePosition))
             target.noisePosition = kDefaultNoisePosition;
+        std::string restOfNoiseLine;
+        std::getline(file, restOfNoiseLine);
+        target.keys.Read(file);
     }
     return outcome;
 }

@@ -1,5 +1,6 @@
 // The settings file "VOIP.set": one address word (user ":" password "@"
-// server) and the noise position of the Settings slider.
+// server) and the noise position of the Settings slider, then "key=value"
+// lines for what was added later (settings_keys.h).
 //
 // The file keeps its historical plain-text form so that existing files still
 // load; because it holds the password, it is written readable by its owner
@@ -7,6 +8,7 @@
 #pragma once
 
 #include "settings/bounded_read.h"
+#include "settings/settings_keys.h"
 
 #include <string>
 
@@ -20,12 +22,16 @@ struct StoredSettings {
     std::string password;
     std::string server;
     int noisePosition = kDefaultNoisePosition;
+    // The lines after the noise number: the sound devices chosen (absent:
+    // the default ones) and any key a newer program wrote.
+    SettingsKeys keys{};
 };
 
 // Reads the file at path into target. When the file cannot be opened, target
 // is left as it was and false is returned. A file without a second word
 // leaves target.noisePosition as the caller set it; a second word that is not
-// a number sets it to kDefaultNoisePosition.
+// a number sets it to kDefaultNoisePosition. The lines after the noise
+// number are read into target.keys.
 // The file is read as ReadBoundedFile reads it; one that is refused (not a
 // regular file, too large) is reported on standard error as
 // "velnar: cannot read VOIP.set: <why>" and treated as unreadable.

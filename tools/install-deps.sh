@@ -17,6 +17,7 @@ if [ "${1:-}" = "--test" ]; then
         sox libsox-fmt-base
         xvfb xauth fonts-dejavu-core
         lintian
+        qt6-base-private-dev dbus-daemon
     )
 fi
 

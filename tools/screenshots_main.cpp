@@ -6,22 +6,31 @@
 // The dialogs are the program's own; only their surroundings are stand-ins:
 // in-memory sound devices and mixer, an ephemeral UDP port, a sample
 // settings file in a temporary directory, and a few status texts shown the
-// way the engine shows them during a call.
+// way the engine shows them during a call. The call pictures come from a
+// real call to the echo service built next to this program, with a tone
+// for the microphone.
+#include "engine/iax_phone.h"
 #include "platform/doubles/fake_mixer_device.h"
 #include "platform/doubles/fake_wave_device.h"
 #include "ui/about_dlg.h"
+#include "ui/call_stats_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/phone_app.h"
 #include "ui/phone_dlg.h"
 #include "ui/settings_dlg.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 using namespace velnar;
 
@@ -55,6 +64,48 @@ bool Save(QWidget& window, const QString& path)
     return saved;
 }
 
+// 20 ms of a 440 Hz tone, 16-bit little-endian.
+std::vector<uint8_t> ToneBuffer()
+{
+    std::vector<uint8_t> pcm;
+    for (int i = 0; i < 160; ++i) {
+        const auto sample = static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * i / 8000.0));
+        pcm.push_back(static_cast<uint8_t>(sample & 0xFF));
+        pcm.push_back(static_cast<uint8_t>((sample >> 8) & 0xFF));
+    }
+    return pcm;
+}
+
+// A call to the echo service, seconds into it: the main dialog with its
+// call time, and the statistics window.
+bool SaveCall(CPhoneDlg& phone, FakeWaveIn& microphone, const QString& outputDir)
+{
+    QProcess echo;
+    echo.start(QCoreApplication::applicationDirPath() + QStringLiteral("/velnar-echo"),
+               {QStringLiteral("--port=0"), QStringLiteral("--quiet")});
+    if (!echo.waitForStarted() || !echo.waitForReadyRead(5000))
+        return false;
+    const QString banner = QString::fromLatin1(echo.readLine());
+    const QString address = banner.section(QLatin1Char(' '), 2, 2).remove(QLatin1Char(';'));
+    phone.m_strServer = address;
+    phone.m_strUser.clear();
+    phone.m_strPassword.clear();
+    phone.OnCall();
+    const std::vector<uint8_t> tone = ToneBuffer();
+    QTimer speaking;
+    QObject::connect(&speaking, &QTimer::timeout, [&] { microphone.Deliver(tone); });
+    speaking.start(20);
+    QTest::qWait(10600);  // past the first round-trip measurement
+    bool ok = Save(phone, outputDir + QStringLiteral("/call.png"));
+    phone.m_statsDlg->move(phone.x() + phone.width() + 20, phone.y());
+    ok = Save(*phone.m_statsDlg, outputDir + QStringLiteral("/call-statistics.png")) && ok;
+    speaking.stop();
+    phone.OnHangUp();
+    echo.terminate();
+    echo.waitForFinished();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -76,7 +127,9 @@ int main(int argc, char** argv)
     settings.close();
 
     PhoneDlgOptions options;
-    options.devices.waveIn = std::make_unique<FakeWaveIn>();
+    auto microphone = std::make_unique<FakeWaveIn>();
+    FakeWaveIn& microphoneRef = *microphone;
+    options.devices.waveIn = std::move(microphone);
     options.devices.waveOut = std::make_unique<FakeWaveOut>();
     options.devices.mixer = SampleMixer();
     options.localPort = -1;
@@ -96,5 +149,8 @@ int main(int argc, char** argv)
 
     CAboutDlg about(&phone);
     ok = Save(about, outputDir + QStringLiteral("/about.png")) && ok;
+    about.hide();
+    phone.m_messagesDlg->hide();
+    ok = SaveCall(phone, microphoneRef, outputDir) && ok;
     return ok ? 0 : 1;
 }

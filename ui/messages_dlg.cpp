@@ -23,6 +23,7 @@ CMessagesDlg::CMessagesDlg()
 
     m_list->setGeometry(units.ToPixels(7, 7, 173, 125));
     m_list->setSortingEnabled(false);
+    m_list->setAccessibleName(QStringLiteral("Messages"));
     // Every row is as wide as its own text and nothing is elided: a long
     // text widens the list's contents and the horizontal scroll bar reaches
     // its end.

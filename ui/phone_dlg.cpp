@@ -7,12 +7,16 @@
 #include "settings/settings_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/call_info_line.h"
+#include "ui/call_stats_dlg.h"
+#include "ui/desktop_notifier.h"
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -35,6 +39,15 @@ constexpr KeyPlace kKeyPlaces[CPhoneDlg::kKeyCount] = {
     {21, 93}, {42, 93}, {64, 93}, {21, 111}, {42, 111}, {64, 111},
 };
 
+QString KeyDescription(char key)
+{
+    if (key == '*')
+        return QStringLiteral("star");
+    if (key == '#')
+        return QStringLiteral("hash");
+    return QStringLiteral("digit ") + QLatin1Char(key);
+}
+
 }  // namespace
 
 CPhoneDlg::CPhoneDlg(PhoneDlgOptions options)
@@ -56,14 +69,21 @@ CPhoneDlg::CPhoneDlg(PhoneDlgOptions options)
     CreateMenu();
     layout->setMenuBar(m_menuBar);
     layout->addWidget(CreateControls());
+    layout->addWidget(CreateInfoLine());
     OnInitDialog(options);
+    m_statsDlg = std::make_unique<CCallStatsDlg>(
+        [this] { return m_pPhone ? m_pPhone->Figures() : CallFigures(); });
+    m_infoTimer.setInterval(1000);
+    connect(&m_infoTimer, &QTimer::timeout, this, &CPhoneDlg::RefreshInfoLine);
 }
 
 CPhoneDlg::~CPhoneDlg()
 {
     // The engine goes first, while the status line and the messages window
-    // it reports to still exist.
+    // it reports to still exist. The statistics window reads the engine, so
+    // it goes before.
     AwaitHangUpAcknowledged();
+    m_statsDlg.reset();
     m_pPhone.reset();
     m_messagesDlg.reset();
     delete m_inputFader;
@@ -78,6 +98,8 @@ void CPhoneDlg::CreateMenu()
     QMenu* options = m_menuBar->addMenu(QStringLiteral("&Options"));
     options->addAction(QStringLiteral("&Settings"), this, &CPhoneDlg::OnSettings);
     options->addAction(QStringLiteral("Show messages"), this, &CPhoneDlg::OnShowMessages);
+    // No mnemonic: S stays the one of Settings.
+    options->addAction(QStringLiteral("Call statistics"), this, &CPhoneDlg::OnCallStatistics);
     // The desktop offers no system menu to hang About on.
     QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About Velnar..."), this, &CPhoneDlg::OnAbout);
@@ -89,8 +111,10 @@ QWidget* CPhoneDlg::CreateControls()
     const DialogUnits units(font());
     client->setFixedSize(units.ToPixels(QSize(167, 222)));
 
-    PlaceText(new QLabel(QStringLiteral("Phone number"), client), units.ToPixels(16, 15, 62, 8));
+    auto* numberLabel = new QLabel(QStringLiteral("Phone number"), client);
+    PlaceText(numberLabel, units.ToPixels(16, 15, 62, 8));
     m_numberEdit = new LimitedLineEdit(kMaxNumberChars, client);
+    numberLabel->setBuddy(m_numberEdit);
     m_numberEdit->setGeometry(units.ToPixels(16, 27, 132, 14));
     m_numberEdit->setAlignment(Qt::AlignRight);
     (new QGroupBox(client))->setGeometry(units.ToPixels(15, 43, 71, 87));
@@ -105,6 +129,7 @@ QWidget* CPhoneDlg::CreateControls()
 
     PlaceText(new QLabel(QStringLiteral("Input volume"), client), units.ToPixels(27, 138, 39, 8));
     PlaceText(new QLabel(QStringLiteral("Output volume"), client), units.ToPixels(27, 164, 44, 8));
+    m_numberEdit->setAccessibleName(QStringLiteral("Phone number"));
 
     m_status = new StatusLine(QStringLiteral("Ready"), client);
     m_status->setGeometry(units.ToPixels(7, 206, 153, 12));
@@ -117,12 +142,42 @@ QWidget* CPhoneDlg::CreateControls()
     return client;
 }
 
+// Under the status line's rectangle, as wide as the dialog.
+QWidget* CPhoneDlg::CreateInfoLine()
+{
+    auto* strip = new QWidget(this);
+    const DialogUnits units(font());
+    strip->setFixedSize(units.ToPixels(QSize(167, 12)));
+    m_infoLine = new CallInfoLine(strip);
+    m_infoLine->setGeometry(units.ToPixels(7, 0, 153, 10));
+    return strip;
+}
+
+// Keys, faders and labels as a screen reader should name them; the faders
+// exist only once the dialog is initialised.
+void CPhoneDlg::NameControls(QWidget* client)
+{
+    for (QLabel* label : client->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (label->text() == QLatin1String("Input volume"))
+            label->setBuddy(m_inputFader);
+        else if (label->text() == QLatin1String("Output volume"))
+            label->setBuddy(m_outputFader);
+    }
+    m_inputFader->setAccessibleName(QStringLiteral("Input volume"));
+    m_inputFader->setAccessibleDescription(QStringLiteral("Microphone volume"));
+    m_outputFader->setAccessibleName(QStringLiteral("Output volume"));
+    m_outputFader->setAccessibleDescription(QStringLiteral("Speaker volume"));
+    m_status->setAccessibleDescription(QStringLiteral("Status"));
+}
+
 void CPhoneDlg::CreateKeypad(QWidget* client, const DialogUnits& units)
 {
     for (int i = 0; i < kKeyCount; ++i) {
         const char key = kKeyChars[i];
         m_keys[i] = new QPushButton(QStringLiteral("&") + QLatin1Char(key), client);
         m_keys[i]->setGeometry(units.ToPixels(kKeyPlaces[i].x, kKeyPlaces[i].y, 16, 14));
+        m_keys[i]->setAccessibleName(QString(QLatin1Char(key)));
+        m_keys[i]->setAccessibleDescription(KeyDescription(key));
         connect(m_keys[i], &QPushButton::clicked, this, [this, key] { OnDigit(key); });
     }
 }
@@ -131,11 +186,13 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
 {
     QWidget* client = m_numberEdit->parentWidget();
     const DialogUnits units(font());
+    m_catalog = options.devices.catalog;
     m_outputFader = new CMixerFader(options.devices.mixer, client);
     m_outputFader->setGeometry(units.ToPixels(27, 176, 100, 15));
     m_inputFader = new CMixerFader(options.devices.mixer, client);
     m_inputFader->setGeometry(units.ToPixels(27, 148, 100, 15));
     SetTabOrder();
+    NameControls(client);
     // A fader that cannot be bound stays disabled; that is all the user
     // needs to see of it.
     m_outputFader->Init(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_LINE,
@@ -171,6 +228,27 @@ void CPhoneDlg::ShowStatus(const std::string& text)
     const QString status = QString::fromStdString(text);
     m_status->ShowText(status);
     m_messagesDlg->AddString(status);
+    RefreshInfoLine();
+}
+
+void CPhoneDlg::IncomingCall(const std::string& caller)
+{
+    if (isActiveWindow())
+        return;
+    DesktopNotifier().Notify(QStringLiteral("Incoming call"),
+                             IncomingCallBody(QString::fromStdString(caller)));
+    QApplication::alert(this);
+}
+
+void CPhoneDlg::RefreshInfoLine()
+{
+    const CallFigures figures = m_pPhone ? m_pPhone->Figures() : CallFigures();
+    m_infoLine->ShowCall(figures);
+    const bool follow = figures.connected || (m_pPhone && m_pPhone->IsInCall());
+    if (follow && !m_infoTimer.isActive())
+        m_infoTimer.start();
+    else if (!follow)
+        m_infoTimer.stop();
 }
 
 void CPhoneDlg::LoadSettingsAtCall()
@@ -182,6 +260,13 @@ void CPhoneDlg::LoadSettingsAtCall()
     m_strPassword = QString::fromStdString(stored.password);
     m_strServer = QString::fromStdString(stored.server);
     SetNoiseThreshold(stored.noisePosition);
+    ChooseDevices(stored.keys);
+}
+
+void CPhoneDlg::ChooseDevices(const SettingsKeys& keys)
+{
+    if (m_pPhone)
+        m_pPhone->ChooseDevices(m_catalog, keys.Get(kMicrophoneKey), keys.Get(kSpeakerKey));
 }
 
 void CPhoneDlg::SetNoiseThreshold(int noisePosition)
@@ -219,7 +304,7 @@ void CPhoneDlg::OnDigit(char key)
 
 void CPhoneDlg::OnSettings()
 {
-    CSettingsDlg dialog(this);
+    CSettingsDlg dialog(this, m_catalog);
     dialog.setWindowModality(Qt::WindowModal);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -230,9 +315,10 @@ void CPhoneDlg::OnSettings()
     // file cannot be written; the user is told they will not outlive the run.
     std::string why;
     const bool saved = m_saveSettings({m_strUser.toStdString(), m_strPassword.toStdString(),
-                                       m_strServer.toStdString(), dialog.m_nNoise},
+                                       m_strServer.toStdString(), dialog.m_nNoise, dialog.m_keys},
                                       why);
     SetNoiseThreshold(dialog.m_nNoise);
+    ChooseDevices(dialog.m_keys);
     if (!saved)
         QMessageBox::warning(this, QStringLiteral("Velnar"),
                              QStringLiteral("Settings could not be saved to VOIP.set (%1). They "
@@ -243,6 +329,11 @@ void CPhoneDlg::OnSettings()
 void CPhoneDlg::OnShowMessages()
 {
     m_messagesDlg->ShowAndActivate();
+}
+
+void CPhoneDlg::OnCallStatistics()
+{
+    m_statsDlg->ShowAndActivate();
 }
 
 void CPhoneDlg::OnAbout()

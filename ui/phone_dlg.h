@@ -7,9 +7,11 @@
 #include "engine/phone_owner.h"
 #include "platform/device_choice.h"
 #include "settings/settings_file.h"
+#include "settings/settings_keys.h"
 
 #include <QDialog>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -20,8 +22,10 @@ class QPushButton;
 
 namespace velnar {
 
+class CCallStatsDlg;
 class CIaxPhone;
 class CMessagesDlg;
+class CallInfoLine;
 class CMixerFader;
 class LimitedLineEdit;
 class StatusLine;
@@ -45,6 +49,9 @@ public:
     ~CPhoneDlg() override;
 
     void ShowStatus(const std::string& text) override;
+    // Not while the window is active: a desktop notification naming the
+    // caller, and the task bar's urgency hint.
+    void IncomingCall(const std::string& caller) override;
 
     CMixerFader* m_outputFader;
     CMixerFader* m_inputFader;
@@ -54,6 +61,8 @@ public:
     std::unique_ptr<CMessagesDlg> m_messagesDlg;
     std::unique_ptr<CIaxPhone> m_pPhone;
     StatusLine* m_status;
+    CallInfoLine* m_infoLine;
+    std::unique_ptr<CCallStatsDlg> m_statsDlg;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
     // Writes the settings file on a Settings OK; false with a reason when it
@@ -76,6 +85,7 @@ public slots:
     void OnDigit(char key);
     void OnSettings();
     void OnShowMessages();
+    void OnCallStatistics();
     void OnAbout();
     // Exit and Enter: refused while the number field holds too many characters.
     void accept() override;
@@ -89,6 +99,10 @@ protected:
 private:
     void CreateMenu();
     QWidget* CreateControls();
+    QWidget* CreateInfoLine();
+    void NameControls(QWidget* client);
+    // The info line follows the call from its first status text to its end.
+    void RefreshInfoLine();
     void CreateKeypad(QWidget* client, const class DialogUnits& units);
     void SetTabOrder();
     void OnInitDialog(PhoneDlgOptions& options);
@@ -96,6 +110,10 @@ private:
     void LoadSettingsAtCall();
     void SetNoiseThreshold(int noisePosition);
     void AwaitHangUpAcknowledged();
+    void ChooseDevices(const SettingsKeys& keys);
+
+    QTimer m_infoTimer;
+    std::shared_ptr<DeviceCatalog> m_catalog;
 };
 
 }  // namespace velnar

@@ -4,6 +4,7 @@
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -27,9 +28,10 @@ bool HoldsWhiteSpace(const QString& text)
 
 }  // namespace
 
-CSettingsDlg::CSettingsDlg(QWidget* parent)
+CSettingsDlg::CSettingsDlg(QWidget* parent, std::shared_ptr<DeviceCatalog> catalog)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_catalog(std::move(catalog))
 {
     LoadFromFile();
     CreateControls();
@@ -46,20 +48,21 @@ void CSettingsDlg::LoadFromFile()
     m_strPassword = QString::fromStdString(stored.password);
     m_strServer = QString::fromStdString(stored.server);
     m_nFileNoise = stored.noisePosition;
+    m_keys = stored.keys;
 }
 
 void CSettingsDlg::CreateControls()
 {
     setWindowTitle(QStringLiteral("Settings"));
     const DialogUnits units(font());
-    setFixedSize(units.ToPixels(QSize(187, 160)));
+    setFixedSize(units.ToPixels(QSize(187, 207)));
 
     // Created in template order, which is also the tab order.
     m_okButton = new QPushButton(QStringLiteral("OK"), this);
-    m_okButton->setGeometry(units.ToPixels(34, 139, 50, 14));
+    m_okButton->setGeometry(units.ToPixels(34, 186, 50, 14));
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancelButton->setGeometry(units.ToPixels(94, 139, 50, 14));
+    m_cancelButton->setGeometry(units.ToPixels(94, 186, 50, 14));
     m_serverEdit = new LimitedLineEdit(kMaxFieldChars, this);
     m_serverEdit->setGeometry(units.ToPixels(71, 14, 90, 14));
     m_userEdit = new LimitedLineEdit(kMaxFieldChars, this);
@@ -67,14 +70,17 @@ void CSettingsDlg::CreateControls()
     m_passwordEdit = new LimitedLineEdit(kMaxFieldChars, this);
     m_passwordEdit->setGeometry(units.ToPixels(71, 51, 90, 14));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
-    PlaceText(new QLabel(QStringLiteral("Server address"), this), units.ToPixels(16, 17, 48, 8));
-    PlaceText(new QLabel(QStringLiteral("User name"), this), units.ToPixels(16, 35, 34, 8));
-    PlaceText(new QLabel(QStringLiteral("Password"), this), units.ToPixels(16, 52, 31, 8));
+    PlaceLabel(QStringLiteral("Server address"), units.ToPixels(16, 17, 48, 8), m_serverEdit);
+    PlaceLabel(QStringLiteral("User name"), units.ToPixels(16, 35, 34, 8), m_userEdit);
+    PlaceLabel(QStringLiteral("Password"), units.ToPixels(16, 52, 31, 8), m_passwordEdit);
     auto* group = new QGroupBox(QStringLiteral("Noise"), this);
     group->setGeometry(units.ToPixels(7, 85, 173, 48));
     m_noiseSlider = new QSlider(Qt::Horizontal, this);
     m_noiseSlider->setGeometry(units.ToPixels(15, 110, 100, 15));
     m_noiseSlider->setTickPosition(QSlider::NoTicks);
+    m_noiseSlider->setAccessibleName(QStringLiteral("Noise"));
+    m_noiseSlider->setAccessibleDescription(
+        QStringLiteral("Sound quieter than this is not sent; Min sends everything"));
     m_detectButton = new QPushButton(QStringLiteral("Detect"), this);
     m_detectButton->setGeometry(units.ToPixels(133, 109, 37, 14));
     PlaceText(new QLabel(QStringLiteral("Min"), this), units.ToPixels(13, 98, 12, 8));
@@ -86,11 +92,55 @@ void CSettingsDlg::CreateControls()
     setTabOrder(m_userEdit, m_passwordEdit);
     setTabOrder(m_passwordEdit, m_noiseSlider);
     setTabOrder(m_noiseSlider, m_detectButton);
+    CreateDeviceControls(units);
     m_okButton->setFocus();
 
     connect(m_okButton, &QPushButton::clicked, this, &CSettingsDlg::accept);
     connect(m_cancelButton, &QPushButton::clicked, this, &CSettingsDlg::reject);
     connect(m_detectButton, &QPushButton::clicked, this, &CSettingsDlg::OnDetect);
+}
+
+// A label that names its field, for the keyboard and for screen readers.
+void CSettingsDlg::PlaceLabel(const QString& text, const QRect& rect, QWidget* field)
+{
+    auto* label = new QLabel(text, this);
+    PlaceText(label, rect);
+    label->setBuddy(field);
+    field->setAccessibleName(text);
+}
+
+// After the designed controls, in the tab order too.
+void CSettingsDlg::CreateDeviceControls(const DialogUnits& units)
+{
+    auto* group = new QGroupBox(QStringLiteral("Sound devices"), this);
+    group->setGeometry(units.ToPixels(7, 136, 173, 44));
+    m_microphoneBox = new QComboBox(this);
+    m_microphoneBox->setGeometry(units.ToPixels(55, 147, 117, 14));
+    m_speakerBox = new QComboBox(this);
+    m_speakerBox->setGeometry(units.ToPixels(55, 163, 117, 14));
+    PlaceLabel(QStringLiteral("Microphone"), units.ToPixels(15, 150, 38, 8), m_microphoneBox);
+    PlaceLabel(QStringLiteral("Speaker"), units.ToPixels(15, 166, 38, 8), m_speakerBox);
+    using Devices = std::vector<SoundDevice>;
+    FillDevices(m_microphoneBox, m_catalog ? m_catalog->Microphones() : Devices(),
+                m_keys.Get(kMicrophoneKey));
+    FillDevices(m_speakerBox, m_catalog ? m_catalog->Speakers() : Devices(),
+                m_keys.Get(kSpeakerKey));
+    setTabOrder(m_detectButton, m_microphoneBox);
+    setTabOrder(m_microphoneBox, m_speakerBox);
+}
+
+// "Default" first; a chosen device that is not there now stays on offer,
+// marked, so that an OK does not lose it while it is unplugged.
+void CSettingsDlg::FillDevices(QComboBox* box, const std::vector<SoundDevice>& devices,
+                               const std::string& chosen)
+{
+    box->addItem(QStringLiteral("Default"), QString());
+    for (const SoundDevice& device : devices)
+        box->addItem(QString::fromStdString(device.name), QString::fromStdString(device.id));
+    const QString id = QString::fromStdString(chosen);
+    if (!id.isEmpty() && box->findData(id) < 0)
+        box->addItem(id + QStringLiteral(" (not connected)"), id);
+    box->setCurrentIndex(std::max(0, box->findData(id)));
 }
 
 void CSettingsDlg::ShowValues()
@@ -124,6 +174,8 @@ void CSettingsDlg::accept()
     m_strPassword = m_passwordEdit->text();
     m_strUser = m_userEdit->text();
     m_nNoise = m_noiseSlider->value();
+    m_keys.Set(kMicrophoneKey, m_microphoneBox->currentData().toString().toStdString());
+    m_keys.Set(kSpeakerKey, m_speakerBox->currentData().toString().toStdString());
     QDialog::accept();
 }
 

@@ -1,12 +1,19 @@
 // The Settings dialog: server address, user name, password (at most 30
-// characters each) and the noise slider. It shows what the settings file
-// holds, read when the dialog is constructed; the caller takes the values
-// after an OK.
+// characters each), the noise slider, and the microphone and speaker. It
+// shows what the settings file holds, read when the dialog is constructed;
+// the caller takes the values after an OK. The devices on offer come from
+// the catalog the program's start-up made; without one only "Default" is.
 #pragma once
+
+#include "platform/device_catalog.h"
+#include "settings/settings_keys.h"
 
 #include <QDialog>
 #include <QString>
 
+#include <memory>
+
+class QComboBox;
 class QPushButton;
 class QSlider;
 
@@ -20,7 +27,8 @@ public:
     static constexpr int kMaxFieldChars = 30;
     static constexpr int kDetectedNoisePosition = 700;
 
-    explicit CSettingsDlg(QWidget* parent = nullptr);
+    explicit CSettingsDlg(QWidget* parent = nullptr,
+                          std::shared_ptr<DeviceCatalog> catalog = nullptr);
 
     int m_nFileNoise = 1000;
     QSlider* m_noiseSlider;
@@ -35,6 +43,11 @@ public:
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
     QPushButton* m_detectButton;
+    QComboBox* m_microphoneBox;
+    QComboBox* m_speakerBox;
+    // The file's key lines, with the devices chosen after an OK (catalog
+    // identifiers; absent for "Default").
+    SettingsKeys m_keys;
 
 public slots:
     // Takes the controls' values, refusing an over-long field, white space
@@ -46,6 +59,12 @@ private:
     void LoadFromFile();
     void CreateControls();
     void ShowValues();
+    void PlaceLabel(const QString& text, const QRect& rect, QWidget* field);
+    void CreateDeviceControls(const class DialogUnits& units);
+    static void FillDevices(QComboBox* box, const std::vector<SoundDevice>& devices,
+                            const std::string& chosen);
+
+    std::shared_ptr<DeviceCatalog> m_catalog;
     void Refuse(LimitedLineEdit* edit, const QString& message);
 };
 

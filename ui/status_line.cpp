@@ -1,5 +1,8 @@
 #include "ui/status_line.h"
 
+#include "ui/status_line_accessible.h"
+
+#include <QAccessible>
 #include <QPainter>
 #include <QStyle>
 
@@ -7,13 +10,19 @@ namespace velnar {
 
 StatusLine::StatusLine(const QString& text, QWidget* parent) : QLabel(parent)
 {
-    ShowText(text);
-}
-
-void StatusLine::ShowText(const QString& text)
-{
+    StatusLineAccessible::Install();
     setText(text);
     setToolTip(text);
+}
+
+// Every text is announced, also one equal to the last: each is news.
+void StatusLine::ShowText(const QString& text)
+{
+    const QString previous = this->text();
+    setText(text);
+    setToolTip(text);
+    QAccessibleTextUpdateEvent event(this, 0, previous, text);
+    QAccessible::updateAccessibility(&event);
 }
 
 QRect StatusLine::TextRect() const

@@ -13,7 +13,8 @@ class StatusLine : public QLabel {
 public:
     StatusLine(const QString& text, QWidget* parent = nullptr);
 
-    // Sets the text and the tooltip to the whole of text.
+    // Sets the text and the tooltip to the whole of text, and tells
+    // assistive technology the new text.
     void ShowText(const QString& text);
     // What the line paints at its present width.
     QString ShownText() const;

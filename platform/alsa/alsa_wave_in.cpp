@@ -28,7 +28,14 @@ AlsaPcmSetup CaptureSetup()
 
 }  // namespace
 
-AlsaWaveIn::AlsaWaveIn(std::string pcmName) : m_pcmName(std::move(pcmName)) {}
+AlsaWaveIn::AlsaWaveIn(std::string pcmName)
+    : m_pcmName(std::move(pcmName)), m_madeWithName(m_pcmName)
+{}
+
+void AlsaWaveIn::SelectDevice(const std::string& id)
+{
+    m_pcmName = id.empty() ? m_madeWithName : id;
+}
 
 AlsaWaveIn::~AlsaWaveIn()
 {

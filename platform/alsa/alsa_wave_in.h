@@ -19,6 +19,8 @@ public:
     ~AlsaWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    // Empty returns to the PCM the device was made with.
+    void SelectDevice(const std::string& id) override;
     std::string OpenFailure() const override { return m_pcm.OpenFailure(); }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
@@ -42,6 +44,7 @@ private:
     void Fail();
 
     std::string m_pcmName;
+    std::string m_madeWithName;
     AlsaPcm m_pcm;
     CaptureQueue m_queue;
     bool m_started = false;  // between Start and Stop: the PCM runs and is watched

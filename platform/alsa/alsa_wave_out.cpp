@@ -28,13 +28,18 @@ AlsaPcmSetup PlaybackSetup()
 }  // namespace
 
 AlsaWaveOut::AlsaWaveOut(std::string pcmName, PauseMode pauseMode)
-    : m_pcmName(std::move(pcmName)), m_pauseMode(pauseMode)
+    : m_pcmName(std::move(pcmName)), m_madeWithName(m_pcmName), m_pauseMode(pauseMode)
 {}
 
 AlsaWaveOut::~AlsaWaveOut()
 {
     if (m_queue.IsOpen())
         Close();
+}
+
+void AlsaWaveOut::SelectDevice(const std::string& id)
+{
+    m_pcmName = id.empty() ? m_madeWithName : id;
 }
 
 int AlsaWaveOut::Open()

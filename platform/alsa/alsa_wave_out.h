@@ -25,6 +25,8 @@ public:
     ~AlsaWaveOut() override;
 
     int Open() override;
+    // Empty returns to the PCM the device was made with.
+    void SelectDevice(const std::string& id) override;
     std::string OpenFailure() const override { return m_pcm.OpenFailure(); }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
@@ -46,6 +48,7 @@ private:
     void Fail();
 
     std::string m_pcmName;
+    std::string m_madeWithName;
     PauseMode m_pauseMode;
     AlsaPcm m_pcm;
     BlockQueue m_queue;

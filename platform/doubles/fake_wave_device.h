@@ -67,6 +67,7 @@ public:
     ~FakeWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    void SelectDevice(const std::string& id) override { selectedDevice = id; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int AddBuffer(WaveHeader* header) override;
@@ -77,6 +78,7 @@ public:
 
     // --- test controls ---
     FakeResults results;
+    std::string selectedDevice;  // the last SelectDevice
 
     // Writes pcm into the oldest queued buffer without finishing it (as if
     // the device were part-way through it); false when nothing is queued or
@@ -113,6 +115,7 @@ public:
     ~FakeWaveOut() override;
 
     int Open() override;
+    void SelectDevice(const std::string& id) override { selectedDevice = id; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
     int Write(WaveHeader* header) override;
@@ -123,6 +126,7 @@ public:
 
     // --- test controls ---
     FakeResults results;
+    std::string selectedDevice;  // the last SelectDevice
 
     // Marks the oldest n pending blocks done, as if they had played; nothing
     // plays while the device is paused or closed. Returns how many were

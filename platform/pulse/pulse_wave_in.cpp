@@ -101,9 +101,11 @@ int PulseWaveIn::OpenStream()
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
     attr.fragsize = kFragmentBytes;
     m_corked = true;
-    if (pa_stream_connect_record(m_stream.get(), DeviceFromEnvironment("PULSE_SOURCE"), &attr,
-                                 static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                                PA_STREAM_START_CORKED)) < 0) {
+    if (pa_stream_connect_record(
+            m_stream.get(),
+            m_device.empty() ? DeviceFromEnvironment("PULSE_SOURCE") : m_device.c_str(), &attr,
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED)) <
+        0) {
         m_stream.reset();
         return WaveErrNoDevice;
     }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace velnar {
 
@@ -17,6 +18,7 @@ public:
     ~PulseWaveIn() override;
 
     int Open(DoneFn onDone) override;
+    void SelectDevice(const std::string& id) override { m_device = id; }
     std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
@@ -29,6 +31,8 @@ public:
     bool IsFailed() const { return m_failed; }
 
 private:
+    // The chosen device; empty: the environment's or the server's default.
+    std::string m_device;
     int Connect();
     static void OnStreamState(pa_stream* stream, void* userdata);
     static void OnReadable(pa_stream* stream, size_t bytes, void* userdata);

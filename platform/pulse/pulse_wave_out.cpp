@@ -76,7 +76,8 @@ int PulseWaveOut::MakeStream()
     m_serverHolds = false;
     m_writeIndex = 0;
     if (pa_stream_connect_playback(
-            m_stream.get(), DeviceFromEnvironment("PULSE_SINK"), &attr,
+            m_stream.get(),
+            m_device.empty() ? DeviceFromEnvironment("PULSE_SINK") : m_device.c_str(), &attr,
             pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED), nullptr,
             nullptr) < 0) {
         m_stream.reset();

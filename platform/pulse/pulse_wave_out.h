@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace velnar {
@@ -18,6 +19,7 @@ public:
     ~PulseWaveOut() override;
 
     int Open() override;
+    void SelectDevice(const std::string& id) override { m_device = id; }
     std::string OpenFailure() const override { return m_openFailure; }
     int Prepare(WaveHeader* header) override;
     int Unprepare(WaveHeader* header) override;
@@ -32,6 +34,8 @@ public:
     bool IsRunning() const { return m_stream && !m_corked; }
 
 private:
+    // The chosen device; empty: the environment's or the server's default.
+    std::string m_device;
     int Connect();
     int MakeStream();
     static void OnStreamState(pa_stream* stream, void* userdata);

@@ -5,6 +5,8 @@
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
 
+#include <QComboBox>
+
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -358,9 +360,11 @@ void DialogsTest::settingsTabOrderStartsOnOk()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(QApplication::focusWidget(), dialog.m_okButton);
+    // The device choice came later: it follows the designed controls.
     const QList<QWidget*> expected = {
-        dialog.m_cancelButton, dialog.m_serverEdit,   dialog.m_userEdit, dialog.m_passwordEdit,
-        dialog.m_noiseSlider,  dialog.m_detectButton, dialog.m_okButton};
+        dialog.m_cancelButton,  dialog.m_serverEdit,  dialog.m_userEdit,
+        dialog.m_passwordEdit,  dialog.m_noiseSlider, dialog.m_detectButton,
+        dialog.m_microphoneBox, dialog.m_speakerBox,  dialog.m_okButton};
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);

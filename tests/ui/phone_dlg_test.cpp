@@ -11,6 +11,8 @@
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/md5_reference.h"
 #include "ui/about_dlg.h"
+#include "ui/call_info_line.h"
+#include "ui/call_stats_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
 #include "ui/settings_dlg.h"
@@ -96,6 +98,7 @@ private slots:
     void showMessagesShowsEveryText();
     void messagesUsableWhileDialogRuns();
     void aboutFromHelpMenu();
+    void callFiguresInInfoLineAndStatisticsWindow();
 
 private:
     void MakeDialog(std::shared_ptr<MixerDevice> mixer = std::make_shared<FakeMixerDevice>());
@@ -713,6 +716,40 @@ void PhoneDlgTest::aboutFromHelpMenu()
     });
     MenuAction(m_dialog->m_menuBar, QStringLiteral("&About Velnar..."))->trigger();
     QCOMPARE(title, QStringLiteral("About Velnar"));
+}
+
+// The running time shows below the status line, never in it; the
+// statistics window sits after Show messages, with no mnemonic to take S.
+void PhoneDlgTest::callFiguresInInfoLineAndStatisticsWindow()
+{
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    QVERIFY(m_dialog->m_infoLine->text().isEmpty());
+    EstablishCall();
+    QCOMPARE(m_dialog->m_infoLine->text(), QStringLiteral("Call time 0:00"));
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Connected"));
+    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("VOIP"));
+    const QRect status(m_dialog->m_status->mapTo(m_dialog.get(), QPoint()),
+                       m_dialog->m_status->size());
+    const QRect info(m_dialog->m_infoLine->mapTo(m_dialog.get(), QPoint()),
+                     m_dialog->m_infoLine->size());
+    QVERIFY(info.top() > status.bottom());
+
+    const QList<QAction*> items = MenuAction(m_dialog->m_menuBar, "&Options")->menu()->actions();
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items[1]->text(), QStringLiteral("Show messages"));
+    QCOMPARE(items[2]->text(), QStringLiteral("Call statistics"));
+    items[2]->trigger();
+    QVERIFY(m_dialog->m_statsDlg->isVisible());
+    QCOMPARE(m_dialog->m_statsDlg->m_values[0]->text(), QStringLiteral("0:00"));
+
+    m_peer->SendIax(kHangup);
+    QVERIFY(QTest::qWaitFor([this] { return m_dialog->m_status->text() == "Ready"; }, kMaxWaitMs));
+    QVERIFY(m_dialog->m_infoLine->text().isEmpty());
+    m_dialog->m_statsDlg->Refresh();
+    QCOMPARE(m_dialog->m_statsDlg->m_values[0]->text(), QStringLiteral("0:00 (ended)"));
+    QCOMPARE(m_dialog->m_statsDlg->m_values[1]->text(), QStringLiteral("none"));
 }
 
 QTEST_MAIN(PhoneDlgTest)

@@ -1,0 +1,94 @@
+// Call figures: feeding the call's statistics from the library and timing
+// the lag requests that measure the round trip.
+#include "engine/iax_phone.h"
+
+#include "engine/gsm_codec.h"
+#include "iax/iax.h"
+
+#include <QTimer>
+
+#include <chrono>
+
+namespace velnar {
+
+namespace {
+
+constexpr int kDefaultLagIntervalMs = 10000;
+
+uint32_t NowMs()
+{
+    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
+}
+
+// GSM messages may carry several 33-byte frames; other formats count as one.
+int FramesIn(const IaxEvent* event)
+{
+    constexpr int kFrameBytes = static_cast<int>(kGsmFrameBytes);
+    if (event->media.format == kGsmFormat && event->media.length >= kFrameBytes)
+        return event->media.length / kFrameBytes;
+    return 1;
+}
+
+}  // namespace
+
+void CIaxPhone::OnVoiceArrival(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
+                               void* user)
+{
+    auto* phone = static_cast<CIaxPhone*>(user);
+    const PhoneCall* call = phone->m_pCurrentCall;
+    if (!call || event->session != call->session)
+        return;
+    phone->m_stats.FrameArrived(event->media.format, FramesIn(event), timestampMs, arrivalMs);
+}
+
+CallFigures CIaxPhone::Figures() const
+{
+    CallFigures figures = m_stats.Figures(NowMs());
+    figures.bufferDelayMs =
+        m_pCurrentCall && m_pCurrentCall->session ? IaxJitterBufferMs(m_pCurrentCall->session) : -1;
+    return figures;
+}
+
+QTimer& CIaxPhone::LagTimer()
+{
+    if (!m_lagTimer) {
+        m_lagTimer = std::make_unique<QTimer>();
+        m_lagTimer->setInterval(kDefaultLagIntervalMs);
+        QObject::connect(m_lagTimer.get(), &QTimer::timeout, m_lagTimer.get(),
+                         [this] { SendLagRequest(); });
+    }
+    return *m_lagTimer;
+}
+
+void CIaxPhone::SetLagIntervalMs(int ms)
+{
+    LagTimer().setInterval(ms);
+}
+
+// The duration runs from here; every interval a lag request measures the
+// round trip, its reply lands in the figures.
+void CIaxPhone::CallAnswered()
+{
+    m_stats.Connected(NowMs());
+    if (!LagTimer().isActive())
+        LagTimer().start();
+}
+
+void CIaxPhone::CallOver()
+{
+    m_stats.Ended(NowMs());
+    if (m_lagTimer)
+        m_lagTimer->stop();
+}
+
+void CIaxPhone::SendLagRequest()
+{
+    if (!m_pCurrentCall || !m_pCurrentCall->session)
+        return;
+    IaxLag(m_pCurrentCall->session);
+    ArmLibraryTimer();
+}
+
+}  // namespace velnar
