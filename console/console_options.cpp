@@ -1,9 +1,8 @@
 #include "console/console_options.h"
 
-#include <cerrno>
+#include "settings/bounded_read.h"
+
 #include <charconv>
-#include <cstring>
-#include <fstream>
 #include <string>
 
 namespace velnar {
@@ -67,15 +66,17 @@ bool ParseSeconds(const std::string& text, int minimum, int& value)
     return true;
 }
 
-// The password is the file's first line, without its line break.
+// The password is the file's first line, without its line break. The file
+// is read as the settings file is: never a FIFO or device, at most 64 KiB.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error)
 {
-    std::ifstream file(path);
-    if (!file.is_open()) {
-        error = "cannot read the password file '" + path + "': " + std::strerror(errno);
+    std::string text;
+    std::string why;
+    if (ReadBoundedFile(path, text, why) != ReadOutcome::Read) {
+        error = "cannot read the password file '" + path + "': " + why;
         return false;
     }
-    std::getline(file, password);
+    password = text.substr(0, text.find('\n'));
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
     return true;

@@ -2,7 +2,7 @@
 
 #include "engine/iax_phone.h"
 #include "iax/iax.h"
-#include "settings/dial_string_builder.h"
+#include "settings/call_target.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -17,7 +17,8 @@ constexpr char kKeypadKeys[] = "0123456789*#";
 bool EndsOneShotCall(const std::string& text)
 {
     return text == "Cannot connect- bad server name? " || text == "Time out- server dead?" ||
-           text == "Authentication was rejected" || text == "Authentyfication required!";
+           text == "Authentication was rejected" || text == "Authentyfication required!" ||
+           text == "Password cannot be sent in plain text";
 }
 
 void Complain(const std::string& message)
@@ -116,12 +117,26 @@ bool ConsolePhone::Call(const std::string& number)
         Complain("call: already in a call (hang up first)");
         return false;
     }
-    const std::string dialString = DialString(number);
-    if (dialString.empty()) {
+    const CallTarget target = Target(number);
+    if (IsEmptyTarget(target)) {
         Complain("call: nothing to dial: no server (VOIP.set or --server) and no number");
         return false;
     }
-    m_phone->Dial(dialString);
+    if (RefusesTarget(target))
+        return false;
+    m_phone->Dial(target);
+    return true;
+}
+
+// Said here rather than as a status text: the engine would refuse the same.
+bool ConsolePhone::RefusesTarget(const CallTarget& target)
+{
+    if (!IsDialableNumber(target.number) || !IsDialableNumber(target.context))
+        Complain("invalid number");
+    else if (!FitsSecretLength(target.password))
+        Complain("the password is longer than " + std::to_string(kMaxSecretChars) + " characters");
+    else
+        return false;
     return true;
 }
 
@@ -139,12 +154,12 @@ void ConsolePhone::SendKeys(const std::string& digits)
         m_phone->SendTones(std::string(1, key));
 }
 
-std::string ConsolePhone::DialString(const std::string& number)
+CallTarget ConsolePhone::Target(const std::string& number)
 {
     if (m_settings.server.empty())
         LoadSettingsAtCall();
     ApplyOverrides();
-    return BuildDialString(m_settings, number);
+    return MakeCallTarget(m_settings, number);
 }
 
 // As the window's Call: a file that cannot be opened changes nothing; one
@@ -152,9 +167,11 @@ std::string ConsolePhone::DialString(const std::string& number)
 void ConsolePhone::LoadSettingsAtCall()
 {
     StoredSettings stored;
-    if (!LoadSettingsFile(kSettingsFileName, stored)) {
+    const ReadOutcome outcome = ReadSettingsFile(kSettingsFileName, stored);
+    if (outcome != ReadOutcome::Read) {
         std::error_code error;
-        if (std::filesystem::exists(kSettingsFileName, error))
+        // A refused file has been reported by the reader already.
+        if (outcome == ReadOutcome::NotOpened && std::filesystem::exists(kSettingsFileName, error))
             Complain(std::string("cannot read ") + kSettingsFileName + "; it is left aside");
         return;
     }

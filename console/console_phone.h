@@ -12,6 +12,7 @@
 #include "console/console_options.h"
 #include "engine/phone_owner.h"
 #include "platform/wave_device.h"
+#include "settings/call_target.h"
 #include "settings/settings_file.h"
 
 #include <QObject>
@@ -49,7 +50,8 @@ public:
 private:
     bool Call(const std::string& number);
     void SendKeys(const std::string& digits);
-    std::string DialString(const std::string& number);
+    CallTarget Target(const std::string& number);
+    bool RefusesTarget(const CallTarget& target);
     void LoadSettingsAtCall();
     void ApplyOverrides();
     void CheckOneShot(const std::string& text);

@@ -68,12 +68,50 @@ void CIaxPhone::Dial(const std::string& dialString)
     if (dialString.empty() || !m_bIdle)
         return;
     m_strDialString = dialString;
+    m_target = CallTarget{};
     m_bIdle = false;
     PlaceCall(m_strDialString);
     ArmLibraryTimer();
 }
 
+void CIaxPhone::Dial(const CallTarget& target)
+{
+    if (IsEmptyTarget(target) || !m_bIdle || RefusesTarget(target))
+        return;
+    m_strDialString.clear();
+    m_target = target;
+    m_bIdle = false;
+    PlaceCallWith([this](IaxSession* session) {
+        const IaxCallFields fields{m_target.user.c_str(),   m_target.password.c_str(),
+                                   m_target.host.c_str(),   m_target.port,
+                                   m_target.number.c_str(), m_target.context.c_str()};
+        return IaxPlaceCallFields(session, &fields);
+    });
+    ArmLibraryTimer();
+}
+
+// Refused before anything is sent, ending as a failed call does.
+bool CIaxPhone::RefusesTarget(const CallTarget& target)
+{
+    const char* status = !IsDialableNumber(target.number) || !IsDialableNumber(target.context)
+                             ? "Invalid number"
+                         : !FitsSecretLength(target.password) ? "Password too long"
+                                                              : nullptr;
+    if (!status)
+        return false;
+    SetStatus(status);
+    SetStatus("Ready");
+    return true;
+}
+
 void CIaxPhone::PlaceCall(const std::string& dialString)
+{
+    PlaceCallWith([&dialString](IaxSession* session) {
+        return IaxPlaceCall(session, nullptr, dialString.c_str(), nullptr);
+    });
+}
+
+void CIaxPhone::PlaceCallWith(const std::function<int(IaxSession*)>& sendNew)
 {
     if (m_pOutgoingSession) {
         SetStatus("Already attempting to call somewhere, please cancel first!");
@@ -85,7 +123,7 @@ void CIaxPhone::PlaceCall(const std::string& dialString)
         return;
     EnableReadNotifications();
     ReviveAudio();
-    if (IaxPlaceCall(m_pOutgoingSession, nullptr, dialString.c_str(), nullptr) != 0) {
+    if (sendNew(m_pOutgoingSession) != 0) {
         SetStatus("Cannot connect- bad server name? ");
         HangUp();
     }
@@ -225,11 +263,22 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
         break;
     case EvAnswer: Answer(); break;
     case EvAuthRequest:
-        SetStatus("Authentyfication required!");
+        SetStatus(PlainAnswerRefused(event) ? "Password cannot be sent in plain text"
+                                            : "Authentyfication required!");
         HangUp();
         break;
     default: break;
     }
+}
+
+// The library answers a challenge by itself; it hands one on when the
+// password it would have to send in plain text holds ';' or '=', which
+// would read as keys of their own.
+bool CIaxPhone::PlainAnswerRefused(const IaxEvent* event) const
+{
+    const auto& request = event->authRequest;
+    const bool md5 = (request.methods & IaxAuthMd5) && request.challenge;
+    return !md5 && m_target.password.find_first_of(";=") != std::string::npos;
 }
 
 void CIaxPhone::Answer()

@@ -15,9 +15,11 @@
 #include "engine/phone_owner.h"
 #include "engine/playback_queue.h"
 #include "platform/wave_device.h"
+#include "settings/call_target.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,7 +39,13 @@ public:
     CIaxPhone(const CIaxPhone&) = delete;
     CIaxPhone& operator=(const CIaxPhone&) = delete;
 
+    // Places a call from a dial string ([user[:password]@]host[:port][/number]).
     void Dial(const std::string& dialString);
+    // Places a call from separate fields, so that a password may hold the
+    // dial string's separators. A number the request cannot carry, or a
+    // password too long to answer a challenge with, is refused with a status
+    // text and no call.
+    void Dial(const CallTarget& target);
     void HangUp();
     bool IsInCall() const { return !m_bIdle; }
     // Whether the current call has been answered (captured speech is then
@@ -72,6 +80,10 @@ public:
 protected:
     void Start(int localPort);
     void PlaceCall(const std::string& dialString);
+    // sendNew has the library send the NEW on the session; 0 when it did.
+    void PlaceCallWith(const std::function<int(IaxSession*)>& sendNew);
+    bool RefusesTarget(const CallTarget& target);
+    bool PlainAnswerRefused(const IaxEvent* event) const;
     PhoneCall* FindCall(IaxSession* session) const;
     void DrainLibrary(int& newcomers, bool& stop);
     static bool EndsItsSession(const IaxEvent* event);
@@ -107,6 +119,7 @@ protected:
     std::unique_ptr<WaveIn> m_hWaveIn;
     PhoneCall* m_pCurrentCall = nullptr;
     std::string m_strDialString;
+    CallTarget m_target;  // of a call placed from fields
     PhoneCall* m_pCalls = nullptr;
     bool m_bTalking = false;
     IaxSession* m_pOutgoingSession = nullptr;

@@ -127,4 +127,5 @@ void IaxResetForTesting(void)
     IaxJitterBufferEnabled = 1;
     IaxLastError[0] = '\0';
     IaxSetDiagnosticStream(nullptr);
+    IaxSetSendHookForTesting(nullptr);
 }

@@ -199,6 +199,22 @@ int IaxSendEvent(IaxSession* session, IaxEvent* request);
 // dialString: [user[:password]@]host[:port][/number[@context]]
 int IaxPlaceCall(IaxSession* session, const char* callerId, const char* dialString,
                  const char* language);
+// The fields of a call placed without a dial string, so that any of them may
+// hold the dial string's separators ("@", ":", "/"). Null or empty texts are
+// absent; number is both the extension and the dialled number.
+struct IaxCallFields {
+    const char* username;
+    const char* secret;  // at most IaxMaxSecretChars; never sent in the NEW
+    const char* host;    // host name or dotted address
+    int port;            // 1..65535
+    const char* number;
+    const char* context;
+};
+constexpr int IaxMaxSecretChars = 79;
+// -1 without sending anything when the host is empty, the port is outside
+// 1..65535, the user name or secret is longer than IaxMaxSecretChars or a
+// text holds a character that would break the request's key=value text.
+int IaxPlaceCallFields(IaxSession* session, const IaxCallFields* fields);
 int IaxAcceptCall(IaxSession* session);
 int IaxSendRinging(IaxSession* session);
 int IaxAnswerCall(IaxSession* session);

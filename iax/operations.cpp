@@ -79,6 +79,49 @@ int IaxPlaceCall(IaxSession* session, const char* callerId, const char* dialStri
     return result;
 }
 
+namespace {
+
+const char* Present(const char* text)
+{
+    return text && *text ? text : nullptr;
+}
+
+bool FitsSessionText(const char* text)
+{
+    return !text || strlen(text) <= static_cast<size_t>(IaxMaxSecretChars);
+}
+
+}  // namespace
+
+int IaxPlaceCallFields(IaxSession* session, const IaxCallFields* fields)
+{
+    if (!fields || !Present(fields->host)) {
+        IaxSetError("Invalid hostname: %s", "");
+        return -1;
+    }
+    if (fields->port < 1 || fields->port > 65535) {
+        IaxSetError("Invalid port %d", fields->port);
+        return -1;
+    }
+    // A cut secret would only fail at the server, for no visible reason.
+    if (!FitsSessionText(fields->username) || !FitsSessionText(fields->secret)) {
+        IaxSetError("User name or secret longer than %d characters", IaxMaxSecretChars);
+        return -1;
+    }
+    IaxEvent request{};
+    request.type = EvNewCall;
+    auto& call = request.call;
+    call.formats = IaxAdvertisedFormats;
+    call.version = 1;
+    call.username = const_cast<char*>(Present(fields->username));
+    call.secret = const_cast<char*>(Present(fields->secret));
+    call.host = const_cast<char*>(fields->host);
+    call.port = static_cast<unsigned short>(fields->port);
+    call.exten = call.dnid = const_cast<char*>(Present(fields->number));
+    call.context = const_cast<char*>(Present(fields->context));
+    return IaxSendEvent(session, &request);
+}
+
 int IaxAcceptCall(IaxSession* session)
 {
     return SendSimple(session, EvAccept);

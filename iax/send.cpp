@@ -114,9 +114,26 @@ int ResolveInto(const char* host, int port, sockaddr_in* address)
     return 0;
 }
 
+// A value holding ';' or '=' would add keys of its own to the receiver's
+// reading of the text: the request is refused before anything goes out.
+bool RefusesElements(const char* const* values, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!IaxIsElementValue(values[i])) {
+            IaxSetError("Invalid character in request text");  // never echoes a secret
+            return true;
+        }
+    }
+    return false;
+}
+
 int SendNewCall(Outbound* out, const IaxEvent* request)
 {
     const auto& call = request->call;
+    const char* values[] = {call.exten,   call.callerId, call.dnid,
+                            call.context, call.username, call.language};
+    if (RefusesElements(values, 6))
+        return -1;
     if (ResolveInto(call.host, call.port, &out->session->peerAddress) != 0)
         return -1;
     IaxSessionUpdated(out->session);
@@ -124,8 +141,6 @@ int SendNewCall(Outbound* out, const IaxEvent* request)
     char* text = out->text();
     int length = 0;
     const char* keys[] = {"exten=", "callerid=", "dnid=", "context=", "username=", "language="};
-    const char* values[] = {call.exten,   call.callerId, call.dnid,
-                            call.context, call.username, call.language};
     for (int i = 0; i < 6; ++i)
         if (values[i])
             length = IaxAppendElement(text, length, kTextCapacity, keys[i], values[i]);
@@ -141,6 +156,8 @@ int SendRegister(Outbound* out, const IaxEvent* request)
 {
     const auto& reg = request->reg;
     IaxSession* session = out->session;
+    if (RefusesElements(&reg.peer, 1))
+        return -1;
     if (ResolveInto(reg.host, reg.port, &session->peerAddress) != 0)
         return -1;
     IaxSessionUpdated(session);
@@ -161,11 +178,15 @@ int SendRegister(Outbound* out, const IaxEvent* request)
 int SendRegisterAuth(Outbound* out)
 {
     IaxSession* session = out->session;
+    const bool md5 = strstr(session->authMethods, "md5") != nullptr;
+    const char* plain[] = {session->peerName, session->secret};
+    if (RefusesElements(plain, md5 ? 1 : 2))
+        return -1;
     SetKind(out, FT_IAX, IAX_REGREQ, true);
     char* text = out->text();
     int length = IaxAppendElement(text, 0, kTextCapacity, "peer=", session->peerName);
     length = IaxAppendIntElement(text, length, kTextCapacity, "refresh=", session->refresh);
-    if (strstr(session->authMethods, "md5")) {
+    if (md5) {
         char digest[33];
         IaxMd5Hex(session->challenge, session->secret, digest);
         length = IaxAppendElement(text, length, kTextCapacity, "md5secret=", digest);
@@ -185,6 +206,8 @@ int SendAuthReply(Outbound* out, const IaxEvent* request)
         IaxSetError("Invalid authentication method %d\n", request->authReply.method);
         return -1;
     }
+    if (RefusesElements(&request->authReply.secret, 1))
+        return -1;
     SetKind(out, FT_IAX, IAX_AUTHREP, true);
     SetText(out, IaxAppendElement(out->text(), 0, kTextCapacity, key, request->authReply.secret),
             false);

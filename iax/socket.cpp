@@ -70,8 +70,21 @@ int IaxSocketHandle(void)
     return IaxSocket;
 }
 
+namespace {
+IaxSendHook sendHook = nullptr;
+}
+
+void IaxSetSendHookForTesting(IaxSendHook hook)
+{
+    sendHook = hook;
+}
+
 int IaxSendDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* to)
 {
+    if (sendHook) {
+        sendHook(bytes, lengthBytes, to);
+        return lengthBytes;
+    }
     if (IaxSocket < 0)
         return -1;
     ssize_t sent = sendto(IaxSocket, bytes, static_cast<size_t>(lengthBytes), 0,

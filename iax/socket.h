@@ -15,3 +15,9 @@ int IaxSendDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_
 int IaxReceiveDatagram(unsigned char* buffer, int capacityBytes, sockaddr_in* from,
                        bool* wouldBlock);
 int IaxWaitReadable(void);
+
+// Every datagram the library sends goes to the hook instead of the socket
+// (null: to the socket again, also after IaxResetForTesting), so that a
+// fuzzer sees what would go out without any network.
+using IaxSendHook = void (*)(const unsigned char* bytes, int lengthBytes, const sockaddr_in* to);
+void IaxSetSendHookForTesting(IaxSendHook hook);

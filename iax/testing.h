@@ -9,7 +9,8 @@
 // - IaxResetForTesting: destroys every session, frees the timer list with its
 //   frames and events, closes the socket, restores the tick source and the
 //   counters (next call number 1, formats 0, IaxMaxRetries 10,
-//   IaxClockOffset 0, no early serving, IaxLastError empty, diagnostics to standard output).
+//   IaxClockOffset 0, no early serving, IaxLastError empty, diagnostics to
+//   standard output, no send hook).
 // - The internal records (IaxSession fields) are in iax/records.h; this
 //   header gives tests every layer's internal functions.
 #pragma once
@@ -32,6 +33,7 @@
 
 IaxEvent* IaxHandleDatagram(const unsigned char* bytes, int lengthBytes, const sockaddr_in* from);
 void IaxResetForTesting(void);
+// IaxSetSendHookForTesting (iax/socket.h) diverts what would be sent.
 // Entries in the timer list and live sessions, to check for unbounded growth.
 int IaxTimerCount(void);
 int IaxSessionCount(void);

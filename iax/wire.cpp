@@ -116,6 +116,16 @@ int IaxAppendText(char* text, int lengthBytes, int capacityBytes, const char* va
     return lengthBytes;
 }
 
+bool IaxIsElementValue(const char* value)
+{
+    for (; value && *value; ++value) {
+        const unsigned char c = static_cast<unsigned char>(*value);
+        if (c == ';' || c == '=' || c < 0x20 || c == 0x7F)
+            return false;
+    }
+    return true;
+}
+
 int IaxAppendElement(char* text, int lengthBytes, int capacityBytes, const char* key,
                      const char* value)
 {

@@ -125,6 +125,9 @@ int IaxExpandSubclass(uint8_t byte);
 int IaxAppendElement(char* text, int lengthBytes, int capacityBytes, const char* key,
                      const char* value);
 int IaxAppendIntElement(char* text, int lengthBytes, int capacityBytes, const char* key, int value);
+// Whether value can stand in a "key=value;" element without changing what the
+// receiver reads: no ';', '=' or control character (null counts as empty).
+bool IaxIsElementValue(const char* value);
 // Appends raw text without a NUL, cut at the capacity; returns the new length.
 int IaxAppendText(char* text, int lengthBytes, int capacityBytes, const char* value);
 

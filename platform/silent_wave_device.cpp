@@ -7,28 +7,43 @@
 #include <QTimer>
 
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace velnar {
 
 namespace {
 
-QTimer* MakePeriodTimer(QObject* parent)
+// Calls back every 20 ms while running, from the event loop; calls still
+// due die with it.
+class PeriodTicker {
+public:
+    explicit PeriodTicker(std::function<void()> onTick)
+    {
+        m_timer.setInterval(static_cast<int>(kWavePeriodMs));
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, std::move(onTick));
+    }
+    void Start() { m_timer.start(); }
+    void Stop() { m_timer.stop(); }
+    bool IsRunning() const { return m_timer.isActive(); }
+
+private:
+    QTimer m_timer;
+};
+
+// Runs `action` on an open device; WaveErrNotOpen on a closed one.
+template <typename Action>
+int IfOpen(bool open, Action action)
 {
-    auto* timer = new QTimer(parent);
-    timer->setInterval(int{kWavePeriodMs});
-    timer->setTimerType(Qt::PreciseTimer);
-    return timer;
+    if (!open)
+        return WaveErrNotOpen;
+    action();
+    return WaveOk;
 }
 
 class SilentWaveIn final : public WaveIn {
 public:
-    SilentWaveIn()
-        : m_context(std::make_unique<QObject>()), m_timer(MakePeriodTimer(m_context.get()))
-    {
-        QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { FillOne(); });
-    }
-
     int Open(DoneFn onDone) override
     {
         m_queue.Open(std::move(onDone));
@@ -39,38 +54,30 @@ public:
     int AddBuffer(WaveHeader* header) override { return m_queue.Add(header); }
     int Start() override
     {
-        return Run([this] { m_timer->start(); });
+        return IfOpen(m_queue.IsOpen(), [this] { m_ticker.Start(); });
     }
     // Buffers are filled whole at each tick, so none is ever part-filled:
     // stopping hands nothing back.
     int Stop() override
     {
-        return Run([this] { m_timer->stop(); });
+        return IfOpen(m_queue.IsOpen(), [this] { m_ticker.Stop(); });
     }
     int Reset() override
     {
-        return Run([this] {
-            m_timer->stop();
+        return IfOpen(m_queue.IsOpen(), [this] {
+            m_ticker.Stop();
             m_queue.Reset();
         });
     }
     int Close() override
     {
-        return Run([this] {
-            m_timer->stop();
+        return IfOpen(m_queue.IsOpen(), [this] {
+            m_ticker.Stop();
             m_queue.Close();
         });
     }
 
 private:
-    template <typename Action>
-    int Run(Action action)
-    {
-        if (!m_queue.IsOpen())
-            return WaveErrNotOpen;
-        action();
-        return WaveOk;
-    }
     void FillOne()
     {
         WaveHeader* header = m_queue.Head();
@@ -81,19 +88,12 @@ private:
         m_queue.CompleteHead();
     }
 
-    std::unique_ptr<QObject> m_context;  // owns the timer
-    QTimer* m_timer;
     CaptureQueue m_queue;
+    PeriodTicker m_ticker{[this] { FillOne(); }};
 };
 
 class SilentWaveOut final : public WaveOut {
 public:
-    SilentWaveOut()
-        : m_context(std::make_unique<QObject>()), m_timer(MakePeriodTimer(m_context.get()))
-    {
-        QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { PlayOne(); });
-    }
-
     int Open() override
     {
         m_queue.Open();
@@ -105,59 +105,50 @@ public:
     int Write(WaveHeader* header) override
     {
         const int rc = m_queue.Add(header);
-        if (rc == WaveOk && !m_paused && !m_timer->isActive())
-            m_timer->start();
+        if (rc == WaveOk && !m_paused && !m_ticker.IsRunning())
+            m_ticker.Start();
         return rc;
     }
     int Pause() override
     {
-        return Run([this] {
+        return IfOpen(m_queue.IsOpen(), [this] {
             m_paused = true;
-            m_timer->stop();
+            m_ticker.Stop();
         });
     }
     int Restart() override
     {
-        return Run([this] {
+        return IfOpen(m_queue.IsOpen(), [this] {
             m_paused = false;
             if (!m_queue.IsEmpty())
-                m_timer->start();
+                m_ticker.Start();
         });
     }
     int Reset() override
     {
-        return Run([this] {
-            m_timer->stop();
+        return IfOpen(m_queue.IsOpen(), [this] {
+            m_ticker.Stop();
             m_queue.MarkAllDone();
         });
     }
     int Close() override
     {
-        return Run([this] {
-            m_timer->stop();
+        return IfOpen(m_queue.IsOpen(), [this] {
+            m_ticker.Stop();
             m_queue.Close();
         });
     }
 
 private:
-    template <typename Action>
-    int Run(Action action)
-    {
-        if (!m_queue.IsOpen())
-            return WaveErrNotOpen;
-        action();
-        return WaveOk;
-    }
     void PlayOne()
     {
         if (m_queue.FinishOldest(1) == 0)
-            m_timer->stop();
+            m_ticker.Stop();
     }
 
-    std::unique_ptr<QObject> m_context;
-    QTimer* m_timer;
     BlockQueue m_queue;
     bool m_paused = false;
+    PeriodTicker m_ticker{[this] { PlayOne(); }};
 };
 
 }  // namespace

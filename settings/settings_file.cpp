@@ -7,8 +7,10 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 
 namespace velnar {
 
@@ -49,32 +51,69 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
+// The file holds the password: it is truncated before the mode is tightened,
+// so no old content is ever readable by others, and fchmod also narrows a
+// file that an older version left world-readable. A FIFO without a reader
+// fails at once instead of stalling the program.
+bool WriteSettings(const std::string& path, const StoredSettings& values, std::string& why)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                    0600);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!ok)
+        why = "not a regular file";
+    ok = ok && ::fchmod(fd, 0600) == 0;
+    const std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
+                             std::to_string(values.noisePosition);
+    ok = ok && WriteAll(fd, text);
+    if (!ok && why.empty())
+        why = std::strerror(errno);
+    if (::close(fd) != 0 && ok) {
+        why = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
 }  // namespace
 
 void SplitAddressWord(const std::string& word, StoredSettings& target)
 {
-    const size_t colon = word.find(':');
-    const size_t at = word.find('@');
-    target.user = colon == std::string::npos ? std::string() : word.substr(0, colon);
-    // The password runs from after the colon (or from the start when there
-    // is none) up to the at-sign.
-    const size_t passwordStart = colon == std::string::npos ? 0 : colon + 1;
-    if (at != std::string::npos && at > passwordStart)
-        target.password = word.substr(passwordStart, at - passwordStart);
-    else
+    // The host never holds an at-sign, so the last one ends the password,
+    // which may hold at-signs and colons of its own.
+    const size_t at = word.rfind('@');
+    if (at == std::string::npos) {
+        // No password: a colon only marks where a user name ends.
+        const size_t colon = word.find(':');
+        target.user = colon == std::string::npos ? std::string() : word.substr(0, colon);
         target.password.clear();
-    target.server = at == std::string::npos ? word : word.substr(at + 1);
+        target.server = word;
+        return;
+    }
+    const std::string head = word.substr(0, at);
+    const size_t colon = head.find(':');
+    // Without a colon, everything before the at-sign is the password.
+    target.user = colon == std::string::npos ? std::string() : head.substr(0, colon);
+    target.password = colon == std::string::npos ? head : head.substr(colon + 1);
+    target.server = word.substr(at + 1);
 }
 
-bool LoadSettingsFile(const std::string& path, StoredSettings& target)
+ReadOutcome ReadSettingsFile(const std::string& path, StoredSettings& target)
 {
-    // A directory opens like an empty file here; it is no settings file.
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        return false;
-    std::ifstream file(path);
-    if (!file.is_open())
-        return false;
+    std::string text;
+    std::string why;
+    const ReadOutcome outcome = ReadBoundedFile(path, text, why);
+    if (outcome == ReadOutcome::Refused)
+        std::fprintf(stderr, "velnar: cannot read %s: %s\n",
+                     std::filesystem::path(path).filename().c_str(), why.c_str());
+    if (outcome != ReadOutcome::Read)
+        return outcome;
+    std::istringstream file(text);
     std::string addressWord;
     file >> addressWord;
     SplitAddressWord(addressWord, target);
@@ -83,22 +122,20 @@ bool LoadSettingsFile(const std::string& path, StoredSettings& target)
         if (!ParseNoisePosition(noiseWord, target.noisePosition))
             target.noisePosition = kDefaultNoisePosition;
     }
-    return true;
+    return outcome;
 }
 
-bool SaveSettingsFile(const std::string& path, const StoredSettings& values)
+bool LoadSettingsFile(const std::string& path, StoredSettings& target)
 {
-    // The file holds the password: it is truncated before the mode is
-    // tightened, so no old content is ever readable by others, and fchmod
-    // also narrows a file that an older version left world-readable.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0600) == 0;
-    const std::string text = values.user + ":" + values.password + "@" + values.server + "\n" +
-                             std::to_string(values.noisePosition);
-    ok = WriteAll(fd, text) && ok;
-    ok = ::close(fd) == 0 && ok;
+    return ReadSettingsFile(path, target) == ReadOutcome::Read;
+}
+
+bool SaveSettingsFile(const std::string& path, const StoredSettings& values, std::string* why)
+{
+    std::string reason;
+    const bool ok = WriteSettings(path, values, reason);
+    if (why)
+        *why = reason;
     return ok;
 }
 

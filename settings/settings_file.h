@@ -6,6 +6,8 @@
 // only.
 #pragma once
 
+#include "settings/bounded_read.h"
+
 #include <string>
 
 namespace velnar {
@@ -24,14 +26,21 @@ struct StoredSettings {
 // is left as it was and false is returned. A file without a second word
 // leaves target.noisePosition as the caller set it; a second word that is not
 // a number sets it to kDefaultNoisePosition.
+// The file is read as ReadBoundedFile reads it; one that is refused (not a
+// regular file, too large) is reported on standard error as
+// "velnar: cannot read VOIP.set: <why>" and treated as unreadable.
 bool LoadSettingsFile(const std::string& path, StoredSettings& target);
+ReadOutcome ReadSettingsFile(const std::string& path, StoredSettings& target);
 
 // Creates or truncates the file at path (mode 0600, also for a file that
 // existed with wider permissions) and writes values into it. Returns false
-// when the file cannot be opened or written.
-bool SaveSettingsFile(const std::string& path, const StoredSettings& values);
+// when the file cannot be opened or written (or is no regular file), with
+// the reason in why.
+bool SaveSettingsFile(const std::string& path, const StoredSettings& values,
+                      std::string* why = nullptr);
 
-// Splits an address word into user name, password and server address.
+// Splits an address word into user name, password and server address: at
+// the last at-sign, then at the first colon before it.
 void SplitAddressWord(const std::string& word, StoredSettings& target);
 
 // The noise-gate threshold for a slider position: 32767 to the power

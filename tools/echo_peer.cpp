@@ -2,13 +2,17 @@
 // answers every NEW with ACCEPT and RINGING, then ANSWER after a short delay,
 // and sends every voice frame straight back (full frames as full frames,
 // mini frames as mini frames). It prints what it does, one line per step.
+// Version 1 is spoken on one port and version 2 on a second (tools/echo_v2).
 //
-//   velnar-echo [--port N] [--host ADDR] [--answer-delay-ms N] [--quiet]
+//   velnar-echo [--port N] [--v2-port N] [--password S] [--host ADDR]
+//               [--answer-delay-ms N] [--quiet]
 //
 // --port 0 takes an ephemeral port; the first line printed names the port
-// ("listening on 127.0.0.1:PORT"). It acknowledges what it receives but
+// ("listening on 127.0.0.1:PORT"), the second the version-2 port. It
+// acknowledges what it receives but
 // never retransmits: it is meant for loopback and quiet networks. Ctrl-C
 // (or SIGTERM) ends it cleanly.
+#include "tools/echo_v2.h"
 #include "tools/peer/peer_frame.h"
 #include "velnar_version.h"
 
@@ -40,6 +44,11 @@ every call and sends the caller's own voice straight back.
       --host=ADDR            listen on this IPv4 address (default 127.0.0.1)
       --port=N               listen on UDP port N (default 5037; 0 takes a
                              free port)
+      --v2-port=N            speak IAX version 2 on UDP port N (default 4570,
+                             or a free port when --port is 0); 'off' leaves
+                             version 2 out
+      --password=SECRET      version 2: challenge every call (MD5) and take
+                             only this password (default: no challenge)
       --answer-delay-ms=N    answer N ms after the call arrives (default 300)
       --quiet                print only the first line, which names the
                              address to dial
@@ -57,9 +66,14 @@ void RequestStop(int)
     stopRequested = 1;
 }
 
+constexpr int kV2Off = -2;
+constexpr int kV2Default = -1;
+
 struct Options {
     std::string host = "127.0.0.1";
     int port = 5037;
+    int v2Port = kV2Default;
+    std::string password;
     int answerDelayMs = 300;
     bool quiet = false;
 };
@@ -78,7 +92,10 @@ struct EchoCall {
 class EchoPeer {
 public:
     EchoPeer(int fd, const Options& options) : m_fd(fd), m_options(options) {}
-    void Run();
+    // Serves both versions until Ctrl-C; v2 may be null.
+    void Run(echo2::EchoV2* v2, int v2Fd);
+    // A line of the version-2 side, printed like ours.
+    void SayLine(const std::string& text) { Say("v2 %s\n", text.c_str()); }
 
 private:
     void HandleDatagram(const uint8_t* bytes, size_t length, const sockaddr_in& from);
@@ -129,19 +146,23 @@ void EchoPeer::Say(const char* format, ...)
     std::fflush(stdout);
 }
 
-void EchoPeer::Run()
+void EchoPeer::Run(echo2::EchoV2* v2, int v2Fd)
 {
     uint8_t buffer[65536];
     for (;;) {
-        pollfd readable{m_fd, POLLIN, 0};
-        int ready = poll(&readable, 1, MsUntilNextAnswer());
+        pollfd readable[2] = {{m_fd, POLLIN, 0}, {v2Fd, POLLIN, 0}};
+        int wait = MsUntilNextAnswer();
+        int v2Wait = v2 ? v2->MsUntilDue() : -1;
+        if (v2Wait >= 0 && (wait < 0 || v2Wait < wait))
+            wait = v2Wait;
+        int ready = poll(readable, v2 ? 2 : 1, wait);
         if (stopRequested)
             return;
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
             return;
-        if (ready > 0) {
+        if (ready > 0 && (readable[0].revents & POLLIN)) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
             ssize_t n = recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
@@ -149,7 +170,11 @@ void EchoPeer::Run()
             if (n > 0)
                 HandleDatagram(buffer, static_cast<size_t>(n), from);
         }
+        if (v2 && (readable[1].revents & POLLIN))
+            v2->Receive();
         AnswerDueCalls();
+        if (v2)
+            v2->AnswerDue();
     }
 }
 
@@ -346,6 +371,11 @@ bool ParseOptions(int argc, char** argv, Options& options)
             ok = ok && ParseNumber(value, options.port);
         else if (arg == "--host")
             options.host = value;
+        else if (arg == "--v2-port")
+            ok = ok && (value == "off" ? (options.v2Port = kV2Off, true)
+                                       : ParseNumber(value, options.v2Port));
+        else if (arg == "--password")
+            options.password = value;
         else if (arg == "--answer-delay-ms")
             ok = ok && ParseNumber(value, options.answerDelayMs);
         else
@@ -353,17 +383,17 @@ bool ParseOptions(int argc, char** argv, Options& options)
         if (!ok)
             return false;
     }
-    return options.port <= 65535;
+    return options.port <= 65535 && options.v2Port <= 65535;
 }
 
-int OpenSocket(const Options& options, uint16_t& boundPort)
+int OpenSocket(const Options& options, int port, uint16_t& boundPort)
 {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
         return -1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(options.port));
+    address.sin_port = htons(static_cast<uint16_t>(port));
     if (inet_pton(AF_INET, options.host.c_str(), &address.sin_addr) != 1 ||
         bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
@@ -402,7 +432,7 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
     uint16_t port = 0;
-    int fd = OpenSocket(options, port);
+    int fd = OpenSocket(options, options.port, port);
     if (fd < 0) {
         std::fprintf(stderr, "cannot bind %s:%d: %s\n", options.host.c_str(), options.port,
                      std::strerror(errno));
@@ -411,9 +441,25 @@ int main(int argc, char** argv)
     // Always printed, also with --quiet: programs that start the peer read it.
     std::printf("listening on %s:%u; dial %s:%u/100\n", options.host.c_str(), port,
                 options.host.c_str(), port);
+    int v2Port = options.v2Port == kV2Default ? (options.port == 0 ? 0 : 4570) : options.v2Port;
+    uint16_t v2Bound = 0;
+    int v2Fd = options.v2Port == kV2Off ? -1 : OpenSocket(options, v2Port, v2Bound);
+    if (v2Fd >= 0)
+        std::printf("version 2 on %s:%u\n", options.host.c_str(), v2Bound);
+    else if (options.v2Port != kV2Off)
+        std::fprintf(stderr, "velnar-echo: version 2 off: cannot bind %s:%d: %s\n",
+                     options.host.c_str(), v2Port, std::strerror(errno));
     std::fflush(stdout);
-    EchoPeer(fd, options).Run();
+    EchoPeer peer(fd, options);
+    echo2::Options v2Options;
+    v2Options.answerDelayMs = options.answerDelayMs;
+    v2Options.password = options.password;
+    v2Options.say = [&peer](const std::string& text) { peer.SayLine(text); };
+    echo2::EchoV2 v2(v2Fd, v2Options);
+    peer.Run(v2Fd >= 0 ? &v2 : nullptr, v2Fd);
     close(fd);
+    if (v2Fd >= 0)
+        close(v2Fd);
     if (!options.quiet)
         std::printf("stopped\n");
     return 0;

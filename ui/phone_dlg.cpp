@@ -3,7 +3,7 @@
 #include "engine/iax_phone.h"
 #include "mixer/mixer_fader.h"
 #include "platform/mixer_codes.h"
-#include "settings/dial_string_builder.h"
+#include "settings/call_target.h"
 #include "settings/settings_file.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -191,11 +192,11 @@ void CPhoneDlg::OnCall()
 {
     if (m_strServer.isEmpty())
         LoadSettingsAtCall();
-    const std::string dialString = BuildDialString(
+    const CallTarget target = MakeCallTarget(
         {m_strUser.toStdString(), m_strPassword.toStdString(), m_strServer.toStdString()},
         m_numberEdit->text().toStdString());
-    if (!dialString.empty() && m_pPhone)
-        m_pPhone->Dial(dialString);
+    if (m_pPhone)
+        m_pPhone->Dial(target);
 }
 
 void CPhoneDlg::OnHangUp()
@@ -223,11 +224,18 @@ void CPhoneDlg::OnSettings()
     m_strServer = dialog.m_strServer;
     m_strUser = dialog.m_strUser;
     m_strPassword = dialog.m_strPassword;
-    // A file that cannot be written is not reported; the working copy and
-    // the threshold still take the new values.
-    SaveSettingsFile(kSettingsFileName, {m_strUser.toStdString(), m_strPassword.toStdString(),
-                                         m_strServer.toStdString(), dialog.m_nNoise});
+    // The working copy and the threshold take the new values even when the
+    // file cannot be written; the user is told they will not outlive the run.
+    std::string why;
+    const bool saved = m_saveSettings({m_strUser.toStdString(), m_strPassword.toStdString(),
+                                       m_strServer.toStdString(), dialog.m_nNoise},
+                                      why);
     SetNoiseThreshold(dialog.m_nNoise);
+    if (!saved)
+        QMessageBox::warning(this, QStringLiteral("Velnar"),
+                             QStringLiteral("Settings could not be saved to VOIP.set (%1). They "
+                                            "apply until Velnar exits.")
+                                 .arg(QString::fromStdString(why)));
 }
 
 void CPhoneDlg::OnShowMessages()

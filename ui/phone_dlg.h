@@ -6,10 +6,12 @@
 
 #include "engine/phone_owner.h"
 #include "platform/device_choice.h"
+#include "settings/settings_file.h"
 
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -54,6 +56,12 @@ public:
     StatusLine* m_status;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
+    // Writes the settings file on a Settings OK; false with a reason when it
+    // could not. Tests put a failing writer here.
+    std::function<bool(const StoredSettings&, std::string&)> m_saveSettings =
+        [](const StoredSettings& values, std::string& why) {
+            return SaveSettingsFile(kSettingsFileName, values, &why);
+        };
 
     QPushButton* m_callButton;
     QPushButton* m_hangUpButton;

@@ -6,6 +6,7 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 
@@ -15,6 +16,14 @@ namespace {
 
 constexpr int kNoiseMin = 0;
 constexpr int kNoiseMax = 1000;
+
+bool HoldsWhiteSpace(const QString& text)
+{
+    for (QChar c : text)
+        if (c.isSpace())
+            return true;
+    return false;
+}
 
 }  // namespace
 
@@ -101,11 +110,28 @@ void CSettingsDlg::accept()
         if (!edit->CheckLength(this))
             return;
     }
+    // The file separates its words at white space; a space would silently
+    // cut the field on the next read.
+    for (LimitedLineEdit* edit : {m_serverEdit, m_passwordEdit, m_userEdit}) {
+        if (HoldsWhiteSpace(edit->text()))
+            return Refuse(edit, QStringLiteral("Spaces cannot be stored in VOIP.set."));
+    }
+    // The user name goes into the call request, whose fields these separate.
+    if (m_userEdit->text().contains(QLatin1Char(';')) ||
+        m_userEdit->text().contains(QLatin1Char('=')))
+        return Refuse(m_userEdit, QStringLiteral("The user name cannot contain ';' or '='."));
     m_strServer = m_serverEdit->text();
     m_strPassword = m_passwordEdit->text();
     m_strUser = m_userEdit->text();
     m_nNoise = m_noiseSlider->value();
     QDialog::accept();
+}
+
+void CSettingsDlg::Refuse(LimitedLineEdit* edit, const QString& message)
+{
+    QMessageBox::warning(this, QStringLiteral("Velnar"), message);
+    edit->setFocus();
+    edit->selectAll();
 }
 
 void CSettingsDlg::OnDetect()

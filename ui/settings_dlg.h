@@ -37,7 +37,8 @@ public:
     QPushButton* m_detectButton;
 
 public slots:
-    // Takes the controls' values, refusing an over-long field.
+    // Takes the controls' values, refusing an over-long field, white space
+    // in any field and ';' or '=' in the user name.
     void accept() override;
     void OnDetect();
 
@@ -45,6 +46,7 @@ private:
     void LoadFromFile();
     void CreateControls();
     void ShowValues();
+    void Refuse(LimitedLineEdit* edit, const QString& message);
 };
 
 }  // namespace velnar

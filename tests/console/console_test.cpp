@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <fstream>
 #include <string>
@@ -243,6 +245,64 @@ TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());
         EXPECT_NE(phone.Errors().find("Try 'velnar-console --help'"), std::string::npos) << bad;
+    }
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> arguments;  // %d is the server's address, %p the password file
+    std::string password;                // written to the password file
+    int exitCode;
+    Lines lines;
+    std::string error;
+};
+
+// Nothing a person types, or a file holds, reaches the server unchecked, and
+// no FIFO stalls the program.
+TEST(ConsolePhoneTest, NastyInputIsRefused)
+{
+    const Lines failed = {"Calling...", "Cannot connect- bad server name? ", "Hanging up...",
+                          "Ready"};
+    const RefusalCase cases[] = {
+        {"number adding keys",
+         {"--call", "600;username=mallory;formats=0"},
+         "",
+         1,
+         {},
+         "velnar-console: invalid number\n"},
+        {"number with a control character",
+         {"--call", "600\t1"},
+         "",
+         1,
+         {},
+         "velnar-console: invalid number\n"},
+        {"password of 80 characters",
+         {"--call", "600", "--password-file", "%p"},
+         std::string(80, 'p'),
+         1,
+         {},
+         "velnar-console: the password is longer than 79 characters\n"},
+        {"port 70000", {"--server", "127.0.0.1:70000", "--call", "600"}, "", 1, failed, ""},
+        {"port 0", {"--server", "127.0.0.1:0", "--call", "600"}, "", 1, failed, ""},
+        {"port in letters", {"--server", "127.0.0.1:pbx", "--call", "600"}, "", 1, failed, ""},
+        {"password file is a directory", {"--password-file", "."}, "", 2, {}, "not a regular file"},
+        {"password file is a FIFO", {"--password-file", "fifo"}, "", 2, {}, "not a regular file"},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir directory;
+        ASSERT_EQ(mkfifo(directory.filePath("fifo").toLocal8Bit().constData(), 0600), 0);
+        const std::string passwordFile = directory.filePath("pw").toStdString();
+        std::ofstream(passwordFile) << c.password << "\n";
+        iaxpeer::ScriptedServer server;
+        std::vector<std::string> arguments = {"--server", ServerAddress(server.Port())};
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "%p" ? passwordFile : argument);
+        ConsoleRun phone(arguments, directory.path(), 1);
+        EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
+        EXPECT_EQ(phone.Lines(), c.lines);
+        EXPECT_NE(phone.Errors().find(c.error), std::string::npos) << phone.Errors();
+        EXPECT_EQ(server.CallsOffered(), 0);
     }
 }
 

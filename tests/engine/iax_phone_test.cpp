@@ -3,6 +3,7 @@
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/peer_await.h"
 #include "tests/support/iax_test_peer.h"
+#include "tests/support/md5_reference.h"
 
 #include "iax/iax.h"
 #include "iax/testing.h"
@@ -161,6 +162,36 @@ TEST_F(CallControl, RejectKeepsTheCallUntilHangUp)
     EXPECT_EQ(fp.owner.statuses,
               (Texts{"Calling...", "Authentication was rejected", "Hanging up...", "Ready"}));
     EXPECT_FALSE(phone().IsInCall());
+}
+
+// A password with ';' or '=' goes out as an MD5 answer only; a server that
+// wants it in plain text gets nothing, and the call ends at once.
+TEST_F(CallControl, PlainChallengeForPasswordWithSeparatorsEndsTheCall)
+{
+    const CallTarget target{"alice", "a;b=c@d", "127.0.0.1", peer.Port(), "100", ""};
+    for (const char* methods :
+         {"methods=md5;challenge=42;username=alice;", "methods=plaintext;username=alice;"}) {
+        SCOPED_TRACE(methods);
+        peer.StartCall();
+        fp.owner.statuses.clear();
+        phone().Dial(target);
+        auto newFrame = AwaitIax(peer, kNew);
+        ASSERT_TRUE(newFrame) << peer.LastError();
+        EXPECT_EQ(newFrame->Text().find("a;b"), std::string::npos) << newFrame->Text();
+        peer.SendIax(kAuthReq, methods);
+        if (std::string(methods).find("md5") != std::string::npos) {
+            auto reply = AwaitIax(peer, kAuthRep);
+            ASSERT_TRUE(reply) << peer.LastError();
+            EXPECT_EQ(reply->Text(), "md5secret=" + Md5Hex("42a;b=c@d") + ";");
+            phone().HangUp();
+            continue;
+        }
+        ASSERT_TRUE(WaitForStatus("Ready"));
+        EXPECT_EQ(fp.owner.statuses, (Texts{"Calling...", "Password cannot be sent in plain text",
+                                            "Hanging up...", "Ready"}));
+        auto hangup = AwaitIax(peer, kHangup);
+        ASSERT_TRUE(hangup) << "the call ends without an answer: " << peer.LastError();
+    }
 }
 
 TEST_F(CallControl, AuthenticationRequestWithoutCredentialsHangsUp)

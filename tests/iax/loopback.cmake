@@ -4,6 +4,7 @@
 add_executable(velnar_iax_loopback_test
   ${CMAKE_CURRENT_LIST_DIR}/loopback_call_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loopback_auth_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/loopback_fields_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loopback_control_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loopback_transfer_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loopback_retransmit_test.cpp

@@ -1,4 +1,4 @@
-// Information elements: the worked examples of the small fields, and the
+// Information elements: hand-checked encodings of the small fields, and the
 // length and text checks of the parser.
 #include "iax2/ies.h"
 

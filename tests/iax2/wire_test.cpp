@@ -1,5 +1,5 @@
-// The wire and element coding against the worked hex dumps of our protocol
-// notes, and the length checks of the parsers.
+// The wire and element coding against hand-checked frames (byte counts,
+// digest and bit packing verified apart), and the header checks.
 #include "iax2/wire.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ Bytes Frame(FullHeader header, const Bytes& data)
     return out;
 }
 
-TEST(Iax2Wire, NewOfTheWorkedExample)
+TEST(Iax2Wire, NewWithEveryElementACallNeeds)
 {
     IeWriter ies;
     ies.U16(kIeVersion, 2).Empty(kIeCallToken).Text(kIeCalledNumber, "100");
@@ -60,7 +60,7 @@ TEST(Iax2Wire, NewOfTheWorkedExample)
     EXPECT_EQ(parsed.format, uint32_t(kFormatUlaw));
 }
 
-TEST(Iax2Wire, AuthRepAckAndMiniOfTheWorkedExamples)
+TEST(Iax2Wire, AuthRepAckAndMiniFrame)
 {
     char md5[33];
     IaxMd5Hex("214748364", "s3cret", md5);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <QTest>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ const Binding kOutput{"output", MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, NO_SOURCE_
 const Binding kInput{"input", MIXERLINE_COMPONENTTYPE_DST_WAVEIN,
                      MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, audio::SourceVolume,
                      audio::SetSourceVolume};
+
+void PrintTo(const Binding& binding, std::ostream* out)
+{
+    *out << binding.name;
+}
 
 class FaderOnMixerTest : public testing::TestWithParam<std::tuple<Binding, test::MixerBackend>> {
 protected:

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ struct MixerBackend {
 };
 
 std::vector<MixerBackend> MixerBackends();
+
+// Logs and test lists show the backend by name.
+inline void PrintTo(const MixerBackend& backend, std::ostream* out)
+{
+    *out << backend.name;
+}
 
 // The sound server's mixer device on a connection of the test process.
 std::shared_ptr<MixerDevice> MakePulseMixer();

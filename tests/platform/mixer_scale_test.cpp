@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace velnar {
@@ -13,6 +14,11 @@ struct RawRange {
     long minimum;
     long maximum;
 };
+
+void PrintTo(const RawRange& range, std::ostream* out)
+{
+    *out << "raw " << range.minimum << ".." << range.maximum;
+}
 
 class MixerScaleTest : public testing::TestWithParam<RawRange> {};
 

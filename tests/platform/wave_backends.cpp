@@ -21,11 +21,6 @@ const WaveBackend kPulse{"Pulse", [] { return MakePulseWaveIn(); },
 
 }  // namespace
 
-::testing::internal::ValueArray<WaveBackend, WaveBackend> WaveBackends()
-{
-    return ::testing::Values(kAlsa, kPulse);
-}
-
 const WaveBackend& WaveBackendNamed(const std::string& name)
 {
     return name == kPulse.name ? kPulse : kAlsa;

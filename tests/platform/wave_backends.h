@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 namespace velnar::test {
@@ -18,13 +19,17 @@ struct WaveBackend {
     std::function<std::unique_ptr<WaveOut>()> makeOut;
 };
 
-::testing::internal::ValueArray<WaveBackend, WaveBackend> WaveBackends();
-
 const WaveBackend& WaveBackendNamed(const std::string& name);
 
 inline std::string BackendName(const ::testing::TestParamInfo<WaveBackend>& info)
 {
     return info.param.name;
+}
+
+// Logs and test lists show the backend by name.
+inline void PrintTo(const WaveBackend& backend, std::ostream* out)
+{
+    *out << backend.name;
 }
 
 // Whether a device of either backend has noticed that its sound went away.

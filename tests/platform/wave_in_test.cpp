@@ -1,13 +1,9 @@
-// The capture devices of both backends against the PulseAudio test server.
-// Each test captures the monitor of a sink of its own: what is played into
-// that sink is what the device captures.
-#include "platform/alsa/alsa_wave_device.h"
-#include "platform/alsa/alsa_wave_in.h"
-
-#include "audio_server.h"
-#include "capture_rig.h"
-#include "tone.h"
-#include "wave_backends.h"
+// What every capture device does, against the PulseAudio test server; each
+// backend's own test file runs these on its device. Each test captures the
+// monitor of a sink of its own: what is played into that sink is what the
+// device captures.
+#include "tests/platform/tone.h"
+#include "tests/platform/wave_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +25,8 @@ namespace velnar {
 namespace {
 
 using test::CaptureRig;
+using test::CaptureTest;
+using test::CaptureToneTest;
 using test::kRigBufferBytes;
 using test::kRigBuffers;
 using test::WaitFor;
@@ -47,42 +45,6 @@ double WorstSineBreak(std::span<const int16_t> samples, double frequencyHz)
     return worst;
 }
 
-class CaptureTestBase : public ::testing::Test {
-protected:
-    virtual const test::WaveBackend& Backend() const = 0;
-
-    void SetUp() override
-    {
-        if (!test::HaveTestAudioServer())
-            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
-        sink = std::make_unique<test::ScratchSink>();
-        ASSERT_TRUE(sink->Loaded()) << "could not load a null sink";
-    }
-
-    // Opens, queues and starts the rig and waits for its first buffer: the
-    // stream is running from then on.
-    void StartAndWaitForSound(CaptureRig& rig)
-    {
-        ASSERT_EQ(rig.Open(), WaveOk);
-        ASSERT_TRUE(rig.QueueAll());
-        ASSERT_EQ(rig.In().Start(), WaveOk);
-        ASSERT_TRUE(WaitFor([&] { return !rig.ReturnedBuffers().empty(); }))
-            << "no capture buffer came back";
-    }
-
-    int argc = 0;
-    QCoreApplication app{argc, nullptr};
-    std::unique_ptr<test::ScratchSink> sink;
-};
-
-class CaptureTest : public CaptureTestBase,
-                    public ::testing::WithParamInterface<test::WaveBackend> {
-protected:
-    const test::WaveBackend& Backend() const override { return GetParam(); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Backends, CaptureTest, test::WaveBackends(), test::BackendName);
-
 TEST_P(CaptureTest, FullBuffersComeBackInQueueOrder)
 {
     CaptureRig rig(Backend().makeIn());
@@ -98,15 +60,6 @@ TEST_P(CaptureTest, FullBuffersComeBackInQueueOrder)
     }
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
-
-// A tone played into the microphone comes back at its own frequency, for
-// as long as it was played, without a dropped or repeated buffer.
-class CaptureToneTest
-    : public CaptureTestBase,
-      public ::testing::WithParamInterface<std::tuple<test::WaveBackend, double>> {
-protected:
-    const test::WaveBackend& Backend() const override { return std::get<0>(GetParam()); }
-};
 
 TEST_P(CaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
 {
@@ -155,15 +108,6 @@ TEST_P(CaptureToneTest, ToneIsCapturedWholeAtItsFrequency)
     EXPECT_LT(WorstSineBreak(middle, frequencyHz), 0.05 * kToneAmplitude);
     EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
-
-// Neither frequency fits a whole number of periods in a 20-ms buffer, so a
-// lost buffer would show as a phase jump.
-INSTANTIATE_TEST_SUITE_P(Frequencies, CaptureToneTest,
-                         ::testing::Combine(test::WaveBackends(), ::testing::Values(440.0, 1330.0)),
-                         [](const auto& info) {
-                             return std::get<0>(info.param).name + "_" +
-                                    std::to_string(int(std::get<1>(info.param))) + "Hz";
-                         });
 
 // Buffers that do not match the device's 20-ms period (smaller, larger,
 // odd) are filled whole frame by whole frame, each in turn, so that the
@@ -407,55 +351,6 @@ TEST_P(CaptureTest, VanishedSourceStopsDeliveryAndBuffersStillComeBack)
     })) << "no capture after reopening";
     EXPECT_EQ(rig.ReturnedBuffers().back().bytesRecorded, kRigBufferBytes);
     EXPECT_EQ(rig.In().Close(), WaveOk);
-}
-
-class AlsaCaptureTest : public CaptureTestBase {
-protected:
-    const test::WaveBackend& Backend() const override { return test::WaveBackendNamed("alsa"); }
-};
-
-// Between calls the device neither reads nor wakes the program: nothing is
-// delivered and its descriptors are not watched until the next Start, which
-// brings sound again.
-TEST_F(AlsaCaptureTest, StoppedDeviceReadsNothingAndIsNotWatched)
-{
-    auto device = std::make_unique<AlsaWaveIn>("default");
-    const AlsaWaveIn* in = device.get();
-    CaptureRig rig(std::move(device));
-    rig.requeue = false;
-    ASSERT_EQ(rig.Open(), WaveOk);
-    EXPECT_FALSE(in->IsWatching()) << "watched before the first Start";
-    ASSERT_TRUE(rig.QueueAll());
-    WaitFor([] { return false; }, 200);
-    EXPECT_TRUE(rig.ReturnedBuffers().empty()) << "captured before the first Start";
-    ASSERT_EQ(rig.In().Start(), WaveOk);
-    EXPECT_TRUE(in->IsWatching());
-    ASSERT_TRUE(WaitFor([&] { return !rig.ReturnedBuffers().empty(); }))
-        << "no capture buffer came back";
-
-    for (size_t call = 1; call <= 3; ++call) {
-        ASSERT_EQ(rig.In().Stop(), WaveOk);
-        ASSERT_EQ(rig.In().Reset(), WaveOk);
-        const size_t queuedSoFar = kRigBuffers * call;
-        ASSERT_TRUE(WaitFor([&] { return rig.ReturnedBuffers().size() == queuedSoFar; }));
-        EXPECT_FALSE(in->IsWatching()) << "watched while stopped, call " << call;
-        ASSERT_TRUE(rig.QueueAll());
-        WaitFor([] { return false; }, 200);
-        EXPECT_EQ(rig.ReturnedBuffers().size(), queuedSoFar)
-            << "captured while stopped, call " << call;
-
-        ASSERT_EQ(rig.In().Start(), WaveOk);
-        EXPECT_TRUE(in->IsWatching());
-        EXPECT_TRUE(WaitFor(
-            [&] {
-                const auto& returned = rig.ReturnedBuffers();
-                return returned.size() > queuedSoFar &&
-                       returned[queuedSoFar].bytesRecorded == kRigBufferBytes;
-            },
-            500))
-            << "no sound after start " << call + 1;
-    }
-    EXPECT_EQ(rig.In().Reset(), WaveOk);
 }
 
 }  // namespace

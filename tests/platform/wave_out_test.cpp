@@ -1,11 +1,8 @@
-// The playback devices of both backends against the PulseAudio test
-// server. Each test plays into a sink of its own and records that sink's
-// monitor.
-#include "platform/alsa/alsa_wave_out.h"
-
-#include "audio_server.h"
-#include "tone.h"
-#include "wave_backends.h"
+// What every playback device does, against the PulseAudio test server;
+// each backend's own test file runs these on its device. Each test plays
+// into a sink of its own and records that sink's monitor.
+#include "tests/platform/tone.h"
+#include "tests/platform/wave_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -15,12 +12,15 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <ostream>
 #include <span>
 #include <vector>
 
 namespace velnar {
 namespace {
 
+using test::PauseTest;
+using test::PlaybackTest;
 using test::WaitFor;
 
 constexpr uint32_t kBlockBytes = 320;
@@ -78,46 +78,6 @@ size_t LoudStretches(const QByteArray& recorded, qsizetype fromByte)
             ++loud;
     return loud;
 }
-
-class PlaybackTestBase : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!test::HaveTestAudioServer())
-            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
-        sink = std::make_unique<test::ScratchSink>();
-        ASSERT_TRUE(sink->Loaded()) << "could not load a null sink";
-    }
-
-    // Starts recording the sink and waits until the recorder delivers.
-    void StartRecorder()
-    {
-        recorder = std::make_unique<test::PulseRecorder>(sink->Monitor());
-        ASSERT_TRUE(recorder->Started()) << "parec did not start";
-        ASSERT_TRUE(WaitFor([&] { return recorder->Bytes().size() > 1600; }))
-            << "the recorder delivered nothing";
-    }
-
-    // Waits until `ms` more milliseconds of sound have been recorded.
-    bool RecordFor(int ms)
-    {
-        const qsizetype target = recorder->Bytes().size() + 16 * ms;
-        return WaitFor([&] { return recorder->Bytes().size() >= target; }, 10000 + 4 * ms);
-    }
-
-    int argc = 0;
-    QCoreApplication app{argc, nullptr};
-    std::unique_ptr<test::ScratchSink> sink;
-    std::unique_ptr<test::PulseRecorder> recorder;
-};
-
-class PlaybackTest : public PlaybackTestBase,
-                     public ::testing::WithParamInterface<test::WaveBackend> {
-protected:
-    std::unique_ptr<WaveOut> MakeOut() const { return GetParam().makeOut(); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Backends, PlaybackTest, test::WaveBackends(), test::BackendName);
 
 TEST_P(PlaybackTest, WrittenBlocksAreHeardAtTheirFrequencyForTheirLength)
 {
@@ -190,15 +150,6 @@ TEST_P(PlaybackTest, BlocksOfAnySizePlayUnbroken)
     EXPECT_EQ(out->Close(), WaveOk);
 }
 
-// With each backend's own pause, and with ALSA's fallback of dropping what
-// the device holds.
-struct PauseCase {
-    test::WaveBackend backend;
-    bool drops;  // pausing loses what the device held
-};
-
-class PauseTest : public PlaybackTestBase, public ::testing::WithParamInterface<PauseCase> {};
-
 TEST_P(PauseTest, PauseHoldsAndRestartResumes)
 {
     StartRecorder();
@@ -247,22 +198,6 @@ TEST_P(PauseTest, PauseHoldsAndRestartResumes)
     }
     EXPECT_EQ(out->Close(), WaveOk);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, PauseTest,
-    ::testing::Values(PauseCase{{"AlsaDevicePause", nullptr,
-                                 [] { return std::make_unique<AlsaWaveOut>("default"); }},
-                                false},
-                      PauseCase{{"AlsaDropFallback", nullptr,
-                                 [] {
-                                     return std::make_unique<AlsaWaveOut>(
-                                         "default", AlsaWaveOut::PauseMode::DropAlways);
-                                 }},
-                                true},
-                      PauseCase{{"PulseCork", nullptr,
-                                 [] { return test::WaveBackendNamed("Pulse").makeOut(); }},
-                                false}),
-    [](const ::testing::TestParamInfo<PauseCase>& info) { return info.param.backend.name; });
 
 TEST_P(PlaybackTest, ResetMarksEveryBlockDoneAndPlaybackGoesOn)
 {

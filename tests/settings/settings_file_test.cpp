@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,7 +65,8 @@ TEST_F(SettingsFileTest, LoadsEveryFileForm)
         {"no colon, no at-sign", "pbx.example.net\n500", "", "", "pbx.example.net", 500},
         {"at-sign without colon", "secret@pbx\n1", "", "secret", "pbx", 1},
         {"empty user and password", ":@pbx.example.net\n1000", "", "", "pbx.example.net", 1000},
-        {"colon after at-sign", "a@b:c\n2", "a@b", "", "b:c", 2},
+        // The host never holds an at-sign: what stands before it is the password.
+        {"colon after at-sign", "a@b:c\n2", "", "a", "b:c", 2},
         {"missing number keeps caller's", "alice:pw@pbx\n", "alice", "pw", "pbx", 1000},
         {"missing line break and number", "alice:pw@pbx", "alice", "pw", "pbx", 1000},
         {"non-numeric second word", "alice:pw@pbx\nloud", "alice", "pw", "pbx", 1000},
@@ -170,6 +172,52 @@ TEST(NoiseThresholdTest, ExtremePositionsDoNotOverflow)
     EXPECT_EQ(NoiseThreshold(-100000), INT_MAX);
     EXPECT_EQ(NoiseThreshold(INT_MIN), INT_MAX);
     EXPECT_EQ(NoiseThreshold(INT_MAX), 0);
+}
+
+TEST(SettingsFileSplitTest, AddressWordsSplitAtLastAtAndFirstColon)
+{
+    struct Case {
+        const char* word;
+        const char* user;
+        const char* password;
+        const char* server;
+    } cases[] = {
+        // Today's forms.
+        {"alice:secret@pbx.example.net", "alice", "secret", "pbx.example.net"},
+        {":@pbx", "", "", "pbx"},
+        {"pbx.example.net", "", "", "pbx.example.net"},
+        {"10.0.0.5:4569", "10.0.0.5", "", "10.0.0.5:4569"},
+        {"secret@pbx", "", "secret", "pbx"},
+        {"alice:pw@pbx:4569", "alice", "pw", "pbx:4569"},
+        // Passwords holding the separators.
+        {"alice:p@ss@host", "alice", "p@ss", "host"},
+        {"alice:pa/ss@host", "alice", "pa/ss", "host"},
+        {"alice:pa:ss@host", "alice", "pa:ss", "host"},
+        {"alice:100%@host:5037", "alice", "100%", "host:5037"},
+        {"alice:@@@host", "alice", "@@", "host"},
+        {"alice:a;b=c@host", "alice", "a;b=c", "host"},
+        {"alice:pw@", "alice", "pw", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        StoredSettings split;
+        SplitAddressWord(c.word, split);
+        EXPECT_EQ(split.user, c.user);
+        EXPECT_EQ(split.password, c.password);
+        EXPECT_EQ(split.server, c.server);
+    }
+}
+
+TEST_F(SettingsFileTest, SavingIntoNoRegularFileFailsWithItsReason)
+{
+    ASSERT_EQ(mkfifo(m_path.c_str(), 0600), 0);  // no reader: must not wait for one
+    std::string why;
+    EXPECT_FALSE(SaveSettingsFile(m_path, {"u", "p", "s", 1}, &why));
+    EXPECT_FALSE(why.empty());
+    fs::remove(m_path);
+    fs::create_directory(m_path);
+    EXPECT_FALSE(SaveSettingsFile(m_path, {"u", "p", "s", 1}, &why));
+    EXPECT_EQ(why, "Is a directory");
 }
 
 }  // namespace

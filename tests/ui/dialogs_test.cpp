@@ -39,6 +39,7 @@ private slots:
     void settingsWithoutFileShowsDefaults();
     void settingsDetectSetsPosition();
     void settingsRefusesOverlongField();
+    void settingsRefusesWhatTheFileCannotKeep();
     void settingsTabOrderStartsOnOk();
 
 private:
@@ -314,6 +315,41 @@ void DialogsTest::settingsRefusesOverlongField()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.m_strPassword, QStringLiteral("short"));
+}
+
+void DialogsTest::settingsRefusesWhatTheFileCannotKeep()
+{
+    const QString spaces = QStringLiteral("Spaces cannot be stored in VOIP.set.");
+    const QString userChars = QStringLiteral("The user name cannot contain ';' or '='.");
+    struct Case {
+        const char* server;
+        const char* user;
+        const char* password;
+        QString message;  // empty: accepted
+    } cases[] = {
+        {"my pbx", "bob", "pw", spaces},
+        {"pbx", "bob smith", "pw", spaces},
+        {"pbx", "bob", "pass word", spaces},
+        {"pbx", "bob", "tab\there", spaces},
+        {"pbx", "bob;x", "pw", userChars},
+        {"pbx", "a=b", "pw", userChars},
+        {"pbx:4569", "bob", "p@ss:/%;=", QString()},
+    };
+    for (const Case& c : cases) {
+        CSettingsDlg dialog;
+        dialog.show();
+        dialog.m_serverEdit->setText(QString::fromLatin1(c.server));
+        dialog.m_userEdit->setText(QString::fromLatin1(c.user));
+        dialog.m_passwordEdit->setText(QString::fromLatin1(c.password));
+        SeenMessageBox seen;
+        if (!c.message.isEmpty())
+            AnswerNextMessageBox(seen);
+        dialog.m_okButton->click();
+        QCOMPARE(seen.text, c.message);
+        QCOMPARE(dialog.isVisible(), !c.message.isEmpty());
+        if (c.message.isEmpty())
+            QCOMPARE(dialog.m_strPassword, QString::fromLatin1(c.password));
+    }
 }
 
 void DialogsTest::settingsTabOrderStartsOnOk()

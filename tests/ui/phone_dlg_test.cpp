@@ -83,6 +83,7 @@ private slots:
     void settingsOkWithUntouchedFields();
     void settingsCancelChangesNothing();
     void settingsUnwritableFileStillUpdates();
+    void callRefusesWhatCannotBeSent();
     void keypadAppendsOutsideCall();
     void keypadSendsTonesInCall();
     void overlongNumberRefusesExitAndEnter();
@@ -478,14 +479,48 @@ void PhoneDlgTest::settingsUnwritableFileStillUpdates()
     // A directory where the file should be: the write fails (permissions
     // would not stop root).
     QVERIFY(QDir().mkdir(QStringLiteral("VOIP.set")));
-    WhenModal<CSettingsDlg>([](CSettingsDlg* settings) {
+    SeenMessageBox seen;
+    WhenModal<CSettingsDlg>([&seen](CSettingsDlg* settings) {
         settings->m_serverEdit->setText(QStringLiteral("pbx"));
         settings->m_detectButton->click();
+        AnswerNextMessageBox(seen);
         settings->m_okButton->click();
     });
     m_dialog->OnSettings();
     QCOMPARE(m_dialog->m_strServer, QStringLiteral("pbx"));
     QCOMPARE(Threshold(), 22);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral("Settings could not be saved to VOIP.set (Is a "
+                                       "directory). They apply until Velnar exits."));
+}
+
+void PhoneDlgTest::callRefusesWhatCannotBeSent()
+{
+    MakeDialog();
+    struct Case {
+        QByteArray settings;
+        const char* number;
+        QStringList statuses;
+    } cases[] = {
+        {"alice:pw@" + PeerServer(), "600;username=mallory", {"Invalid number", "Ready"}},
+        {"alice:pw@" + PeerServer(), "600=1", {"Invalid number", "Ready"}},
+        {"alice:" + QByteArray(80, 'p') + "@" + PeerServer(),
+         "600",
+         {"Password too long", "Ready"}},
+        {"alice:pw@127.0.0.1:70000",
+         "600",
+         {"Calling...", "Cannot connect- bad server name? ", "Hanging up...", "Ready"}},
+    };
+    for (const Case& c : cases) {
+        m_dialog->m_strServer.clear();  // read the file at the Call
+        WriteSettings(c.settings);
+        const int before = Messages().size();
+        m_dialog->m_numberEdit->setText(QString::fromLatin1(c.number));
+        m_dialog->m_callButton->click();
+        QCOMPARE(Messages().mid(before), c.statuses);
+        QVERIFY(!m_dialog->m_pPhone->IsInCall());
+    }
+    QVERIFY2(m_peer->ExpectSilence(50), "nothing may be sent");
 }
 
 void PhoneDlgTest::keypadAppendsOutsideCall()

@@ -1,0 +1,406 @@
+#include "tools/echo_v2.h"
+
+#include "iax/md5.h"
+#include "iax2/codes.h"
+
+#include <arpa/inet.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+
+namespace echo2 {
+namespace {
+
+using iax2::Bytes;
+using iax2::ByteView;
+
+constexpr uint64_t kTokenLifetimeSeconds = 10;
+constexpr uint32_t kFormatsWeEcho = iax2::kFormatUlaw | iax2::kFormatAlaw | iax2::kFormatGsm;
+
+std::string Describe(const sockaddr_in& address)
+{
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+bool SameAddress(const sockaddr_in& a, const sockaddr_in& b)
+{
+    return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+}
+
+std::string RandomHex(size_t bytes)
+{
+    unsigned char raw[32] = {};
+    if (bytes > sizeof raw)
+        bytes = sizeof raw;
+    if (getrandom(raw, bytes, 0) != static_cast<ssize_t>(bytes)) {
+        // Without the kernel's source the secret is only as good as the clock.
+        auto now = Clock::now().time_since_epoch().count();
+        for (size_t i = 0; i < bytes; ++i)
+            raw[i] = static_cast<unsigned char>(now >> (8 * (i % 8)));
+    }
+    std::string text;
+    static const char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < bytes; ++i) {
+        text += kDigits[raw[i] >> 4];
+        text += kDigits[raw[i] & 15];
+    }
+    return text;
+}
+
+std::string Md5Hex(const std::string& first, const std::string& second)
+{
+    char out[33];
+    IaxMd5Hex(first.c_str(), second.c_str(), out);
+    return out;
+}
+
+uint64_t SecondsNow()
+{
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count());
+}
+
+// The codec to echo in: the caller's preferred one when we can carry it,
+// else the first we share.
+uint32_t ChooseFormat(const iax2::Ies& ies)
+{
+    const uint32_t offered = ies.capability.value_or(0) | ies.format.value_or(0);
+    if (ies.format && (*ies.format & kFormatsWeEcho) && !(*ies.format & (*ies.format - 1)))
+        return *ies.format;
+    for (uint32_t bit : {iax2::kFormatUlaw, iax2::kFormatAlaw, iax2::kFormatGsm})
+        if (offered & bit)
+            return bit;
+    return 0;
+}
+
+}  // namespace
+
+EchoV2::EchoV2(int fd, Options options)
+    : m_fd(fd), m_options(std::move(options)), m_tokenSecret(RandomHex(16))
+{
+    if (!m_options.say)
+        m_options.say = [](const std::string&) {};
+}
+
+void EchoV2::Receive()
+{
+    uint8_t buffer[65536];
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    ssize_t n =
+        recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n <= 0)
+        return;
+    ByteView datagram(buffer, static_cast<size_t>(n));
+    iax2::FullHeader full;
+    iax2::MiniHeader mini;
+    ByteView data;
+    switch (iax2::Classify(datagram)) {
+    case iax2::DatagramKind::Full:
+        if (iax2::ParseFull(datagram, &full, &data) == 0)
+            HandleFull(full, data, from);
+        return;
+    case iax2::DatagramKind::Mini:
+        if (iax2::ParseMini(datagram, &mini, &data) == 0)
+            HandleMini(mini, data, from);
+        return;
+    default: return;  // meta frames and noise
+    }
+}
+
+void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const sockaddr_in& from)
+{
+    const bool command = header.type == iax2::kTypeCommand;
+    if (header.destination == 0) {
+        if (command && header.subclass == iax2::kNew)
+            HandleNew(header, data, from);
+        if (command && header.subclass == iax2::kPoke)
+            SendUncounted(from, 1, header.source, header, iax2::kPong);
+        return;
+    }
+    Call* call = Find(from, header.destination);
+    if (!call || (call->remoteCall != 0 && call->remoteCall != header.source))
+        return;
+    if (iax2::IsCounterNeutral(header.type, header.subclass)) {
+        if (command && header.subclass == iax2::kInval)
+            m_calls.erase(call->ownCall);
+        return;
+    }
+    const auto behind = static_cast<int8_t>(header.oseqno - call->iseqno);
+    if (behind < 0) {
+        // A retransmission of what we took: its acknowledgement was lost.
+        SendUncounted(from, call->ownCall, call->remoteCall, header, iax2::kAck);
+        return;
+    }
+    if (behind > 0) {
+        SendUncounted(from, call->ownCall, call->remoteCall, header, iax2::kVnak);
+        return;
+    }
+    ++call->iseqno;
+    HandleInOrder(*call, header, data);
+}
+
+void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView data)
+{
+    const uint16_t own = call.ownCall;
+    const bool isCommand = header.type == iax2::kTypeCommand;
+    // Everything counted is acknowledged at once, except what a reply of
+    // its own answers: a PING's PONG, a LAGRQ's LAGRP, an AUTHREP's ACCEPT.
+    const bool answeredByReply =
+        isCommand && (header.subclass == iax2::kPing || header.subclass == iax2::kLagRq);
+    if (!answeredByReply)
+        SendUncounted(call.address, own, call.remoteCall, header, iax2::kAck);
+    if (header.type == iax2::kTypeVoice) {
+        if (!call.answered)
+            return;
+        SendFull(call, iax2::kTypeVoice, header.subclass, data);
+        ++call.voiceEchoed;
+    } else if (header.type == iax2::kTypeDtmf) {
+        m_options.say("call " + std::to_string(own) + ": touch tone '" +
+                      std::string(1, static_cast<char>(header.subclass)) + "'");
+    } else if (isCommand) {
+        HandleCommand(call, header, data);
+    }
+}
+
+void EchoV2::HandleCommand(Call& call, const iax2::FullHeader& header, ByteView data)
+{
+    iax2::Ies ies;
+    switch (header.subclass) {
+    case iax2::kPing: SendFull(call, iax2::kTypeCommand, iax2::kPong, {}, header.timestamp); return;
+    case iax2::kLagRq:
+        SendFull(call, iax2::kTypeCommand, iax2::kLagRp, {}, header.timestamp);
+        return;
+    case iax2::kAuthRep:
+        if (iax2::ParseIes(data, &ies) == 0)
+            HandleAuthRep(call, ies);
+        return;
+    case iax2::kHangup:
+    case iax2::kReject:
+        m_options.say("call " + std::to_string(call.ownCall) + ": " +
+                      (header.subclass == iax2::kHangup ? "HANGUP" : "REJECT") + ", " +
+                      std::to_string(call.voiceEchoed) + " voice frames echoed");
+        m_calls.erase(call.ownCall);
+        return;
+    default: return;
+    }
+}
+
+void EchoV2::HandleNew(const iax2::FullHeader& header, ByteView data, const sockaddr_in& from)
+{
+    iax2::Ies ies;
+    if (iax2::ParseIes(data, &ies) != 0 || ies.version.value_or(0) != iax2::kProtocolVersion)
+        return;
+    if (Call* known = FindByRemote(from, header.source)) {
+        // The NEW again: its acknowledgement went missing.
+        SendUncounted(from, known->ownCall, header.source, header, iax2::kAck);
+        return;
+    }
+    if (!ies.callToken || !TokenIsValid(*ies.callToken, from)) {
+        // Nothing is kept for a caller until it proves its address by
+        // echoing the token; a stale or forged one is dropped unanswered.
+        if (ies.callToken && !ies.callToken->empty())
+            return;
+        const std::string token = MakeToken(from, SecondsNow());
+        const Bytes reply = iax2::IeWriter().Text(iax2::kIeCallToken, token).bytes();
+        SendUncounted(from, 0, header.source, header, iax2::kCallToken, reply);
+        return;
+    }
+    Call& call = StartCall(header, from);
+    call.format = ChooseFormat(ies);
+    m_options.say("call " + std::to_string(call.ownCall) + ": NEW from " + Describe(from) +
+                  " for " + ies.calledNumber.value_or("?"));
+    if (call.format == 0) {
+        const Bytes reason = iax2::IeWriter().U8(iax2::kIeCauseCode, 58).bytes();
+        SendFull(call, iax2::kTypeCommand, iax2::kReject, reason);
+        m_calls.erase(call.ownCall);
+        return;
+    }
+    if (m_options.password.empty()) {
+        Accept(call);
+        return;
+    }
+    call.challenge = RandomHex(8);
+    const Bytes request = iax2::IeWriter()
+                              .U16(iax2::kIeAuthMethods, iax2::kAuthMd5)
+                              .Text(iax2::kIeChallenge, call.challenge)
+                              .Text(iax2::kIeUsername, ies.username.value_or(""))
+                              .bytes();
+    SendFull(call, iax2::kTypeCommand, iax2::kAuthReq, request);
+}
+
+void EchoV2::HandleAuthRep(Call& call, const iax2::Ies& ies)
+{
+    if (call.challenge.empty() || call.accepted)
+        return;
+    if (ies.md5Result && *ies.md5Result == Md5Hex(call.challenge, m_options.password)) {
+        Accept(call);
+        return;
+    }
+    m_options.say("call " + std::to_string(call.ownCall) + ": wrong password, rejected");
+    const Bytes reason = iax2::IeWriter()
+                             .Text(iax2::kIeCause, "Authentication failed")
+                             .U8(iax2::kIeCauseCode, 21)
+                             .bytes();
+    SendFull(call, iax2::kTypeCommand, iax2::kReject, reason);
+    m_calls.erase(call.ownCall);
+}
+
+void EchoV2::Accept(Call& call)
+{
+    call.accepted = true;
+    call.answerAt = Clock::now() + std::chrono::milliseconds(m_options.answerDelayMs);
+    SendFull(call, iax2::kTypeCommand, iax2::kAccept,
+             iax2::IeWriter().U32(iax2::kIeFormat, call.format).bytes());
+    SendFull(call, iax2::kTypeControl, iax2::kCtrlRinging);
+    m_options.say("call " + std::to_string(call.ownCall) + ": sent ACCEPT and RINGING");
+}
+
+void EchoV2::HandleMini(const iax2::MiniHeader& header, ByteView data, const sockaddr_in& from)
+{
+    Call* call = FindByRemote(from, header.source);
+    if (!call || !call->answered)
+        return;
+    iax2::MiniHeader echo;
+    echo.source = call->ownCall;
+    echo.timestamp = static_cast<uint16_t>(NextStamp(*call));
+    Bytes datagram;
+    if (iax2::AppendMini(echo, data, &datagram) == 0)
+        Send(datagram, from);
+    ++call->voiceEchoed;
+}
+
+void EchoV2::AnswerDue()
+{
+    const auto now = Clock::now();
+    for (auto& [number, call] : m_calls) {
+        if (!call.accepted || call.answered || call.answerAt > now)
+            continue;
+        call.answered = true;
+        SendFull(call, iax2::kTypeControl, iax2::kCtrlAnswer);
+        m_options.say("call " + std::to_string(number) + ": sent ANSWER, echoing voice");
+    }
+}
+
+int EchoV2::MsUntilDue() const
+{
+    int wait = -1;
+    const auto now = Clock::now();
+    for (const auto& [number, call] : m_calls) {
+        if (!call.accepted || call.answered)
+            continue;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(call.answerAt - now).count();
+        const int ms = left < 0 ? 0 : static_cast<int>(left);
+        if (wait < 0 || ms < wait)
+            wait = ms;
+    }
+    return wait;
+}
+
+Call& EchoV2::StartCall(const iax2::FullHeader& header, const sockaddr_in& from)
+{
+    while (m_calls.count(m_nextCall) != 0 || m_nextCall == 0)
+        m_nextCall = (m_nextCall % 0x7FFF) + 1;
+    Call& call = m_calls[m_nextCall];
+    call.address = from;
+    call.ownCall = m_nextCall;
+    call.remoteCall = header.source;
+    call.iseqno = 1;  // the NEW was the caller's frame 0
+    m_nextCall = (m_nextCall % 0x7FFF) + 1;
+    SendUncounted(from, call.ownCall, call.remoteCall, header, iax2::kAck);
+    return call;
+}
+
+Call* EchoV2::Find(const sockaddr_in& from, uint16_t ownCall)
+{
+    auto it = m_calls.find(ownCall);
+    return it != m_calls.end() && SameAddress(it->second.address, from) ? &it->second : nullptr;
+}
+
+Call* EchoV2::FindByRemote(const sockaddr_in& from, uint16_t remoteCall)
+{
+    for (auto& [number, call] : m_calls)
+        if (call.remoteCall == remoteCall && SameAddress(call.address, from))
+            return &call;
+    return nullptr;
+}
+
+// A token names the second it was made and binds it to the caller's
+// address with our secret, so that checking it needs no stored state.
+std::string EchoV2::MakeToken(const sockaddr_in& from, uint64_t seconds) const
+{
+    const std::string when = std::to_string(seconds);
+    return when + "-" + Md5Hex(m_tokenSecret, when + "@" + Describe(from));
+}
+
+bool EchoV2::TokenIsValid(const std::string& token, const sockaddr_in& from) const
+{
+    const size_t dash = token.find('-');
+    if (dash == std::string::npos || dash == 0 || dash > 20)
+        return false;
+    uint64_t seconds = 0;
+    for (size_t i = 0; i < dash; ++i) {
+        if (token[i] < '0' || token[i] > '9')
+            return false;
+        seconds = seconds * 10 + static_cast<uint64_t>(token[i] - '0');
+    }
+    const uint64_t now = SecondsNow();
+    return seconds <= now && now - seconds <= kTokenLifetimeSeconds &&
+           token == MakeToken(from, seconds);
+}
+
+uint32_t EchoV2::NextStamp(Call& call)
+{
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - call.start);
+    auto stamp = static_cast<uint32_t>(elapsed.count());
+    if (stamp <= call.lastStamp)
+        stamp = call.lastStamp + 1;
+    call.lastStamp = stamp;
+    return stamp;
+}
+
+void EchoV2::SendFull(Call& call, uint8_t type, uint32_t subclass, ByteView data,
+                      int64_t echoedStamp)
+{
+    iax2::FullHeader header;
+    header.source = call.ownCall;
+    header.destination = call.remoteCall;
+    header.timestamp = echoedStamp >= 0 ? static_cast<uint32_t>(echoedStamp) : NextStamp(call);
+    header.oseqno = call.oseqno++;
+    header.iseqno = call.iseqno;
+    header.type = type;
+    header.subclass = subclass;
+    Bytes datagram;
+    if (iax2::AppendFull(header, data, &datagram) == 0)
+        Send(datagram, call.address);
+}
+
+void EchoV2::SendUncounted(const sockaddr_in& to, uint16_t source, uint16_t destination,
+                           const iax2::FullHeader& answered, uint8_t subclass, ByteView data)
+{
+    iax2::FullHeader header;
+    header.source = source;
+    header.destination = destination;
+    header.timestamp = answered.timestamp;
+    const Call* call = source != 0 ? Find(to, source) : nullptr;
+    header.oseqno = call ? call->oseqno : 0;
+    header.iseqno = call ? call->iseqno : 0;
+    header.type = iax2::kTypeCommand;
+    header.subclass = subclass;
+    Bytes datagram;
+    if (iax2::AppendFull(header, data, &datagram) == 0)
+        Send(datagram, to);
+}
+
+void EchoV2::Send(const Bytes& datagram, const sockaddr_in& to)
+{
+    sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+           sizeof to);
+}
+
+}  // namespace echo2
