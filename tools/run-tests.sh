@@ -45,8 +45,14 @@ tools/install-deps.sh --test
 
 # Compiler caching, when there is a cache: paths inside the tree are made
 # relative, so that the cache serves a clone in another folder as well.
+# A cache that cannot be written is no cache: ccache would fail every
+# compilation instead.
+cache_writable() {
+    local dir
+    dir="$(ccache -k cache_dir 2>/dev/null)" && mkdir -p "$dir" 2>/dev/null && [ -w "$dir" ]
+}
 cache_flags=()
-if command -v ccache >/dev/null; then
+if command -v ccache >/dev/null && cache_writable; then
     export CCACHE_BASEDIR="$top"
     cache_flags=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
                  "-DCMAKE_C_FLAGS=-ffile-prefix-map=$top/="
