@@ -104,6 +104,9 @@ constexpr int kSkipped = 77;  // CTest's SKIP_RETURN_CODE
 // Whether missed targets fail the run: only in a full CTest run; by hand
 // they are printed.
 bool holdTargets = false;
+// A brief run under the test command: it runs and prints, and holds only
+// what load cannot spoil.
+bool smokeRun = false;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -268,7 +271,7 @@ SteadyClock::time_point FirstFrom(const std::vector<SteadyClock::time_point>& ti
 // echo channel is the burst itself leaking across, and is reported rather
 // than taken for an echo.
 std::vector<double> EchoDelaysMs(const std::vector<size_t>& direct,
-                                 const std::vector<size_t>& echoed)
+                                 const std::vector<size_t>& echoed, size_t* leakedOut = nullptr)
 {
     constexpr size_t kSoonest = kRate / 50;
     std::vector<double> delays;
@@ -285,6 +288,8 @@ std::vector<double> EchoDelaysMs(const std::vector<size_t>& direct,
     }
     if (leaked)
         std::printf("%zu bursts were on the echo channel at once: not measured\n", leaked);
+    if (leakedOut)
+        *leakedOut = leaked;
     return delays;
 }
 
@@ -322,7 +327,8 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPee
     player.closeWriteChannel();
     RunFor(1000 * bursts + 1500);
     QByteArray recording = recorder.readAllStandardOutput();
-    auto delaysMs = EchoDelaysMs(Onsets(recording, 2, 0), Onsets(recording, 2, 1));
+    size_t leaked = 0;
+    auto delaysMs = EchoDelaysMs(Onsets(recording, 2, 0), Onsets(recording, 2, 1), &leaked);
     for (QProcess* process : {&recorder, &player}) {
         process->kill();
         process->waitForFinished(2000);
@@ -333,7 +339,9 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPee
     PrintEngineStages(log);
     if (delaysMs.empty()) {
         std::printf("no burst came back\n");
-        return 1;
+        // A smoke run whose few bursts all leaked across measured nothing,
+        // which says nothing about the phone: the full run holds it.
+        return leaked > 0 && smokeRun && owner.last == "Connected" ? 0 : 1;
     }
     std::sort(delaysMs.begin(), delaysMs.end());
     std::printf("mouth-to-ear latency: median %.1f ms, min %.1f ms, max %.1f ms over %zu bursts\n",
@@ -820,6 +828,7 @@ int main(int argc, char** argv)
         --argc;
         ++argv;
         holdTargets = bench::IsFullRun();
+        smokeRun = !holdTargets;
         bench::PrintRunKind(holdTargets);
     }
     std::string mode = argc > 1 ? argv[1] : "";
