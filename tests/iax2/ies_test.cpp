@@ -7,23 +7,10 @@
 #include <string>
 
 #include "iax2/codes.h"
+#include "tests/iax2/hex_bytes.h"
 
 namespace iax2 {
 namespace {
-
-Bytes Hex(const char* text)
-{
-    Bytes bytes;
-    for (const char* p = text; *p;) {
-        if (*p == ' ') {
-            ++p;
-            continue;
-        }
-        bytes.push_back(uint8_t(std::stoi(std::string(p, 2), nullptr, 16)));
-        p += 2;
-    }
-    return bytes;
-}
 
 TEST(Iax2Ies, DateTimeAndApparentAddress)
 {

@@ -7,23 +7,10 @@
 #include "iax/md5.h"
 #include "iax2/codes.h"
 #include "iax2/ies.h"
+#include "tests/iax2/hex_bytes.h"
 
 namespace iax2 {
 namespace {
-
-Bytes Hex(const char* text)
-{
-    Bytes bytes;
-    for (const char* p = text; *p;) {
-        if (*p == ' ') {
-            ++p;
-            continue;
-        }
-        bytes.push_back(uint8_t(std::stoi(std::string(p, 2), nullptr, 16)));
-        p += 2;
-    }
-    return bytes;
-}
 
 Bytes Frame(FullHeader header, const Bytes& data)
 {
