@@ -30,8 +30,12 @@ uint32_t MonotonicMs()
 }  // namespace
 
 CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
-                     std::unique_ptr<WaveOut> waveOut, int localPort)
-    : m_pOwner(owner), m_hWaveOut(std::move(waveOut)), m_hWaveIn(std::move(waveIn))
+                     std::unique_ptr<WaveOut> waveOut, int localPort,
+                     const ProtocolSettings& protocol)
+    : m_pOwner(owner),
+      m_hWaveOut(std::move(waveOut)),
+      m_hWaveIn(std::move(waveIn)),
+      m_protocol(protocol)
 {
     Start(localPort);
 }
@@ -61,6 +65,7 @@ void CIaxPhone::Start(int localPort)
     IaxSetEarlyServeMs(kEarlyServeMs);
     if (IaxOpenSocket(localPort) < 0)
         return;
+    m_localPort = localPort > 0 ? localPort : IaxDefaultPort;
     IaxSetVoiceArrivalHook(&CIaxPhone::OnVoiceArrival, this);
     m_socket = IaxSocketHandle();
     m_pump.SetSocket(m_socket);
@@ -420,6 +425,34 @@ void CIaxPhone::SendTones(const std::string& tones)
     m_strTones = tones;
     IaxSendTouchTone(m_pCurrentCall->session, m_strTones[0]);
     ArmLibraryTimer();
+}
+
+bool CIaxPhone::IsRinging() const
+{
+    return false;
+}
+
+void CIaxPhone::AnswerIncoming() {}
+
+void CIaxPhone::UseProtocol(const ProtocolSettings& protocol, const CallTarget& account)
+{
+    m_protocol = protocol;
+    m_account = account;
+}
+
+int CIaxPhone::ProtocolVersion() const
+{
+    return 1;
+}
+
+std::string CIaxPhone::RegistrationState() const
+{
+    return {};
+}
+
+int CIaxPhone::LocalPort() const
+{
+    return m_socket < 0 ? -1 : m_localPort;
 }
 
 void CIaxPhone::SetStatus(const std::string& text)

@@ -20,6 +20,7 @@
 #include "platform/device_catalog.h"
 #include "platform/wave_device.h"
 #include "settings/call_target.h"
+#include "settings/protocol_settings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,9 +42,11 @@ constexpr int kExitHangUpWaitMs = 1000;
 
 class CIaxPhone {
 public:
-    // localPort 0 binds the library's default port (5036).
+    // localPort 0 binds the protocol's own port: 5036 for version 1; 4569
+    // for version 2 when it is free, an ephemeral one otherwise (said on
+    // standard error).
     CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn, std::unique_ptr<WaveOut> waveOut,
-              int localPort = 0);
+              int localPort = 0, const ProtocolSettings& protocol = {});
     virtual ~CIaxPhone();
     CIaxPhone(const CIaxPhone&) = delete;
     CIaxPhone& operator=(const CIaxPhone&) = delete;
@@ -55,7 +58,25 @@ public:
     // password too long to answer a challenge with, is refused with a status
     // text and no call.
     void Dial(const CallTarget& target);
+    // Ends the call in progress; an incoming version-2 call that rings is
+    // declined.
     void HangUp();
+    // An incoming version-2 call rings here: Dial (or AnswerIncoming)
+    // answers it, HangUp declines it.
+    bool IsRinging() const;
+    void AnswerIncoming();
+
+    // The protocol for the next calls, and the account that registers with
+    // it (version 2 with registerForCalls): applied at once when idle,
+    // otherwise when the call in progress ends. A change of version moves
+    // the phone to the other version's local port.
+    void UseProtocol(const ProtocolSettings& protocol, const CallTarget& account);
+    int ProtocolVersion() const;
+    // "Registered", "Registration refused" or "Not registered" with version
+    // 2; empty with version 1.
+    std::string RegistrationState() const;
+    // The local UDP port the phone listens on; -1 when it could not bind.
+    int LocalPort() const;
     // For a program about to end: hangs up a call in progress, then runs
     // done once the far end has acknowledged the hang-up, or after maxMs at
     // the latest (at once when nothing was hung up). Later calls while one
@@ -174,6 +195,9 @@ protected:
     bool m_bIdle = true;
     std::string m_strTones;
     int m_socket = -1;  // the library's socket; -1 until Start obtains it
+    int m_localPort = -1;
+    ProtocolSettings m_protocol;
+    CallTarget m_account;  // registers with version 2
 
     bool m_audioOpen = false;
     std::shared_ptr<DeviceCatalog> m_catalog;

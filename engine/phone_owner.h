@@ -16,6 +16,9 @@ public:
     // A call has come in and is ringing here; caller is its caller
     // identification (a number, a name or both), empty when it has none.
     virtual void IncomingCall(const std::string& caller) { (void)caller; }
+    // The registration with the server changed: "Registered", "Registration
+    // refused" or "Not registered" (version 2 only).
+    virtual void RegistrationChanged(const std::string& state) { (void)state; }
 };
 
 }  // namespace velnar

@@ -1,5 +1,7 @@
 #include "settings/call_target.h"
 
+#include "settings/protocol_settings.h"
+
 namespace velnar {
 
 namespace {
@@ -28,6 +30,10 @@ CallTarget MakeCallTarget(const StoredSettings& settings, const std::string& num
     target.user = settings.user;
     target.password = settings.password;
     SplitServerAddress(settings.server, target.host, target.port);
+    // Version 2's servers listen on a port of their own.
+    const int version = ReadProtocolSettings(settings.keys).version;
+    if (settings.server.find(':') == std::string::npos)
+        target.port = DefaultServerPort(version);
     const size_t at = number.find('@');
     target.number = number.substr(0, at);
     target.context = at == std::string::npos ? std::string() : number.substr(at + 1);
@@ -36,8 +42,10 @@ CallTarget MakeCallTarget(const StoredSettings& settings, const std::string& num
 
 bool IsEmptyTarget(const CallTarget& target)
 {
-    return target.host.empty() && target.port == kDefaultServerPort && target.user.empty() &&
-           target.number.empty() && target.context.empty();
+    const bool defaultPort =
+        target.port == kDefaultServerPort || target.port == kVersion2ServerPort;
+    return target.host.empty() && defaultPort && target.user.empty() && target.number.empty() &&
+           target.context.empty();
 }
 
 bool IsDialableNumber(const std::string& number)
