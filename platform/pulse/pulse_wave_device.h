@@ -20,8 +20,9 @@
 // any other size are shared out to the queued headers all the same.
 // Playback: a block counts as played (WaveDone) once the server has taken
 // it; the server takes at most about 45 ms ahead of what is heard, so that
-// the caller's own pre-filling sets the delay. Pause corks the stream (the
-// server holds what it has); Reset drops what the server holds.
+// the caller's own pre-filling sets the delay. Pause hands nothing more over
+// and lets what the server has taken (played, as far as the caller knows)
+// play out, then corks the stream; Reset drops what the server holds.
 //
 // A server that goes away, or a stream it ends, fails the device as a
 // vanished ALSA device does: capture delivers nothing more until Reset or

@@ -116,12 +116,18 @@ int PulseWaveOut::Write(WaveHeader* header)
     return WaveOk;
 }
 
+// Nothing more is handed over; what the server took already counts as
+// played and plays out, and the stream corks once it has (OnUnderflow).
+// Corked at once instead, the server would keep that sound back and add it
+// to the caller's pre-fill: the queue pauses exactly when it has handed
+// everything over, so every pause would lengthen the delay by as much.
 int PulseWaveOut::Pause()
 {
     if (!m_queue.IsOpen())
         return WaveErrNotOpen;
     m_paused = true;
-    Cork(true);
+    if (!m_serverHolds)
+        Cork(true);
     return WaveOk;
 }
 
@@ -180,12 +186,12 @@ void PulseWaveOut::OnWritable(pa_stream*, size_t, void* userdata)
 }
 
 // Everything given has played: cork, so that nothing runs until the next
-// block. (Unless a block went out after the server ran dry: that one is
-// still to be played.)
+// block or the end of a pause. (Unless a block went out after the server ran
+// dry: that one is still to be played.)
 void PulseWaveOut::OnUnderflow(pa_stream* stream, void* userdata)
 {
     auto* self = static_cast<PulseWaveOut*>(userdata);
-    if (!self->m_queue.IsEmpty() || self->m_paused)
+    if (!self->m_queue.IsEmpty() && !self->m_paused)
         return;
     if (self->m_writeIndex >= 0 && pa_stream_get_underflow_index(stream) < self->m_writeIndex)
         return;
