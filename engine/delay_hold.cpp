@@ -11,7 +11,6 @@ DelayHold::DelayHold(Clock clock, int targetBlocks)
 bool DelayHold::TakeBack(int pendingBlocks, uint32_t level)
 {
     const auto now = m_clock();
-    m_playing = true;
     Watch(pendingBlocks, now);
     const bool leaveOut = m_excessBlocks > 0 && MayLeaveOut(level, now);
     m_recentLevels.push_back(level);
@@ -32,8 +31,7 @@ bool DelayHold::TakeBack(int pendingBlocks, uint32_t level)
 // meanwhile means the excess is gone already.
 void DelayHold::Watch(int pendingBlocks, std::chrono::steady_clock::time_point now)
 {
-    const int targetBlocks = TargetBlocks(now);
-    if (pendingBlocks <= targetBlocks)
+    if (pendingBlocks <= m_targetBlocks)
         m_excessBlocks = 0;
     if (!m_watchStart) {
         m_watchStart = now;
@@ -43,8 +41,8 @@ void DelayHold::Watch(int pendingBlocks, std::chrono::steady_clock::time_point n
     m_shallowestBlocks = std::min(m_shallowestBlocks, pendingBlocks);
     if (now - *m_watchStart < kWatchPeriod)
         return;
-    if (m_excessBlocks == 0 && m_shallowestBlocks > targetBlocks) {
-        m_excessBlocks = m_shallowestBlocks - targetBlocks;
+    if (m_excessBlocks == 0 && m_shallowestBlocks > m_targetBlocks) {
+        m_excessBlocks = m_shallowestBlocks - m_targetBlocks;
         m_excessSince = now;
     }
     m_watchStart = now;
@@ -63,22 +61,13 @@ bool DelayHold::MayLeaveOut(uint32_t level, std::chrono::steady_clock::time_poin
     return level <= loudest / kPauseDivisor || now - m_excessSince >= kPauseWait;
 }
 
-int DelayHold::TargetBlocks(std::chrono::steady_clock::time_point now) const
-{
-    const bool deeper = m_ranDryAt && now - *m_ranDryAt < kDeeperAfterDry;
-    return m_targetBlocks + (deeper ? 1 : 0);
-}
-
 void DelayHold::RanDry()
 {
-    if (m_playing)
-        m_ranDryAt = m_clock();
     Forget();
 }
 
 void DelayHold::Forget()
 {
-    m_playing = false;
     m_watchStart.reset();
     m_excessBlocks = 0;
     m_recentLevels.clear();

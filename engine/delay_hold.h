@@ -14,10 +14,10 @@
 // the watch starts again. A steady drift thus costs one block per period at
 // most, while what a stall piled up goes within seconds.
 //
-// Running short is the pre-fill's business; but a queue that ran dry while
-// it played had too thin a cushion for the jitter of the moment, so for a
-// while afterwards the hold keeps one block more, rather than give back
-// blocks only to run dry and pre-fill again.
+// Running short is the pre-fill's business. Its four blocks start from a
+// device that has played out, so they are no excess: the watch starts
+// afresh, and a cushion kept deeper after a run-dry would only add to the
+// delay for as long as it was kept.
 #pragma once
 
 #include <chrono>
@@ -43,16 +43,13 @@ public:
     // How long a lasting excess waits for a pause before it takes the
     // quietest block there is.
     static constexpr std::chrono::milliseconds kPauseWait{15000};
-    // How long the cushion stays one block deeper after the queue ran dry.
-    static constexpr std::chrono::milliseconds kDeeperAfterDry{60000};
 
     DelayHold(Clock clock, int targetBlocks);
 
     // A block arrives while the queue plays, with `pendingBlocks` unplayed
     // ahead of it: true when it is to be left out.
     bool TakeBack(int pendingBlocks, uint32_t level);
-    // The queue ran dry while it played: what was watched no longer holds,
-    // and the cushion is to be deeper for a while.
+    // The queue ran dry while it played: what was watched no longer holds.
     void RanDry();
     // The queue starts afresh (a new call): what was watched no longer holds.
     void Forget();
@@ -61,7 +58,6 @@ public:
 private:
     void Watch(int pendingBlocks, std::chrono::steady_clock::time_point now);
     bool MayLeaveOut(uint32_t level, std::chrono::steady_clock::time_point now) const;
-    int TargetBlocks(std::chrono::steady_clock::time_point now) const;
 
     Clock m_clock;
     int m_targetBlocks;
@@ -70,8 +66,6 @@ private:
     int m_excessBlocks = 0;  // lasting excess still to give back
     std::chrono::steady_clock::time_point m_excessSince{};
     std::deque<uint32_t> m_recentLevels;
-    bool m_playing = false;  // a block arrived to a queue that played
-    std::optional<std::chrono::steady_clock::time_point> m_ranDryAt;
     uint64_t m_givenBack = 0;
 };
 

@@ -1,5 +1,5 @@
-// The hold on its own, on a simulated clock: a queue that ran dry while it
-// played keeps one block more for a while before it gives back again.
+// The hold on its own, on a simulated clock: what it watches after the
+// queue ran dry or a call began.
 #include "engine/delay_hold.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +24,15 @@ protected:
     DelayHold hold{[this] { return now; }, 1};
 };
 
-TEST_F(DelayHoldTest, RunningDryKeepsOneBlockMoreForAWhile)
+// A pre-fill after a run-dry starts from a device that has played out: what
+// was watched before counts no more, and the target stays where it was.
+TEST_F(DelayHoldTest, RunningDryStartsTheWatchAfreshAtTheSameTarget)
 {
-    EXPECT_EQ(Arrive(2, 6s), 1u) << "one block over the target";
+    EXPECT_EQ(Arrive(2, 4s), 0u);
     hold.RanDry();
-    EXPECT_EQ(Arrive(2, 30s), 0u) << "the cushion is one block deeper now";
-    EXPECT_EQ(Arrive(3, 9s), 1u) << "one block over the deeper target";
-    EXPECT_EQ(Arrive(2, DelayHold::kDeeperAfterDry - 40s), 0u);
-    EXPECT_EQ(Arrive(2, 6s), 1u) << "back to the target a minute after";
+    EXPECT_EQ(Arrive(2, 4s), 0u) << "the seconds before the run-dry do not count";
+    EXPECT_EQ(Arrive(2, 2s), 1u) << "one block over the target";
+    EXPECT_EQ(Arrive(2, 6s), 1u) << "no deeper cushion after the run-dry";
 }
 
 TEST_F(DelayHoldTest, ANewCallIsNotARunDry)

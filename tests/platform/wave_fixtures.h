@@ -128,4 +128,8 @@ inline std::string PauseCaseName(const ::testing::TestParamInfo<PauseCase>& info
 
 class PauseTest : public PlaybackTestBase, public ::testing::WithParamInterface<PauseCase> {};
 
+// Devices whose Pause lets what they took (and marked played) play out
+// before they rest.
+class PlayOutPauseTest : public PlaybackTest {};
+
 }  // namespace velnar::test

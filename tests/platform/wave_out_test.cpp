@@ -21,6 +21,7 @@ namespace {
 
 using test::PauseTest;
 using test::PlaybackTest;
+using test::PlayOutPauseTest;
 using test::WaitFor;
 
 constexpr uint32_t kBlockBytes = 320;
@@ -196,6 +197,34 @@ TEST_P(PauseTest, PauseHoldsAndRestartResumes)
         EXPECT_GE(heard, 80.0);
         EXPECT_LE(heard, 100.0);
     }
+    EXPECT_EQ(out->Close(), WaveOk);
+}
+
+// The phone pauses exactly when every block it wrote is marked played: the
+// sound that the device took by then is heard whole, not kept back to come
+// late after the next pre-fill.
+TEST_P(PlayOutPauseTest, PauseOnceEveryBlockIsDonePlaysWhatWasTaken)
+{
+    StartRecorder();
+    auto out = MakeOut();
+    ASSERT_EQ(out->Open(), WaveOk);
+    const qsizetype start = recorder->Bytes().size();
+    ToneBlocks blocks(10, 440);
+    blocks.Write(*out, 0, blocks.Count());
+    ASSERT_TRUE(WaitFor([&] { return blocks.AllDone(); }));
+    ASSERT_EQ(out->Pause(), WaveOk);
+    ASSERT_TRUE(RecordFor(400));
+    EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), start)), 20.0, 2.0)
+        << "all of 200 ms heard while paused";
+
+    // Restarted, it plays the next blocks as ever.
+    ToneBlocks after(10, 440);
+    const qsizetype afterFrom = recorder->Bytes().size();
+    after.Write(*out, 0, after.Count());
+    ASSERT_EQ(out->Restart(), WaveOk);
+    ASSERT_TRUE(WaitFor([&] { return after.AllDone(); }));
+    ASSERT_TRUE(RecordFor(400));
+    EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), afterFrom)), 20.0, 2.0);
     EXPECT_EQ(out->Close(), WaveOk);
 }
 

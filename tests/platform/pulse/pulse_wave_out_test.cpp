@@ -1,5 +1,5 @@
 // The sound server's playback device: the playback suite on its own
-// streams, pausing by corking the stream.
+// streams, pausing by corking the stream once what it took has played out.
 #include "tests/platform/wave_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@ namespace velnar::test {
 namespace {
 
 INSTANTIATE_TEST_SUITE_P(Backends, PlaybackTest, ::testing::Values(WaveBackendNamed("Pulse")),
+                         BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, PlayOutPauseTest, ::testing::Values(WaveBackendNamed("Pulse")),
                          BackendName);
 INSTANTIATE_TEST_SUITE_P(
     Modes, PauseTest,
