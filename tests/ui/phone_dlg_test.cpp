@@ -15,9 +15,13 @@
 #include "ui/call_stats_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
+#include "ui/protocol_choice.h"
+#include "ui/registration_line.h"
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -99,6 +103,8 @@ private slots:
     void messagesUsableWhileDialogRuns();
     void aboutFromHelpMenu();
     void callFiguresInInfoLineAndStatisticsWindow();
+    void registrationLineOnlyWhileVersion2IsChosen();
+    void version2FromTheFileAtStart();
 
 private:
     void MakeDialog(std::shared_ptr<MixerDevice> mixer = std::make_shared<FakeMixerDevice>());
@@ -109,6 +115,10 @@ private:
     void EstablishCall();
     QStringList Messages() const;
     int Threshold() const { return m_dialog->m_pPhone->m_nNoiseThreshold; }
+    // Confirms Settings with the protocol version and registration given.
+    void ChooseProtocol(int version, bool registerForCalls);
+    // The line below the status line's rectangle, inside the window.
+    void CheckRegistrationLinePlace();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_previousDir;
@@ -750,6 +760,79 @@ void PhoneDlgTest::callFiguresInInfoLineAndStatisticsWindow()
     m_dialog->m_statsDlg->Refresh();
     QCOMPARE(m_dialog->m_statsDlg->m_values[0]->text(), QStringLiteral("0:00 (ended)"));
     QCOMPARE(m_dialog->m_statsDlg->m_values[1]->text(), QStringLiteral("none"));
+}
+
+void PhoneDlgTest::ChooseProtocol(int version, bool registerForCalls)
+{
+    WhenModal<CSettingsDlg>([=](CSettingsDlg* settings) {
+        settings->m_protocolChoice->m_versionBox->setCurrentIndex(version - 1);
+        settings->m_protocolChoice->m_registerCheck->setChecked(registerForCalls);
+        settings->m_okButton->click();
+    });
+    m_dialog->OnSettings();
+}
+
+void PhoneDlgTest::CheckRegistrationLinePlace()
+{
+    QVERIFY(QTest::qWaitFor([this] { return m_dialog->m_registrationLine->isVisible(); }));
+    QVERIFY(QTest::qWaitFor([this] {
+        const QRect line(m_dialog->m_registrationLine->mapTo(m_dialog.get(), QPoint()),
+                         m_dialog->m_registrationLine->size());
+        return m_dialog->rect().contains(line);
+    }));
+    const auto place = [this](QWidget* widget) {
+        return QRect(widget->mapTo(m_dialog.get(), QPoint()), widget->size());
+    };
+    QVERIFY(place(m_dialog->m_registrationLine).top() > place(m_dialog->m_status).bottom());
+    QVERIFY(!place(m_dialog->m_registrationLine).intersects(place(m_dialog->m_infoLine)));
+}
+
+void PhoneDlgTest::registrationLineOnlyWhileVersion2IsChosen()
+{
+    const QByteArray version1File = "bob:pw@" + PeerServer() + "\n1000";
+    WriteSettings(version1File);
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    const int version1Height = m_dialog->height();
+    m_dialog->RegistrationChanged("Registered");
+    QVERIFY(m_dialog->m_registrationLine->isHidden());
+    QVERIFY(m_dialog->m_registrationLine->text().isEmpty());
+
+    ChooseProtocol(2, true);
+    QVERIFY(ReadSettings().endsWith("\nprotocol=2\nregister=1\ncodecs=ulaw,alaw,gsm\n"));
+    CheckRegistrationLinePlace();
+    for (const char* state : {"Registered", "Registration refused", "Not registered"}) {
+        m_dialog->RegistrationChanged(state);
+        QCOMPARE(m_dialog->m_registrationLine->text(), QString::fromLatin1(state));
+        QCOMPARE(m_dialog->m_registrationLine->accessibleName(), QStringLiteral("Registration"));
+        // Not a status text, nor a title.
+        QCOMPARE(m_dialog->windowTitle(), QStringLiteral("VOIP"));
+        QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
+        QVERIFY(Messages().isEmpty());
+    }
+
+    // Back to version 1: the line goes, the window and the file are as they
+    // were.
+    ChooseProtocol(1, false);
+    QVERIFY(m_dialog->m_registrationLine->isHidden());
+    QCOMPARE(ReadSettings(), version1File);
+    QVERIFY(QTest::qWaitFor([&] { return m_dialog->height() == version1Height; }));
+}
+
+void PhoneDlgTest::version2FromTheFileAtStart()
+{
+    WriteSettings("bob:pw@" + PeerServer() + "\n1000\nprotocol=2\nregister=0\n");
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    CheckRegistrationLinePlace();
+    m_dialog->RegistrationChanged("Not registered");
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Not registered"));
+    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("VOIP"));
+    // Only the protocol is read at start: the first Call still loads the
+    // working copy.
+    QVERIFY(m_dialog->m_strServer.isEmpty());
 }
 
 QTEST_MAIN(PhoneDlgTest)
