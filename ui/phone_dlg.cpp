@@ -321,9 +321,14 @@ void CPhoneDlg::OnCall()
 {
     if (m_strServer.isEmpty())
         LoadSettingsAtCall();
-    const CallTarget target = TargetFor(m_numberEdit->text().toStdString());
-    if (m_pPhone)
-        m_pPhone->Dial(target);
+    if (!m_pPhone)
+        return;
+    // A version-2 call ringing here is answered, whatever the number field
+    // holds.
+    if (m_pPhone->IsRinging())
+        m_pPhone->AnswerIncoming();
+    else
+        m_pPhone->Dial(TargetFor(m_numberEdit->text().toStdString()));
 }
 
 CallTarget CPhoneDlg::TargetFor(const std::string& number) const
