@@ -821,6 +821,8 @@ void PhoneDlgTest::version2FromTheFileAtStart()
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
     CheckRegistrationLinePlace();
+    // The engine's state at start, then what it reports.
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Not registered"));
     m_dialog->RegistrationChanged("Registered");
     QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Registered"));
     // Only the protocol is read at start: the first Call still loads the
