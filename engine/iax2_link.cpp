@@ -197,7 +197,10 @@ public:
     std::string RegistrationState() const override { return m_endpoint.RegistrationState(); }
 
 private:
-    static constexpr uint32_t kJitterDelayMs = 40;
+    // The playback queue behind the link pre-fills 80 ms against jitter; the
+    // endpoint's own hold only has to put a frame that overtook another
+    // back in order, and every millisecond here is heard as delay.
+    static constexpr uint32_t kJitterDelayMs = 20;
 
     static iax2::EndpointOptions Options(const std::vector<uint32_t>& formats)
     {

@@ -263,7 +263,7 @@ void CIaxPhone::DrainLibrary(int& newcomers, bool& stop)
     while (!stop && m_link && m_link->NextEvent(event)) {
         if (event.type == LinkEventType::Registration)
             RegistrationChanged(event.text);
-        else if (PhoneCall* call = event.call ? FindCall(event.call) : nullptr)
+        else if (PhoneCall* call = FindCall(event.call))
             HandleEvent(event, call);
         else if (event.endsCall)
             m_link->Forget(event.call);  // a stranger's or a forgotten call
