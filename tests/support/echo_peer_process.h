@@ -20,6 +20,8 @@ public:
 
     // The UDP port it listens on, 0 when it did not start.
     uint16_t Port() const { return m_port; }
+    // The UDP port of its version-2 side, 0 when it has none.
+    uint16_t V2Port() const { return m_v2Port; }
     bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
     const std::string& Output() const { return m_output; }
     // Ends it now (a far end that goes away).
@@ -28,6 +30,7 @@ public:
 private:
     QProcess m_process;
     uint16_t m_port = 0;
+    uint16_t m_v2Port = 0;
     std::string m_output;
 };
 
