@@ -3,9 +3,12 @@
 // back as it was sent, and the service as registrar calling who registered.
 #include "iax2/endpoint.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,6 +244,98 @@ TEST_F(EchoV2Registrar, DeclinedCallIsReportedWithItsCause)
     ASSERT_TRUE(incoming);
     ASSERT_EQ(endpoint.Hangup(incoming->call, "Call rejected", kCauseCallRejected), 0);
     EXPECT_TRUE(echo.WaitForLine("declined by alice (cause 21)\n"));
+}
+
+// A bare UDP socket speaking frames written here, for what the library
+// would never send: requests from the wrong address, forged tokens.
+class RawPeer {
+public:
+    RawPeer()
+    {
+        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        socklen_t length = sizeof local;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
+        port = ntohs(local.sin_port);
+    }
+    ~RawPeer() { close(m_fd); }
+    size_t SendRegReq(int to, const std::string& user, const std::string& token)
+    {
+        const Bytes ies =
+            IeWriter()
+                .Text(kIeUsername, user)
+                .U16(kIeRefresh, 3600)
+                .Raw(kIeCallToken,
+                     ByteView(reinterpret_cast<const uint8_t*>(token.data()), token.size()))
+                .bytes();
+        FullHeader header;
+        header.source = 0x1234;
+        header.type = kTypeCommand;
+        header.subclass = kRegReq;
+        Bytes frame;
+        AppendFull(header, ies, &frame);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(to));
+        sendto(m_fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&address),
+               sizeof address);
+        return frame.size();
+    }
+    // The next frame's header and elements; false after timeoutMs of silence.
+    bool Receive(FullHeader* header, Ies* ies, size_t* bytes, int timeoutMs = 1000)
+    {
+        pollfd readable{m_fd, POLLIN, 0};
+        uint8_t buffer[1500];
+        if (poll(&readable, 1, timeoutMs) <= 0)
+            return false;
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        ByteView data;
+        *bytes = n > 0 ? static_cast<size_t>(n) : 0;
+        return ParseFull(ByteView(buffer, *bytes), header, &data) == 0 && ParseIes(data, ies) == 0;
+    }
+    uint16_t port = 0;
+
+private:
+    int m_fd = -1;
+};
+
+TEST(EchoV2Tokens, BoundToTheAddressAndNeverAnsweredLarger)
+{
+    Echo echo("");
+    ASSERT_GT(echo.port(), 0);
+    RawPeer peer, stranger;
+    FullHeader header;
+    Ies ies;
+    size_t replyBytes = 0;
+    const size_t requestBytes = peer.SendRegReq(echo.port(), "bob", "");
+    ASSERT_TRUE(peer.Receive(&header, &ies, &replyBytes));
+    ASSERT_EQ(header.subclass, static_cast<uint32_t>(kCallToken));
+    EXPECT_EQ(header.source, 0);
+    EXPECT_LE(replyBytes, requestBytes);
+    ASSERT_TRUE(ies.callToken && !ies.callToken->empty());
+
+    // Another address with the token, or the token altered: silence.
+    stranger.SendRegReq(echo.port(), "bob", *ies.callToken);
+    EXPECT_FALSE(stranger.Receive(&header, &ies, &replyBytes, 300));
+    std::string forged = *ies.callToken;
+    forged[0] = static_cast<char>(forged[0] ^ 1);
+    peer.SendRegReq(echo.port(), "bob", forged);
+    EXPECT_FALSE(peer.Receive(&header, &ies, &replyBytes, 300));
+
+    peer.SendRegReq(echo.port(), "bob", *ies.callToken);
+    Ies ack;
+    ASSERT_TRUE(peer.Receive(&header, &ack, &replyBytes));
+    ASSERT_EQ(header.subclass, static_cast<uint32_t>(kRegAck));
+    EXPECT_EQ(ack.username, "bob");
+    EXPECT_EQ(ack.refresh, 60);  // an hour asked, a minute granted
+    ASSERT_TRUE(ack.apparentAddress);
+    EXPECT_EQ(ack.apparentAddress->port, peer.port);
+    EXPECT_TRUE(ack.dateTime);
+    EXPECT_TRUE(echo.WaitForLine("registered bob at 127.0.0.1:" + std::to_string(peer.port)));
 }
 
 }  // namespace
