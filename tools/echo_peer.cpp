@@ -9,10 +9,9 @@
 //
 // --port 0 takes an ephemeral port; the first line printed names the port
 // ("listening on 127.0.0.1:PORT"), the second the version-2 port, which
-// also takes registrations. It
-// acknowledges what it receives but
-// never retransmits: it is meant for loopback and quiet networks. Ctrl-C
-// (or SIGTERM) ends it cleanly.
+// also takes registrations. It acknowledges what it receives but never
+// retransmits: it is meant for loopback and quiet networks. Ctrl-C (or
+// SIGTERM) ends it cleanly.
 #include "tools/echo_v2.h"
 #include "tools/peer/peer_frame.h"
 #include "velnar_version.h"
@@ -56,8 +55,8 @@ every call and sends the caller's own voice straight back.
                              after it registers, as number 600 "Echo", and
                              echo its voice once it answers
       --answer-delay-ms=N    answer N ms after the call arrives (default 300)
-      --quiet                print only the first line, which names the
-                             address to dial
+      --quiet                print only the first two lines, which name the
+                             addresses to dial
       --help                 display this help and exit
       --version              output version information and exit
 

@@ -171,7 +171,7 @@ void EchoV2::HandleOpening(const iax2::FullHeader& header, ByteView data, const 
     if (iax2::ParseIes(data, &ies) != 0 ||
         !Admitted(header, ies, iax2::kFullHeaderBytes + data.size(), from))
         return;
-    if (m_calls.size() >= kMaxDialogs)
+    if (m_calls.size() >= kMaxDialogs || DialogsWith(from) >= kMaxDialogsPerAddress)
         return;
     if (what == iax2::kNew)
         HandleNew(header, ies, from);
@@ -194,7 +194,9 @@ bool EchoV2::Admitted(const iax2::FullHeader& header, const iax2::Ies& ies, size
     if (requestBytes < kTokenReplyBytes || !SpendReply(from))
         return false;
     const std::string token = MakeToken(from, SecondsNow() / kTokenWindowSeconds);
-    const Bytes reply = iax2::IeWriter().Text(iax2::kIeCallToken, token).bytes();
+    const auto* octets = reinterpret_cast<const uint8_t*>(token.data());
+    const Bytes reply =
+        iax2::IeWriter().Raw(iax2::kIeCallToken, ByteView(octets, token.size())).bytes();
     SendUncounted(from, 0, header.source, header, iax2::kCallToken, reply);
     return false;
 }
@@ -368,6 +370,13 @@ int EchoV2::MsUntilDue() const
             consider(registration.ringAt);
     }
     return wait;
+}
+
+size_t EchoV2::DialogsWith(const sockaddr_in& peer) const
+{
+    return static_cast<size_t>(
+        std::count_if(m_calls.begin(), m_calls.end(),
+                      [&](const auto& entry) { return SameAddress(entry.second.address, peer); }));
 }
 
 uint16_t EchoV2::TakeCallNumber()

@@ -28,8 +28,10 @@ using iax2::Bytes;
 using iax2::ByteView;
 
 constexpr uint32_t kFormatsWeEcho = iax2::kFormatUlaw | iax2::kFormatAlaw | iax2::kFormatGsm;
-// Past this a flood of admitted requests is refused rather than stored.
+// Past these a flood of admitted requests is refused rather than stored:
+// one address cannot take every place.
 constexpr size_t kMaxDialogs = 512;
+constexpr size_t kMaxDialogsPerAddress = 16;
 
 // Shared by the service's files.
 std::string Describe(const sockaddr_in& address);
@@ -100,6 +102,7 @@ private:
     Call* Find(const sockaddr_in& from, uint16_t ownCall);
     Call* FindByRemote(const sockaddr_in& from, uint16_t remoteCall);
     uint16_t TakeCallNumber();
+    size_t DialogsWith(const sockaddr_in& peer) const;
     std::string MakeToken(const sockaddr_in& from, uint64_t window) const;
     bool TokenIsValid(const std::string& token, const sockaddr_in& from) const;
     void SendFull(Call& call, uint8_t type, uint32_t subclass, iax2::ByteView data = {},
