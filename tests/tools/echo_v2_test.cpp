@@ -106,6 +106,21 @@ std::optional<Event> WaitFor(Endpoint& endpoint, EventType type, int timeoutMs =
     return std::nullopt;
 }
 
+// Sends voice until some comes back, which must be what was sent.
+void ExpectEchoed(Endpoint& endpoint, int call, uint32_t format)
+{
+    Bytes frame(160);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<uint8_t>(i * 7);
+    std::optional<Event> voice;
+    for (int i = 0; i < 10 && !voice; ++i) {
+        ASSERT_EQ(endpoint.SendVoice(call, format, frame, 160), 0) << endpoint.LastError();
+        voice = WaitFor(endpoint, EventType::Voice, 100);
+    }
+    ASSERT_TRUE(voice);
+    EXPECT_EQ(voice->payload, frame);
+}
+
 struct EchoV2Call : ::testing::Test {
     Endpoint endpoint;
     void SetUp() override { ASSERT_GT(endpoint.Open(0), 0); }
@@ -133,16 +148,7 @@ TEST_F(EchoV2Call, ChallengedCallConnectsAndVoiceComesBack)
     EXPECT_EQ(accepted->format, static_cast<uint32_t>(kFormatAlaw));
     ASSERT_TRUE(WaitFor(endpoint, EventType::Answered));
 
-    Bytes frame(160);
-    for (size_t i = 0; i < frame.size(); ++i)
-        frame[i] = static_cast<uint8_t>(i);
-    std::optional<Event> voice;
-    for (int i = 0; i < 10 && !voice; ++i) {
-        ASSERT_EQ(endpoint.SendVoice(call, kFormatAlaw, frame, 160), 0) << endpoint.LastError();
-        voice = WaitFor(endpoint, EventType::Voice, 100);
-    }
-    ASSERT_TRUE(voice);
-    EXPECT_EQ(voice->payload, frame);
+    ExpectEchoed(endpoint, call, kFormatAlaw);
     EXPECT_EQ(endpoint.Hangup(call), 0);
 }
 
@@ -220,18 +226,10 @@ TEST_F(EchoV2Registrar, RingsTheRegisteredUserOnceAndEchoesWhenAnswered)
     ASSERT_EQ(endpoint.Answer(incoming->call), 0) << endpoint.LastError();
     EXPECT_TRUE(echo.WaitForLine("answered by alice\n"));
 
-    Bytes frame(160);
-    for (size_t i = 0; i < frame.size(); ++i)
-        frame[i] = static_cast<uint8_t>(i * 7);
-    std::optional<Event> voice;
-    for (int i = 0; i < 10 && !voice; ++i) {
-        ASSERT_EQ(endpoint.SendVoice(incoming->call, incoming->format, frame, 160), 0);
-        voice = WaitFor(endpoint, EventType::Voice, 100);
-    }
-    ASSERT_TRUE(voice);
-    EXPECT_EQ(voice->payload, frame);
+    ExpectEchoed(endpoint, incoming->call, incoming->format);
     EXPECT_EQ(endpoint.Hangup(incoming->call), 0);
-    // A refresh is no new registration: no second call.
+    // Registering again from where the user is refreshes: no second call.
+    ASSERT_EQ(endpoint.Register(Request(echo.port(), "")), 0);
     EXPECT_FALSE(WaitFor(endpoint, EventType::IncomingCall, 500));
 }
 
@@ -250,19 +248,19 @@ TEST_F(EchoV2Registrar, DeclinedCallIsReportedWithItsCause)
 // would never send: requests from the wrong address, forged tokens.
 class RawPeer {
 public:
-    RawPeer()
+    explicit RawPeer(int echoPort)
     {
         m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
-        port = ntohs(local.sin_port);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        address.sin_port = htons(static_cast<uint16_t>(echoPort));
+        connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     ~RawPeer() { close(m_fd); }
-    size_t SendRegReq(int to, const std::string& user, const std::string& token)
+    size_t SendRegReq(const std::string& user, const std::string& token)
     {
         const Bytes ies =
             IeWriter()
@@ -277,12 +275,7 @@ public:
         header.subclass = kRegReq;
         Bytes frame;
         AppendFull(header, ies, &frame);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(to));
-        sendto(m_fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
+        send(m_fd, frame.data(), frame.size(), 0);
         return frame.size();
     }
     // The next frame's header and elements; false after timeoutMs of silence.
@@ -307,11 +300,11 @@ TEST(EchoV2Tokens, BoundToTheAddressAndNeverAnsweredLarger)
 {
     Echo echo("");
     ASSERT_GT(echo.port(), 0);
-    RawPeer peer, stranger;
+    RawPeer peer(echo.port()), stranger(echo.port());
     FullHeader header;
     Ies ies;
     size_t replyBytes = 0;
-    const size_t requestBytes = peer.SendRegReq(echo.port(), "bob", "");
+    const size_t requestBytes = peer.SendRegReq("bob", "");
     ASSERT_TRUE(peer.Receive(&header, &ies, &replyBytes));
     ASSERT_EQ(header.subclass, static_cast<uint32_t>(kCallToken));
     EXPECT_EQ(header.source, 0);
@@ -319,14 +312,14 @@ TEST(EchoV2Tokens, BoundToTheAddressAndNeverAnsweredLarger)
     ASSERT_TRUE(ies.callToken && !ies.callToken->empty());
 
     // Another address with the token, or the token altered: silence.
-    stranger.SendRegReq(echo.port(), "bob", *ies.callToken);
+    stranger.SendRegReq("bob", *ies.callToken);
     EXPECT_FALSE(stranger.Receive(&header, &ies, &replyBytes, 300));
     std::string forged = *ies.callToken;
     forged[0] = static_cast<char>(forged[0] ^ 1);
-    peer.SendRegReq(echo.port(), "bob", forged);
+    peer.SendRegReq("bob", forged);
     EXPECT_FALSE(peer.Receive(&header, &ies, &replyBytes, 300));
 
-    peer.SendRegReq(echo.port(), "bob", *ies.callToken);
+    peer.SendRegReq("bob", *ies.callToken);
     Ies ack;
     ASSERT_TRUE(peer.Receive(&header, &ack, &replyBytes));
     ASSERT_EQ(header.subclass, static_cast<uint32_t>(kRegAck));
