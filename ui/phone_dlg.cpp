@@ -256,8 +256,12 @@ void CPhoneDlg::ShowStatus(const std::string& text)
     RefreshInfoLine();
 }
 
+// A version-2 call waits for Call or Hang up: the line under the status
+// says so for as long as it rings.
 void CPhoneDlg::IncomingCall(const std::string& caller)
 {
+    m_ringingCaller = QString::fromStdString(caller);
+    RefreshInfoLine();
     if (isActiveWindow())
         return;
     DesktopNotifier().Notify(QStringLiteral("Incoming call"),
@@ -285,7 +289,10 @@ void CPhoneDlg::ShowRegistration(const std::string& state)
 void CPhoneDlg::RefreshInfoLine()
 {
     const CallFigures figures = m_pPhone ? m_pPhone->Figures() : CallFigures();
-    m_infoLine->ShowCall(figures);
+    if (m_pPhone && m_pPhone->IsRinging())
+        m_infoLine->ShowRinging(m_ringingCaller);
+    else
+        m_infoLine->ShowCall(figures);
     const bool follow = figures.connected || (m_pPhone && m_pPhone->IsInCall());
     if (follow && !m_infoTimer.isActive())
         m_infoTimer.start();

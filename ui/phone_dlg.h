@@ -129,6 +129,7 @@ private:
     void ChooseDevices(const SettingsKeys& keys);
 
     QTimer m_infoTimer;
+    QString m_ringingCaller;  // of the call that rings here
     QWidget* m_infoStrip;
     std::shared_ptr<DeviceCatalog> m_catalog;
 };

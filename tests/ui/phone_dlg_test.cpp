@@ -8,6 +8,7 @@
 #include "modal_driver.h"
 #include "platform/doubles/fake_mixer_device.h"
 #include "platform/doubles/fake_wave_device.h"
+#include "tests/support/echo_peer_process.h"
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/md5_reference.h"
 #include "ui/about_dlg.h"
@@ -105,6 +106,7 @@ private slots:
     void callFiguresInInfoLineAndStatisticsWindow();
     void registrationLineOnlyWhileVersion2IsChosen();
     void version2FromTheFileAtStart();
+    void version2CallRingsUnderTheStatusAndCallAnswersIt();
 
 private:
     void MakeDialog(std::shared_ptr<MixerDevice> mixer = std::make_shared<FakeMixerDevice>());
@@ -828,6 +830,31 @@ void PhoneDlgTest::version2FromTheFileAtStart()
     // Only the protocol is read at start: the first Call still loads the
     // working copy.
     QVERIFY(m_dialog->m_strServer.isEmpty());
+}
+
+// The echo service as registrar rings the phone as soon as it registers.
+void PhoneDlgTest::version2CallRingsUnderTheStatusAndCallAnswersIt()
+{
+    test::EchoPeerProcess echo(false, {"--password=sesame", "--ring-registered=0"});
+    QVERIFY(echo.V2Port() != 0);
+    WriteSettings("alice:sesame@127.0.0.1:" + QByteArray::number(echo.V2Port()) +
+                  "\n1000\nprotocol=2\nregister=1\n");
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return m_dialog->m_infoLine->text() == QStringLiteral("Incoming call from Echo <600>");
+        },
+        5000));
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Registered"));
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
+    m_dialog->m_callButton->click();
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Connected"));
+    QVERIFY(m_dialog->m_infoLine->text().startsWith(QStringLiteral("Call time ")));
+    QVERIFY(QTest::qWaitFor([&] { return echo.Said("answered by alice"); }, 3000));
+    m_dialog->m_hangUpButton->click();
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
+    QVERIFY(QTest::qWaitFor([&] { return echo.Said("HANGUP"); }, 3000));
 }
 
 QTEST_MAIN(PhoneDlgTest)
