@@ -12,7 +12,10 @@ constexpr uint32_t kBlockBytes = kWavePeriodBytes;
 // The server asks for more a block at a time, and takes at most 50 ms ahead
 // (of which it gives about 5 ms to the sound card): the caller's four
 // pre-filled blocks are not all handed over at once, so "played" stays
-// close to heard and the caller's queue sets the delay.
+// close to heard and the caller's queue sets the delay. Less (40 ms) leaves
+// a busy machine too little time to answer the server's request for the
+// next block: the server runs short again and again, and everything after
+// each shortfall plays that much later.
 constexpr uint32_t kServerAheadBytes = 800;
 
 void Release(pa_operation* operation)
@@ -200,7 +203,10 @@ void PulseWaveOut::OnUnderflow(pa_stream* stream, void* userdata)
 }
 
 // Hands the server what it asks for, in one write; the server asks again
-// (OnWritable) as it plays.
+// (OnWritable) as it plays. With blocks waiting and no pause the stream
+// runs even when the server has no room yet: an underflow notice that
+// arrives after later blocks went out corks a stream that holds them, and
+// such a stream would never ask for more, nor play again.
 void PulseWaveOut::Feed()
 {
     if (m_paused || m_failed || !m_stream || m_queue.IsEmpty())
@@ -215,17 +221,17 @@ void PulseWaveOut::Feed()
     if (m_staging.size() < capacityBytes)
         m_staging.resize(capacityBytes);
     const size_t offeredBytes = m_queue.Gather(std::span(m_staging).first(capacityBytes));
-    if (offeredBytes == 0)
-        return;
-    if (pa_stream_write(m_stream.get(), m_staging.data(), offeredBytes, nullptr, 0,
-                        PA_SEEK_RELATIVE) < 0) {
-        Fail();
-        return;
+    if (offeredBytes > 0) {
+        if (pa_stream_write(m_stream.get(), m_staging.data(), offeredBytes, nullptr, 0,
+                            PA_SEEK_RELATIVE) < 0) {
+            Fail();
+            return;
+        }
+        m_queue.TakeHanded(offeredBytes);
+        if (m_writeIndex >= 0)
+            m_writeIndex += int64_t(offeredBytes);
+        m_serverHolds = true;
     }
-    m_queue.TakeHanded(offeredBytes);
-    if (m_writeIndex >= 0)
-        m_writeIndex += int64_t(offeredBytes);
-    m_serverHolds = true;
     Cork(false);
 }
 
