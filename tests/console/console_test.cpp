@@ -3,6 +3,7 @@
 // output, against the scripted server over loopback UDP. Every run binds an
 // ephemeral local port (--local-port=0) and plays on the silent devices, so
 // tests run side by side on machines without sound.
+#include "tests/support/echo_peer_process.h"
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/scripted_server.h"
 
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <sys/stat.h>
 
@@ -240,11 +242,46 @@ TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
 {
     for (const char* bad :
          {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x", "--audio=oss", "--frob",
-          "stray", "--help=x", "--local-port=65536", "--local-port=-1", "--local-port=5o36"}) {
+          "stray", "--help=x", "--local-port=65536", "--local-port=-1", "--local-port=5o36",
+          "--protocol=3", "--protocol=", "--protocol=v2", "--register=yes"}) {
         ConsoleRun phone({bad});
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());
         EXPECT_NE(phone.Errors().find("Try 'velnar-console --help'"), std::string::npos) << bad;
+    }
+}
+
+// --register needs version 2, from the command line or from the file; the
+// command line's protocol wins over the file's.
+TEST(ConsolePhoneTest, RegisterNeedsVersion2)
+{
+    struct Case {
+        const char* name;
+        const char* file;  // VOIP.set, nullptr for none
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"version 1 said", nullptr, {"--protocol=1", "--register"}, 2},
+        {"version 1 by default", nullptr, {"--register"}, 2},
+        {"version 1 in the file", "a@127.0.0.1:9\n1000\nprotocol=1\n", {"--register"}, 2},
+        {"file's version 2 overridden",
+         "a@127.0.0.1:9\n1000\nprotocol=2\n",
+         {"--protocol=1", "--register"},
+         2},
+        {"version 2 in the file", "a@127.0.0.1:9\n1000\nprotocol=2\n", {"--register"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir directory;
+        if (c.file)
+            std::ofstream(directory.filePath("VOIP.set").toStdString()) << c.file;
+        ConsoleRun phone(c.arguments, directory.path());
+        phone.CloseInput();
+        EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
+        EXPECT_EQ(phone.Errors().find("--register needs version 2") != std::string::npos,
+                  c.exitCode == 2)
+            << phone.Errors();
     }
 }
 
@@ -340,6 +377,38 @@ TEST(ConsolePhoneTest, QuitAwaitsTheHangUpAcknowledgementBriefly)
     for (const iaxpeer::PeerFrame& frame : peer.Pending())
         hangUps += frame.Is(iaxpeer::kIax, iaxpeer::kHangup) ? 1 : 0;
     EXPECT_GE(hangUps, 2);
+}
+
+// Version 2 against the echo service's own side, which demands a call
+// token and here an MD5 answer: a whole call by commands, the echo service
+// hearing the touch tone and the hang-up.
+TEST(ConsolePhoneTest, Version2CallWithTheEchoService)
+{
+    velnar::test::EchoPeerProcess echo(false, {"--password=s3cret"});
+    ASSERT_NE(echo.Version2Port(), 0);
+    QTemporaryDir directory;
+    std::ofstream(directory.filePath("pw").toStdString()) << "s3cret\n";
+    ConsoleRun phone({"--protocol=2", "--server", ServerAddress(echo.Version2Port()), "--user",
+                      "alice", "--password-file", directory.filePath("pw").toStdString()},
+                     directory.path());
+    phone.Send("registration");
+    ASSERT_TRUE(phone.WaitForLine("Not registered")) << phone.Errors();
+    phone.Send("call 100");
+    ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+    phone.Send("key 5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return echo.Said("touch tone '5'"); }, kWaitMs))
+        << echo.Output();
+    phone.Send("hangup");
+    ASSERT_TRUE(phone.WaitForLine("Ready")) << phone.Errors();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return echo.Said(": HANGUP,"); }, kWaitMs)) << echo.Output();
+    phone.Send("quit");
+    EXPECT_EQ(phone.ExitCode(), 0);
+    const Lines& lines = phone.Lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "Calling...");
+    EXPECT_EQ(lines.back(), "Ready");
+    EXPECT_EQ(lines[lines.size() - 2], "Hanging up...");
+    EXPECT_EQ(echo.Output().find("wrong password"), std::string::npos) << echo.Output();
 }
 
 TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)

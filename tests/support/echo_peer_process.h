@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QStringList>
 
 #include <cstdint>
 #include <string>
@@ -13,13 +14,16 @@ namespace velnar::test {
 class EchoPeerProcess {
 public:
     // quiet: no report per frame, for measurements that must not pay for it.
-    explicit EchoPeerProcess(bool quiet = false);
+    // extraArguments go to the program as they stand (--password=S).
+    explicit EchoPeerProcess(bool quiet = false, const QStringList& extraArguments = {});
     ~EchoPeerProcess();
     EchoPeerProcess(const EchoPeerProcess&) = delete;
     EchoPeerProcess& operator=(const EchoPeerProcess&) = delete;
 
     // The UDP port it listens on, 0 when it did not start.
     uint16_t Port() const { return m_port; }
+    // The UDP port of its version-2 side, 0 when that did not start.
+    uint16_t Version2Port() const { return m_version2Port; }
     bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
     const std::string& Output() const { return m_output; }
     // Ends it now (a far end that goes away).
@@ -28,6 +32,7 @@ public:
 private:
     QProcess m_process;
     uint16_t m_port = 0;
+    uint16_t m_version2Port = 0;
     std::string m_output;
 };
 
