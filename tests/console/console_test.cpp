@@ -385,10 +385,10 @@ TEST(ConsolePhoneTest, QuitAwaitsTheHangUpAcknowledgementBriefly)
 TEST(ConsolePhoneTest, Version2CallWithTheEchoService)
 {
     velnar::test::EchoPeerProcess echo(false, {"--password=s3cret"});
-    ASSERT_NE(echo.Version2Port(), 0);
+    ASSERT_NE(echo.V2Port(), 0);
     QTemporaryDir directory;
     std::ofstream(directory.filePath("pw").toStdString()) << "s3cret\n";
-    ConsoleRun phone({"--protocol=2", "--server", ServerAddress(echo.Version2Port()), "--user",
+    ConsoleRun phone({"--protocol=2", "--server", ServerAddress(echo.V2Port()), "--user",
                       "alice", "--password-file", directory.filePath("pw").toStdString()},
                      directory.path());
     phone.Send("registration");

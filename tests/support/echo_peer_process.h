@@ -4,26 +4,25 @@
 #pragma once
 
 #include <QProcess>
-#include <QStringList>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velnar::test {
 
 class EchoPeerProcess {
 public:
     // quiet: no report per frame, for measurements that must not pay for it.
-    // extraArguments go to the program as they stand (--password=S).
-    explicit EchoPeerProcess(bool quiet = false, const QStringList& extraArguments = {});
+    explicit EchoPeerProcess(bool quiet = false, const std::vector<std::string>& options = {});
     ~EchoPeerProcess();
     EchoPeerProcess(const EchoPeerProcess&) = delete;
     EchoPeerProcess& operator=(const EchoPeerProcess&) = delete;
 
     // The UDP port it listens on, 0 when it did not start.
     uint16_t Port() const { return m_port; }
-    // The UDP port of its version-2 side, 0 when that did not start.
-    uint16_t Version2Port() const { return m_version2Port; }
+    // The UDP port of its version-2 side, 0 when it has none.
+    uint16_t V2Port() const { return m_v2Port; }
     bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
     const std::string& Output() const { return m_output; }
     // Ends it now (a far end that goes away).
@@ -32,7 +31,7 @@ public:
 private:
     QProcess m_process;
     uint16_t m_port = 0;
-    uint16_t m_version2Port = 0;
+    uint16_t m_v2Port = 0;
     std::string m_output;
 };
 
