@@ -388,8 +388,8 @@ TEST(ConsolePhoneTest, Version2CallWithTheEchoService)
     ASSERT_NE(echo.V2Port(), 0);
     QTemporaryDir directory;
     std::ofstream(directory.filePath("pw").toStdString()) << "s3cret\n";
-    ConsoleRun phone({"--protocol=2", "--server", ServerAddress(echo.V2Port()), "--user",
-                      "alice", "--password-file", directory.filePath("pw").toStdString()},
+    ConsoleRun phone({"--protocol=2", "--server", ServerAddress(echo.V2Port()), "--user", "alice",
+                      "--password-file", directory.filePath("pw").toStdString()},
                      directory.path());
     phone.Send("registration");
     ASSERT_TRUE(phone.WaitForLine("Not registered")) << phone.Errors();
@@ -409,6 +409,44 @@ TEST(ConsolePhoneTest, Version2CallWithTheEchoService)
     EXPECT_EQ(lines.back(), "Ready");
     EXPECT_EQ(lines[lines.size() - 2], "Hanging up...");
     EXPECT_EQ(echo.Output().find("wrong password"), std::string::npos) << echo.Output();
+    EXPECT_NE(phone.Errors().find("version 2 on local UDP port "), std::string::npos)
+        << "the port bound is said";
+}
+
+// Registered with the echo service, which then calls: answer takes the
+// call, hangup declines it, and quitting releases the registration.
+TEST(ConsolePhoneTest, Version2RegistersAndTakesOrDeclinesACall)
+{
+    for (bool take : {true, false}) {
+        SCOPED_TRACE(take ? "taken" : "declined");
+        velnar::test::EchoPeerProcess echo(false, {"--password=s3cret", "--ring-registered"});
+        ASSERT_NE(echo.V2Port(), 0);
+        QTemporaryDir directory;
+        std::ofstream(directory.filePath("pw").toStdString()) << "s3cret\n";
+        ConsoleRun phone(
+            {"--protocol=2", "--register", "--server", ServerAddress(echo.V2Port()), "--user",
+             "alice", "--password-file", directory.filePath("pw").toStdString()},
+            directory.path());
+        ASSERT_TRUE(phone.WaitForError("velnar-console: registration: Registered\n"))
+            << phone.Errors() << echo.Output();
+        ASSERT_TRUE(phone.WaitForError("velnar-console: incoming call from ")) << echo.Output();
+        phone.Send("registration");
+        ASSERT_TRUE(phone.WaitForLine("Registered"));
+        if (take) {
+            phone.Send("answer");
+            ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return echo.Said("answered by alice"); }, kWaitMs));
+        }
+        phone.Send("hangup");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return echo.Said(take ? ": HANGUP," : "declined by alice"); }, kWaitMs))
+            << echo.Output();
+        phone.Send("quit");
+        EXPECT_EQ(phone.ExitCode(), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return echo.Said("released alice"); }, kWaitMs))
+            << echo.Output();
+        EXPECT_NE(phone.Errors().find("registration: Not registered"), std::string::npos);
+    }
 }
 
 TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)
