@@ -207,7 +207,7 @@ ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, Cons
             continue;
         }
         if (!TakesValue(argument.name)) {
-            error = argument.name.rfind("-", 0) == 0 ? "unrecognized option '" + arguments[i] + "'"
+            error = argument.name.rfind('-', 0) == 0 ? "unrecognized option '" + arguments[i] + "'"
                                                      : "unexpected argument '" + arguments[i] + "'";
             if (argument.name == "--password")
                 error += " (the password is read from a file: --password-file)";
