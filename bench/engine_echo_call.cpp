@@ -359,11 +359,12 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPee
 
 constexpr int kContinuousBurstMs = 100;
 // The combined sink resamples its two slaves to line them up, and does so
-// anew once the phone's streams run on them: for the first twenty seconds
-// or so of a call one slave runs up to 0.15% off, and the two channels
-// drift apart by up to 1.5 ms a second, which would read as the phone's
-// delay creeping. Calls of a minute or more are measured from then on; the
-// bursts before are printed, not counted.
+// anew once the phone's streams run on them: at its own pace (a step every
+// 10 s) one slave ran up to 0.3% off for two minutes, and the two channels
+// drifted apart by up to 3 ms a second, which reads as the phone's delay
+// creeping. It is loaded to step every second, which settles it within ten
+// seconds or so; calls of a minute or more are measured from 20 s on, and
+// the bursts before are printed, not counted.
 constexpr int kSinkSettleSeconds = 20;
 
 // One second per burst: the burst, then the quiet tone alone. The quiet tone
@@ -570,8 +571,9 @@ int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, std::optional<Echo
         trainFile.write(reinterpret_cast<const char*>(train.data()), bytes) != bytes ||
         !trainFile.flush() || !PlaceEchoCall(phone, owner, peer))
         return 1;
-    const QString module = test::PactlLoadModule(
-        {"module-combine-sink", "sink_name=velnar_bench_both", "slaves=mic,speaker"});
+    const QString module =
+        test::PactlLoadModule({"module-combine-sink", "sink_name=velnar_bench_both",
+                               "slaves=mic,speaker", "adjust_time=1"});
     QProcess recorder, player;
     recorder.start("pacat", QStringList{"--record", "--device=speaker.monitor"} + RawFormat(2));
     RunFor(500);
