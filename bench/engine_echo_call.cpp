@@ -62,9 +62,9 @@
 // microphone never goes digitally silent: the queue never runs dry, and each
 // burst measures the delay the call has built up by then. Beside the delays:
 // the playback queue's unplayed blocks (sampled every 100 ms), the blocks it
-// gave back to hold the delay, its restarts (one per pre-fill), and the
-// latencies that the sound server reports for the phone's two streams, per
-// 10 s of the call.
+// gave back to hold the delay, its restarts (one per pre-fill), the
+// latencies that the sound server reports for the phone's two streams, and
+// the protocol library's jitter-buffer delay, per 10 s of the call.
 #include "bench/bench_run.h"
 #include "engine/iax_phone.h"
 #include "platform/alsa/alsa_wave_device.h"
@@ -447,6 +447,8 @@ struct DepthStretch {
     uint64_t givenBackAtEnd = 0;
     size_t prefillsAtEnd = 0;  // playback restarted: after each pre-fill, and at the start
     std::optional<ServerLatency> server;
+    // The protocol library's jitter buffer: how long it held received voice.
+    int jitterMinMs = 100000, jitterMaxMs = -1;
 };
 
 // Samples the playback queue's unplayed blocks every 100 ms and the
@@ -474,6 +476,10 @@ private:
         now.sumBlocks += pending;
         now.givenBackAtEnd = m_phone.Playback().GivenBackBlocks();
         now.prefillsAtEnd = m_log.restarted.size();
+        if (const int jitterMs = m_phone.Figures().bufferDelayMs; jitterMs >= 0) {
+            now.jitterMinMs = std::min(now.jitterMinMs, jitterMs);
+            now.jitterMaxMs = std::max(now.jitterMaxMs, jitterMs);
+        }
         if (auto server = m_server.Take())
             now.server = server;
         if (++now.samples == kStretchSeconds * 10) {
@@ -491,18 +497,20 @@ private:
 
 void PrintStretches(const std::vector<DepthStretch>& stretches)
 {
-    std::printf("%8s %22s %10s %9s %26s %26s\n", "call s", "queue blocks min/avg/max", "given back",
-                "restarts", "playback buffer/sink ms", "capture buffer/source ms");
+    std::printf("%8s %22s %10s %9s %26s %26s %18s\n", "call s", "queue blocks min/avg/max",
+                "given back", "restarts", "playback buffer/sink ms", "capture buffer/source ms",
+                "jitter buffer ms");
     int second = 0;
     for (const DepthStretch& s : stretches) {
         second += DepthRecorder::kStretchSeconds;
         if (s.samples == 0)
             continue;
         const ServerLatency l = s.server.value_or(ServerLatency{});
-        std::printf("%8d %8d %6.2f %6d %10llu %9zu %12.1f %12.1f %12.1f %12.1f\n", second,
+        std::printf("%8d %8d %6.2f %6d %10llu %9zu %12.1f %12.1f %12.1f %12.1f %8d %8d\n", second,
                     s.minBlocks, double(s.sumBlocks) / double(s.samples), s.maxBlocks,
                     (unsigned long long)s.givenBackAtEnd, s.prefillsAtEnd, l.playbackBufferMs,
-                    l.playbackDeviceMs, l.captureBufferMs, l.captureDeviceMs);
+                    l.playbackDeviceMs, l.captureBufferMs, l.captureDeviceMs,
+                    s.jitterMaxMs < 0 ? -1 : s.jitterMinMs, s.jitterMaxMs);
     }
 }
 
