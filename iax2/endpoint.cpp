@@ -268,8 +268,10 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
             SendAck(session, header);
         else if (!NeverInvalid(header))
             Reply(session->transport.peer, header, kInval, session->transport.localCall, 65536);
-        if (session->transport.AllAcknowledged() || IsCommand(header, kInval))
-            Destroy(session);
+        if (session->transport.AllAcknowledged())
+            FinishClosing(session, &m_hangups.acknowledged);
+        else if (IsCommand(header, kInval))
+            FinishClosing(session, &m_hangups.invalidated);
         return;
     }
     switch (verdict) {
@@ -362,8 +364,9 @@ void Endpoint::ServiceSession(Session* session, uint64_t now)
         (session->state == SessionState::Closing && session->transport.AllAcknowledged())) {
         if (session->kind == SessionKind::Registration)
             return RegistrationEnded(session, "Not registered", !session->releasing);
-        if (session->state != SessionState::Closing)
-            EmitCall(EventType::Timeout, *session);
+        if (session->state == SessionState::Closing)
+            return FinishClosing(session, alive ? &m_hangups.acknowledged : &m_hangups.unanswered);
+        EmitCall(EventType::Timeout, *session);
         return Destroy(session);
     }
     if (session->state == SessionState::Closing)
