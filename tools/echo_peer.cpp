@@ -8,10 +8,10 @@
 //               [--answer-delay-ms N] [--quiet]
 //
 // --port 0 takes an ephemeral port; the first line printed names the port
-// ("listening on 127.0.0.1:PORT"), the second the version-2 port. It
-// acknowledges what it receives but
-// never retransmits: it is meant for loopback and quiet networks. Ctrl-C
-// (or SIGTERM) ends it cleanly.
+// ("listening on 127.0.0.1:PORT"), the second the version-2 port. Its
+// version-1 side acknowledges what it receives but never retransmits: it is
+// meant for loopback and quiet networks; the version-2 side also resends.
+// Ctrl-C (or SIGTERM) ends it cleanly.
 #include "tools/echo_v2.h"
 #include "tools/peer/peer_frame.h"
 #include "velnar_version.h"
@@ -174,7 +174,7 @@ void EchoPeer::Run(echo2::EchoV2* v2, int v2Fd)
             v2->Receive();
         AnswerDueCalls();
         if (v2)
-            v2->AnswerDue();
+            v2->ServiceDue();
     }
 }
 

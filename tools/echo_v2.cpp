@@ -7,7 +7,9 @@
 #include <sys/random.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace echo2 {
 namespace {
@@ -16,6 +18,14 @@ using iax2::Bytes;
 using iax2::ByteView;
 
 constexpr uint64_t kTokenLifetimeSeconds = 10;
+// Resending as a client does: no round trip is measured here, so the first
+// wait is a second, doubled on each retry up to ten, four retries at most.
+constexpr int kFirstResendMs = 1000;
+constexpr int kMaxResendMs = 10000;
+constexpr int kMaxRetries = 4;
+// A caller that acknowledges nothing gets the rest of its frames once.
+constexpr size_t kMaxUnacked = 128;
+constexpr auto kEndedCallMemory = std::chrono::seconds(10);
 constexpr uint32_t kFormatsWeEcho = iax2::kFormatUlaw | iax2::kFormatAlaw | iax2::kFormatGsm;
 
 std::string Describe(const sockaddr_in& address)
@@ -124,6 +134,9 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
     Call* call = Find(from, header.destination);
     if (!call || (call->remoteCall != 0 && call->remoteCall != header.source))
         return;
+    if (call->ended)
+        return AnswerEnded(*call, header);
+    Acknowledge(*call, header);
     if (iax2::IsCounterNeutral(header.type, header.subclass)) {
         if (command && header.subclass == iax2::kInval)
             m_calls.erase(call->ownCall);
@@ -141,6 +154,41 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
     }
     ++call->iseqno;
     HandleInOrder(*call, header, data);
+}
+
+// The caller's ISeqno acknowledges everything before it; an ACK names one
+// frame by its stamp; a VNAK asks for everything from its ISeqno on.
+void EchoV2::Acknowledge(Call& call, const iax2::FullHeader& header)
+{
+    std::erase_if(call.unacked, [&](const Unacked& frame) {
+        return static_cast<int8_t>(header.iseqno - frame.oseqno) > 0;
+    });
+    if (header.type != iax2::kTypeCommand)
+        return;
+    if (header.subclass == iax2::kAck)
+        std::erase_if(call.unacked,
+                      [&](const Unacked& frame) { return frame.stamp == header.timestamp; });
+    if (header.subclass != iax2::kVnak)
+        return;
+    for (const Unacked& frame : call.unacked)
+        if (static_cast<int8_t>(frame.oseqno - header.iseqno) >= 0)
+            Send(frame.datagram, call.address);
+}
+
+void EchoV2::AnswerEnded(const Call& call, const iax2::FullHeader& header)
+{
+    if (iax2::IsCounterNeutral(header.type, header.subclass))
+        return;
+    const bool taken = static_cast<int8_t>(header.oseqno - call.iseqno) < 0;
+    SendUncounted(call.address, call.ownCall, call.remoteCall, header,
+                  taken ? iax2::kAck : iax2::kInval);
+}
+
+void EchoV2::EndCall(Call& call)
+{
+    call.ended = true;
+    call.unacked.clear();
+    call.forgetAt = Clock::now() + kEndedCallMemory;
 }
 
 void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView data)
@@ -183,7 +231,7 @@ void EchoV2::HandleCommand(Call& call, const iax2::FullHeader& header, ByteView 
         m_options.say("call " + std::to_string(call.ownCall) + ": " +
                       (header.subclass == iax2::kHangup ? "HANGUP" : "REJECT") + ", " +
                       std::to_string(call.voiceEchoed) + " voice frames echoed");
-        m_calls.erase(call.ownCall);
+        EndCall(call);
         return;
     default: return;
     }
@@ -262,7 +310,7 @@ void EchoV2::Accept(Call& call)
 void EchoV2::HandleMini(const iax2::MiniHeader& header, ByteView data, const sockaddr_in& from)
 {
     Call* call = FindByRemote(from, header.source);
-    if (!call || !call->answered)
+    if (!call || !call->answered || call->ended)
         return;
     iax2::MiniHeader echo;
     echo.source = call->ownCall;
@@ -273,11 +321,16 @@ void EchoV2::HandleMini(const iax2::MiniHeader& header, ByteView data, const soc
     ++call->voiceEchoed;
 }
 
-void EchoV2::AnswerDue()
+void EchoV2::ServiceDue()
 {
     const auto now = Clock::now();
+    for (auto it = m_calls.begin(); it != m_calls.end();) {
+        Call& call = it->second;
+        const bool keep = call.ended ? now < call.forgetAt : ResendDue(call, now);
+        it = keep ? std::next(it) : m_calls.erase(it);
+    }
     for (auto& [number, call] : m_calls) {
-        if (!call.accepted || call.answered || call.answerAt > now)
+        if (!call.accepted || call.answered || call.ended || call.answerAt > now)
             continue;
         call.answered = true;
         SendFull(call, iax2::kTypeControl, iax2::kCtrlAnswer);
@@ -285,20 +338,42 @@ void EchoV2::AnswerDue()
     }
 }
 
+// False once a frame has run out of retries: the caller is gone, and the
+// call is dropped without another word.
+bool EchoV2::ResendDue(Call& call, Clock::time_point now)
+{
+    for (Unacked& frame : call.unacked) {
+        if (frame.due > now)
+            continue;
+        if (frame.retries >= kMaxRetries) {
+            m_options.say("call " + std::to_string(call.ownCall) + ": no acknowledgement, dropped");
+            return false;
+        }
+        ++frame.retries;
+        frame.intervalMs = std::min(frame.intervalMs * 2, kMaxResendMs);
+        frame.due = now + std::chrono::milliseconds(frame.intervalMs);
+        Send(frame.datagram, call.address);
+    }
+    return true;
+}
+
 int EchoV2::MsUntilDue() const
 {
-    int wait = -1;
-    const auto now = Clock::now();
+    std::optional<Clock::time_point> due;
+    const auto sooner = [&due](Clock::time_point at) {
+        if (!due || at < *due)
+            due = at;
+    };
     for (const auto& [number, call] : m_calls) {
-        if (!call.accepted || call.answered)
-            continue;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(call.answerAt - now).count();
-        const int ms = left < 0 ? 0 : static_cast<int>(left);
-        if (wait < 0 || ms < wait)
-            wait = ms;
+        if (call.accepted && !call.answered && !call.ended)
+            sooner(call.answerAt);
+        for (const Unacked& frame : call.unacked)
+            sooner(frame.due);
     }
-    return wait;
+    if (!due)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(std::min<int64_t>(left, 1 << 30));
 }
 
 Call& EchoV2::StartCall(const iax2::FullHeader& header, const sockaddr_in& from)
@@ -376,8 +451,15 @@ void EchoV2::SendFull(Call& call, uint8_t type, uint32_t subclass, ByteView data
     header.type = type;
     header.subclass = subclass;
     Bytes datagram;
-    if (iax2::AppendFull(header, data, &datagram) == 0)
-        Send(datagram, call.address);
+    if (iax2::AppendFull(header, data, &datagram) != 0)
+        return;
+    Send(datagram, call.address);
+    if (call.unacked.size() >= kMaxUnacked)
+        return;
+    iax2::MarkRetransmitted(&datagram);
+    call.unacked.push_back({std::move(datagram), header.oseqno, header.timestamp,
+                            Clock::now() + std::chrono::milliseconds(kFirstResendMs),
+                            kFirstResendMs, 0});
 }
 
 void EchoV2::SendUncounted(const sockaddr_in& to, uint16_t source, uint16_t destination,

@@ -1,9 +1,8 @@
 // The echo service's version-2 side: answers every call on its own socket,
 // demands a call token before it keeps any state, challenges with MD5 when
 // it has a password, and sends each voice frame straight back (full as
-// full, mini as mini). Like the version-1 side it acknowledges what it
-// receives but never retransmits: it is meant for loopback and quiet
-// networks.
+// full, mini as mini). It resends what goes unacknowledged and keeps an
+// ended call a while, so that it stays a fair partner on a lossy path.
 #pragma once
 
 #include "iax2/ies.h"
@@ -13,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -27,6 +27,16 @@ struct Options {
     std::function<void(const std::string&)> say;
 };
 
+// A counted frame of ours awaiting its acknowledgement.
+struct Unacked {
+    iax2::Bytes datagram;  // R bit already set, ready to go again
+    uint8_t oseqno = 0;
+    uint32_t stamp = 0;
+    Clock::time_point due;
+    int intervalMs = 0;
+    int retries = 0;
+};
+
 struct Call {
     sockaddr_in address{};
     uint16_t ownCall = 0, remoteCall = 0;
@@ -38,6 +48,11 @@ struct Call {
     uint32_t format = 0;
     bool accepted = false, answered = false;
     unsigned long voiceEchoed = 0;
+    std::deque<Unacked> unacked;
+    // The caller hung up: kept until forgetAt to acknowledge a resent HANGUP
+    // again and to answer anything newer with INVAL.
+    bool ended = false;
+    Clock::time_point forgetAt;
 };
 
 class EchoV2 {
@@ -45,15 +60,20 @@ public:
     EchoV2(int fd, Options options);
     // Reads one waiting datagram and answers it.
     void Receive();
-    // Answers calls whose delay has passed.
-    void AnswerDue();
-    // Milliseconds until AnswerDue has work, -1 for none.
+    // Answers calls whose delay has passed, resends what went
+    // unacknowledged and forgets calls ended long enough ago.
+    void ServiceDue();
+    // Milliseconds until ServiceDue has work, -1 for none.
     int MsUntilDue() const;
 
 private:
     void HandleFull(const iax2::FullHeader& header, iax2::ByteView data, const sockaddr_in& from);
     void HandleMini(const iax2::MiniHeader& header, iax2::ByteView data, const sockaddr_in& from);
     void HandleNew(const iax2::FullHeader& header, iax2::ByteView data, const sockaddr_in& from);
+    void Acknowledge(Call& call, const iax2::FullHeader& header);
+    void AnswerEnded(const Call& call, const iax2::FullHeader& header);
+    void EndCall(Call& call);
+    bool ResendDue(Call& call, Clock::time_point now);
     void HandleInOrder(Call& call, const iax2::FullHeader& header, iax2::ByteView data);
     void HandleCommand(Call& call, const iax2::FullHeader& header, iax2::ByteView data);
     void HandleAuthRep(Call& call, const iax2::Ies& ies);

@@ -1,11 +1,14 @@
 // The echo service's version-2 side against the version-2 library over
 // loopback: the call token it demands, its MD5 challenge, and voice coming
-// back as it was sent.
+// back as it was sent; and, spoken to frame by frame, what it resends and
+// how it answers for a call that has ended.
 #include "iax2/endpoint.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -138,6 +142,110 @@ TEST_F(EchoV2Call, WithoutPasswordTheCallIsTakenUnchallenged)
     ASSERT_GT(Call(echo.port(), ""), 0);
     ASSERT_TRUE(WaitFor(endpoint, EventType::Accepted));
     EXPECT_TRUE(WaitFor(endpoint, EventType::Answered));
+}
+
+// A caller made of a bare socket, so that the test decides what is
+// acknowledged and what is lost.
+struct RawCaller {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in echo{};
+    FullHeader last;  // of the latest frame received
+    explicit RawCaller(int port)
+    {
+        sockaddr_in self{};
+        self.sin_family = echo.sin_family = AF_INET;
+        self.sin_addr.s_addr = echo.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
+        echo.sin_port = htons(static_cast<uint16_t>(port));
+    }
+    ~RawCaller() { close(fd); }
+    void Send(const FullHeader& header, const Bytes& data = {})
+    {
+        Bytes datagram;
+        ASSERT_EQ(AppendFull(header, data, &datagram), 0);
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&echo),
+               sizeof echo);
+    }
+    // The next full frame that is a command or control of that subclass.
+    std::optional<FullHeader> Await(uint8_t type, uint32_t subclass, int timeoutMs,
+                                    Ies* ies = nullptr)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        uint8_t buffer[2048];
+        for (auto now = std::chrono::steady_clock::now(); now < end;
+             now = std::chrono::steady_clock::now()) {
+            pollfd readable{fd, POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
+            if (poll(&readable, 1, static_cast<int>(left.count()) + 1) <= 0)
+                continue;
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            ByteView data;
+            if (n <= 0 || ParseFull(ByteView(buffer, static_cast<size_t>(n)), &last, &data) != 0)
+                continue;
+            if (last.type == type && last.subclass == subclass) {
+                if (ies)
+                    ParseIes(data, ies);
+                return last;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
+{
+    Echo echo("");
+    ASSERT_GT(echo.port(), 0);
+    RawCaller caller(echo.port());
+    const Bytes offer = IeWriter()
+                            .U16(kIeVersion, kProtocolVersion)
+                            .Text(kIeCalledNumber, "100")
+                            .U32(kIeCapability, kFormatUlaw)
+                            .U32(kIeFormat, kFormatUlaw)
+                            .bytes();
+    FullHeader mine{0x1234, 0, false, 5, 0, 0, kTypeCommand, kNew};
+    caller.Send(mine, offer);
+    Ies token;
+    ASSERT_TRUE(caller.Await(kTypeCommand, kCallToken, 2000, &token));
+    ASSERT_TRUE(token.callToken);
+    Bytes withToken =
+        IeWriter().U16(kIeVersion, kProtocolVersion).Text(kIeCallToken, *token.callToken).bytes();
+    withToken.insert(withToken.end(), offer.begin() + 4, offer.end());
+    mine.timestamp = 6;
+    caller.Send(mine, withToken);
+
+    // Nothing is acknowledged: the ACCEPT comes again, marked as a resend.
+    auto accept = caller.Await(kTypeCommand, kAccept, 2000);
+    ASSERT_TRUE(accept);
+    EXPECT_FALSE(accept->retransmitted);
+    const uint16_t theirs = accept->source;
+    auto again = caller.Await(kTypeCommand, kAccept, 3000);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->retransmitted);
+    EXPECT_EQ(again->oseqno, accept->oseqno);
+    EXPECT_EQ(again->timestamp, accept->timestamp);
+
+    // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
+    ASSERT_TRUE(caller.Await(kTypeControl, kCtrlAnswer, 3000));
+    const FullHeader hangup{0x1234,       theirs, false, 40, 1, uint8_t(caller.last.oseqno + 1),
+                            kTypeCommand, kHangup};
+    caller.Send(hangup);
+    auto ack = caller.Await(kTypeCommand, kAck, 2000);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->timestamp, 40u);
+    // As if that ACK were lost: the HANGUP again is acknowledged again, and
+    // anything newer hears that the call is gone; nothing more is resent.
+    FullHeader resent = hangup;
+    resent.retransmitted = true;
+    caller.Send(resent);
+    ack = caller.Await(kTypeCommand, kAck, 2000);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->timestamp, 40u);
+    caller.Send({0x1234, theirs, false, 60, 2, hangup.iseqno, kTypeVoice, kFormatUlaw},
+                Bytes(160, 0xFF));
+    EXPECT_TRUE(caller.Await(kTypeCommand, kInval, 2000));
+    EXPECT_FALSE(caller.Await(kTypeControl, kCtrlAnswer, 2500))
+        << "the HANGUP's ISeqno acknowledged everything: nothing is resent";
 }
 
 }  // namespace
