@@ -264,7 +264,10 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
         return;  // malformed: as if it never arrived, so the counters stay true
     const Verdict verdict = session->transport.Receive(header);
     if (session->state == SessionState::Closing) {
-        if (IsCommand(header, kHangup))
+        // A frame resent from before our HANGUP (its ACK was lost) is
+        // acknowledged again: an INVAL would end the call at the far end
+        // before our HANGUP got there, and that could never be acknowledged.
+        if (IsCommand(header, kHangup) || verdict == Verdict::Duplicate)
             SendAck(session, header);
         else if (!NeverInvalid(header))
             Reply(session->transport.peer, header, kInval, session->transport.localCall, 65536);

@@ -155,6 +155,23 @@ TEST_F(Iax2Transport, HangupOutcomesAreCountedAfterTheCallIsGone)
     EXPECT_EQ(endpoint.NextDueMs(), -1) << "nothing of the three calls is left";
 }
 
+TEST_F(Iax2Transport, WhileOurHangupIsUnacknowledgedOnlyNewerFramesGetInval)
+{
+    Connect();
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    ASSERT_TRUE(exchange.ExpectCommand(endpoint, kHangup));
+    exchange.oseqno -= 1;  // the ANSWER again: our ACK of it was lost
+    exchange.Send(endpoint, 4, kCtrlAnswer);
+    const uint32_t stamp = exchange.clockMs;
+    auto reply = exchange.Expect(
+        endpoint, [](const Frame& f) { return f.IsCommand(kAck) || f.IsCommand(kInval); });
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->IsCommand(kAck));
+    EXPECT_EQ(reply->timestamp, stamp);
+    exchange.Send(endpoint, 2, kFormatGsm, peer2::Bytes(33, 0));  // sent after our HANGUP
+    EXPECT_TRUE(exchange.ExpectCommand(endpoint, kInval));
+}
+
 TEST_F(Iax2Transport, MiniBeforeTheFirstFullVoiceIsDroppedAndAskedFor)
 {
     Connect();
