@@ -139,7 +139,7 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
     Acknowledge(*call, header);
     if (iax2::IsCounterNeutral(header.type, header.subclass)) {
         if (command && header.subclass == iax2::kInval)
-            m_calls.erase(call->ownCall);
+            EndCall(*call);  // and a HANGUP still on its way hears INVAL
         return;
     }
     const auto behind = static_cast<int8_t>(header.oseqno - call->iseqno);
@@ -204,6 +204,8 @@ void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView 
     if (header.type == iax2::kTypeVoice) {
         if (!call.answered)
             return;
+        call.voiceFormat = header.subclass;
+        call.fullVoiceSent = true;
         SendFull(call, iax2::kTypeVoice, header.subclass, data);
         ++call.voiceEchoed;
     } else if (header.type == iax2::kTypeDtmf) {
@@ -312,13 +314,21 @@ void EchoV2::HandleMini(const iax2::MiniHeader& header, ByteView data, const soc
     Call* call = FindByRemote(from, header.source);
     if (!call || !call->answered || call->ended)
         return;
+    ++call->voiceEchoed;
+    if (!call->fullVoiceSent) {
+        // The caller's full frame was lost on the way, but our own voice
+        // must still begin with one: a mini says nothing of its codec.
+        call->fullVoiceSent = true;
+        SendFull(*call, iax2::kTypeVoice, call->voiceFormat ? call->voiceFormat : call->format,
+                 data);
+        return;
+    }
     iax2::MiniHeader echo;
     echo.source = call->ownCall;
     echo.timestamp = static_cast<uint16_t>(NextStamp(*call));
     Bytes datagram;
     if (iax2::AppendMini(echo, data, &datagram) == 0)
         Send(datagram, from);
-    ++call->voiceEchoed;
 }
 
 void EchoV2::ServiceDue()

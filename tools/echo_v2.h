@@ -48,6 +48,8 @@ struct Call {
     uint32_t format = 0;
     bool accepted = false, answered = false;
     unsigned long voiceEchoed = 0;
+    uint32_t voiceFormat = 0;    // of the caller's last full voice frame
+    bool fullVoiceSent = false;  // our voice has begun with a full frame
     std::deque<Unacked> unacked;
     // The caller hung up: kept until forgetAt to acknowledge a resent HANGUP
     // again and to answer anything newer with INVAL.

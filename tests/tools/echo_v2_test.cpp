@@ -166,7 +166,14 @@ struct RawCaller {
         sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&echo),
                sizeof echo);
     }
-    // The next full frame that is a command or control of that subclass.
+    void SendMini(const MiniHeader& header, const Bytes& data)
+    {
+        Bytes datagram;
+        ASSERT_EQ(AppendMini(header, data, &datagram), 0);
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&echo),
+               sizeof echo);
+    }
+    // The next full frame of that type and subclass.
     std::optional<FullHeader> Await(uint8_t type, uint32_t subclass, int timeoutMs,
                                     Ies* ies = nullptr)
     {
@@ -225,8 +232,15 @@ TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
     EXPECT_EQ(again->oseqno, accept->oseqno);
     EXPECT_EQ(again->timestamp, accept->timestamp);
 
-    // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
+    // Our voice begins with a mini, its full frame lost: the echo's own
+    // voice still begins with a full frame, which names the codec.
     ASSERT_TRUE(caller.Await(kTypeControl, kCtrlAnswer, 3000));
+    caller.SendMini({0x1234, 30}, Bytes(160, 0x7F));
+    auto voice = caller.Await(kTypeVoice, kFormatUlaw, 2000);
+    ASSERT_TRUE(voice);
+    EXPECT_EQ(voice->source, theirs);
+
+    // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
     const FullHeader hangup{0x1234,       theirs, false, 40, 1, uint8_t(caller.last.oseqno + 1),
                             kTypeCommand, kHangup};
     caller.Send(hangup);
