@@ -20,6 +20,21 @@ uint16_t PortFromBanner(const QString& line)
     return uint16_t(line.mid(colon + 1, semicolon - colon - 1).toUInt());
 }
 
+// Its second line: "version 2 on 127.0.0.1:PORT".
+uint16_t V2PortFromBanner(const QString& line)
+{
+    if (!line.startsWith("version 2 on "))
+        return 0;
+    return uint16_t(line.mid(line.lastIndexOf(':') + 1).trimmed().toUInt());
+}
+
+QString ReadLine(QProcess& process)
+{
+    while (!process.canReadLine() && process.waitForReadyRead(kStartMs)) {
+    }
+    return QString::fromUtf8(process.readLine());
+}
+
 }  // namespace
 
 EchoPeerProcess::EchoPeerProcess(bool quiet)
@@ -30,9 +45,9 @@ EchoPeerProcess::EchoPeerProcess(bool quiet)
     m_process.start(VELNAR_ECHO_PEER, arguments);
     if (!m_process.waitForStarted(kStartMs))
         return;
-    while (!m_process.canReadLine() && m_process.waitForReadyRead(kStartMs)) {
-    }
-    m_port = PortFromBanner(QString::fromUtf8(m_process.readLine()));
+    m_port = PortFromBanner(ReadLine(m_process));
+    if (m_port != 0)
+        m_v2Port = V2PortFromBanner(ReadLine(m_process));
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
                      [this] { m_output += m_process.readAllStandardOutput().toStdString(); });
 }

@@ -1,6 +1,7 @@
-// The echo peer program as the far end of a call, in a process of its own:
-// it answers at once and sends every voice frame back, and reports touch
-// tones and hang-ups on its output (unless quiet).
+// The echo peer program as the far end of a call, in a process of its own,
+// on ephemeral ports for both versions: it answers at once and sends every
+// voice frame back, and reports touch tones and hang-ups on its output
+// (unless quiet).
 #pragma once
 
 #include <QProcess>
@@ -20,6 +21,8 @@ public:
 
     // The UDP port it listens on, 0 when it did not start.
     uint16_t Port() const { return m_port; }
+    // The port of its version-2 side, 0 when that did not start.
+    uint16_t V2Port() const { return m_v2Port; }
     bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
     const std::string& Output() const { return m_output; }
     // Ends it now (a far end that goes away).
@@ -28,6 +31,7 @@ public:
 private:
     QProcess m_process;
     uint16_t m_port = 0;
+    uint16_t m_v2Port = 0;
     std::string m_output;
 };
 
