@@ -1,12 +1,13 @@
-// The audio path: capture in 20-ms buffers, noise gate, GSM encoding and
-// sending; decoding received frames into a playback queue that pre-fills
+// The audio path: capture in 20-ms buffers, noise gate, encoding (GSM, or
+// G.711 with version 2) and sending; decoding received frames into a
+// playback queue that pre-fills
 // four blocks before it plays, never holds more than 13 unplayed blocks, and
 // between those holds the delay of continuous speech.
 #include "engine/iax_phone.h"
 
+#include "engine/g711_codec.h"
 #include "engine/gsm_codec.h"
 #include "engine/noise_gate.h"
-#include "iax/iax.h"
 
 #include <cstdio>
 #include <string>
@@ -16,6 +17,19 @@ namespace velnar {
 static_assert(kPcmFrameBytes == kPlayoutBlockBytes, "one decoded frame is one playback block");
 
 namespace {
+
+constexpr int kSamplesPerFrame = kPcmFrameBytes / 2;
+
+// Bytes of one 20-ms frame in the format; 0 for a format we do not speak.
+int FrameBytesOf(uint32_t format)
+{
+    switch (format) {
+    case kLinkGsm: return kGsmFrameBytes;
+    case kLinkUlaw:
+    case kLinkAlaw: return kG711FrameBytes;
+    default: return 0;
+    }
+}
 
 // The device's own account of its failure, else what its code says.
 std::string OpenFailureText(const std::string& told, const char* role, int error)
@@ -84,8 +98,8 @@ void CIaxPhone::ReviveAudio()
 {
     ApplyDeviceChoice();
     if (!m_audioOpen) {
-        if (OpenAudio() == 0)
-            IaxSetFormats(kGsmFormat);
+        if (OpenAudio() == 0 && m_link)
+            m_link->OfferCodecs();
         m_playback.ForgetPause();
         return;
     }
@@ -130,15 +144,31 @@ void CIaxPhone::SendCaptured(const WaveHeader* header)
     PhoneCall* call = m_pCurrentCall;
     if (!call || header->bufferLength != kPcmFrameBytes)
         return;
-    if (!call->encoder)
-        call->encoder = MakeGsmState();
-    if (!call->encoder)
+    uint8_t frame[kG711FrameBytes];
+    const int frameBytes = EncodeBlock(call, header->data, frame);
+    if (frameBytes <= 0)
         return;
-    uint8_t frame[kGsmFrameBytes];
-    GsmEncodeFrame(call->encoder.get(), header->data, frame);
-    if (IaxSendVoice(call->session, kGsmFormat, frame, kGsmFrameBytes) == 0)
-        m_stats.FrameSent(kGsmFormat);
+    if (m_link->SendVoice(call->session, call->format, frame, frameBytes, kSamplesPerFrame) == 0)
+        m_stats.FrameSent(static_cast<int>(call->format));
     ArmLibraryTimer();
+}
+
+// One 20-ms block of speech in the call's format; its length, or 0.
+int CIaxPhone::EncodeBlock(PhoneCall* call, const uint8_t* pcm, uint8_t* frame)
+{
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm);
+    switch (call->format) {
+    case kLinkUlaw: MuLawEncode(samples, kSamplesPerFrame, frame); return kG711FrameBytes;
+    case kLinkAlaw: ALawEncode(samples, kSamplesPerFrame, frame); return kG711FrameBytes;
+    case kLinkGsm:
+        if (!call->encoder)
+            call->encoder = MakeGsmState();
+        if (!call->encoder)
+            return 0;
+        GsmEncodeFrame(call->encoder.get(), pcm, frame);
+        return kGsmFrameBytes;
+    default: return 0;
+    }
 }
 
 // Device results are not looked at: a buffer that cannot be requeued stays
@@ -148,25 +178,37 @@ void CIaxPhone::RecycleCapture(WaveHeader* header)
     m_capture.Recycle(header, !m_bIdle);
 }
 
-void CIaxPhone::PlayVoice(IaxEvent* event, PhoneCall* call)
+// Version 1 calls carry GSM only; a version-2 call may switch codecs.
+void CIaxPhone::PlayVoice(const LinkEvent& event, PhoneCall* call)
 {
-    int lengthBytes = event->media.length;
-    if (lengthBytes < 0 || lengthBytes % kGsmFrameBytes != 0)
-        return;
-    if (!call->decoder)
-        call->decoder = MakeGsmState();
-    if (!call->decoder)
+    const int frameBytes =
+        m_link->Version() == 1 && event.format != kLinkGsm ? 0 : FrameBytesOf(event.format);
+    const int lengthBytes = event.lengthBytes;
+    if (frameBytes == 0 || lengthBytes < 0 || lengthBytes % frameBytes != 0)
         return;
     ReclaimPlayback();
-    const uint8_t* data = event->media.data;
-    for (int offset = 0; data && offset < lengthBytes; offset += kGsmFrameBytes) {
+    const uint8_t* data = event.data;
+    for (int offset = 0; data && offset < lengthBytes; offset += frameBytes) {
         uint8_t pcm[kPcmFrameBytes];
-        if (!GsmDecodeFrame(call->decoder.get(), data + offset, pcm))
+        if (!DecodeBlock(call, event.format, data + offset, pcm))
             return;
         if (!m_playback.HasRoom())
             continue;
         if (!QueuePlayback(pcm, PendingPlaybackBlocks()))
             return;
+    }
+}
+
+bool CIaxPhone::DecodeBlock(PhoneCall* call, uint32_t format, const uint8_t* data, uint8_t* pcm)
+{
+    auto* samples = reinterpret_cast<int16_t*>(pcm);
+    switch (format) {
+    case kLinkUlaw: MuLawDecode(data, kSamplesPerFrame, samples); return true;
+    case kLinkAlaw: ALawDecode(data, kSamplesPerFrame, samples); return true;
+    default:
+        if (!call->decoder)
+            call->decoder = MakeGsmState();
+        return call->decoder && GsmDecodeFrame(call->decoder.get(), data, pcm);
     }
 }
 

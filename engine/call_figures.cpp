@@ -2,9 +2,6 @@
 // the lag requests that measure the round trip.
 #include "engine/iax_phone.h"
 
-#include "engine/gsm_codec.h"
-#include "iax/iax.h"
-
 #include <QTimer>
 
 #include <chrono>
@@ -22,32 +19,23 @@ uint32_t NowMs()
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
 }
 
-// GSM messages may carry several 33-byte frames; other formats count as one.
-int FramesIn(const IaxEvent* event)
-{
-    constexpr int kFrameBytes = static_cast<int>(kGsmFrameBytes);
-    if (event->media.format == kGsmFormat && event->media.length >= kFrameBytes)
-        return event->media.length / kFrameBytes;
-    return 1;
-}
-
 }  // namespace
 
-void CIaxPhone::OnVoiceArrival(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
-                               void* user)
+void CIaxPhone::OnVoiceArrival(LinkCall session, uint32_t format, int frames, uint32_t timestampMs,
+                               uint32_t arrivalMs)
 {
-    auto* phone = static_cast<CIaxPhone*>(user);
-    const PhoneCall* call = phone->m_pCurrentCall;
-    if (!call || event->session != call->session)
+    const PhoneCall* call = m_pCurrentCall;
+    if (!call || session != call->session)
         return;
-    phone->m_stats.FrameArrived(event->media.format, FramesIn(event), timestampMs, arrivalMs);
+    m_stats.FrameArrived(static_cast<int>(format), frames, timestampMs, arrivalMs);
 }
 
 CallFigures CIaxPhone::Figures() const
 {
     CallFigures figures = m_stats.Figures(NowMs());
-    figures.bufferDelayMs =
-        m_pCurrentCall && m_pCurrentCall->session ? IaxJitterBufferMs(m_pCurrentCall->session) : -1;
+    figures.bufferDelayMs = m_pCurrentCall && m_pCurrentCall->session && m_link
+                                ? m_link->JitterMs(m_pCurrentCall->session)
+                                : -1;
     return figures;
 }
 
@@ -87,7 +75,7 @@ void CIaxPhone::SendLagRequest()
 {
     if (!m_pCurrentCall || !m_pCurrentCall->session)
         return;
-    IaxLag(m_pCurrentCall->session);
+    m_link->RequestLag(m_pCurrentCall->session);
     ArmLibraryTimer();
 }
 

@@ -9,6 +9,8 @@ namespace velnar {
 namespace {
 
 constexpr int kGsmFormatBit = 2;
+constexpr int kUlawFormatBit = 4;
+constexpr int kAlawFormatBit = 8;
 constexpr double kJitterGain = 1.0 / 16.0;
 
 // Signed distance between two 32-bit time stamps. The library rebuilds a
@@ -123,6 +125,10 @@ std::string VoiceFormatName(int format)
         return "none";
     if (format == kGsmFormatBit)
         return "GSM";
+    if (format == kUlawFormatBit)
+        return "G.711 \u00b5-law";
+    if (format == kAlawFormatBit)
+        return "G.711 A-law";
     return "format " + std::to_string(format);
 }
 

@@ -1,12 +1,10 @@
 #include "engine/hang_up_wait.h"
 
-#include "iax/iax.h"
-
 #include <utility>
 
 namespace velnar {
 
-HangUpWait::HangUpWait()
+HangUpWait::HangUpWait(CountFn unacknowledged) : m_unacknowledged(std::move(unacknowledged))
 {
     m_deadline.setSingleShot(true);
     QObject::connect(&m_deadline, &QTimer::timeout, &m_deadline, [this] { Finish(); });
@@ -23,7 +21,7 @@ void HangUpWait::Start(int maxMs, DoneFn done)
 
 void HangUpWait::Check()
 {
-    if (m_done && IaxClosingSessionCount() == 0)
+    if (m_done && m_unacknowledged() == 0)
         Finish();
 }
 

@@ -13,7 +13,11 @@ class HangUpWait {
 public:
     using DoneFn = std::function<void()>;
 
-    HangUpWait();
+    using CountFn = std::function<int()>;
+
+    // unacknowledged counts the hang-ups still waiting for their
+    // acknowledgement.
+    explicit HangUpWait(CountFn unacknowledged);
 
     // done runs once: as soon as no hang-up awaits its acknowledgement (at
     // once when none does) or when maxMs have passed, whichever is first.
@@ -26,6 +30,7 @@ public:
 private:
     void Finish();
 
+    CountFn m_unacknowledged;
     DoneFn m_done;
     QTimer m_deadline;
 };

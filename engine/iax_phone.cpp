@@ -1,11 +1,9 @@
 // Call control: lifecycle, placing and ending calls, taking in incoming
-// calls and reacting to the library's events.
+// calls and reacting to the link's events.
 #include "engine/iax_phone.h"
 
 #include "engine/server_address.h"
-#include "iax/iax.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <new>
@@ -19,14 +17,6 @@ const char kBusyReason[] = "Too many calls, we're busy!";
 // Timer entries due this soon after a wake are served at it.
 constexpr int kEarlyServeMs = 2;
 
-// The library's default tick count: the monotonic clock in milliseconds.
-uint32_t MonotonicMs()
-{
-    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
-}
-
 }  // namespace
 
 CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
@@ -35,48 +25,81 @@ CIaxPhone::CIaxPhone(PhoneOwner& owner, std::unique_ptr<WaveIn> waveIn,
     : m_pOwner(owner),
       m_hWaveOut(std::move(waveOut)),
       m_hWaveIn(std::move(waveIn)),
+      m_requestedPort(localPort),
       m_protocol(protocol)
 {
-    Start(localPort);
+    Start();
 }
 
 // A call still in progress is not hung up on the wire.
 CIaxPhone::~CIaxPhone()
 {
     *m_alive = false;
-    IaxSetVoiceArrivalHook(nullptr, nullptr);
     m_bIdle = true;
     m_resolver->Cancel();
+    m_registrarResolver->Cancel();
     m_pump.Stop();
-    IaxCloseSocket();
     CloseAudio();
     ReleasePlayback();
     m_pCurrentCall = nullptr;
     ReleaseCalls();
+    m_link.reset();
 }
 
-void CIaxPhone::Start(int localPort)
+void CIaxPhone::Start()
 {
-    // The library clock then reads milliseconds since midnight (UTC).
-    uint32_t midnightMs = static_cast<uint32_t>(std::time(nullptr) % 86400) * 1000u;
-    IaxClockOffset = static_cast<int>(midnightMs - MonotonicMs());
-    // Jitter-buffered voice due within 2 ms of a wake (a received frame,
-    // captured sound) is handed out at it: 2 ms earlier, one wake fewer.
-    IaxSetEarlyServeMs(kEarlyServeMs);
-    if (IaxOpenSocket(localPort) < 0)
-        return;
-    m_localPort = localPort > 0 ? localPort : IaxDefaultPort;
-    IaxSetVoiceArrivalHook(&CIaxPhone::OnVoiceArrival, this);
-    m_socket = IaxSocketHandle();
-    m_pump.SetSocket(m_socket);
-    if (OpenAudio() == 0)
-        IaxSetFormats(kGsmFormat);
-    else
+    OpenLink();
+    if (OpenAudio() == 0) {
+        if (m_link)
+            m_link->OfferCodecs();
+    } else {
         ReportNoSound();
+    }
+}
+
+// Version 1 listens on its port quietly, as it always has; version 2 says
+// which port it found free.
+void CIaxPhone::OpenLink()
+{
+    m_link = m_protocol.version == 2 ? MakeIax2Link(Formats()) : MakeIax1Link();
+    m_localPort = m_link->Open(m_requestedPort);
+    if (m_localPort < 0) {
+        m_link.reset();
+        return;
+    }
+    m_link->OnArrival(
+        [this](LinkCall session, uint32_t format, int frames, uint32_t stamp, uint32_t arrival) {
+            OnVoiceArrival(session, format, frames, stamp, arrival);
+        });
+    m_socket = m_link->SocketHandle();
+    m_pump.SetSocket(m_socket, [this] { return m_link ? m_link->NextDueMs() : -1; });
+    if (m_link->Version() == 2) {
+        if (m_requestedPort == 0 && m_localPort != kVersion2ServerPort)
+            std::fprintf(stderr, "velnar: local UDP port %d is taken; ", kVersion2ServerPort);
+        else
+            std::fprintf(stderr, "velnar: ");
+        std::fprintf(stderr, "version 2 on local UDP port %d\n", m_localPort);
+        std::fflush(stderr);
+    }
+    if (m_link->ListensFromStart())
+        EnableReadNotifications();
+}
+
+void CIaxPhone::CloseLink()
+{
+    m_registrarResolver->Cancel();
+    m_pump.Stop();
+    m_link.reset();
+    m_socket = -1;
+    m_localPort = -1;
 }
 
 void CIaxPhone::Dial(const std::string& dialString)
 {
+    if (IsRinging()) {
+        AnswerIncoming();
+        return;
+    }
     if (dialString.empty() || !m_bIdle)
         return;
     m_strDialString = dialString;
@@ -88,6 +111,10 @@ void CIaxPhone::Dial(const std::string& dialString)
 
 void CIaxPhone::Dial(const CallTarget& target)
 {
+    if (IsRinging()) {
+        AnswerIncoming();
+        return;
+    }
     if (IsEmptyTarget(target) || !m_bIdle || RefusesTarget(target))
         return;
     m_strDialString.clear();
@@ -96,12 +123,8 @@ void CIaxPhone::Dial(const CallTarget& target)
     // A port no call can go to fails at once, without waiting for the name.
     const bool usablePort = m_target.port >= 1 && m_target.port <= 65535;
     const std::string name = usablePort ? HostToLookUp(m_target.host) : std::string();
-    PlaceCallWith(name, [this](IaxSession* session, const std::string& address) {
-        const std::string& host = address.empty() ? m_target.host : address;
-        const IaxCallFields fields{
-            m_target.user.c_str(), m_target.password.c_str(), host.c_str(),
-            m_target.port,         m_target.number.c_str(),   m_target.context.c_str()};
-        return IaxPlaceCallFields(session, &fields);
+    PlaceCallWith(name, [this](LinkCall session, const std::string& address) {
+        return m_link->PlaceCall(session, m_target, address);
     });
     ArmLibraryTimer();
 }
@@ -123,10 +146,10 @@ bool CIaxPhone::RefusesTarget(const CallTarget& target)
 void CIaxPhone::PlaceCall(const std::string& dialString)
 {
     PlaceCallWith(ServerNameToLookUp(dialString),
-                  [dialString](IaxSession* session, const std::string& address) {
+                  [this, dialString](LinkCall session, const std::string& address) {
                       const std::string dial =
                           address.empty() ? dialString : WithServerAddress(dialString, address);
-                      return IaxPlaceCall(session, nullptr, dial.c_str(), nullptr);
+                      return m_link->PlaceCall(session, dial);
                   });
 }
 
@@ -137,7 +160,12 @@ void CIaxPhone::PlaceCallWith(const std::string& serverName, const SendNew& send
         return;
     }
     SetStatus("Calling...");
-    m_pOutgoingSession = IaxNewSession();
+    if (!m_link) {
+        SetStatus("Cannot connect- bad server name? ");
+        HangUp();
+        return;
+    }
+    m_pOutgoingSession = m_link->NewCall();
     if (!NewCall(m_pOutgoingSession))
         return;
     EnableReadNotifications();
@@ -153,7 +181,7 @@ void CIaxPhone::PlaceCallWith(const std::string& serverName, const SendNew& send
     StartCapture();
 }
 
-// The library is handed only numeric addresses: a name would be looked up
+// The link is handed only numeric addresses: a name would be looked up
 // inside it, holding up the event loop for as long as the resolver takes.
 void CIaxPhone::ContactServer(const SendNew& sendNew, const std::string& address)
 {
@@ -182,7 +210,7 @@ void CIaxPhone::UseResolver(std::unique_ptr<NameResolver> resolver)
 }
 
 // Puts a new record at the head of the list and makes it current.
-PhoneCall* CIaxPhone::NewCall(IaxSession* session)
+PhoneCall* CIaxPhone::NewCall(LinkCall session)
 {
     PhoneCall* call = new (std::nothrow) PhoneCall;
     if (!call)
@@ -196,7 +224,7 @@ PhoneCall* CIaxPhone::NewCall(IaxSession* session)
     return call;
 }
 
-PhoneCall* CIaxPhone::FindCall(IaxSession* session) const
+PhoneCall* CIaxPhone::FindCall(LinkCall session) const
 {
     for (PhoneCall* call = m_pCalls; call; call = call->next)
         if (call->session == session)
@@ -219,9 +247,10 @@ void CIaxPhone::OnNetworkEvent()
 {
     int newcomers = 0;
     bool stop = false;
-    for (int pass = 0; pass < 2 && !stop; ++pass) {
+    for (int pass = 0; pass < 2 && !stop && m_link; ++pass) {
+        m_link->Service();
         DrainLibrary(newcomers, stop);
-        const int dueMs = IaxNextDueMs();
+        const int dueMs = m_link ? m_link->NextDueMs() : -1;
         if (dueMs < 0 || dueMs > kEarlyServeMs)
             break;
     }
@@ -230,37 +259,22 @@ void CIaxPhone::OnNetworkEvent()
 
 void CIaxPhone::DrainLibrary(int& newcomers, bool& stop)
 {
-    while (!stop) {
-        IaxEvent* event = IaxNextEvent(0);
-        if (!event)
-            break;
-        if (PhoneCall* call = FindCall(event->session))
+    LinkEvent event;
+    while (!stop && m_link && m_link->NextEvent(event)) {
+        if (event.type == LinkEventType::Registration)
+            RegistrationChanged(event.text);
+        else if (PhoneCall* call = FindCall(event.call))
             HandleEvent(event, call);
-        else if (EndsItsSession(event))
-            IaxDestroySession(event->session);  // a stranger's or a forgotten session
+        else if (event.endsCall)
+            m_link->Forget(event.call);  // a stranger's or a forgotten call
         else
             TakeNewcomer(event, newcomers, stop);
-        IaxFreeEvent(event);
     }
 }
 
-// A time-out, hang-up, authentication request or reject never starts a call:
-// on a session the engine does not know it only ends that session. Nor can a
-// session that the library ended when it handed the event out.
-bool CIaxPhone::EndsItsSession(const IaxEvent* event)
-{
-    switch (event->type) {
-    case EvTimeout:
-    case EvHangup:
-    case EvAuthRequest:
-    case EvReject: return true;
-    default: return !IaxSessionIsLive(event->session);
-    }
-}
-
-// The first other event of a session the engine does not know is a new
+// The first other event of a call the engine does not know is a new
 // incoming call.
-void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop)
+void CIaxPhone::TakeNewcomer(const LinkEvent& event, int& newcomers, bool& stop)
 {
     if (++newcomers >= 4)
         SetStatus("Missed a call... too many sessions open.");
@@ -268,61 +282,62 @@ void CIaxPhone::TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop)
         SetStatus(
             "Incoming call ignored, there's already a call waiting for answer... "
             "please accept or reject first");
-        IaxRejectCall(event->session, kBusyReason);
+        m_link->RefuseIncoming(event.call, kBusyReason);
         return;
     }
-    if (!NewCall(event->session)) {
-        IaxDestroySession(event->session);
+    PhoneCall* call = NewCall(event.call);
+    if (!call) {
+        m_link->Forget(event.call);
         stop = true;
         return;
     }
     ReviveAudio();
-    IaxAcceptCall(event->session);
-    IaxSendRinging(event->session);
-    const bool named = event->type == EvNewCall && event->call.callerId;
-    m_pOwner.IncomingCall(named ? event->call.callerId : "");
+    m_link->TakeIncoming(event.call);
+    if (m_link->UserAnswers()) {
+        call->ringing = true;
+        call->format = event.format;
+        m_bIdle = false;
+    }
+    m_pOwner.IncomingCall(event.caller);
 }
 
-void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
+void CIaxPhone::HandleEvent(const LinkEvent& event, PhoneCall* call)
 {
-    // The library ends the session of a hang-up or reject as it hands the
-    // event out; the record must not match a new session made at the same
-    // address.
-    if (!IaxSessionIsLive(call->session))
+    // The link ends the call of a hang-up or reject as it hands the event
+    // out; the record must not match a new call made at the same address.
+    if (!event.callLive)
         call->session = nullptr;
     // Only the current call acts on the phone: a waiting call that was
     // superseded goes quietly when its session ends, and whatever else its
     // caller sends (an answer, voice, a reject) must not reach the call the
     // user placed.
     if (call != m_pCurrentCall) {
-        if (EndsItsSession(event))
+        if (event.endsCall)
             ReleaseCall(call);
         return;
     }
-    switch (event->type) {
-    case EvAccept:
+    switch (event.type) {
+    case LinkEventType::Accepted:
+        if (event.format)
+            call->format = event.format;
         CallAnswered();  // the owner sees the call time with the text
         SetStatus("Connected");
         break;
-    case EvHangup:
-        SetStatus("Call disconnected by peer");
-        HangUp();
+    case LinkEventType::HungUp: EndedByFarEnd(event, "Call disconnected by peer"); break;
+    case LinkEventType::Rejected:
+        if (event.finished)
+            EndedByFarEnd(event, "Authentication was rejected");
+        else
+            SetStatus("Authentication was rejected");
         break;
-    case EvReject: SetStatus("Authentication was rejected"); break;
-    case EvVoice:
-        if (event->media.format == kGsmFormat)
-            PlayVoice(event, call);
-        break;
-    case EvTimeout:
-        SetStatus("Time out- server dead?");
-        HangUp();
-        break;
-    case EvAnswer:
+    case LinkEventType::Voice: PlayVoice(event, call); break;
+    case LinkEventType::TimedOut: EndedByFarEnd(event, "Time out- server dead?"); break;
+    case LinkEventType::Answered:
         Answer();
         CallAnswered();
         break;
-    case EvLagReply: m_stats.RoundTrip(event->lag.lag); break;
-    case EvAuthRequest:
+    case LinkEventType::LagReply: m_stats.RoundTrip(event.lagMs); break;
+    case LinkEventType::AuthRequest:
         SetStatus(PlainAnswerRefused(event) ? "Password cannot be sent in plain text"
                                             : "Authentyfication required!");
         HangUp();
@@ -331,23 +346,58 @@ void CIaxPhone::HandleEvent(IaxEvent* event, PhoneCall* call)
     }
 }
 
+void CIaxPhone::EndedByFarEnd(const LinkEvent& event, const char* status)
+{
+    ReportCause(event);
+    SetStatus(status);
+    HangUp();
+}
+
+// The status line keeps the designed texts; why the far end ended the call
+// goes to standard error.
+void CIaxPhone::ReportCause(const LinkEvent& event) const
+{
+    if (event.text.empty() && event.causeCode < 0)
+        return;
+    std::fprintf(stderr, "velnar: the call ended: %s", event.text.c_str());
+    if (event.causeCode >= 0)
+        std::fprintf(stderr, " (cause %d)", event.causeCode);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
 // The library answers a challenge by itself; it hands one on when the
 // password it would have to send in plain text holds ';' or '=', which
 // would read as keys of their own.
-bool CIaxPhone::PlainAnswerRefused(const IaxEvent* event) const
+bool CIaxPhone::PlainAnswerRefused(const LinkEvent& event) const
 {
-    const auto& request = event->authRequest;
-    const bool md5 = (request.methods & IaxAuthMd5) && request.challenge;
-    return !md5 && m_target.password.find_first_of(";=") != std::string::npos;
+    return !event.md5Offered && m_target.password.find_first_of(";=") != std::string::npos;
 }
 
 void CIaxPhone::Answer()
 {
     if (m_pCurrentCall)
-        IaxAnswerCall(m_pCurrentCall->session);
-    std::fputs("Answering call!\n", IaxDiagnosticStream());
-    std::fflush(IaxDiagnosticStream());
+        m_link->Answer(m_pCurrentCall->session);
     m_bTalking = true;
+}
+
+bool CIaxPhone::IsRinging() const
+{
+    return m_pCurrentCall && m_pCurrentCall->ringing;
+}
+
+// The user takes the call that rings: speech flows both ways from here.
+void CIaxPhone::AnswerIncoming()
+{
+    if (!IsRinging())
+        return;
+    m_pCurrentCall->ringing = false;
+    m_link->Answer(m_pCurrentCall->session);
+    m_bTalking = true;
+    CallAnswered();
+    SetStatus("Connected");
+    StartCapture();
+    ArmLibraryTimer();
 }
 
 void CIaxPhone::HangUp()
@@ -358,12 +408,17 @@ void CIaxPhone::HangUp()
     ArmLibraryTimer();
 }
 
+// An exiting phone also gives up its registration, so that the server does
+// not send calls to a phone that is gone; both count as hang-ups to wait for.
 void CIaxPhone::HangUpBeforeExit(int maxMs, std::function<void()> done)
 {
     if (m_exitWait.IsWaiting())
         return;
     if (!m_bIdle)
         HangUp();
+    if (m_link)
+        m_link->Unregister();
+    ArmLibraryTimer();
     m_exitWait.Start(maxMs, std::move(done));
 }
 
@@ -374,7 +429,7 @@ void CIaxPhone::ResetCall()
     m_resolver->Cancel();
     const bool resolving = std::exchange(m_bResolving, false);
     if (m_pCurrentCall && m_pCurrentCall->session && !resolving) {
-        IaxHangUp(m_pCurrentCall->session, "");
+        m_link->HangUp(m_pCurrentCall->session);
         m_pCurrentCall->session = nullptr;
     }
     m_bTalking = false;
@@ -385,16 +440,18 @@ void CIaxPhone::ResetCall()
     if (m_audioOpen)
         m_capture.Stop();
     SetStatus("Ready");
+    if (std::exchange(m_protocolPending, false))
+        ApplyProtocol();
 }
 
-// Every record goes, with its codec states, and the library forgets their
-// sessions: nothing is sent, and nothing of them outlives the call.
+// Every record goes, with its codec states, and the link forgets their
+// calls: nothing of them outlives the call.
 void CIaxPhone::ReleaseCalls()
 {
     while (PhoneCall* call = m_pCalls) {
         m_pCalls = call->next;
-        if (call->session)
-            IaxDestroySession(call->session);
+        if (call->session && m_link)
+            m_link->Forget(call->session);
         delete call;
     }
 }
@@ -411,7 +468,7 @@ void CIaxPhone::ReleaseCall(PhoneCall* call)
     if (call->session && call->session == m_pOutgoingSession)
         m_pOutgoingSession = nullptr;
     if (call->session)
-        IaxDestroySession(call->session);
+        m_link->Forget(call->session);
     delete call;
 }
 
@@ -423,36 +480,8 @@ void CIaxPhone::SendTones(const std::string& tones)
     if (m_bIdle || m_bResolving || tones.empty() || !m_pCurrentCall)
         return;
     m_strTones = tones;
-    IaxSendTouchTone(m_pCurrentCall->session, m_strTones[0]);
+    m_link->SendTone(m_pCurrentCall->session, m_strTones[0]);
     ArmLibraryTimer();
-}
-
-bool CIaxPhone::IsRinging() const
-{
-    return false;
-}
-
-void CIaxPhone::AnswerIncoming() {}
-
-void CIaxPhone::UseProtocol(const ProtocolSettings& protocol, const CallTarget& account)
-{
-    m_protocol = protocol;
-    m_account = account;
-}
-
-int CIaxPhone::ProtocolVersion() const
-{
-    return 1;
-}
-
-std::string CIaxPhone::RegistrationState() const
-{
-    return {};
-}
-
-int CIaxPhone::LocalPort() const
-{
-    return m_socket < 0 ? -1 : m_localPort;
 }
 
 void CIaxPhone::SetStatus(const std::string& text)

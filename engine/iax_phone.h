@@ -1,14 +1,16 @@
-// The phone engine: places and ends calls through the IAX library, takes in
-// incoming calls, turns library events into status texts, and moves speech
-// between the wave devices, the GSM codec and the library.
+// The phone engine: places and ends calls through a call link of the chosen
+// protocol version, takes in incoming calls, turns the link's events into
+// status texts, and moves speech between the wave devices, the codecs and
+// the link.
 //
 // Everything runs on the thread that owns the Qt event loop: the engine's
-// library pump wakes it for the library's socket (read from the first
-// outgoing call on) and for the library's retransmissions, time-outs and
-// jitter-buffered events, and the wave-in device hands it capture
-// completions. Nothing is locked.
+// library pump wakes it for the link's socket (read from the first outgoing
+// call on, or from the start when the link listens for calls) and for its
+// retransmissions, time-outs and jitter-buffered events, and the wave-in
+// device hands it capture completions. Nothing is locked.
 #pragma once
 
+#include "engine/call_link.h"
 #include "engine/call_stats.h"
 #include "engine/capture_ring.h"
 #include "engine/hang_up_wait.h"
@@ -30,8 +32,6 @@
 #include <string>
 
 class QTimer;
-struct IaxEvent;
-struct IaxSession;
 
 namespace velnar {
 
@@ -90,8 +90,8 @@ public:
     const PhoneCall* CurrentCall() const { return m_pCurrentCall; }
     // How many call records the phone holds (the current one and any waiting).
     size_t CallCount() const;
-    // The session of the call this phone placed; null when there is none.
-    const IaxSession* OutgoingSession() const { return m_pOutgoingSession; }
+    // The link's handle of the call this phone placed; null when there is none.
+    LinkCall OutgoingSession() const { return m_pOutgoingSession; }
     void SendTones(const std::string& tones);
     // Drains the library: called on socket readiness and when its timer fires.
     void OnNetworkEvent();
@@ -126,27 +126,35 @@ public:
     const PlaybackQueue& Playback() const { return m_playback; }
 
 protected:
-    void Start(int localPort);
+    void Start();
+    void OpenLink();
+    void CloseLink();
+    void ApplyProtocol();
+    std::vector<uint32_t> Formats() const;
+    void RegisterAccount();
+    void OnRegistrarResolved(const std::string& address);
     void PlaceCall(const std::string& dialString);
     // sendNew has the library send the NEW on the session, to the address
     // found for the server's name (empty: the server as given); 0 when it
     // did. serverName is the name to look up first, empty when none is
     // needed.
-    using SendNew = std::function<int(IaxSession*, const std::string& address)>;
+    using SendNew = std::function<int(LinkCall, const std::string& address)>;
     void PlaceCallWith(const std::string& serverName, const SendNew& sendNew);
     void ContactServer(const SendNew& sendNew, const std::string& address);
     void OnServerResolved(const SendNew& sendNew, const std::string& address);
     bool RefusesTarget(const CallTarget& target);
-    bool PlainAnswerRefused(const IaxEvent* event) const;
-    PhoneCall* FindCall(IaxSession* session) const;
+    bool PlainAnswerRefused(const LinkEvent& event) const;
+    PhoneCall* FindCall(LinkCall session) const;
     void DrainLibrary(int& newcomers, bool& stop);
-    static bool EndsItsSession(const IaxEvent* event);
-    void TakeNewcomer(IaxEvent* event, int& newcomers, bool& stop);
-    void HandleEvent(IaxEvent* event, PhoneCall* call);
+    void TakeNewcomer(const LinkEvent& event, int& newcomers, bool& stop);
+    void HandleEvent(const LinkEvent& event, PhoneCall* call);
+    void EndedByFarEnd(const LinkEvent& event, const char* status);
+    void ReportCause(const LinkEvent& event) const;
+    void RegistrationChanged(const std::string& state);
     void Answer();
     void ResetCall();
     void SetStatus(const std::string& text);
-    PhoneCall* NewCall(IaxSession* session);
+    PhoneCall* NewCall(LinkCall session);
     void ReleaseCalls();
     void ReleaseCall(PhoneCall* call);
 
@@ -159,7 +167,9 @@ protected:
     int StartCapture();
     void RecycleCapture(WaveHeader* header);
     void SendCaptured(const WaveHeader* header);
-    void PlayVoice(IaxEvent* event, PhoneCall* call);
+    void PlayVoice(const LinkEvent& event, PhoneCall* call);
+    bool DecodeBlock(PhoneCall* call, uint32_t format, const uint8_t* data, uint8_t* pcm);
+    int EncodeBlock(PhoneCall* call, const uint8_t* pcm, uint8_t* frame);
     bool QueuePlayback(const uint8_t* pcm, int pendingBlocks);
     int PendingPlaybackBlocks() const;
     void ReleasePlayback();
@@ -169,8 +179,8 @@ protected:
     std::string Available(const std::string& id, bool microphone);
 
     // Call figures.
-    static void OnVoiceArrival(const IaxEvent* event, uint32_t timestampMs, uint32_t arrivalMs,
-                               void* user);
+    void OnVoiceArrival(LinkCall session, uint32_t format, int frames, uint32_t timestampMs,
+                        uint32_t arrivalMs);
     void CallAnswered();
     void CallOver();
     void SendLagRequest();
@@ -189,15 +199,20 @@ protected:
     CallTarget m_target;  // of a call placed from fields
     PhoneCall* m_pCalls = nullptr;
     bool m_bTalking = false;
-    IaxSession* m_pOutgoingSession = nullptr;
+    LinkCall m_pOutgoingSession = nullptr;
     CaptureRing m_capture{m_hWaveIn.get()};
     PlaybackQueue m_playback{m_hWaveOut.get()};
     bool m_bIdle = true;
     std::string m_strTones;
-    int m_socket = -1;  // the library's socket; -1 until Start obtains it
+    int m_socket = -1;  // the link's socket; -1 until it is open
     int m_localPort = -1;
+    int m_requestedPort = 0;
     ProtocolSettings m_protocol;
-    CallTarget m_account;  // registers with version 2
+    CallTarget m_account;             // registers with version 2
+    bool m_protocolPending = false;   // a change waits for the call to end
+    std::string m_registrationShown;  // what the owner was last told
+    std::unique_ptr<CallLink> m_link;
+    std::unique_ptr<NameResolver> m_registrarResolver = MakeSystemResolver();
 
     bool m_audioOpen = false;
     std::shared_ptr<DeviceCatalog> m_catalog;
@@ -211,7 +226,7 @@ protected:
     std::string m_audioFailure;  // "<device>: <reason>" of the last failed open
     bool m_bResolving = false;   // the outgoing call waits for its server's address
     std::unique_ptr<NameResolver> m_resolver = MakeSystemResolver();
-    HangUpWait m_exitWait;
+    HangUpWait m_exitWait{[this] { return m_link ? m_link->Unacknowledged() : 0; }};
     LibraryPump m_pump{[this] { OnLibraryWake(); }};
     // Capture completions are posted; they must not reach a destroyed engine.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

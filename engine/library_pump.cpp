@@ -1,7 +1,5 @@
 #include "engine/library_pump.h"
 
-#include "iax/iax.h"
-
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -13,9 +11,12 @@ LibraryPump::LibraryPump(WakeFn onWake) : m_onWake(std::move(onWake)) {}
 
 LibraryPump::~LibraryPump() = default;
 
-void LibraryPump::SetSocket(int socket)
+void LibraryPump::SetSocket(int socket, DueFn nextDue)
 {
+    if (socket != m_socket)
+        m_readNotifier.reset();
     m_socket = socket;
+    m_nextDue = std::move(nextDue);
 }
 
 void LibraryPump::EnableReading()
@@ -37,7 +38,7 @@ void LibraryPump::Arm()
         m_timer->setTimerType(Qt::PreciseTimer);
         QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] { m_onWake(); });
     }
-    int dueMs = IaxNextDueMs();
+    const int dueMs = m_nextDue ? m_nextDue() : -1;
     if (dueMs < 0)
         m_timer->stop();
     else

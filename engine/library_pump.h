@@ -19,14 +19,17 @@ namespace velnar {
 class LibraryPump {
 public:
     using WakeFn = std::function<void()>;
+    // Milliseconds until the library's earliest entry is due, -1 for none.
+    using DueFn = std::function<int()>;
 
     explicit LibraryPump(WakeFn onWake);
     ~LibraryPump();
     LibraryPump(const LibraryPump&) = delete;
     LibraryPump& operator=(const LibraryPump&) = delete;
 
-    // The library's socket; until it is set nothing is watched or timed.
-    void SetSocket(int socket);
+    // The library's socket and its timer list; until the socket is set
+    // nothing is watched or timed. A new socket is watched afresh.
+    void SetSocket(int socket, DueFn nextDue);
     // Watches the socket for datagrams from now on; asking again changes
     // nothing.
     void EnableReading();
@@ -43,6 +46,7 @@ public:
 private:
     WakeFn m_onWake;
     int m_socket = -1;
+    DueFn m_nextDue;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QTimer> m_timer;
 };

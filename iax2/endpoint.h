@@ -118,6 +118,9 @@ public:
     // Hangs up every call and releases the registration, waiting at most
     // deadlineMs (real time) for the far ends to acknowledge.
     void ReleaseAll(int deadlineMs);
+    // Calls and registration exchanges still open: hang-ups and releases
+    // that wait for the far end's acknowledgement among them.
+    int OpenSessions() const { return int(m_sessions.size()); }
 
     // Reads every waiting datagram and runs every due timer.
     void Service();

@@ -645,7 +645,7 @@ TEST_F(CallControlOnFakeClock, EndingEventsOfOtherSessionsLeaveTheCurrentCall)
         if (c.known) {
             other->SendIax(kNew, "exten=100;formats=2;version=1;");
             ASSERT_TRUE(AwaitFull(*other, kControl, kRinging)) << other->LastError();
-            session = phone().CurrentCall()->session;
+            session = static_cast<IaxSession*>(phone().CurrentCall()->session);
             peer.StartCall();
             DialPeer();
             peer.SendIax(kAccept, "formats=2;", true);
@@ -697,7 +697,7 @@ TEST_F(CallControl, ResetForgetsTheSessionsOfSupersededCalls)
     CallAndLetPeerHangUp();
     auto caller = Caller();
     ASSERT_TRUE(AwaitFull(*caller, kControl, kRinging)) << caller->LastError();
-    IaxSession* waiting = phone().CurrentCall()->session;
+    auto* waiting = static_cast<IaxSession*>(phone().CurrentCall()->session);
     peer.StartCall();
     DialPeer();
     phone().HangUp();

@@ -77,7 +77,7 @@ TEST_F(LibraryPumpTest, NothingIsWatchedOrTimedWithoutASocket)
 
 TEST_F(LibraryPumpTest, DatagramsWakeTheOwnerOnlyOnceReadingIsEnabled)
 {
-    pump.SetSocket(IaxSocketHandle());
+    pump.SetSocket(IaxSocketHandle(), IaxNextDueMs);
     SendDatagram();
     PumpBriefly();
     EXPECT_EQ(wakes, 0);
@@ -89,7 +89,7 @@ TEST_F(LibraryPumpTest, DatagramsWakeTheOwnerOnlyOnceReadingIsEnabled)
 
 TEST_F(LibraryPumpTest, TimerFollowsTheLibrarysEarliestEntry)
 {
-    pump.SetSocket(IaxSocketHandle());
+    pump.SetSocket(IaxSocketHandle(), IaxNextDueMs);
     pump.Arm();
     EXPECT_FALSE(pump.IsArmed()) << "nothing is due yet";
 

@@ -69,6 +69,10 @@ std::vector<IncludeRule> IncludeRules()
         {"platform/alsa/", {"platform/pulse/", "platform/doubles/"}, {}},
         {"platform/pulse/", {"platform/alsa/", "platform/doubles/"}, {}},
         {"engine/", {"mixer/", "ui/", "console/"}, {}},
+        // Call control meets a protocol only through its call link.
+        {"engine/",
+         {"iax/", "iax2/"},
+         {"engine/iax1_link.cpp", "engine/iax2_link.cpp", "engine/server_address.cpp"}},
         {"mixer/", {"iax/", "engine/", "console/", "ui/"}, {}},
         // The window talks to the engine, never to the protocol library or
         // the console.
@@ -454,6 +458,9 @@ TEST(Layers, PlantedIncludeViolationsAreCaught)
         {"tools/echo_peer.cpp", "tests/support/iax_test_peer.h", true},
         {"iax2/wire.cpp", "iax/send.h", true},
         {"iax2/call_flow.cpp", "engine/iax_phone.h", true},
+        {"engine/audio_path.cpp", "iax/iax.h", true},
+        {"engine/iax_phone.cpp", "iax2/endpoint.h", true},
+        {"engine/iax2_link.cpp", "iax2/endpoint.h", false},
         {"iax/records.cpp", "iax/send.h", true},
         {"iax/timer.h", "iax/session.h", true},
         {"ui/main.cpp", "platform/audio_devices.h", false},

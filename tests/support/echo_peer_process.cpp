@@ -23,12 +23,12 @@ uint16_t PortFromBanner(const QString& line)
 // Its second line: "version 2 on 127.0.0.1:PORT".
 uint16_t V2PortFromBanner(const QString& line)
 {
-    if (!line.startsWith("version 2 on "))
+    if (!line.startsWith(QStringLiteral("version 2 on ")))
         return 0;
     return uint16_t(line.mid(line.lastIndexOf(':') + 1).trimmed().toUInt());
 }
 
-QString ReadLine(QProcess& process)
+QString ReadBannerLine(QProcess& process)
 {
     while (!process.canReadLine() && process.waitForReadyRead(kStartMs)) {
     }
@@ -45,9 +45,9 @@ EchoPeerProcess::EchoPeerProcess(bool quiet)
     m_process.start(VELNAR_ECHO_PEER, arguments);
     if (!m_process.waitForStarted(kStartMs))
         return;
-    m_port = PortFromBanner(ReadLine(m_process));
-    if (m_port != 0)
-        m_v2Port = V2PortFromBanner(ReadLine(m_process));
+    m_port = PortFromBanner(ReadBannerLine(m_process));
+    if (m_port)
+        m_v2Port = V2PortFromBanner(ReadBannerLine(m_process));
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
                      [this] { m_output += m_process.readAllStandardOutput().toStdString(); });
 }

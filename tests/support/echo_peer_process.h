@@ -1,7 +1,6 @@
-// The echo peer program as the far end of a call, in a process of its own,
-// on ephemeral ports for both versions: it answers at once and sends every
-// voice frame back, and reports touch tones and hang-ups on its output
-// (unless quiet).
+// The echo peer program as the far end of a call, in a process of its own:
+// it answers at once and sends every voice frame back, and reports touch
+// tones and hang-ups on its output (unless quiet).
 #pragma once
 
 #include <QProcess>
@@ -21,7 +20,7 @@ public:
 
     // The UDP port it listens on, 0 when it did not start.
     uint16_t Port() const { return m_port; }
-    // The port of its version-2 side, 0 when that did not start.
+    // The UDP port of its version-2 side, 0 when it has none.
     uint16_t V2Port() const { return m_v2Port; }
     bool Said(const std::string& text) const { return m_output.find(text) != std::string::npos; }
     const std::string& Output() const { return m_output; }
