@@ -25,7 +25,8 @@ constexpr int kMaxResendMs = 10000;
 constexpr int kMaxRetries = 4;
 // A caller that acknowledges nothing gets the rest of its frames once.
 constexpr size_t kMaxUnacked = 128;
-constexpr auto kEndedCallMemory = std::chrono::seconds(10);
+// Longer than a caller resends its HANGUP (1 + 2 + 4 + 8 + 10 s).
+constexpr auto kEndedCallMemory = std::chrono::seconds(30);
 constexpr uint32_t kFormatsWeEcho = iax2::kFormatUlaw | iax2::kFormatAlaw | iax2::kFormatGsm;
 
 std::string Describe(const sockaddr_in& address)
