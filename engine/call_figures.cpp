@@ -2,22 +2,15 @@
 // the lag requests that measure the round trip.
 #include "engine/iax_phone.h"
 
-#include <QTimer>
+#include "engine/steady_ms.h"
 
-#include <chrono>
+#include <QTimer>
 
 namespace velnar {
 
 namespace {
 
 constexpr int kDefaultLagIntervalMs = 10000;
-
-uint32_t NowMs()
-{
-    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
-}
 
 }  // namespace
 
@@ -32,7 +25,7 @@ void CIaxPhone::OnVoiceArrival(LinkCall session, uint32_t format, int frames, ui
 
 CallFigures CIaxPhone::Figures() const
 {
-    CallFigures figures = m_stats.Figures(NowMs());
+    CallFigures figures = m_stats.Figures(SteadyMs());
     figures.bufferDelayMs = m_pCurrentCall && m_pCurrentCall->session && m_link
                                 ? m_link->JitterMs(m_pCurrentCall->session)
                                 : -1;
@@ -59,14 +52,14 @@ void CIaxPhone::SetLagIntervalMs(int ms)
 // round trip, its reply lands in the figures.
 void CIaxPhone::CallAnswered()
 {
-    m_stats.Connected(NowMs());
+    m_stats.Connected(SteadyMs());
     if (!LagTimer().isActive())
         LagTimer().start();
 }
 
 void CIaxPhone::CallOver()
 {
-    m_stats.Ended(NowMs());
+    m_stats.Ended(SteadyMs());
     if (m_lagTimer)
         m_lagTimer->stop();
 }

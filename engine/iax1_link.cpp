@@ -1,6 +1,7 @@
 // Calls over version 1: the IAX library, which keeps its sessions and socket
 // in process-wide state, so one such link exists at a time.
 #include "engine/call_link.h"
+#include "engine/steady_ms.h"
 
 #include "iax/iax.h"
 
@@ -8,7 +9,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -18,13 +18,6 @@ namespace {
 
 // Timer entries due this soon after a wake are served at it.
 constexpr int kEarlyServeMs = 2;
-
-uint32_t MonotonicMs()
-{
-    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
-}
 
 // GSM messages may carry several 33-byte frames; other formats count as one.
 int FramesIn(const IaxEvent* event)
@@ -65,7 +58,7 @@ public:
     {
         // The library clock then reads milliseconds since midnight (UTC).
         const uint32_t midnightMs = static_cast<uint32_t>(std::time(nullptr) % 86400) * 1000u;
-        IaxClockOffset = static_cast<int>(midnightMs - MonotonicMs());
+        IaxClockOffset = static_cast<int>(midnightMs - SteadyMs());
         // Jitter-buffered voice due within 2 ms of a wake (a received frame,
         // captured sound) is handed out at it: 2 ms earlier, one wake fewer.
         IaxSetEarlyServeMs(kEarlyServeMs);

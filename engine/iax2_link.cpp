@@ -3,12 +3,12 @@
 // engine knows, so that a handle stays the same from the moment the engine
 // asks for a call until it is over, whatever the endpoint numbers it.
 #include "engine/call_link.h"
+#include "engine/steady_ms.h"
 
 #include "iax2/endpoint.h"
 #include "settings/protocol_settings.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 
 namespace velnar {
@@ -17,13 +17,6 @@ namespace {
 
 constexpr int kGsmBytes = 33;
 constexpr int kG711BytesPerBlock = 160;
-
-uint32_t NowMs()
-{
-    auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
-}
 
 struct V2Call {
     int id = 0;  // the endpoint's handle; 0 until the call is placed
@@ -297,7 +290,7 @@ bool Iax2Link::Translate(LinkEvent& out)
         out.lengthBytes = static_cast<int>(m_event.payload.size());
         if (m_arrival)
             m_arrival(record, m_event.format, FramesIn(m_event.format, m_event.payload.size()),
-                      m_event.timestamp, NowMs());
+                      m_event.timestamp, SteadyMs());
         break;
     case EventType::Hangup:
     case EventType::Busy:

@@ -474,10 +474,11 @@ void CIaxPhone::ReleaseCall(PhoneCall* call)
 
 // An outgoing call whose record could not be made leaves the engine in a
 // call without a current record, and one still waiting for its server's
-// address has nowhere to send: a key press then sends nothing.
+// address has nowhere to send: a key press then sends nothing. Nor does it
+// to a call that rings here and has not been taken.
 void CIaxPhone::SendTones(const std::string& tones)
 {
-    if (m_bIdle || m_bResolving || tones.empty() || !m_pCurrentCall)
+    if (m_bIdle || m_bResolving || tones.empty() || !m_pCurrentCall || IsRinging())
         return;
     m_strTones = tones;
     m_link->SendTone(m_pCurrentCall->session, m_strTones[0]);

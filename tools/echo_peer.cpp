@@ -5,13 +5,14 @@
 // Version 1 is spoken on one port and version 2 on a second (tools/echo_v2).
 //
 //   velnar-echo [--port N] [--v2-port N] [--password S] [--host ADDR]
-//               [--answer-delay-ms N] [--quiet]
+//               [--answer-delay-ms N] [--ring-registered[=SECONDS]] [--quiet]
 //
 // --port 0 takes an ephemeral port; the first line printed names the port
-// ("listening on 127.0.0.1:PORT"), the second the version-2 port. Its
-// version-1 side acknowledges what it receives but never retransmits: it is
-// meant for loopback and quiet networks; the version-2 side also resends.
-// Ctrl-C (or SIGTERM) ends it cleanly.
+// ("listening on 127.0.0.1:PORT"), the second the version-2 port, which
+// also takes registrations. The version-1 side acknowledges what it
+// receives but never retransmits: it is meant for loopback and quiet
+// networks; the version-2 side also resends on calls. Ctrl-C (or SIGTERM)
+// ends it cleanly.
 #include "tools/echo_v2.h"
 #include "tools/peer/peer_frame.h"
 #include "velnar_version.h"
@@ -47,15 +48,21 @@ every call and sends the caller's own voice straight back.
       --v2-port=N            speak IAX version 2 on UDP port N (default 4570,
                              or a free port when --port is 0); 'off' leaves
                              version 2 out
-      --password=SECRET      version 2: challenge every call (MD5) and take
-                             only this password (default: no challenge)
+      --password=SECRET      version 2: challenge every call and registration
+                             (MD5) and take only this password (default: no
+                             challenge)
+      --ring-registered[=SECONDS]
+                             version 2: call each user SECONDS (default 1)
+                             after it registers, as number 600 "Echo", and
+                             echo its voice once it answers
       --answer-delay-ms=N    answer N ms after the call arrives (default 300)
-      --quiet                print only the first line, which names the
-                             address to dial
+      --quiet                print only the first two lines, which name the
+                             addresses to dial
       --help                 display this help and exit
       --version              output version information and exit
 
 In the phone, give HOST:PORT as the server address and dial any number.
+With version 2 the phone may also register here to receive calls.
 Ctrl-C stops the server.
 )";
 
@@ -75,6 +82,7 @@ struct Options {
     int v2Port = kV2Default;
     std::string password;
     int answerDelayMs = 300;
+    int ringRegisteredMs = -1;  // -1: registered users are not called
     bool quiet = false;
 };
 
@@ -149,13 +157,23 @@ void EchoPeer::Say(const char* format, ...)
 void EchoPeer::Run(echo2::EchoV2* v2, int v2Fd)
 {
     uint8_t buffer[65536];
+    // The stop signals are let in only while waiting, so that one arriving
+    // just before the wait cannot leave it sleeping until the next timer.
+    sigset_t stopSignals, waiting;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waiting);
+    sigdelset(&waiting, SIGINT);
+    sigdelset(&waiting, SIGTERM);
     for (;;) {
         pollfd readable[2] = {{m_fd, POLLIN, 0}, {v2Fd, POLLIN, 0}};
         int wait = MsUntilNextAnswer();
         int v2Wait = v2 ? v2->MsUntilDue() : -1;
         if (v2Wait >= 0 && (wait < 0 || v2Wait < wait))
             wait = v2Wait;
-        int ready = poll(readable, v2 ? 2 : 1, wait);
+        const timespec timeout{wait / 1000, (wait % 1000) * 1000000L};
+        int ready = ppoll(readable, v2 ? 2 : 1, wait < 0 ? nullptr : &timeout, &waiting);
         if (stopRequested)
             return;
         if (ready < 0 && errno == EINTR)
@@ -174,7 +192,7 @@ void EchoPeer::Run(echo2::EchoV2* v2, int v2Fd)
             v2->Receive();
         AnswerDueCalls();
         if (v2)
-            v2->ServiceDue();
+            v2->RunTimers();
     }
 }
 
@@ -350,10 +368,31 @@ bool ParseNumber(const std::string& text, int& value)
     return true;
 }
 
+// "--ring-registered" alone means one second; it never takes the next word.
+bool ParseRingOption(const std::string& arg, Options& options)
+{
+    const std::string name = "--ring-registered";
+    if (arg == name) {
+        options.ringRegisteredMs = 1000;
+        return true;
+    }
+    int seconds = 0;
+    if (arg.rfind(name + "=", 0) != 0 || !ParseNumber(arg.substr(name.size() + 1), seconds) ||
+        seconds > 3600)
+        return false;
+    options.ringRegisteredMs = seconds * 1000;
+    return true;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg.rfind("--ring-registered", 0) == 0) {
+            if (!ParseRingOption(arg, options))
+                return false;
+            continue;
+        }
         std::string value;
         size_t equals = arg.find('=');
         bool hasValue = equals != std::string::npos;
@@ -454,6 +493,7 @@ int main(int argc, char** argv)
     echo2::Options v2Options;
     v2Options.answerDelayMs = options.answerDelayMs;
     v2Options.password = options.password;
+    v2Options.ringRegisteredMs = options.ringRegisteredMs;
     v2Options.say = [&peer](const std::string& text) { peer.SayLine(text); };
     echo2::EchoV2 v2(v2Fd, v2Options);
     peer.Run(v2Fd >= 0 ? &v2 : nullptr, v2Fd);

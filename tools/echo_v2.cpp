@@ -9,25 +9,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
+#include <string>
 
 namespace echo2 {
-namespace {
-
-using iax2::Bytes;
-using iax2::ByteView;
-
-constexpr uint64_t kTokenLifetimeSeconds = 10;
-// Resending as a client does: no round trip is measured here, so the first
-// wait is a second, doubled on each retry up to ten, four retries at most.
-constexpr int kFirstResendMs = 1000;
-constexpr int kMaxResendMs = 10000;
-constexpr int kMaxRetries = 4;
-// A caller that acknowledges nothing gets the rest of its frames once.
-constexpr size_t kMaxUnacked = 128;
-// Longer than a caller resends its HANGUP (1 + 2 + 4 + 8 + 10 s).
-constexpr auto kEndedCallMemory = std::chrono::seconds(30);
-constexpr uint32_t kFormatsWeEcho = iax2::kFormatUlaw | iax2::kFormatAlaw | iax2::kFormatGsm;
 
 std::string Describe(const sockaddr_in& address)
 {
@@ -73,6 +57,25 @@ uint64_t SecondsNow()
     return static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count());
 }
+
+namespace {
+
+// A token is good in the ten-second window it was made in and the next.
+constexpr uint64_t kTokenWindowSeconds = 10;
+// Four octets of a keyed digest: short enough that the reply carrying the
+// token is no larger than any sensible request.
+constexpr size_t kTokenBytes = 4;
+constexpr size_t kTokenReplyBytes = iax2::kFullHeaderBytes + 2 + kTokenBytes;
+// Past these a flood of admitted requests is refused rather than stored.
+// Resending as a client does: no round trip is measured here, so the first
+// wait is a second, doubled on each retry up to ten, four retries at most.
+constexpr int kFirstResendMs = 1000;
+constexpr int kMaxResendMs = 10000;
+constexpr int kMaxRetries = 4;
+// A caller that acknowledges nothing gets the rest of its frames once.
+constexpr size_t kMaxUnacked = 128;
+// Longer than a caller resends its HANGUP (1 + 2 + 4 + 8 + 10 s).
+constexpr auto kEndedCallMemory = std::chrono::seconds(30);
 
 // The codec to echo in: the caller's preferred one when we can carry it,
 // else the first we share.
@@ -126,15 +129,17 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
 {
     const bool command = header.type == iax2::kTypeCommand;
     if (header.destination == 0) {
-        if (command && header.subclass == iax2::kNew)
-            HandleNew(header, data, from);
-        if (command && header.subclass == iax2::kPoke)
+        if (command && header.subclass == iax2::kPoke && SpendReply(from))
             SendUncounted(from, 1, header.source, header, iax2::kPong);
+        else if (command && header.source != 0)
+            HandleOpening(header, data, from);
         return;
     }
     Call* call = Find(from, header.destination);
-    if (!call || (call->remoteCall != 0 && call->remoteCall != header.source))
+    if (!call || header.source == 0 || (call->remoteCall != 0 && call->remoteCall != header.source))
         return;
+    if (call->remoteCall == 0)
+        call->remoteCall = header.source;  // the callee's first answer to our NEW
     if (call->ended)
         return AnswerEnded(*call, header);
     Acknowledge(*call, header);
@@ -145,8 +150,11 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
     }
     const auto behind = static_cast<int8_t>(header.oseqno - call->iseqno);
     if (behind < 0) {
-        // A retransmission of what we took: its acknowledgement was lost.
-        SendUncounted(from, call->ownCall, call->remoteCall, header, iax2::kAck);
+        // A retransmission of what we took: our answer to it was lost.
+        if (call->kind == DialogKind::Registration && !call->lastReply.empty())
+            Send(call->lastReply, from);
+        else
+            SendUncounted(from, call->ownCall, call->remoteCall, header, iax2::kAck);
         return;
     }
     if (behind > 0) {
@@ -157,7 +165,55 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
     HandleInOrder(*call, header, data);
 }
 
-// The caller's ISeqno acknowledges everything before it; an ACK names one
+// A request that opens a dialog: only these may come from a stranger.
+void EchoV2::HandleOpening(const iax2::FullHeader& header, ByteView data, const sockaddr_in& from)
+{
+    const uint32_t what = header.subclass;
+    if (what != iax2::kNew && what != iax2::kRegReq && what != iax2::kRegRel)
+        return;
+    if (Call* known = FindByRemote(from, header.source)) {
+        // The request again: our answer to it went missing.
+        if (!known->lastReply.empty())
+            Send(known->lastReply, from);
+        else
+            SendUncounted(from, known->ownCall, header.source, header, iax2::kAck);
+        return;
+    }
+    iax2::Ies ies;
+    if (iax2::ParseIes(data, &ies) != 0 ||
+        !Admitted(header, ies, iax2::kFullHeaderBytes + data.size(), from))
+        return;
+    if (m_calls.size() >= kMaxDialogs || DialogsWith(from) >= kMaxDialogsPerAddress)
+        return;
+    if (what == iax2::kNew)
+        HandleNew(header, ies, from);
+    else
+        HandleRegistrationOpening(header, ies, from, what == iax2::kRegRel);
+}
+
+// True when the request carries a valid token for its address. Otherwise a
+// request that offered an empty one (or none) gets a fresh token, and a
+// stale or forged one is dropped unanswered: nothing is kept for anyone
+// until it proves its address by echoing the token.
+bool EchoV2::Admitted(const iax2::FullHeader& header, const iax2::Ies& ies, size_t requestBytes,
+                      const sockaddr_in& from)
+{
+    if (ies.callToken && TokenIsValid(*ies.callToken, from))
+        return true;
+    if (ies.callToken && !ies.callToken->empty())
+        return false;
+    // Never answer a stranger with more than it sent.
+    if (requestBytes < kTokenReplyBytes || !SpendReply(from))
+        return false;
+    const std::string token = MakeToken(from, SecondsNow() / kTokenWindowSeconds);
+    const auto* octets = reinterpret_cast<const uint8_t*>(token.data());
+    const Bytes reply =
+        iax2::IeWriter().Raw(iax2::kIeCallToken, ByteView(octets, token.size())).bytes();
+    SendUncounted(from, 0, header.source, header, iax2::kCallToken, reply);
+    return false;
+}
+
+// The peer's ISeqno acknowledges everything before it; an ACK names one
 // frame by its stamp; a VNAK asks for everything from its ISeqno on.
 void EchoV2::Acknowledge(Call& call, const iax2::FullHeader& header)
 {
@@ -198,8 +254,10 @@ void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView 
     const bool isCommand = header.type == iax2::kTypeCommand;
     // Everything counted is acknowledged at once, except what a reply of
     // its own answers: a PING's PONG, a LAGRQ's LAGRP, an AUTHREP's ACCEPT.
+    // A registration request is answered by REGACK or REGREJ alone.
     const bool answeredByReply =
-        isCommand && (header.subclass == iax2::kPing || header.subclass == iax2::kLagRq);
+        call.kind == DialogKind::Registration ||
+        (isCommand && (header.subclass == iax2::kPing || header.subclass == iax2::kLagRq));
     if (!answeredByReply)
         SendUncounted(call.address, own, call.remoteCall, header, iax2::kAck);
     if (header.type == iax2::kTypeVoice) {
@@ -214,21 +272,29 @@ void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView 
                       std::string(1, static_cast<char>(header.subclass)) + "'");
     } else if (isCommand) {
         HandleCommand(call, header, data);
+    } else if (header.type == iax2::kTypeControl && call.kind == DialogKind::Outgoing) {
+        HandleOutgoingControl(call, header);
     }
 }
 
 void EchoV2::HandleCommand(Call& call, const iax2::FullHeader& header, ByteView data)
 {
     iax2::Ies ies;
+    if (iax2::ParseIes(data, &ies) != 0)
+        return;
+    if (call.kind == DialogKind::Registration) {
+        if (header.subclass == iax2::kRegReq || header.subclass == iax2::kRegRel)
+            HandleRegistrationAnswer(call, ies);
+        return;
+    }
+    if (call.kind == DialogKind::Outgoing && HandleOutgoingCommand(call, header, ies))
+        return;
     switch (header.subclass) {
     case iax2::kPing: SendFull(call, iax2::kTypeCommand, iax2::kPong, {}, header.timestamp); return;
     case iax2::kLagRq:
         SendFull(call, iax2::kTypeCommand, iax2::kLagRp, {}, header.timestamp);
         return;
-    case iax2::kAuthRep:
-        if (iax2::ParseIes(data, &ies) == 0)
-            HandleAuthRep(call, ies);
-        return;
+    case iax2::kAuthRep: HandleAuthRep(call, ies); return;
     case iax2::kHangup:
     case iax2::kReject:
         m_options.say("call " + std::to_string(call.ownCall) + ": " +
@@ -240,27 +306,12 @@ void EchoV2::HandleCommand(Call& call, const iax2::FullHeader& header, ByteView 
     }
 }
 
-void EchoV2::HandleNew(const iax2::FullHeader& header, ByteView data, const sockaddr_in& from)
+void EchoV2::HandleNew(const iax2::FullHeader& header, const iax2::Ies& ies,
+                       const sockaddr_in& from)
 {
-    iax2::Ies ies;
-    if (iax2::ParseIes(data, &ies) != 0 || ies.version.value_or(0) != iax2::kProtocolVersion)
+    if (ies.version.value_or(0) != iax2::kProtocolVersion)
         return;
-    if (Call* known = FindByRemote(from, header.source)) {
-        // The NEW again: its acknowledgement went missing.
-        SendUncounted(from, known->ownCall, header.source, header, iax2::kAck);
-        return;
-    }
-    if (!ies.callToken || !TokenIsValid(*ies.callToken, from)) {
-        // Nothing is kept for a caller until it proves its address by
-        // echoing the token; a stale or forged one is dropped unanswered.
-        if (ies.callToken && !ies.callToken->empty())
-            return;
-        const std::string token = MakeToken(from, SecondsNow());
-        const Bytes reply = iax2::IeWriter().Text(iax2::kIeCallToken, token).bytes();
-        SendUncounted(from, 0, header.source, header, iax2::kCallToken, reply);
-        return;
-    }
-    Call& call = StartCall(header, from);
+    Call& call = StartCall(header, from, DialogKind::Incoming);
     call.format = ChooseFormat(ies);
     m_options.say("call " + std::to_string(call.ownCall) + ": NEW from " + Describe(from) +
                   " for " + ies.calledNumber.value_or("?"));
@@ -332,24 +383,26 @@ void EchoV2::HandleMini(const iax2::MiniHeader& header, ByteView data, const soc
         Send(datagram, from);
 }
 
-void EchoV2::ServiceDue()
+void EchoV2::RunTimers()
 {
     const auto now = Clock::now();
+    ResendAndForget(now);
+    AnswerDue(now);
+    RingDue(now);
+    GiveUpRinging(now);
+    ExpireRegistrations(now);
+}
+
+void EchoV2::ResendAndForget(Clock::time_point now)
+{
     for (auto it = m_calls.begin(); it != m_calls.end();) {
         Call& call = it->second;
         const bool keep = call.ended ? now < call.forgetAt : ResendDue(call, now);
         it = keep ? std::next(it) : m_calls.erase(it);
     }
-    for (auto& [number, call] : m_calls) {
-        if (!call.accepted || call.answered || call.ended || call.answerAt > now)
-            continue;
-        call.answered = true;
-        SendFull(call, iax2::kTypeControl, iax2::kCtrlAnswer);
-        m_options.say("call " + std::to_string(number) + ": sent ANSWER, echoing voice");
-    }
 }
 
-// False once a frame has run out of retries: the caller is gone, and the
+// False once a frame has run out of retries: the peer is gone, and the
 // call is dropped without another word.
 bool EchoV2::ResendDue(Call& call, Clock::time_point now)
 {
@@ -368,36 +421,75 @@ bool EchoV2::ResendDue(Call& call, Clock::time_point now)
     return true;
 }
 
-int EchoV2::MsUntilDue() const
+void EchoV2::AnswerDue(Clock::time_point now)
 {
-    std::optional<Clock::time_point> due;
-    const auto sooner = [&due](Clock::time_point at) {
-        if (!due || at < *due)
-            due = at;
-    };
-    for (const auto& [number, call] : m_calls) {
-        if (call.accepted && !call.answered && !call.ended)
-            sooner(call.answerAt);
-        for (const Unacked& frame : call.unacked)
-            sooner(frame.due);
+    for (auto& [number, call] : m_calls) {
+        if (call.kind != DialogKind::Incoming || !call.accepted || call.answered ||
+            call.answerAt > now)
+            continue;
+        call.answered = true;
+        SendFull(call, iax2::kTypeControl, iax2::kCtrlAnswer);
+        m_options.say("call " + std::to_string(number) + ": sent ANSWER, echoing voice");
     }
-    if (!due)
-        return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(std::min<int64_t>(left, 1 << 30));
 }
 
-Call& EchoV2::StartCall(const iax2::FullHeader& header, const sockaddr_in& from)
+int EchoV2::MsUntilDue() const
+{
+    const auto now = Clock::now();
+    int wait = -1;
+    auto consider = [&](Clock::time_point when) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count();
+        const int ms = left < 0 ? 0 : static_cast<int>(std::min<int64_t>(left, 60000));
+        if (wait < 0 || ms < wait)
+            wait = ms;
+    };
+    for (const auto& [number, call] : m_calls) {
+        for (const Unacked& frame : call.unacked)
+            consider(frame.due);
+        if (call.ended)
+            consider(call.forgetAt);
+        else if (call.kind == DialogKind::Registration)
+            consider(call.answerAt);  // when the finished exchange is forgotten
+        else if (call.kind == DialogKind::Outgoing ? !call.answered
+                                                   : call.accepted && !call.answered)
+            consider(call.answerAt);
+    }
+    for (const auto& [user, registration] : m_registrations) {
+        consider(registration.expires);
+        if (registration.ringPending)
+            consider(registration.ringAt);
+    }
+    return wait;
+}
+
+size_t EchoV2::DialogsWith(const sockaddr_in& peer) const
+{
+    return static_cast<size_t>(
+        std::count_if(m_calls.begin(), m_calls.end(),
+                      [&](const auto& entry) { return SameAddress(entry.second.address, peer); }));
+}
+
+uint16_t EchoV2::TakeCallNumber()
 {
     while (m_calls.count(m_nextCall) != 0 || m_nextCall == 0)
         m_nextCall = (m_nextCall % 0x7FFF) + 1;
-    Call& call = m_calls[m_nextCall];
-    call.address = from;
-    call.ownCall = m_nextCall;
-    call.remoteCall = header.source;
-    call.iseqno = 1;  // the NEW was the caller's frame 0
+    const uint16_t number = m_nextCall;
     m_nextCall = (m_nextCall % 0x7FFF) + 1;
-    SendUncounted(from, call.ownCall, call.remoteCall, header, iax2::kAck);
+    return number;
+}
+
+Call& EchoV2::StartCall(const iax2::FullHeader& header, const sockaddr_in& from, DialogKind kind)
+{
+    const uint16_t number = TakeCallNumber();
+    Call& call = m_calls[number];
+    call.kind = kind;
+    call.address = from;
+    call.ownCall = number;
+    call.remoteCall = header.source;
+    call.iseqno = 1;  // the request was the caller's frame 0
+    call.lastStamp = 0;
+    if (kind == DialogKind::Incoming)
+        SendUncounted(from, call.ownCall, call.remoteCall, header, iax2::kAck);
     return call;
 }
 
@@ -415,28 +507,22 @@ Call* EchoV2::FindByRemote(const sockaddr_in& from, uint16_t remoteCall)
     return nullptr;
 }
 
-// A token names the second it was made and binds it to the caller's
-// address with our secret, so that checking it needs no stored state.
-std::string EchoV2::MakeToken(const sockaddr_in& from, uint64_t seconds) const
+// A token binds the caller's address and the time window to our secret,
+// so that checking it needs no stored state.
+std::string EchoV2::MakeToken(const sockaddr_in& from, uint64_t window) const
 {
-    const std::string when = std::to_string(seconds);
-    return when + "-" + Md5Hex(m_tokenSecret, when + "@" + Describe(from));
+    const std::string digest = Md5Hex(m_tokenSecret, std::to_string(window) + "@" + Describe(from));
+    std::string token;
+    for (size_t i = 0; i < kTokenBytes; ++i)
+        token += static_cast<char>(std::stoi(digest.substr(2 * i, 2), nullptr, 16));
+    return token;
 }
 
 bool EchoV2::TokenIsValid(const std::string& token, const sockaddr_in& from) const
 {
-    const size_t dash = token.find('-');
-    if (dash == std::string::npos || dash == 0 || dash > 20)
-        return false;
-    uint64_t seconds = 0;
-    for (size_t i = 0; i < dash; ++i) {
-        if (token[i] < '0' || token[i] > '9')
-            return false;
-        seconds = seconds * 10 + static_cast<uint64_t>(token[i] - '0');
-    }
-    const uint64_t now = SecondsNow();
-    return seconds <= now && now - seconds <= kTokenLifetimeSeconds &&
-           token == MakeToken(from, seconds);
+    const uint64_t window = SecondsNow() / kTokenWindowSeconds;
+    return token.size() == kTokenBytes &&
+           (token == MakeToken(from, window) || token == MakeToken(from, window - 1));
 }
 
 uint32_t EchoV2::NextStamp(Call& call)
@@ -465,6 +551,10 @@ void EchoV2::SendFull(Call& call, uint8_t type, uint32_t subclass, ByteView data
     if (iax2::AppendFull(header, data, &datagram) != 0)
         return;
     Send(datagram, call.address);
+    if (call.kind == DialogKind::Registration) {
+        call.lastReply = datagram;  // a repeated request is what asks for it again
+        return;
+    }
     if (call.unacked.size() >= kMaxUnacked)
         return;
     iax2::MarkRetransmitted(&datagram);
@@ -488,6 +578,14 @@ void EchoV2::SendUncounted(const sockaddr_in& to, uint16_t source, uint16_t dest
     Bytes datagram;
     if (iax2::AppendFull(header, data, &datagram) == 0)
         Send(datagram, to);
+}
+
+bool EchoV2::SpendReply(const sockaddr_in& to)
+{
+    const iax2::Peer peer{ntohl(to.sin_addr.s_addr), ntohs(to.sin_port)};
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch());
+    return m_budget.Spend(peer, static_cast<uint64_t>(ms.count()));
 }
 
 void EchoV2::Send(const Bytes& datagram, const sockaddr_in& to)

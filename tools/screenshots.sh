@@ -28,7 +28,7 @@ trap 'rm -rf "$runtime"' EXIT
 # The offscreen platform the tests export would bypass the X server.
 env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$runtime" \
     timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" "$tool" "$out"
-for name in main-dialog settings messages; do
+for name in main-dialog settings messages main-dialog-v2 settings-v2; do
     if [ ! -s "$out/$name.png" ]; then
         echo "screenshots: $out/$name.png was not written" >&2
         exit 1

@@ -1,7 +1,7 @@
 // Renders the main dialog, the Settings dialog, the messages window and the
-// About box to PNG files: velnar_screenshots OUTPUT_DIR. Run it on a real
-// display server (Xvfb in tools/screenshots.sh) so that the desktop's font
-// and style apply.
+// About box, with version 1 and with version 2, to PNG files: velnar_screenshots OUTPUT_DIR. Run it
+// on a real display server (Xvfb in tools/screenshots.sh) so that the desktop's font and style
+// apply.
 //
 // The dialogs are the program's own; only their surroundings are stand-ins:
 // in-memory sound devices and mixer, an ephemeral UDP port, a sample
@@ -106,26 +106,18 @@ bool SaveCall(CPhoneDlg& phone, FakeWaveIn& microphone, const QString& outputDir
     return ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+bool WriteSettings(const QByteArray& content)
 {
-    CPhoneApp app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
-        return 2;
-    }
-    const QString outputDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    QDir().mkpath(outputDir);
-    QTemporaryDir workDir;
-    if (!workDir.isValid() || !QDir::setCurrent(workDir.path()))
-        return 1;
     QFile settings(QStringLiteral("VOIP.set"));
-    if (!settings.open(QIODevice::WriteOnly))
-        return 1;
-    settings.write("alice:secret@pbx.example.net\n700");
-    settings.close();
+    return settings.open(QIODevice::WriteOnly) && settings.write(content) == content.size();
+}
 
+// The phone as it starts with version 1 (today's settings file), its
+// dialogs, and a call to the echo service.
+bool SaveVersion1(const QString& outputDir)
+{
+    if (!WriteSettings("alice:secret@pbx.example.net\n700"))
+        return false;
     PhoneDlgOptions options;
     auto microphone = std::make_unique<FakeWaveIn>();
     FakeWaveIn& microphoneRef = *microphone;
@@ -151,6 +143,48 @@ int main(int argc, char** argv)
     ok = Save(about, outputDir + QStringLiteral("/about.png")) && ok;
     about.hide();
     phone.m_messagesDlg->hide();
-    ok = SaveCall(phone, microphoneRef, outputDir) && ok;
+    return SaveCall(phone, microphoneRef, outputDir) && ok;
+}
+
+// The phone with version 2 and registration chosen: the registration line
+// under the status line (its state shown as the engine reports it), and
+// Settings with the protocol controls in use.
+bool SaveVersion2(const QString& outputDir)
+{
+    if (!WriteSettings("alice:secret@127.0.0.1:9\n700\nprotocol=2\nregister=1\n"
+                       "codecs=alaw,ulaw,gsm\n"))
+        return false;
+    PhoneDlgOptions options;
+    options.devices.waveIn = std::make_unique<FakeWaveIn>();
+    options.devices.waveOut = std::make_unique<FakeWaveOut>();
+    options.devices.mixer = SampleMixer();
+    options.localPort = -1;
+    CPhoneDlg phone(std::move(options));
+    phone.m_numberEdit->setText(QStringLiteral("5551234"));
+    phone.RegistrationChanged("Registered");
+    bool ok = Save(phone, outputDir + QStringLiteral("/main-dialog-v2.png"));
+    CSettingsDlg settingsDialog;
+    ok = Save(settingsDialog, outputDir + QStringLiteral("/settings-v2.png")) && ok;
+    settingsDialog.hide();
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CPhoneApp app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    const QString outputDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(outputDir);
+    QTemporaryDir workDir;
+    if (!workDir.isValid() || !QDir::setCurrent(workDir.path()))
+        return 1;
+    // One phone at a time: the library's socket is the process's.
+    bool ok = SaveVersion1(outputDir);
+    ok = SaveVersion2(outputDir) && ok;
     return ok ? 0 : 1;
 }

@@ -18,4 +18,12 @@ void CallInfoLine::ShowCall(const CallFigures& figures)
         setText(text);
 }
 
+void CallInfoLine::ShowRinging(const QString& caller)
+{
+    const QString text = caller.isEmpty() ? QStringLiteral("Incoming call")
+                                          : QStringLiteral("Incoming call from ") + caller;
+    if (text != this->text())
+        setText(text);
+}
+
 }  // namespace velnar

@@ -17,6 +17,9 @@ public:
 
     // Shows the running time of a connected call, and nothing otherwise.
     void ShowCall(const CallFigures& figures);
+    // A call that rings here until the user takes or declines it; caller
+    // may be empty.
+    void ShowRinging(const QString& caller);
 };
 
 }  // namespace velnar

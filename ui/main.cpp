@@ -15,7 +15,8 @@ namespace {
 const char kHelp[] = R"(Usage: velnar [OPTION]...
 A desktop telephone for IAX servers: type a number, press Call and talk.
 The settings are kept in the file VOIP.set in the current directory
-(Options → Settings); the phone uses local UDP port 5036.
+(Options → Settings); the phone uses local UDP port 5036, or with IAX
+version 2 port 4569 when it is free (otherwise any free port).
 
       --desktop[=DIR]  started from the desktop menu: keep VOIP.set in DIR
                        (default $XDG_CONFIG_HOME/velnar, that is

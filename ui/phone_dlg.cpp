@@ -13,6 +13,7 @@
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
+#include "ui/registration_line.h"
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
@@ -38,6 +39,11 @@ constexpr KeyPlace kKeyPlaces[CPhoneDlg::kKeyCount] = {
     {21, 56}, {42, 56}, {64, 56}, {21, 74},  {42, 74},  {64, 74},
     {21, 93}, {42, 93}, {64, 93}, {21, 111}, {42, 111}, {64, 111},
 };
+
+// The strip under the status line, with the call information alone and
+// with the registration line too (dialog units).
+constexpr int kInfoStripUnits = 12;
+constexpr int kInfoStripWithRegistrationUnits = 22;
 
 QString KeyDescription(char key)
 {
@@ -142,15 +148,19 @@ QWidget* CPhoneDlg::CreateControls()
     return client;
 }
 
-// Under the status line's rectangle, as wide as the dialog.
+// Under the status line's rectangle, as wide as the dialog: the call
+// information, and under it the registration while version 2 is selected.
 QWidget* CPhoneDlg::CreateInfoLine()
 {
-    auto* strip = new QWidget(this);
+    m_infoStrip = new QWidget(this);
     const DialogUnits units(font());
-    strip->setFixedSize(units.ToPixels(QSize(167, 12)));
-    m_infoLine = new CallInfoLine(strip);
+    m_infoStrip->setFixedSize(units.ToPixels(QSize(167, kInfoStripUnits)));
+    m_infoLine = new CallInfoLine(m_infoStrip);
     m_infoLine->setGeometry(units.ToPixels(7, 0, 153, 10));
-    return strip;
+    m_registrationLine = new RegistrationLine(m_infoStrip);
+    m_registrationLine->setGeometry(units.ToPixels(7, 10, 153, 10));
+    m_registrationLine->hide();
+    return m_infoStrip;
 }
 
 // Keys, faders and labels as a screen reader should name them; the faders
@@ -202,8 +212,23 @@ void CPhoneDlg::OnInitDialog(PhoneDlgOptions& options)
     // The focus starts on the first control of the tab order that can take
     // it: the output fader, or Call when the fader could not be bound.
     (m_outputFader->isEnabled() ? static_cast<QWidget*>(m_outputFader) : m_callButton)->setFocus();
+    CreateEngine(options);
+}
+
+// The engine starts with the protocol the settings file names, so that a
+// phone that registers does so at once. Only the protocol is taken from the
+// file here: the working copy still fills at the first Call.
+void CPhoneDlg::CreateEngine(PhoneDlgOptions& options)
+{
+    StoredSettings stored;
+    const bool read = LoadSettingsFile(kSettingsFileName, stored);
+    m_protocol = ReadProtocolSettings(stored.keys);
     m_pPhone = std::make_unique<CIaxPhone>(*this, std::move(options.devices.waveIn),
-                                           std::move(options.devices.waveOut), options.localPort);
+                                           std::move(options.devices.waveOut), options.localPort,
+                                           m_protocol);
+    if (read && m_protocol.version == 2)
+        m_pPhone->UseProtocol(m_protocol, MakeCallTarget(stored, std::string()));
+    ShowRegistration(m_pPhone->RegistrationState());
 }
 
 void CPhoneDlg::SetTabOrder()
@@ -231,8 +256,12 @@ void CPhoneDlg::ShowStatus(const std::string& text)
     RefreshInfoLine();
 }
 
+// A version-2 call waits for Call or Hang up: the line under the status
+// says so for as long as it rings.
 void CPhoneDlg::IncomingCall(const std::string& caller)
 {
+    m_ringingCaller = QString::fromStdString(caller);
+    RefreshInfoLine();
     if (isActiveWindow())
         return;
     DesktopNotifier().Notify(QStringLiteral("Incoming call"),
@@ -240,10 +269,30 @@ void CPhoneDlg::IncomingCall(const std::string& caller)
     QApplication::alert(this);
 }
 
+void CPhoneDlg::RegistrationChanged(const std::string& state)
+{
+    ShowRegistration(state);
+}
+
+// Never in the title or the status line: the line grows the window by one
+// row while version 2 is selected, and version 1's window stays as it was.
+void CPhoneDlg::ShowRegistration(const std::string& state)
+{
+    const bool version2 = m_protocol.version == 2;
+    m_registrationLine->ShowState(version2 ? QString::fromStdString(state) : QString());
+    m_registrationLine->setVisible(version2);
+    const DialogUnits units(font());
+    m_infoStrip->setFixedHeight(
+        units.ToPixelsY(version2 ? kInfoStripWithRegistrationUnits : kInfoStripUnits));
+}
+
 void CPhoneDlg::RefreshInfoLine()
 {
     const CallFigures figures = m_pPhone ? m_pPhone->Figures() : CallFigures();
-    m_infoLine->ShowCall(figures);
+    if (m_pPhone && m_pPhone->IsRinging())
+        m_infoLine->ShowRinging(m_ringingCaller);
+    else
+        m_infoLine->ShowCall(figures);
     const bool follow = figures.connected || (m_pPhone && m_pPhone->IsInCall());
     if (follow && !m_infoTimer.isActive())
         m_infoTimer.start();
@@ -279,11 +328,36 @@ void CPhoneDlg::OnCall()
 {
     if (m_strServer.isEmpty())
         LoadSettingsAtCall();
-    const CallTarget target = MakeCallTarget(
-        {m_strUser.toStdString(), m_strPassword.toStdString(), m_strServer.toStdString()},
-        m_numberEdit->text().toStdString());
-    if (m_pPhone)
-        m_pPhone->Dial(target);
+    if (!m_pPhone)
+        return;
+    // A version-2 call ringing here is answered, whatever the number field
+    // holds.
+    if (m_pPhone->IsRinging())
+        m_pPhone->AnswerIncoming();
+    else
+        m_pPhone->Dial(TargetFor(m_numberEdit->text().toStdString()));
+}
+
+CallTarget CPhoneDlg::TargetFor(const std::string& number) const
+{
+    StoredSettings working{m_strUser.toStdString(), m_strPassword.toStdString(),
+                           m_strServer.toStdString()};
+    StoreProtocolSettings(m_protocol, working.keys);
+    return MakeCallTarget(working, number);
+}
+
+// The engine learns a new protocol or account; a choice that stays on
+// version 1 has nothing for it (version 1 neither registers nor chooses
+// codecs).
+void CPhoneDlg::ApplyProtocol(const SettingsKeys& keys)
+{
+    const ProtocolSettings previous = m_protocol;
+    m_protocol = ReadProtocolSettings(keys);
+    if (!m_pPhone)
+        return;
+    if (previous.version == 2 || m_protocol.version == 2)
+        m_pPhone->UseProtocol(m_protocol, TargetFor(std::string()));
+    ShowRegistration(m_pPhone->RegistrationState());
 }
 
 void CPhoneDlg::OnHangUp()
@@ -319,6 +393,7 @@ void CPhoneDlg::OnSettings()
                                       why);
     SetNoiseThreshold(dialog.m_nNoise);
     ChooseDevices(dialog.m_keys);
+    ApplyProtocol(dialog.m_keys);
     if (!saved)
         QMessageBox::warning(this, QStringLiteral("Velnar"),
                              QStringLiteral("Settings could not be saved to VOIP.set (%1). They "

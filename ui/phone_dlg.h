@@ -6,6 +6,8 @@
 
 #include "engine/phone_owner.h"
 #include "platform/device_choice.h"
+#include "settings/call_target.h"
+#include "settings/protocol_settings.h"
 #include "settings/settings_file.h"
 #include "settings/settings_keys.h"
 
@@ -28,6 +30,7 @@ class CMessagesDlg;
 class CallInfoLine;
 class CMixerFader;
 class LimitedLineEdit;
+class RegistrationLine;
 class StatusLine;
 
 struct PhoneDlgOptions {
@@ -35,7 +38,8 @@ struct PhoneDlgOptions {
     // to both faders. Without a wave device the engine runs without sound;
     // without a mixer the faders stay disabled.
     AudioDevices devices;
-    // The engine's UDP port: 0 the phone's own (5036), -1 any free one.
+    // The engine's UDP port: 0 the phone's own (5036; with version 2, 4569
+    // when it is free), -1 any free one.
     int localPort = 0;
 };
 
@@ -52,6 +56,8 @@ public:
     // Not while the window is active: a desktop notification naming the
     // caller, and the task bar's urgency hint.
     void IncomingCall(const std::string& caller) override;
+    // Shown in the registration line while version 2 is selected.
+    void RegistrationChanged(const std::string& state) override;
 
     CMixerFader* m_outputFader;
     CMixerFader* m_inputFader;
@@ -62,6 +68,10 @@ public:
     std::unique_ptr<CIaxPhone> m_pPhone;
     StatusLine* m_status;
     CallInfoLine* m_infoLine;
+    RegistrationLine* m_registrationLine;
+    // The protocol the engine was last given: from the settings file at
+    // start, from the Settings dialog after an OK.
+    ProtocolSettings m_protocol;
     std::unique_ptr<CCallStatsDlg> m_statsDlg;
     LimitedLineEdit* m_numberEdit;
     QString m_strNumber;
@@ -106,6 +116,12 @@ private:
     void CreateKeypad(QWidget* client, const class DialogUnits& units);
     void SetTabOrder();
     void OnInitDialog(PhoneDlgOptions& options);
+    void CreateEngine(PhoneDlgOptions& options);
+    // What a Call dials (the account, with an empty number), from the
+    // working copy; the server's default port follows the protocol.
+    CallTarget TargetFor(const std::string& number) const;
+    void ApplyProtocol(const SettingsKeys& keys);
+    void ShowRegistration(const std::string& state);
     // Fills the working copy from the settings file, if it can be read.
     void LoadSettingsAtCall();
     void SetNoiseThreshold(int noisePosition);
@@ -113,6 +129,8 @@ private:
     void ChooseDevices(const SettingsKeys& keys);
 
     QTimer m_infoTimer;
+    QString m_ringingCaller;  // of the call that rings here
+    QWidget* m_infoStrip;
     std::shared_ptr<DeviceCatalog> m_catalog;
 };
 

@@ -3,6 +3,7 @@
 #include "settings/settings_file.h"
 #include "ui/dialog_units.h"
 #include "ui/limited_line_edit.h"
+#include "ui/protocol_choice.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,6 +18,10 @@ namespace {
 
 constexpr int kNoiseMin = 0;
 constexpr int kNoiseMax = 1000;
+// The protocol group's top edge, and the OK and Cancel row under it (dialog
+// units).
+constexpr int kProtocolTop = 183;
+constexpr int kButtonsTop = kProtocolTop + ProtocolChoice::kHeightUnits + 6;
 
 bool HoldsWhiteSpace(const QString& text)
 {
@@ -49,20 +54,21 @@ void CSettingsDlg::LoadFromFile()
     m_strServer = QString::fromStdString(stored.server);
     m_nFileNoise = stored.noisePosition;
     m_keys = stored.keys;
+    m_fileProtocol = ReadProtocolSettings(m_keys);
 }
 
 void CSettingsDlg::CreateControls()
 {
     setWindowTitle(QStringLiteral("Settings"));
     const DialogUnits units(font());
-    setFixedSize(units.ToPixels(QSize(187, 207)));
+    setFixedSize(units.ToPixels(QSize(187, kButtonsTop + 21)));
 
     // Created in template order, which is also the tab order.
     m_okButton = new QPushButton(QStringLiteral("OK"), this);
-    m_okButton->setGeometry(units.ToPixels(34, 186, 50, 14));
+    m_okButton->setGeometry(units.ToPixels(34, kButtonsTop, 50, 14));
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancelButton->setGeometry(units.ToPixels(94, 186, 50, 14));
+    m_cancelButton->setGeometry(units.ToPixels(94, kButtonsTop, 50, 14));
     m_serverEdit = new LimitedLineEdit(kMaxFieldChars, this);
     m_serverEdit->setGeometry(units.ToPixels(71, 14, 90, 14));
     m_userEdit = new LimitedLineEdit(kMaxFieldChars, this);
@@ -127,6 +133,8 @@ void CSettingsDlg::CreateDeviceControls(const DialogUnits& units)
                 m_keys.Get(kSpeakerKey));
     setTabOrder(m_detectButton, m_microphoneBox);
     setTabOrder(m_microphoneBox, m_speakerBox);
+    m_protocolChoice = new ProtocolChoice(this, units, kProtocolTop);
+    setTabOrder(m_speakerBox, m_protocolChoice->m_versionBox);
 }
 
 // "Default" first; a chosen device that is not there now stays on offer,
@@ -152,6 +160,7 @@ void CSettingsDlg::ShowValues()
     m_nNoise = m_nFileNoise;
     // The track bar clamps a position from outside its range.
     m_noiseSlider->setValue(m_nNoise);
+    m_protocolChoice->Show(m_fileProtocol);
 }
 
 void CSettingsDlg::accept()
@@ -176,7 +185,20 @@ void CSettingsDlg::accept()
     m_nNoise = m_noiseSlider->value();
     m_keys.Set(kMicrophoneKey, m_microphoneBox->currentData().toString().toStdString());
     m_keys.Set(kSpeakerKey, m_speakerBox->currentData().toString().toStdString());
+    StoreProtocol();
     QDialog::accept();
+}
+
+// Only a changed choice rewrites the protocol lines: an OK that changed
+// nothing there leaves them as the file has them, in any spelling.
+void CSettingsDlg::StoreProtocol()
+{
+    const ProtocolSettings chosen = m_protocolChoice->Chosen();
+    const bool same = chosen.version == m_fileProtocol.version &&
+                      chosen.registerForCalls == m_fileProtocol.registerForCalls &&
+                      chosen.codecs == m_fileProtocol.codecs;
+    if (!same)
+        StoreProtocolSettings(chosen, m_keys);
 }
 
 void CSettingsDlg::Refuse(LimitedLineEdit* edit, const QString& message)
@@ -190,6 +212,7 @@ void CSettingsDlg::OnDetect()
 {
     m_nNoise = kDetectedNoisePosition;
     m_noiseSlider->setValue(m_nNoise);
+    m_protocolChoice->Show(m_fileProtocol);
 }
 
 }  // namespace velnar

@@ -1,11 +1,13 @@
 // The Settings dialog: server address, user name, password (at most 30
-// characters each), the noise slider, and the microphone and speaker. It
+// characters each), the noise slider, the microphone and speaker, and the
+// protocol (version, registration, codec order). It
 // shows what the settings file holds, read when the dialog is constructed;
 // the caller takes the values after an OK. The devices on offer come from
 // the catalog the program's start-up made; without one only "Default" is.
 #pragma once
 
 #include "platform/device_catalog.h"
+#include "settings/protocol_settings.h"
 #include "settings/settings_keys.h"
 
 #include <QDialog>
@@ -20,6 +22,7 @@ class QSlider;
 namespace velnar {
 
 class LimitedLineEdit;
+class ProtocolChoice;
 
 class CSettingsDlg : public QDialog {
     Q_OBJECT
@@ -45,8 +48,9 @@ public:
     QPushButton* m_detectButton;
     QComboBox* m_microphoneBox;
     QComboBox* m_speakerBox;
+    ProtocolChoice* m_protocolChoice;
     // The file's key lines, with the devices chosen after an OK (catalog
-    // identifiers; absent for "Default").
+    // identifiers; absent for "Default") and the protocol lines.
     SettingsKeys m_keys;
 
 public slots:
@@ -64,7 +68,10 @@ private:
     static void FillDevices(QComboBox* box, const std::vector<SoundDevice>& devices,
                             const std::string& chosen);
 
+    void StoreProtocol();
+
     std::shared_ptr<DeviceCatalog> m_catalog;
+    ProtocolSettings m_fileProtocol;  // as the file's lines read
     void Refuse(LimitedLineEdit* edit, const QString& message);
 };
 

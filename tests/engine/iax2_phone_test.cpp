@@ -126,5 +126,83 @@ TEST(Version2PhoneEnds, ProtocolChangeWaitsForTheCallToEnd)
     fp.phone->HangUp();
 }
 
+// ---- Registration and incoming calls, with the echo service as registrar.
+
+class RegisteringOwner : public RecordingOwner {
+public:
+    void RegistrationChanged(const std::string& state) override { states.push_back(state); }
+    void IncomingCall(const std::string& caller) override { callers.push_back(caller); }
+    std::vector<std::string> states;
+    std::vector<std::string> callers;
+};
+
+struct RegisteredPhone {
+    explicit RegisteredPhone(const EchoPeerProcess& echo, const std::string& password)
+    {
+        ProtocolSettings protocol{2, true, {Codec::Ulaw, Codec::Alaw, Codec::Gsm}};
+        phone = std::make_unique<TestPhone>(owner, std::make_unique<FakeWaveIn>(),
+                                            std::make_unique<FakeWaveOut>(), -1, protocol);
+        CallTarget account = EchoTarget(echo.V2Port());
+        account.user = "alice";
+        account.password = password;
+        phone->UseProtocol(protocol, account);
+    }
+    bool Registered()
+    {
+        return PumpUntil([&] { return phone->RegistrationState() == "Registered"; }, 5000);
+    }
+    RegisteringOwner owner;
+    std::unique_ptr<TestPhone> phone;
+};
+
+TEST(Version2Registration, RegistersIsRungAnswersWithCallAndReleasesAtExit)
+{
+    EchoPeerProcess echo(false, {"--password=sesame", "--ring-registered=0"});
+    RegisteredPhone rp(echo, "sesame");
+    ASSERT_TRUE(rp.Registered()) << echo.Output();
+    EXPECT_EQ(rp.owner.states.back(), "Registered");
+    ASSERT_TRUE(PumpUntil([&] { return rp.phone->IsRinging(); }, 5000)) << echo.Output();
+    EXPECT_EQ(rp.owner.callers, (Texts{"Echo <600>"}));
+    EXPECT_TRUE(rp.owner.statuses.empty()) << rp.owner.Last();
+    rp.phone->Dial(CallTarget{});  // the window's Call
+    EXPECT_TRUE(rp.phone->IsTalking());
+    EXPECT_EQ(rp.owner.statuses, (Texts{"Connected"}));
+    ASSERT_TRUE(PumpUntil([&] { return echo.Said("answered by alice"); }, 3000)) << echo.Output();
+
+    bool done = false;
+    rp.phone->HangUpBeforeExit(kExitHangUpWaitMs, [&] { done = true; });
+    ASSERT_TRUE(PumpUntil([&] { return done; }, 3 * kExitHangUpWaitMs));
+    EXPECT_TRUE(PumpUntil([&] { return echo.Said("released alice"); }, 3000)) << echo.Output();
+    EXPECT_TRUE(echo.Said("HANGUP")) << echo.Output();
+}
+
+TEST(Version2Registration, HangUpDeclinesARingingCallWithACause)
+{
+    EchoPeerProcess echo(false, {"--ring-registered=0"});
+    RegisteredPhone rp(echo, "");
+    ASSERT_TRUE(rp.Registered()) << echo.Output();
+    ASSERT_TRUE(PumpUntil([&] { return rp.phone->IsRinging(); }, 5000)) << echo.Output();
+    rp.phone->SendTones("5");  // not to a call that has not been taken
+    rp.phone->HangUp();
+    EXPECT_FALSE(rp.phone->IsInCall());
+    EXPECT_EQ(rp.owner.statuses, (Texts{"Hanging up...", "Ready"}));
+    EXPECT_TRUE(PumpUntil([&] { return echo.Said("declined by alice (cause 21)"); }, 3000))
+        << echo.Output();
+    EXPECT_FALSE(echo.Said("DTMF")) << echo.Output();
+}
+
+TEST(Version2Registration, AWrongPasswordIsRefused)
+{
+    EchoPeerProcess echo(false, {"--password=sesame"});
+    RegisteredPhone rp(echo, "wrong");
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return !rp.owner.states.empty() && rp.owner.states.back() == "Registration refused";
+        },
+        5000))
+        << echo.Output();
+    EXPECT_EQ(rp.phone->RegistrationState(), "Registration refused");
+}
+
 }  // namespace
 }  // namespace velnar::test

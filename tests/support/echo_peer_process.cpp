@@ -37,11 +37,13 @@ QString ReadBannerLine(QProcess& process)
 
 }  // namespace
 
-EchoPeerProcess::EchoPeerProcess(bool quiet)
+EchoPeerProcess::EchoPeerProcess(bool quiet, const std::vector<std::string>& options)
 {
     QStringList arguments{"--port", "0", "--answer-delay-ms", "0"};
     if (quiet)
         arguments << "--quiet";
+    for (const std::string& option : options)
+        arguments << QString::fromStdString(option);
     m_process.start(VELNAR_ECHO_PEER, arguments);
     if (!m_process.waitForStarted(kStartMs))
         return;

@@ -7,13 +7,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velnar::test {
 
 class EchoPeerProcess {
 public:
     // quiet: no report per frame, for measurements that must not pay for it.
-    explicit EchoPeerProcess(bool quiet = false);
+    explicit EchoPeerProcess(bool quiet = false, const std::vector<std::string>& options = {});
     ~EchoPeerProcess();
     EchoPeerProcess(const EchoPeerProcess&) = delete;
     EchoPeerProcess& operator=(const EchoPeerProcess&) = delete;

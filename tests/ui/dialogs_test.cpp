@@ -3,6 +3,7 @@
 #include "modal_driver.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
+#include "ui/protocol_choice.h"
 #include "ui/settings_dlg.h"
 
 #include <QComboBox>
@@ -360,11 +361,13 @@ void DialogsTest::settingsTabOrderStartsOnOk()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(QApplication::focusWidget(), dialog.m_okButton);
-    // The device choice came later: it follows the designed controls.
+    // The device and protocol choices came later: they follow the designed
+    // controls (with version 1, only the version itself takes the focus).
     const QList<QWidget*> expected = {
         dialog.m_cancelButton,  dialog.m_serverEdit,  dialog.m_userEdit,
         dialog.m_passwordEdit,  dialog.m_noiseSlider, dialog.m_detectButton,
-        dialog.m_microphoneBox, dialog.m_speakerBox,  dialog.m_okButton};
+        dialog.m_microphoneBox, dialog.m_speakerBox,  dialog.m_protocolChoice->m_versionBox,
+        dialog.m_okButton};
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);

@@ -8,6 +8,7 @@
 #include "modal_driver.h"
 #include "platform/doubles/fake_mixer_device.h"
 #include "platform/doubles/fake_wave_device.h"
+#include "tests/support/echo_peer_process.h"
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/md5_reference.h"
 #include "ui/about_dlg.h"
@@ -15,9 +16,13 @@
 #include "ui/call_stats_dlg.h"
 #include "ui/limited_line_edit.h"
 #include "ui/messages_dlg.h"
+#include "ui/protocol_choice.h"
+#include "ui/registration_line.h"
 #include "ui/settings_dlg.h"
 #include "ui/status_line.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -99,6 +104,9 @@ private slots:
     void messagesUsableWhileDialogRuns();
     void aboutFromHelpMenu();
     void callFiguresInInfoLineAndStatisticsWindow();
+    void registrationLineOnlyWhileVersion2IsChosen();
+    void version2FromTheFileAtStart();
+    void version2CallRingsUnderTheStatusAndCallAnswersIt();
 
 private:
     void MakeDialog(std::shared_ptr<MixerDevice> mixer = std::make_shared<FakeMixerDevice>());
@@ -109,6 +117,10 @@ private:
     void EstablishCall();
     QStringList Messages() const;
     int Threshold() const { return m_dialog->m_pPhone->m_nNoiseThreshold; }
+    // Confirms Settings with the protocol version and registration given.
+    void ChooseProtocol(int version, bool registerForCalls);
+    // The line below the status line's rectangle, inside the window.
+    void CheckRegistrationLinePlace();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_previousDir;
@@ -750,6 +762,99 @@ void PhoneDlgTest::callFiguresInInfoLineAndStatisticsWindow()
     m_dialog->m_statsDlg->Refresh();
     QCOMPARE(m_dialog->m_statsDlg->m_values[0]->text(), QStringLiteral("0:00 (ended)"));
     QCOMPARE(m_dialog->m_statsDlg->m_values[1]->text(), QStringLiteral("none"));
+}
+
+void PhoneDlgTest::ChooseProtocol(int version, bool registerForCalls)
+{
+    WhenModal<CSettingsDlg>([=](CSettingsDlg* settings) {
+        settings->m_protocolChoice->m_versionBox->setCurrentIndex(version - 1);
+        settings->m_protocolChoice->m_registerCheck->setChecked(registerForCalls);
+        settings->m_okButton->click();
+    });
+    m_dialog->OnSettings();
+}
+
+void PhoneDlgTest::CheckRegistrationLinePlace()
+{
+    const auto place = [this](QWidget* widget) {
+        return QRect(widget->mapTo(m_dialog.get(), QPoint()), widget->size());
+    };
+    QVERIFY(QTest::qWaitFor(
+        [&] { return m_dialog->rect().contains(place(m_dialog->m_registrationLine)); }));
+    QVERIFY(m_dialog->m_registrationLine->isVisible());
+    QVERIFY(place(m_dialog->m_registrationLine).top() > place(m_dialog->m_infoLine).bottom());
+    QVERIFY(place(m_dialog->m_infoLine).top() > place(m_dialog->m_status).bottom());
+}
+
+void PhoneDlgTest::registrationLineOnlyWhileVersion2IsChosen()
+{
+    const QByteArray version1File = "bob:pw@" + PeerServer() + "\n1000";
+    WriteSettings(version1File);
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    const int version1Height = m_dialog->height();
+    m_dialog->RegistrationChanged("Registered");
+    QVERIFY(m_dialog->m_registrationLine->isHidden());
+    QVERIFY(m_dialog->m_registrationLine->text().isEmpty());
+
+    ChooseProtocol(2, true);
+    QVERIFY(ReadSettings().endsWith("\nprotocol=2\nregister=1\ncodecs=ulaw,alaw,gsm\n"));
+    CheckRegistrationLinePlace();
+    m_dialog->RegistrationChanged("Registration refused");
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Registration refused"));
+    // Not a status text, nor a title.
+    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("VOIP"));
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
+    QVERIFY(Messages().isEmpty());
+
+    // Back to version 1: the line goes, the window and the file are as they
+    // were.
+    ChooseProtocol(1, false);
+    QVERIFY(m_dialog->m_registrationLine->isHidden());
+    QCOMPARE(ReadSettings(), version1File);
+    QVERIFY(QTest::qWaitFor([&] { return m_dialog->height() == version1Height; }));
+}
+
+void PhoneDlgTest::version2FromTheFileAtStart()
+{
+    WriteSettings("bob:pw@" + PeerServer() + "\n1000\nprotocol=2\nregister=0\n");
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    CheckRegistrationLinePlace();
+    // The engine's state at start, then what it reports.
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Not registered"));
+    m_dialog->RegistrationChanged("Registered");
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Registered"));
+    // Only the protocol is read at start: the first Call still loads the
+    // working copy.
+    QVERIFY(m_dialog->m_strServer.isEmpty());
+}
+
+// The echo service as registrar rings the phone as soon as it registers.
+void PhoneDlgTest::version2CallRingsUnderTheStatusAndCallAnswersIt()
+{
+    test::EchoPeerProcess echo(false, {"--password=sesame", "--ring-registered=0"});
+    QVERIFY(echo.V2Port() != 0);
+    WriteSettings("alice:sesame@127.0.0.1:" + QByteArray::number(echo.V2Port()) +
+                  "\n1000\nprotocol=2\nregister=1\n");
+    MakeDialog();
+    m_dialog->show();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return m_dialog->m_infoLine->text() == QStringLiteral("Incoming call from Echo <600>");
+        },
+        5000));
+    QCOMPARE(m_dialog->m_registrationLine->text(), QStringLiteral("Registered"));
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
+    m_dialog->m_callButton->click();
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Connected"));
+    QVERIFY(m_dialog->m_infoLine->text().startsWith(QStringLiteral("Call time ")));
+    QVERIFY(QTest::qWaitFor([&] { return echo.Said("answered by alice"); }, 3000));
+    m_dialog->m_hangUpButton->click();
+    QCOMPARE(m_dialog->m_status->text(), QStringLiteral("Ready"));
+    QVERIFY(QTest::qWaitFor([&] { return echo.Said("HANGUP"); }, 3000));
 }
 
 QTEST_MAIN(PhoneDlgTest)
