@@ -366,71 +366,72 @@ TEST(EchoV2Tokens, BoundToTheAddressAndNeverAnsweredLarger)
     EXPECT_EQ(ack.apparentAddress->port, peer.port);
     EXPECT_TRUE(ack.dateTime);
     EXPECT_TRUE(echo.WaitForLine("registered bob at 127.0.0.1:" + std::to_string(peer.port)));
+}
 
-    TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
-    {
-        Echo echo("");
-        ASSERT_GT(echo.port(), 0);
-        RawPeer caller(echo.port());
-        const Bytes offer = IeWriter()
-                                .U16(kIeVersion, kProtocolVersion)
-                                .Text(kIeCalledNumber, "100")
-                                .U32(kIeCapability, kFormatUlaw)
-                                .U32(kIeFormat, kFormatUlaw)
-                                .bytes();
-        FullHeader mine{0x1234, 0, false, 5, 0, 0, kTypeCommand, kNew};
-        caller.Send(mine, offer);
-        Ies token;
-        ASSERT_TRUE(caller.Await(kTypeCommand, kCallToken, 2000, &token));
-        ASSERT_TRUE(token.callToken);
-        const auto* tokenOctets = reinterpret_cast<const uint8_t*>(token.callToken->data());
-        Bytes withToken = IeWriter()
-                              .U16(kIeVersion, kProtocolVersion)
-                              .Raw(kIeCallToken, ByteView(tokenOctets, token.callToken->size()))
-                              .bytes();
-        withToken.insert(withToken.end(), offer.begin() + 4, offer.end());
-        mine.timestamp = 6;
-        caller.Send(mine, withToken);
+TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
+{
+    Echo echo("");
+    ASSERT_GT(echo.port(), 0);
+    RawPeer caller(echo.port());
+    const Bytes offer = IeWriter()
+                            .U16(kIeVersion, kProtocolVersion)
+                            .Text(kIeCalledNumber, "100")
+                            .U32(kIeCapability, kFormatUlaw)
+                            .U32(kIeFormat, kFormatUlaw)
+                            .bytes();
+    FullHeader mine{0x1234, 0, false, 5, 0, 0, kTypeCommand, kNew};
+    caller.Send(mine, offer);
+    Ies token;
+    ASSERT_TRUE(caller.Await(kTypeCommand, kCallToken, 2000, &token));
+    ASSERT_TRUE(token.callToken);
+    const auto* tokenOctets = reinterpret_cast<const uint8_t*>(token.callToken->data());
+    Bytes withToken = IeWriter()
+                          .U16(kIeVersion, kProtocolVersion)
+                          .Raw(kIeCallToken, ByteView(tokenOctets, token.callToken->size()))
+                          .bytes();
+    withToken.insert(withToken.end(), offer.begin() + 4, offer.end());
+    mine.timestamp = 6;
+    caller.Send(mine, withToken);
 
-        // Nothing is acknowledged: the ACCEPT comes again, marked as a resend.
-        auto accept = caller.Await(kTypeCommand, kAccept, 2000);
-        ASSERT_TRUE(accept);
-        EXPECT_FALSE(accept->retransmitted);
-        const uint16_t theirs = accept->source;
-        auto again = caller.Await(kTypeCommand, kAccept, 3000);
-        ASSERT_TRUE(again);
-        EXPECT_TRUE(again->retransmitted);
-        EXPECT_EQ(again->oseqno, accept->oseqno);
-        EXPECT_EQ(again->timestamp, accept->timestamp);
+    // Nothing is acknowledged: the ACCEPT comes again, marked as a resend.
+    auto accept = caller.Await(kTypeCommand, kAccept, 2000);
+    ASSERT_TRUE(accept);
+    EXPECT_FALSE(accept->retransmitted);
+    const uint16_t theirs = accept->source;
+    auto again = caller.Await(kTypeCommand, kAccept, 3000);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->retransmitted);
+    EXPECT_EQ(again->oseqno, accept->oseqno);
+    EXPECT_EQ(again->timestamp, accept->timestamp);
 
-        // Our voice begins with a mini, its full frame lost: the echo's own
-        // voice still begins with a full frame, which names the codec.
-        ASSERT_TRUE(caller.Await(kTypeControl, kCtrlAnswer, 3000));
-        caller.SendMini({0x1234, 30}, Bytes(160, 0x7F));
-        auto voice = caller.Await(kTypeVoice, kFormatUlaw, 2000);
-        ASSERT_TRUE(voice);
-        EXPECT_EQ(voice->source, theirs);
+    // Our voice begins with a mini, its full frame lost: the echo's own
+    // voice still begins with a full frame, which names the codec.
+    ASSERT_TRUE(caller.Await(kTypeControl, kCtrlAnswer, 3000));
+    caller.SendMini({0x1234, 30}, Bytes(160, 0x7F));
+    auto voice = caller.Await(kTypeVoice, kFormatUlaw, 2000);
+    ASSERT_TRUE(voice);
+    EXPECT_EQ(voice->source, theirs);
 
-        // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
-        const FullHeader hangup{0x1234,       theirs, false, 40, 1, uint8_t(caller.last.oseqno + 1),
-                                kTypeCommand, kHangup};
-        caller.Send(hangup);
-        auto ack = caller.Await(kTypeCommand, kAck, 2000);
-        ASSERT_TRUE(ack);
-        EXPECT_EQ(ack->timestamp, 40u);
-        // As if that ACK were lost: the HANGUP again is acknowledged again, and
-        // anything newer hears that the call is gone; nothing more is resent.
-        FullHeader resent = hangup;
-        resent.retransmitted = true;
-        caller.Send(resent);
-        ack = caller.Await(kTypeCommand, kAck, 2000);
-        ASSERT_TRUE(ack);
-        EXPECT_EQ(ack->timestamp, 40u);
-        caller.Send({0x1234, theirs, false, 60, 2, hangup.iseqno, kTypeVoice, kFormatUlaw},
-                    Bytes(160, 0xFF));
-        EXPECT_TRUE(caller.Await(kTypeCommand, kInval, 2000));
-        EXPECT_FALSE(caller.Await(kTypeControl, kCtrlAnswer, 2500))
-            << "the HANGUP's ISeqno acknowledged everything: nothing is resent";
-    }
+    // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
+    const FullHeader hangup{0x1234,       theirs, false, 40, 1, uint8_t(caller.last.oseqno + 1),
+                            kTypeCommand, kHangup};
+    caller.Send(hangup);
+    auto ack = caller.Await(kTypeCommand, kAck, 2000);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->timestamp, 40u);
+    // As if that ACK were lost: the HANGUP again is acknowledged again, and
+    // anything newer hears that the call is gone; nothing more is resent.
+    FullHeader resent = hangup;
+    resent.retransmitted = true;
+    caller.Send(resent);
+    ack = caller.Await(kTypeCommand, kAck, 2000);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->timestamp, 40u);
+    caller.Send({0x1234, theirs, false, 60, 2, hangup.iseqno, kTypeVoice, kFormatUlaw},
+                Bytes(160, 0xFF));
+    EXPECT_TRUE(caller.Await(kTypeCommand, kInval, 2000));
+    EXPECT_FALSE(caller.Await(kTypeControl, kCtrlAnswer, 2500))
+        << "the HANGUP's ISeqno acknowledged everything: nothing is resent";
+}
 
 }  // namespace
