@@ -74,8 +74,9 @@ constexpr int kMaxResendMs = 10000;
 constexpr int kMaxRetries = 4;
 // A caller that acknowledges nothing gets the rest of its frames once.
 constexpr size_t kMaxUnacked = 128;
-// Longer than a caller resends its HANGUP (1 + 2 + 4 + 8 + 10 s).
-constexpr auto kEndedCallMemory = std::chrono::seconds(30);
+// Longer than a caller resends its HANGUP: 25 s with the usual four
+// retries (1 + 2 + 4 + 8 + 10 s), 65 s with eight.
+constexpr auto kEndedCallMemory = std::chrono::seconds(70);
 
 // The codec to echo in: the caller's preferred one when we can carry it,
 // else the first we share.
@@ -261,7 +262,9 @@ void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView 
     if (!answeredByReply)
         SendUncounted(call.address, own, call.remoteCall, header, iax2::kAck);
     if (header.type == iax2::kTypeVoice) {
-        if (!call.answered)
+        // A resent voice frame is stale by now: acknowledged, not echoed,
+        // so that it starts no exchange of its own at the end of a call.
+        if (!call.answered || header.retransmitted)
             return;
         call.voiceFormat = header.subclass;
         call.fullVoiceSent = true;

@@ -411,10 +411,14 @@ TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
     auto voice = caller.Await(kTypeVoice, kFormatUlaw, 2000);
     ASSERT_TRUE(voice);
     EXPECT_EQ(voice->source, theirs);
+    // Our full frame arrives late, resent: acknowledged, and too stale to echo.
+    const uint8_t ourNext = uint8_t(caller.last.oseqno + 1);
+    caller.Send({0x1234, theirs, true, 25, 1, ourNext, kTypeVoice, kFormatUlaw}, Bytes(160, 0x7E));
+    EXPECT_TRUE(caller.Await(kTypeCommand, kAck, 2000));
+    EXPECT_FALSE(caller.Await(kTypeVoice, kFormatUlaw, 300));
 
     // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
-    const FullHeader hangup{0x1234,       theirs, false, 40, 1, uint8_t(caller.last.oseqno + 1),
-                            kTypeCommand, kHangup};
+    const FullHeader hangup{0x1234, theirs, false, 40, 2, ourNext, kTypeCommand, kHangup};
     caller.Send(hangup);
     auto ack = caller.Await(kTypeCommand, kAck, 2000);
     ASSERT_TRUE(ack);
@@ -427,7 +431,7 @@ TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
     ack = caller.Await(kTypeCommand, kAck, 2000);
     ASSERT_TRUE(ack);
     EXPECT_EQ(ack->timestamp, 40u);
-    caller.Send({0x1234, theirs, false, 60, 2, hangup.iseqno, kTypeVoice, kFormatUlaw},
+    caller.Send({0x1234, theirs, false, 60, 3, hangup.iseqno, kTypeVoice, kFormatUlaw},
                 Bytes(160, 0xFF));
     EXPECT_TRUE(caller.Await(kTypeCommand, kInval, 2000));
     EXPECT_FALSE(caller.Await(kTypeControl, kCtrlAnswer, 2500))
