@@ -185,6 +185,13 @@ bool Endpoint::Send(Session* session, uint8_t type, uint32_t subclass, ByteView 
     return true;
 }
 
+void Endpoint::ResendFrom(Session* session, uint8_t iseqno)
+{
+    std::vector<Bytes> frames;
+    session->transport.ResendFrom(iseqno, &frames);
+    SendFrames(frames, session->transport.peer);
+}
+
 void Endpoint::SendAck(Session* session, const FullHeader& header)
 {
     Bytes frame;
@@ -269,6 +276,8 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
         // before our HANGUP got there, and that could never be acknowledged.
         if (IsCommand(header, kHangup) || verdict == Verdict::Duplicate)
             SendAck(session, header);
+        else if (IsCommand(header, kVnak))
+            ResendFrom(session, header.iseqno);  // our HANGUP or a frame before it went missing
         else if (!NeverInvalid(header))
             Reply(session->transport.peer, header, kInval, session->transport.localCall, 65536);
         if (session->transport.AllAcknowledged())
@@ -288,9 +297,7 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
     }
     case Verdict::Neutral:
         if (IsCommand(header, kVnak)) {
-            std::vector<Bytes> frames;
-            session->transport.ResendFrom(header.iseqno, &frames);
-            SendFrames(frames, session->transport.peer);
+            ResendFrom(session, header.iseqno);
         } else if (IsCommand(header, kInval)) {
             if (session->kind == SessionKind::Registration)
                 RegistrationEnded(session, "Not registered", true);

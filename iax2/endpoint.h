@@ -148,6 +148,7 @@ private:
     void SendFrames(const std::vector<Bytes>& frames, Peer to);
     bool Send(Session* session, uint8_t type, uint32_t subclass, ByteView data = {});
     void SendAck(Session* session, const FullHeader& header);
+    void ResendFrom(Session* session, uint8_t iseqno);
     void HandleFull(ByteView datagram, Peer from);
     void HandleMini(ByteView datagram, Peer from);
     void HandleStranger(const FullHeader& header, ByteView data, Peer from);

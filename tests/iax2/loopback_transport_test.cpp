@@ -172,6 +172,34 @@ TEST_F(Iax2Transport, WhileOurHangupIsUnacknowledgedOnlyNewerFramesGetInval)
     EXPECT_TRUE(exchange.ExpectCommand(endpoint, kInval));
 }
 
+TEST(Iax2Closing, VnakAfterOurHangupIsHonouredAtOnce)
+{
+    EndpointOptions options;
+    options.transport.initialTimeoutMs = 5000;  // no timer resends within the test
+    Endpoint endpoint(options);
+    ASSERT_GT(endpoint.Open(0), 0);
+    peer2::ScriptedPeer exchange;
+    const int call =
+        endpoint.PlaceCall({"", "", "127.0.0.1", exchange.port(), "100", "", "", "", {}});
+    auto fresh = exchange.ExpectCommand(endpoint, kNew);
+    ASSERT_TRUE(fresh);
+    exchange.theirs = fresh->source;
+    exchange.Send(endpoint, 6, kAccept, IeNumber(kIeFormat, kFormatUlaw, 4));
+    exchange.Send(endpoint, 4, kCtrlAnswer);
+    ASSERT_TRUE(exchange.ExpectEvent(endpoint, EventType::Answered));
+    ASSERT_EQ(endpoint.SendVoice(call, kFormatUlaw, peer2::Bytes(160, 0x55), 160), 0);
+    auto voice = exchange.Expect(endpoint, [](const Frame& f) { return f.full && f.type == 2; });
+    ASSERT_TRUE(voice);
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    ASSERT_TRUE(exchange.ExpectCommand(endpoint, kHangup));
+    // The voice frame never arrived, as far as the exchange knows: it asks.
+    exchange.iseqno = voice->oseqno;
+    exchange.Send(endpoint, 6, kVnak);
+    auto again = exchange.Expect(
+        endpoint, [](const Frame& f) { return f.full && f.type == 2 && f.retransmitted; }, 1000);
+    EXPECT_TRUE(again) << "resent on the VNAK, not after the five-second timer";
+}
+
 TEST_F(Iax2Transport, MiniBeforeTheFirstFullVoiceIsDroppedAndAskedFor)
 {
     Connect();
