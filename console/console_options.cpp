@@ -7,6 +7,10 @@
 
 namespace velnar {
 
+const char kRegisterWantsVersion2[] =
+    "--register needs version 2 (--protocol=2, or protocol=2 in VOIP.set): version 1 does not "
+    "register";
+
 const char kConsoleHelp[] = R"(Usage: velnar-console [OPTION]...
 Place IAX telephone calls without a window: the Velnar phone driven by
 commands on standard input, or by --call for one call and an exit status.
@@ -29,22 +33,35 @@ One call, for scripts and monitoring:
       --audio=pulse|alsa|none  sound devices: the sound server, ALSA, or
                                silence for machines without sound (default:
                                the sound server when one answers, else ALSA)
-      --local-port=N           bind local UDP port N instead of 5036, so that
-                               another phone can run on the same machine;
-                               0 takes any free port
+      --local-port=N           bind local UDP port N instead of the protocol's
+                               own (5036; 4569 for version 2 when free), so
+                               that another phone can run on the same
+                               machine; 0 takes any free port
+      --protocol=1|2           speak IAX version 1 or 2 (default: the
+                               settings file's choice, else 1); a server
+                               address without a port means 5036 for
+                               version 1 and 4569 for version 2
+      --register               version 2: register with the server at start,
+                               so that it can pass calls on to this phone
       --help                   display this help and exit
       --version                output version information and exit
 
 Without --call, commands are read from standard input, one per line:
   call NUMBER    place a call           hangup    end the call
   key DIGITS     send touch tones       status    print the last status text
+  answer         answer a version-2 call that rings (so does call; hangup
+                 declines it)
   stats          print the call's figures on one line
+  registration   print the registration state: Registered, Registration
+                 refused or Not registered (version 2)
   quit           hang up and exit (so does the end of the input)
 
 Standard output carries the status texts, one per line, as the window's
 messages list shows them; everything else goes to standard error. Ctrl-C
-hangs up before exiting. The phone uses local UDP port 5036 unless
---local-port says otherwise.
+hangs up before exiting, and with --register also releases the
+registration. The phone uses local UDP port 5036 with version 1; with
+version 2 it uses 4569 when that is free, otherwise any free port, and says
+which on standard error. --local-port overrides either.
 
 Exit status: 0 if OK (with --call: the call reached "Connected"),
 1 if the call did not reach "Connected" or the phone could not start,
@@ -94,6 +111,14 @@ bool ParsePort(const std::string& text, int& port)
     return true;
 }
 
+bool ParseProtocol(const std::string& text, std::optional<int>& protocol)
+{
+    if (text != "1" && text != "2")
+        return false;
+    protocol = text[0] - '0';
+    return true;
+}
+
 // Splits "--name=value" or takes the value from the next argument.
 struct Argument {
     std::string name;
@@ -108,10 +133,15 @@ Argument Split(const std::string& argument)
     return {argument.substr(0, equals), argument.substr(equals + 1)};
 }
 
+bool IsFlag(const std::string& name)
+{
+    return name == "--help" || name == "--version" || name == "--register";
+}
+
 bool TakesValue(const std::string& name)
 {
     for (const char* option : {"--server", "--user", "--password-file", "--call", "--seconds",
-                               "--timeout", "--audio", "--local-port"})
+                               "--timeout", "--audio", "--local-port", "--protocol"})
         if (name == option)
             return true;
     return false;
@@ -142,6 +172,8 @@ bool Apply(const std::string& name, const std::string& value, ConsoleOptions& op
         if (!ParsePort(value, port))
             error = "--local-port wants a UDP port from 0 to 65535, not '" + value + "'";
         options.localPort = port;
+    } else if (name == "--protocol" && !ParseProtocol(value, options.protocol)) {
+        error = "--protocol wants 1 or 2, not '" + value + "'";
     } else if (name == "--audio") {
         if (value != "none" && value != "alsa" && value != "pulse")
             error = "--audio wants none, alsa or pulse, not '" + value + "'";
@@ -164,15 +196,18 @@ ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, Cons
 {
     for (size_t i = 0; i < arguments.size(); ++i) {
         Argument argument = Split(arguments[i]);
-        if (argument.name == "--help" || argument.name == "--version") {
-            if (argument.value) {
-                error = "option '" + argument.name + "' doesn't allow an argument";
-                return ParseOutcome::UsageError;
-            }
+        if (IsFlag(argument.name) && argument.value) {
+            error = "option '" + argument.name + "' doesn't allow an argument";
+            return ParseOutcome::UsageError;
+        }
+        if (argument.name == "--help" || argument.name == "--version")
             return argument.name == "--help" ? ParseOutcome::Help : ParseOutcome::Version;
+        if (argument.name == "--register") {
+            options.registerForCalls = true;
+            continue;
         }
         if (!TakesValue(argument.name)) {
-            error = argument.name.rfind("-", 0) == 0 ? "unrecognized option '" + arguments[i] + "'"
+            error = argument.name.rfind('-', 0) == 0 ? "unrecognized option '" + arguments[i] + "'"
                                                      : "unexpected argument '" + arguments[i] + "'";
             if (argument.name == "--password")
                 error += " (the password is read from a file: --password-file)";
@@ -187,6 +222,10 @@ ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, Cons
         }
         if (!Apply(argument.name, *argument.value, options, error))
             return ParseOutcome::UsageError;
+    }
+    if (options.registerForCalls && options.protocol == 1) {
+        error = kRegisterWantsVersion2;
+        return ParseOutcome::UsageError;
     }
     return ParseOutcome::Run;
 }

@@ -17,8 +17,12 @@ struct ConsoleOptions {
     int holdSeconds = 10;     // after "Connected"
     int timeoutSeconds = 90;  // without "Connected"
     std::string audio;        // "" automatic, "none", "alsa", "pulse"
-    // Unset: the usual port 5036; 0: any free port.
+    // Unset: the protocol's own port (5036; 4569 for version 2 when free);
+    // 0: any free port.
     std::optional<int> localPort;
+    // Override the settings file's protocol= and register= keys when given.
+    std::optional<int> protocol;  // 1 or 2
+    bool registerForCalls = false;
 };
 
 // The port as the phone engine takes it: 0 for its default, -1 for any.
@@ -32,5 +36,7 @@ ParseOutcome ParseConsoleOptions(const std::vector<std::string>& arguments, Cons
                                  std::string& error);
 
 extern const char kConsoleHelp[];
+// Refuses --register with version 1, from the command line or the file.
+extern const char kRegisterWantsVersion2[];
 
 }  // namespace velnar

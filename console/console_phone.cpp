@@ -1,7 +1,6 @@
 #include "console/console_phone.h"
 
 #include "engine/iax_phone.h"
-#include "iax/iax.h"
 #include "settings/call_target.h"
 
 #include <cstdio>
@@ -52,11 +51,44 @@ ConsolePhone::~ConsolePhone()
     m_phone.reset();
 }
 
+// The protocol is fixed for the program's run: the file read at a later
+// call may name a server, but not move the phone to another port.
+bool ConsolePhone::LoadStartSettings(std::string& error)
+{
+    LoadSettingsFile();
+    ApplyOverrides();
+    m_protocol = ReadProtocolSettings(m_settings.keys);
+    if (m_options.protocol)
+        m_protocol.version = *m_options.protocol;
+    if (m_options.registerForCalls)
+        m_protocol.registerForCalls = true;
+    if (m_options.registerForCalls && m_protocol.version != 2) {
+        error = kRegisterWantsVersion2;
+        return false;
+    }
+    StoreProtocolSettings(m_protocol, m_settings.keys);
+    return true;
+}
+
 bool ConsolePhone::Start(std::unique_ptr<WaveIn> waveIn, std::unique_ptr<WaveOut> waveOut,
                          int localPort)
 {
-    m_phone = std::make_unique<CIaxPhone>(*this, std::move(waveIn), std::move(waveOut), localPort);
-    return IaxSocketHandle() >= 0;
+    m_phone = std::make_unique<CIaxPhone>(*this, std::move(waveIn), std::move(waveOut), localPort,
+                                          m_protocol);
+    if (m_phone->LocalPort() < 0)
+        return false;
+    m_phone->m_nNoiseThreshold = NoiseThreshold(m_settings.noisePosition);
+    if (m_protocol.version == 2 && m_protocol.registerForCalls)
+        StartRegistration();
+    return true;
+}
+
+void ConsolePhone::StartRegistration()
+{
+    const CallTarget account = MakeCallTarget(m_settings, "");
+    if (account.host.empty())
+        Complain("registration: no server to register with (VOIP.set or --server)");
+    m_phone->UseProtocol(m_protocol, account);
 }
 
 void ConsolePhone::ShowStatus(const std::string& text)
@@ -66,6 +98,23 @@ void ConsolePhone::ShowStatus(const std::string& text)
     // The engine is in the middle of its own work here: decide afterwards.
     if (m_options.callNumber)
         QTimer::singleShot(0, this, [this, text] { CheckOneShot(text); });
+}
+
+void ConsolePhone::IncomingCall(const std::string& caller)
+{
+    // Version 1 keeps its own way with incoming calls.
+    if (m_phone->ProtocolVersion() != 2)
+        return;
+    Complain("incoming call" + (caller.empty() ? std::string() : " from " + caller) +
+             ": answer takes it, hangup declines it");
+}
+
+void ConsolePhone::RegistrationChanged(const std::string& state)
+{
+    if (state == m_lastRegistration)
+        return;
+    m_lastRegistration = state;
+    Complain("registration: " + state);
 }
 
 void ConsolePhone::RunCommand(const std::string& line)
@@ -83,8 +132,8 @@ void ConsolePhone::RunCommand(const std::string& line)
         Call(rest);
     else if (word == "key")
         SendKeys(rest);
-    else if (!rest.empty() &&
-             (word == "hangup" || word == "status" || word == "stats" || word == "quit"))
+    else if (!rest.empty() && (word == "hangup" || word == "status" || word == "stats" ||
+                               word == "quit" || word == "answer" || word == "registration"))
         Complain(word + ": takes no argument");
     else if (word == "hangup")
         m_phone->HangUp();
@@ -92,11 +141,17 @@ void ConsolePhone::RunCommand(const std::string& line)
         PrintLine(m_lastStatus);
     else if (word == "stats")
         PrintStats();
+    else if (word == "answer")
+        Answer();
+    else if (word == "registration")
+        PrintRegistration();
     else if (word == "quit")
         Finish(0);
     else
-        Complain("unknown command '" + word +
-                 "' (commands: call NUMBER, hangup, key DIGITS, status, stats, quit)");
+        Complain(
+            "unknown command '" + word +
+            "' (commands: call NUMBER, answer, hangup, key DIGITS, status, stats, registration, "
+            "quit)");
 }
 
 // The current call's figures, or the last call's; one line either way.
@@ -123,9 +178,31 @@ void ConsolePhone::Interrupt()
     Finish(m_options.callNumber ? OneShotStatus() : 0);
 }
 
-// False when nothing could be dialled.
+void ConsolePhone::PrintRegistration()
+{
+    if (m_phone->ProtocolVersion() != 2)
+        PrintLine("registration: version 1 does not register");
+    else
+        PrintLine(m_phone->RegistrationState());
+}
+
+void ConsolePhone::Answer()
+{
+    if (!m_phone->IsRinging()) {
+        Complain("answer: no call is ringing");
+        return;
+    }
+    m_phone->AnswerIncoming();
+}
+
+// False when nothing could be dialled. A call that rings here is answered,
+// as the window's Call button does, whatever the number.
 bool ConsolePhone::Call(const std::string& number)
 {
+    if (m_phone->IsRinging()) {
+        m_phone->AnswerIncoming();
+        return true;
+    }
     if (m_phone->IsInCall()) {
         Complain("call: already in a call (hang up first)");
         return false;
@@ -172,6 +249,7 @@ CallTarget ConsolePhone::Target(const std::string& number)
     if (m_settings.server.empty())
         LoadSettingsAtCall();
     ApplyOverrides();
+    StoreProtocolSettings(m_protocol, m_settings.keys);
     return MakeCallTarget(m_settings, number);
 }
 
@@ -179,17 +257,27 @@ CallTarget ConsolePhone::Target(const std::string& number)
 // that opens sets the working copy and the noise threshold.
 void ConsolePhone::LoadSettingsAtCall()
 {
+    if (LoadSettingsFile())
+        m_phone->m_nNoiseThreshold = NoiseThreshold(m_settings.noisePosition);
+}
+
+// True when the file was read into the working copy.
+bool ConsolePhone::LoadSettingsFile()
+{
     StoredSettings stored;
     const ReadOutcome outcome = ReadSettingsFile(kSettingsFileName, stored);
     if (outcome != ReadOutcome::Read) {
         std::error_code error;
         // A refused file has been reported by the reader already.
-        if (outcome == ReadOutcome::NotOpened && std::filesystem::exists(kSettingsFileName, error))
+        if (outcome == ReadOutcome::NotOpened && !m_fileComplaint &&
+            std::filesystem::exists(kSettingsFileName, error)) {
             Complain(std::string("cannot read ") + kSettingsFileName + "; it is left aside");
-        return;
+            m_fileComplaint = true;
+        }
+        return false;
     }
     m_settings = stored;
-    m_phone->m_nNoiseThreshold = NoiseThreshold(stored.noisePosition);
+    return true;
 }
 
 void ConsolePhone::ApplyOverrides()

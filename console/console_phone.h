@@ -4,15 +4,18 @@
 // use, --call).
 //
 // It dials as the window's Call does: the settings file "VOIP.set" in the
-// current directory is read at a call while no server is known, the command
-// line's --server, --user and --password-file override what it holds, and
-// the dial string is built by the same function.
+// current directory is read at start (its protocol choice decides the local
+// port and whether the phone registers) and again at a call while no server
+// is known; the command line's --server, --user, --password-file,
+// --protocol and --register override what it holds, and the call target is
+// built by the same function.
 #pragma once
 
 #include "console/console_options.h"
 #include "engine/phone_owner.h"
 #include "platform/wave_device.h"
 #include "settings/call_target.h"
+#include "settings/protocol_settings.h"
 #include "settings/settings_file.h"
 
 #include <QObject>
@@ -34,11 +37,20 @@ public:
     ConsolePhone(ConsoleOptions options, std::function<void(int)> exit);
     ~ConsolePhone() override;
 
-    // Makes the engine on these devices; localPort 0 is the phone's port
-    // 5036. False when the engine could not bind its UDP port.
+    // Reads the settings file and applies the command line to it. False,
+    // with a one-line message, when the two together make no sense
+    // (--register with version 1).
+    bool LoadStartSettings(std::string& error);
+    // Makes the engine on these devices for the protocol chosen; localPort 0
+    // is the protocol's own port. With --register, registration starts.
+    // False when the engine could not bind its UDP port.
     bool Start(std::unique_ptr<WaveIn> waveIn, std::unique_ptr<WaveOut> waveOut, int localPort);
 
     void ShowStatus(const std::string& text) override;
+    void IncomingCall(const std::string& caller) override;
+    void RegistrationChanged(const std::string& state) override;
+    // The protocol the engine was made for (before Start: the one chosen).
+    const ProtocolSettings& Protocol() const { return m_protocol; }
 
     // Interactive use: one command line; the end of the input is "quit".
     void RunCommand(const std::string& line);
@@ -50,11 +62,15 @@ public:
 
 private:
     bool Call(const std::string& number);
+    void Answer();
+    void StartRegistration();
+    void PrintRegistration();
     void SendKeys(const std::string& digits);
     void PrintStats();
     CallTarget Target(const std::string& number);
     bool RefusesTarget(const CallTarget& target);
     void LoadSettingsAtCall();
+    bool LoadSettingsFile();
     void ApplyOverrides();
     void CheckOneShot(const std::string& text);
     void Finish(int status);
@@ -64,7 +80,10 @@ private:
     ConsoleOptions m_options;
     std::function<void(int)> m_exit;
     std::unique_ptr<CIaxPhone> m_phone;
-    StoredSettings m_settings;  // the working copy, empty until a call
+    StoredSettings m_settings;  // the working copy
+    ProtocolSettings m_protocol;
+    bool m_fileComplaint = false;  // an unreadable file is said once
+    std::string m_lastRegistration;
     std::string m_lastStatus = "Ready";
     bool m_connected = false;
     bool m_finished = false;

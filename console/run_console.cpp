@@ -31,6 +31,20 @@ int UsageError(const std::string& message)
     return 2;
 }
 
+// Version 2 falls back to any free port on its own: only a port asked for
+// can be in use.
+void ReportPortInUse(int localPort, int version)
+{
+    if (localPort == 0 && version == 2) {
+        std::fputs("velnar-console: cannot bind a local UDP port\n", stderr);
+        return;
+    }
+    std::fprintf(stderr,
+                 "velnar-console: cannot use UDP port %d: it is in use (is another phone "
+                 "running?)\n",
+                 localPort == 0 ? IaxDefaultPort : localPort);
+}
+
 }  // namespace
 
 int RunConsole(int argc, char** argv)
@@ -58,14 +72,13 @@ int RunConsole(int argc, char** argv)
             reader->Stop();
         app.exit(status);
     });
+    if (!phone.LoadStartSettings(error))
+        return UsageError(error);
     // The same choice as the window's; the console has no faders for a mixer.
     AudioDevices devices = MakeAudioDevices(options.audio);
     const int localPort = EngineLocalPort(options);
     if (!phone.Start(std::move(devices.waveIn), std::move(devices.waveOut), localPort)) {
-        std::fprintf(stderr,
-                     "velnar-console: cannot use UDP port %d: it is in use (is another phone "
-                     "running?)\n",
-                     localPort == 0 ? IaxDefaultPort : localPort);
+        ReportPortInUse(localPort, phone.Protocol().version);
         return 1;
     }
     SignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP}, [&](int) { phone.Interrupt(); });

@@ -3,6 +3,7 @@
 // output, against the scripted server over loopback UDP. Every run binds an
 // ephemeral local port (--local-port=0) and plays on the silent devices, so
 // tests run side by side on machines without sound.
+#include "tests/support/echo_peer_process.h"
 #include "tests/support/iax_test_peer.h"
 #include "tests/support/scripted_server.h"
 
@@ -13,9 +14,11 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <string>
@@ -66,6 +69,8 @@ public:
     bool WaitForLine(const std::string& line, size_t from = 0)
     {
         for (;;) {
+            // Lines may have come in while another wait ran the event loop.
+            ReadLines();
             for (size_t i = from; i < m_lines.size(); ++i)
                 if (m_lines[i] == line)
                     return true;
@@ -240,11 +245,44 @@ TEST(ConsolePhoneTest, UsageErrorsExitWithTwo)
 {
     for (const char* bad :
          {"--seconds=-1", "--timeout=3000000", "--timeout", "--password=x", "--audio=oss", "--frob",
-          "stray", "--help=x", "--local-port=65536", "--local-port=-1", "--local-port=5o36"}) {
+          "stray", "--help=x", "--local-port=65536", "--local-port=-1", "--local-port=5o36",
+          "--protocol=3", "--protocol=", "--protocol=v2", "--register=yes"}) {
         ConsoleRun phone({bad});
         EXPECT_EQ(phone.ExitCode(), 2) << bad;
         EXPECT_TRUE(phone.Lines().empty());
         EXPECT_NE(phone.Errors().find("Try 'velnar-console --help'"), std::string::npos) << bad;
+    }
+}
+
+// --register needs version 2, from the command line or from the file; the
+// command line's protocol wins over the file's.
+TEST(ConsolePhoneTest, RegisterNeedsVersion2)
+{
+    struct Case {
+        const char* name;
+        const char* file;  // VOIP.set, nullptr for none
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"version 1 by default", nullptr, {"--register"}, 2},
+        {"file's version 2 overridden",
+         "a@127.0.0.1:9\n1000\nprotocol=2\n",
+         {"--protocol=1", "--register"},
+         2},
+        {"version 2 in the file", "a@127.0.0.1:9\n1000\nprotocol=2\n", {"--register"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir directory;
+        if (c.file)
+            std::ofstream(directory.filePath("VOIP.set").toStdString()) << c.file;
+        ConsoleRun phone(c.arguments, directory.path());
+        phone.CloseInput();
+        EXPECT_EQ(phone.ExitCode(), c.exitCode) << phone.Errors();
+        EXPECT_EQ(phone.Errors().find("--register needs version 2") != std::string::npos,
+                  c.exitCode == 2)
+            << phone.Errors();
     }
 }
 
@@ -340,6 +378,49 @@ TEST(ConsolePhoneTest, QuitAwaitsTheHangUpAcknowledgementBriefly)
     for (const iaxpeer::PeerFrame& frame : peer.Pending())
         hangUps += frame.Is(iaxpeer::kIax, iaxpeer::kHangup) ? 1 : 0;
     EXPECT_GE(hangUps, 2);
+}
+
+// Version 2 against the echo service, which demands a call token and an
+// MD5 answer and calls whoever registers: the console registers, answers
+// that call (or declines it and places one of its own), and at quit hangs
+// up and releases the registration.
+TEST(ConsolePhoneTest, Version2WithTheEchoService)
+{
+    for (bool take : {true, false}) {
+        SCOPED_TRACE(take ? "taken" : "declined");
+        velnar::test::EchoPeerProcess echo(false, {"--password=s3cret", "--ring-registered"});
+        ASSERT_NE(echo.V2Port(), 0);
+        QTemporaryDir directory;
+        std::ofstream(directory.filePath("pw").toStdString()) << "s3cret\n";
+        ConsoleRun phone(
+            {"--protocol=2", "--register", "--server", ServerAddress(echo.V2Port()), "--user",
+             "alice", "--password-file", directory.filePath("pw").toStdString()},
+            directory.path());
+        ASSERT_TRUE(phone.WaitForError("velnar-console: incoming call from "))
+            << phone.Errors() << echo.Output();
+        phone.Send("registration");
+        ASSERT_TRUE(phone.WaitForLine("Registered"));
+        phone.Send(take ? "answer" : "hangup");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return echo.Said(take ? "answered by alice" : "declined by alice"); }, kWaitMs))
+            << echo.Output();
+        if (!take)
+            phone.Send("call 100");
+        ASSERT_TRUE(phone.WaitForLine("Connected")) << phone.Errors();
+        const Lines& lines = phone.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Calling..."), take ? 0 : 1);
+        phone.Send("quit");
+        EXPECT_EQ(phone.ExitCode(), 0);
+        EXPECT_EQ(phone.Lines().back(), "Ready");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return echo.Said("released alice"); }, kWaitMs))
+            << echo.Output();
+        EXPECT_TRUE(echo.Said(": HANGUP,")) << echo.Output();
+        const std::string errors = phone.Errors();
+        for (const char* said :
+             {"velnar-console: registration: Registered\n",
+              "velnar-console: registration: Not registered\n", "version 2 on local UDP port "})
+            EXPECT_NE(errors.find(said), std::string::npos) << said << errors;
+    }
 }
 
 TEST(ConsolePhoneTest, PortInUseEndsWithAClearMessage)
