@@ -22,13 +22,14 @@
 // which is what holding "every call" takes.
 //
 // Printed: a line per call (setup time, frames sent, frames echoed back,
-// frames the echo service says it sent back, repeats included, the HANGUP's outcome
-// and how long it took), what the relay did, and the summary "connected",
-// "voice both ways" (at least a quarter of the frames came back: with a
-// fifth lost each way about two thirds are expected) and "HANGUPs
-// acknowledged" (by ACK, explicit or by a later frame's ISeqno). Exits 0
-// when every call passed all three. Nothing here depends on the machine's
-// speed, so the smoke run holds every target too.
+// frames the echo service says it sent back, repeats included, the
+// HANGUP's outcome and how long it took), what the relay did, and the
+// summary "connected", "voice both ways" (at least a quarter of the frames
+// came back: with a fifth lost each way about two thirds are expected) and
+// "HANGUPs acknowledged" (by ACK, explicit or by a later frame's ISeqno;
+// those answered with INVAL and those given up are counted beside it).
+// Exits 0 when every call passed all three. Nothing here depends on the
+// machine's speed, so the smoke run holds every target too.
 #include "bench/bench_run.h"
 #include "iax2/endpoint.h"
 #include "tests/support/echo_peer_process.h"
@@ -308,12 +309,13 @@ int Median(std::vector<int> values)
 int Summarise(const std::vector<CallResult>& results, const test::LossyRelay& relay)
 {
     const int calls = int(results.size());
-    int connected = 0, voice = 0, acknowledged = 0, sent = 0, echoed = 0;
+    int connected = 0, voice = 0, acknowledged = 0, invalidated = 0, sent = 0, echoed = 0;
     std::vector<int> setups, hangups;
     for (const CallResult& r : results) {
         connected += r.connected;
         voice += r.connected && r.VoiceBothWays();
         acknowledged += r.Acknowledged();
+        invalidated += r.hangup == "answered with INVAL";
         sent += r.sent;
         echoed += r.echoed;
         if (r.connected)
@@ -329,8 +331,10 @@ int Summarise(const std::vector<CallResult>& results, const test::LossyRelay& re
         "voice: %d frames sent, %d echoed back (%.0f %%); setup median %d ms, "
         "HANGUP acknowledged after median %d ms\n",
         sent, echoed, sent ? 100.0 * echoed / sent : 0.0, Median(setups), Median(hangups));
-    std::printf("connected %d/%d, voice both ways %d/%d, HANGUPs acknowledged %d/%d\n", connected,
+    std::printf("connected %d/%d, voice both ways %d/%d, HANGUPs acknowledged %d/%d", connected,
                 calls, voice, calls, acknowledged, calls);
+    std::printf(" (answered with INVAL %d, given up or not sent %d)\n", invalidated,
+                connected - acknowledged - invalidated);
     const bool all = connected == calls && voice == calls && acknowledged == calls;
     std::printf("%s\n", all ? "PASS" : "FAIL");
     return all ? 0 : 1;
