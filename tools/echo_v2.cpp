@@ -186,6 +186,8 @@ void EchoV2::HandleOpening(const iax2::FullHeader& header, ByteView data, const 
     if (iax2::ParseIes(data, &ies) != 0 ||
         !Admitted(header, ies, iax2::kFullHeaderBytes + data.size(), from))
         return;
+    if (m_calls.size() >= kMaxDialogs)
+        ForgetOldestEnded();
     if (m_calls.size() >= kMaxDialogs || DialogsWith(from) >= kMaxDialogsPerAddress)
         return;
     if (what == iax2::kNew)
@@ -467,11 +469,24 @@ int EchoV2::MsUntilDue() const
     return wait;
 }
 
+// Ended calls are kept only to answer their stragglers: they hold no place
+// against an address's cap, and give way when every place is taken.
 size_t EchoV2::DialogsWith(const sockaddr_in& peer) const
 {
-    return static_cast<size_t>(
-        std::count_if(m_calls.begin(), m_calls.end(),
-                      [&](const auto& entry) { return SameAddress(entry.second.address, peer); }));
+    return static_cast<size_t>(std::count_if(m_calls.begin(), m_calls.end(), [&](const auto& e) {
+        return !e.second.ended && SameAddress(e.second.address, peer);
+    }));
+}
+
+void EchoV2::ForgetOldestEnded()
+{
+    auto oldest = m_calls.end();
+    for (auto it = m_calls.begin(); it != m_calls.end(); ++it)
+        if (it->second.ended &&
+            (oldest == m_calls.end() || it->second.forgetAt < oldest->second.forgetAt))
+            oldest = it;
+    if (oldest != m_calls.end())
+        m_calls.erase(oldest);
 }
 
 uint16_t EchoV2::TakeCallNumber()

@@ -127,6 +127,7 @@ private:
     Call* FindByRemote(const sockaddr_in& from, uint16_t remoteCall);
     uint16_t TakeCallNumber();
     size_t DialogsWith(const sockaddr_in& peer) const;
+    void ForgetOldestEnded();
     std::string MakeToken(const sockaddr_in& from, uint64_t window) const;
     bool TokenIsValid(const std::string& token, const sockaddr_in& from) const;
     void SendFull(Call& call, uint8_t type, uint32_t subclass, iax2::ByteView data = {},

@@ -174,6 +174,19 @@ TEST_F(EchoV2Call, WithoutPasswordTheCallIsTakenUnchallenged)
     EXPECT_TRUE(WaitFor(endpoint, EventType::Answered));
 }
 
+TEST_F(EchoV2Call, CallsThatEndedHoldNoPlaceAgainstTheAddressCap)
+{
+    Echo echo("", {"--answer-delay-ms=0"});
+    ASSERT_GT(echo.port(), 0);
+    for (int i = 0; i < 20; ++i) {  // more than one address may hold at once
+        SCOPED_TRACE(i);
+        const int call = Call(echo.port(), "");
+        ASSERT_GT(call, 0);
+        ASSERT_TRUE(WaitFor(endpoint, EventType::Answered));
+        ASSERT_EQ(endpoint.Hangup(call), 0);
+    }
+}
+
 struct EchoV2Registrar : EchoV2Call {
     RegistrationRequest Request(int port, const std::string& password)
     {
