@@ -17,9 +17,9 @@
 //
 // Retries: at this loss each try of a request and its answer fails with a
 // chance of about 0.36, so after the default 4 retries about one exchange in
-// 170 is given up, and 50 calls with a few such exchanges each lose one or
-// two on most runs. The test command runs with 8 retries (one in 10,000),
-// which is what holding "every call" takes.
+// 170 that has no other frame to carry its acknowledgement (a call token's,
+// a HANGUP's) is given up: a run of 50 calls may lose one. The test command
+// runs with 8 retries (one in 10,000), so that it holds "every call".
 //
 // Printed: a line per call (setup time, frames sent, frames echoed back,
 // frames the echo service says it sent back, repeats included, the
