@@ -33,6 +33,10 @@
 //                                              back: what the sound path costs
 //                                              without engine and network
 //
+//   velnar_engine_echo_call --protocol=2 MODE ...  the same over IAX version
+//                                              2 with µ-law, to the echo
+//                                              service's version-2 side
+//
 //   velnar_engine_echo_call --ctest MODE       as a CTest test (see
 //                                              bench_run.h): a short run whose
 //                                              targets are printed, or in full
@@ -109,6 +113,35 @@ bool holdTargets = false;
 // A brief run under the test command: it runs and prints, and holds only
 // what load cannot spoil.
 bool smokeRun = false;
+// The protocol of the echo call (--protocol=2: version 2, µ-law first).
+int protocolVersion = 1;
+
+ProtocolSettings CallProtocol()
+{
+    ProtocolSettings protocol;
+    protocol.version = protocolVersion;
+    protocol.codecs = {Codec::Ulaw, Codec::Alaw, Codec::Gsm};
+    return protocol;
+}
+
+// Takes --protocol=N out of the arguments, wherever it stands.
+bool TakeProtocolOption(int& argc, char** argv)
+{
+    const std::string option = "--protocol=";
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind(option, 0) != 0) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        protocolVersion = std::atoi(arg.c_str() + option.size());
+        if (protocolVersion != 1 && protocolVersion != 2)
+            return false;
+    }
+    argc = kept;
+    return true;
+}
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -245,7 +278,9 @@ std::vector<size_t> Onsets(const QByteArray& bytes, int channels = 1, int channe
 
 bool PlaceEchoCall(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPeerProcess>& peer)
 {
-    const uint16_t port = peer.emplace(true).Port();
+    EchoPeerProcess& echo = peer.emplace(true);
+    const uint16_t port = protocolVersion == 2 ? echo.V2Port() : echo.Port();
+    std::printf("protocol: version %d%s\n", protocolVersion, protocolVersion == 2 ? ", µ-law" : "");
     if (port == 0) {
         std::fprintf(stderr, "echo peer did not start\n");
         return false;
@@ -767,7 +802,7 @@ int MeasureEngineCpu(int seconds)
     auto waveOut = std::make_unique<FakeWaveOut>();
     FakeWaveIn* in = waveIn.get();
     FakeWaveOut* out = waveOut.get();
-    CIaxPhone phone(owner, std::move(waveIn), std::move(waveOut), -1);
+    CIaxPhone phone(owner, std::move(waveIn), std::move(waveOut), -1, CallProtocol());
     std::optional<EchoPeerProcess> peer;
     if (!PlaceEchoCall(phone, owner, peer))
         return 1;
@@ -852,6 +887,10 @@ int MeasureDeviceCpu(int seconds)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (!TakeProtocolOption(argc, argv)) {
+        std::fprintf(stderr, "%s: --protocol takes 1 or 2\n", argv[0]);
+        return 2;
+    }
     const bool ctest = bench::IsCtestRun(argc, argv);
     if (ctest) {
         --argc;
@@ -894,7 +933,8 @@ int main(int argc, char** argv)
     PrintingOwner owner;
     StageLog log;
     CIaxPhone phone(owner, std::make_unique<TimedWaveIn>(std::move(devices.waveIn), log),
-                    std::make_unique<TimedWaveOut>(std::move(devices.waveOut), log), -1);
+                    std::make_unique<TimedWaveOut>(std::move(devices.waveOut), log), -1,
+                    CallProtocol());
     phone.m_nNoiseThreshold = 1;
     std::optional<EchoPeerProcess> peer;
     const int continuousSeconds = amount > 0 ? amount : benchRun ? 600 : 120;

@@ -170,7 +170,8 @@ public:
 
     // The endpoint measures the round trip with its own pings.
     void RequestLag(LinkCall) override {}
-    int JitterMs(LinkCall) const override { return static_cast<int>(kJitterDelayMs); }
+    // In-sequence voice is not held.
+    int JitterMs(LinkCall) const override { return 0; }
     int Unacknowledged() const override { return m_endpoint.OpenSessions(); }
 
     void Register(const CallTarget& account, const std::string& host) override
@@ -190,10 +191,11 @@ public:
     std::string RegistrationState() const override { return m_endpoint.RegistrationState(); }
 
 private:
-    // The playback queue behind the link pre-fills 80 ms against jitter; the
-    // endpoint's own hold only has to put a frame that overtook another
-    // back in order, and every millisecond here is heard as delay.
-    static constexpr uint32_t kJitterDelayMs = 20;
+    // How long a frame after a gap waits for the missing one; frames in
+    // sequence are not held. The playback queue behind the link pre-fills
+    // 80 ms against jitter, so two frames' worth puts an overtaken frame
+    // back in order without being heard as delay.
+    static constexpr uint32_t kJitterDelayMs = 40;
 
     static iax2::EndpointOptions Options(const std::vector<uint32_t>& formats)
     {

@@ -128,6 +128,12 @@ void Endpoint::CloseCall(Session* session, const std::string& cause, uint8_t cau
     session->state = SessionState::Closing;
 }
 
+void Endpoint::FinishClosing(Session* session, uint64_t* outcome)
+{
+    ++*outcome;
+    Destroy(session);
+}
+
 void Endpoint::FailCall(Session* session, EventType type, const std::string& cause,
                         uint8_t causeCode)
 {

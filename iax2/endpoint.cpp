@@ -185,6 +185,13 @@ bool Endpoint::Send(Session* session, uint8_t type, uint32_t subclass, ByteView 
     return true;
 }
 
+void Endpoint::ResendFrom(Session* session, uint8_t iseqno)
+{
+    std::vector<Bytes> frames;
+    session->transport.ResendFrom(iseqno, &frames);
+    SendFrames(frames, session->transport.peer);
+}
+
 void Endpoint::SendAck(Session* session, const FullHeader& header)
 {
     Bytes frame;
@@ -264,12 +271,19 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
         return;  // malformed: as if it never arrived, so the counters stay true
     const Verdict verdict = session->transport.Receive(header);
     if (session->state == SessionState::Closing) {
-        if (IsCommand(header, kHangup))
+        // A frame resent from before our HANGUP (its ACK was lost) is
+        // acknowledged again: an INVAL would end the call at the far end
+        // before our HANGUP got there, and that could never be acknowledged.
+        if (IsCommand(header, kHangup) || verdict == Verdict::Duplicate)
             SendAck(session, header);
+        else if (IsCommand(header, kVnak))
+            ResendFrom(session, header.iseqno);  // our HANGUP or a frame before it went missing
         else if (!NeverInvalid(header))
             Reply(session->transport.peer, header, kInval, session->transport.localCall, 65536);
-        if (session->transport.AllAcknowledged() || IsCommand(header, kInval))
-            Destroy(session);
+        if (session->transport.AllAcknowledged())
+            FinishClosing(session, &m_hangups.acknowledged);
+        else if (IsCommand(header, kInval))
+            FinishClosing(session, &m_hangups.invalidated);
         return;
     }
     switch (verdict) {
@@ -283,9 +297,7 @@ void Endpoint::HandleOnSession(Session* session, const FullHeader& header, ByteV
     }
     case Verdict::Neutral:
         if (IsCommand(header, kVnak)) {
-            std::vector<Bytes> frames;
-            session->transport.ResendFrom(header.iseqno, &frames);
-            SendFrames(frames, session->transport.peer);
+            ResendFrom(session, header.iseqno);
         } else if (IsCommand(header, kInval)) {
             if (session->kind == SessionKind::Registration)
                 RegistrationEnded(session, "Not registered", true);
@@ -362,8 +374,9 @@ void Endpoint::ServiceSession(Session* session, uint64_t now)
         (session->state == SessionState::Closing && session->transport.AllAcknowledged())) {
         if (session->kind == SessionKind::Registration)
             return RegistrationEnded(session, "Not registered", !session->releasing);
-        if (session->state != SessionState::Closing)
-            EmitCall(EventType::Timeout, *session);
+        if (session->state == SessionState::Closing)
+            return FinishClosing(session, alive ? &m_hangups.acknowledged : &m_hangups.unanswered);
+        EmitCall(EventType::Timeout, *session);
         return Destroy(session);
     }
     if (session->state == SessionState::Closing)

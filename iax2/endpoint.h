@@ -64,6 +64,16 @@ struct CallRequest {
     std::vector<uint32_t> formats;
 };
 
+// What became of the HANGUPs we sent (after Hangup(), or when a busy,
+// congested or failed call was ended by us). The call's handle is gone by
+// then, so the outcome is only counted; a user that must know, such as a
+// measurement of a lossy path, compares the counts before and after.
+struct HangupCounts {
+    uint64_t acknowledged = 0;  // ACKed, explicitly or by a later frame's ISeqno
+    uint64_t invalidated = 0;   // answered with INVAL: the far end had no such call
+    uint64_t unanswered = 0;    // the retries ran out
+};
+
 struct RegistrationRequest {
     std::string user, password;
     std::string host;  // dotted IPv4 address of the registrar
@@ -103,6 +113,8 @@ public:
     int Unregister();
     std::string RegistrationState() const { return m_registrationText; }
 
+    const HangupCounts& Hangups() const { return m_hangups; }
+
     // Hangs up every call and releases the registration, waiting at most
     // deadlineMs (real time) for the far ends to acknowledge.
     void ReleaseAll(int deadlineMs);
@@ -136,6 +148,7 @@ private:
     void SendFrames(const std::vector<Bytes>& frames, Peer to);
     bool Send(Session* session, uint8_t type, uint32_t subclass, ByteView data = {});
     void SendAck(Session* session, const FullHeader& header);
+    void ResendFrom(Session* session, uint8_t iseqno);
     void HandleFull(ByteView datagram, Peer from);
     void HandleMini(ByteView datagram, Peer from);
     void HandleStranger(const FullHeader& header, ByteView data, Peer from);
@@ -146,6 +159,7 @@ private:
     void ServiceSession(Session* session, uint64_t now);
     void SendOpening(Session* session, const std::string& token);
     void CloseCall(Session* session, const std::string& cause, uint8_t causeCode);
+    void FinishClosing(Session* session, uint64_t* outcome);
     void FailCall(Session* session, EventType type, const std::string& cause, uint8_t causeCode);
     Session* OpeningSessionFor(Peer from, uint16_t destination);
 
@@ -181,6 +195,7 @@ private:
     std::string m_error;
     std::map<uint16_t, SessionPtr> m_sessions;
     std::deque<Event> m_events;
+    HangupCounts m_hangups;
     ReplyBudget m_budget;
     EndedCalls m_ended;
     std::mt19937 m_random;

@@ -5,7 +5,9 @@ namespace iax2 {
 
 namespace {
 
-constexpr uint64_t kResyncMs = 1000;
+// A stamp this much beyond the last frame's end still follows it: senders
+// stamp with their clock, a few ms either way of the frame's length.
+constexpr uint32_t kFollowSlackMs = 10;
 
 bool After(uint32_t a, uint32_t b)
 {
@@ -26,11 +28,12 @@ bool JitterBuffer::Put(VoiceFrame frame, uint64_t arrivalMs)
         return false;
     if (m_frames.count(frame.timestamp))
         return false;
-    // The first frame anchors the playout; a stamp far ahead of its arrival
-    // (the far end's clock jumped) anchors it again rather than holding
-    // the voice back for as long as the jump.
-    const bool jumped = m_anchored && DueMs(frame.timestamp) > arrivalMs + m_delayMs + kResyncMs;
-    if (!m_anchored || jumped) {
+    // Every frame that follows the last one anchors the playout anew, so
+    // that a frame after a gap waits the delay past its expected arrival
+    // whichever way the two clocks drift; so does a stamp due later than the
+    // delay allows (the far end's clock jumped).
+    const bool ahead = m_anchored && DueMs(frame.timestamp) > arrivalMs + m_delayMs;
+    if (!m_anchored || ahead || FollowsLastPlayed(frame.timestamp)) {
         m_offsetMs = int64_t(arrivalMs) + m_delayMs - int64_t(frame.timestamp);
         m_anchored = true;
     }
@@ -40,20 +43,34 @@ bool JitterBuffer::Put(VoiceFrame frame, uint64_t arrivalMs)
     return true;
 }
 
+bool JitterBuffer::FollowsLastPlayed(uint32_t timestamp) const
+{
+    if (m_delayMs == 0 || !m_played)
+        return true;
+    return !After(timestamp, m_lastPlayed + m_lastSpanMs + kFollowSlackMs);
+}
+
 bool JitterBuffer::Pop(uint64_t nowMs, VoiceFrame* out)
 {
-    if (m_frames.empty() || DueMs(m_frames.begin()->first) > nowMs)
+    if (m_frames.empty())
+        return false;
+    const uint32_t head = m_frames.begin()->first;
+    if (!FollowsLastPlayed(head) && DueMs(head) > nowMs)
         return false;
     *out = std::move(m_frames.begin()->second);
     m_frames.erase(m_frames.begin());
     m_lastPlayed = out->timestamp;
+    m_lastSpanMs = out->spanMs;
     m_played = true;
     return true;
 }
 
 uint64_t JitterBuffer::NextDueMs() const
 {
-    return m_frames.empty() ? UINT64_MAX : DueMs(m_frames.begin()->first);
+    if (m_frames.empty())
+        return UINT64_MAX;
+    const uint32_t head = m_frames.begin()->first;
+    return FollowsLastPlayed(head) ? 0 : DueMs(head);
 }
 
 }  // namespace iax2

@@ -117,7 +117,8 @@ void Endpoint::AcceptVoice(Session* session, uint32_t stamp, ByteView payload)
         return;
     if (int32_t(stamp - session->lastHeardStamp) > 0)
         session->lastHeardStamp = stamp;
-    VoiceFrame frame{stamp, session->heardFormat, Bytes(payload.begin(), payload.end())};
+    const uint32_t spanMs = uint32_t(SamplesIn(session->heardFormat, payload.size()) / 8);
+    VoiceFrame frame{stamp, session->heardFormat, Bytes(payload.begin(), payload.end()), spanMs};
     session->jitter.Put(std::move(frame), Now());
     DrainJitter(session, Now());
 }

@@ -9,9 +9,10 @@
 //
 // --port 0 takes an ephemeral port; the first line printed names the port
 // ("listening on 127.0.0.1:PORT"), the second the version-2 port, which
-// also takes registrations. It acknowledges what it receives but never
-// retransmits: it is meant for loopback and quiet networks. Ctrl-C (or
-// SIGTERM) ends it cleanly.
+// also takes registrations. The version-1 side acknowledges what it
+// receives but never retransmits: it is meant for loopback and quiet
+// networks; the version-2 side also resends on calls. Ctrl-C (or SIGTERM)
+// ends it cleanly.
 #include "tools/echo_v2.h"
 #include "tools/peer/peer_frame.h"
 #include "velnar_version.h"

@@ -67,6 +67,18 @@ constexpr uint64_t kTokenWindowSeconds = 10;
 constexpr size_t kTokenBytes = 4;
 constexpr size_t kTokenReplyBytes = iax2::kFullHeaderBytes + 2 + kTokenBytes;
 // Past these a flood of admitted requests is refused rather than stored.
+// Resending as a client does: no round trip is measured here, so the first
+// wait is a second, doubled on each retry up to ten. Eight retries, not a
+// client's usual four: a frame that overtakes a lost one is dropped until
+// both come again, and the partner of a test should not be first to give up.
+constexpr int kFirstResendMs = 1000;
+constexpr int kMaxResendMs = 10000;
+constexpr int kMaxRetries = 8;
+// A caller that acknowledges nothing gets the rest of its frames once.
+constexpr size_t kMaxUnacked = 128;
+// Longer than a caller resends its HANGUP: 25 s with the usual four
+// retries (1 + 2 + 4 + 8 + 10 s), 65 s with eight.
+constexpr auto kEndedCallMemory = std::chrono::seconds(70);
 
 // The codec to echo in: the caller's preferred one when we can carry it,
 // else the first we share.
@@ -131,9 +143,12 @@ void EchoV2::HandleFull(const iax2::FullHeader& header, ByteView data, const soc
         return;
     if (call->remoteCall == 0)
         call->remoteCall = header.source;  // the callee's first answer to our NEW
+    if (call->ended)
+        return AnswerEnded(*call, header);
+    Acknowledge(*call, header);
     if (iax2::IsCounterNeutral(header.type, header.subclass)) {
         if (command && header.subclass == iax2::kInval)
-            m_calls.erase(call->ownCall);
+            EndCall(*call);  // and a HANGUP still on its way hears INVAL
         return;
     }
     const auto behind = static_cast<int8_t>(header.oseqno - call->iseqno);
@@ -171,6 +186,8 @@ void EchoV2::HandleOpening(const iax2::FullHeader& header, ByteView data, const 
     if (iax2::ParseIes(data, &ies) != 0 ||
         !Admitted(header, ies, iax2::kFullHeaderBytes + data.size(), from))
         return;
+    if (m_calls.size() >= kMaxDialogs)
+        ForgetOldestEnded();
     if (m_calls.size() >= kMaxDialogs || DialogsWith(from) >= kMaxDialogsPerAddress)
         return;
     if (what == iax2::kNew)
@@ -201,6 +218,41 @@ bool EchoV2::Admitted(const iax2::FullHeader& header, const iax2::Ies& ies, size
     return false;
 }
 
+// The peer's ISeqno acknowledges everything before it; an ACK names one
+// frame by its stamp; a VNAK asks for everything from its ISeqno on.
+void EchoV2::Acknowledge(Call& call, const iax2::FullHeader& header)
+{
+    std::erase_if(call.unacked, [&](const Unacked& frame) {
+        return static_cast<int8_t>(header.iseqno - frame.oseqno) > 0;
+    });
+    if (header.type != iax2::kTypeCommand)
+        return;
+    if (header.subclass == iax2::kAck)
+        std::erase_if(call.unacked,
+                      [&](const Unacked& frame) { return frame.stamp == header.timestamp; });
+    if (header.subclass != iax2::kVnak)
+        return;
+    for (const Unacked& frame : call.unacked)
+        if (static_cast<int8_t>(frame.oseqno - header.iseqno) >= 0)
+            Send(frame.datagram, call.address);
+}
+
+void EchoV2::AnswerEnded(const Call& call, const iax2::FullHeader& header)
+{
+    if (iax2::IsCounterNeutral(header.type, header.subclass))
+        return;
+    const bool taken = static_cast<int8_t>(header.oseqno - call.iseqno) < 0;
+    SendUncounted(call.address, call.ownCall, call.remoteCall, header,
+                  taken ? iax2::kAck : iax2::kInval);
+}
+
+void EchoV2::EndCall(Call& call)
+{
+    call.ended = true;
+    call.unacked.clear();
+    call.forgetAt = Clock::now() + kEndedCallMemory;
+}
+
 void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView data)
 {
     const uint16_t own = call.ownCall;
@@ -214,8 +266,12 @@ void EchoV2::HandleInOrder(Call& call, const iax2::FullHeader& header, ByteView 
     if (!answeredByReply)
         SendUncounted(call.address, own, call.remoteCall, header, iax2::kAck);
     if (header.type == iax2::kTypeVoice) {
-        if (!call.answered)
+        // A resent voice frame is stale by now: acknowledged, not echoed,
+        // so that it starts no exchange of its own at the end of a call.
+        if (!call.answered || header.retransmitted)
             return;
+        call.voiceFormat = header.subclass;
+        call.fullVoiceSent = true;
         SendFull(call, iax2::kTypeVoice, header.subclass, data);
         ++call.voiceEchoed;
     } else if (header.type == iax2::kTypeDtmf) {
@@ -251,7 +307,7 @@ void EchoV2::HandleCommand(Call& call, const iax2::FullHeader& header, ByteView 
         m_options.say("call " + std::to_string(call.ownCall) + ": " +
                       (header.subclass == iax2::kHangup ? "HANGUP" : "REJECT") + ", " +
                       std::to_string(call.voiceEchoed) + " voice frames echoed");
-        m_calls.erase(call.ownCall);
+        EndCall(call);
         return;
     default: return;
     }
@@ -315,24 +371,61 @@ void EchoV2::Accept(Call& call)
 void EchoV2::HandleMini(const iax2::MiniHeader& header, ByteView data, const sockaddr_in& from)
 {
     Call* call = FindByRemote(from, header.source);
-    if (!call || !call->answered)
+    if (!call || !call->answered || call->ended)
         return;
+    ++call->voiceEchoed;
+    if (!call->fullVoiceSent) {
+        // The caller's full frame was lost on the way, but our own voice
+        // must still begin with one: a mini says nothing of its codec.
+        call->fullVoiceSent = true;
+        SendFull(*call, iax2::kTypeVoice, call->voiceFormat ? call->voiceFormat : call->format,
+                 data);
+        return;
+    }
     iax2::MiniHeader echo;
     echo.source = call->ownCall;
     echo.timestamp = static_cast<uint16_t>(NextStamp(*call));
     Bytes datagram;
     if (iax2::AppendMini(echo, data, &datagram) == 0)
         Send(datagram, from);
-    ++call->voiceEchoed;
 }
 
 void EchoV2::RunTimers()
 {
     const auto now = Clock::now();
+    ResendAndForget(now);
     AnswerDue(now);
     RingDue(now);
     GiveUpRinging(now);
     ExpireRegistrations(now);
+}
+
+void EchoV2::ResendAndForget(Clock::time_point now)
+{
+    for (auto it = m_calls.begin(); it != m_calls.end();) {
+        Call& call = it->second;
+        const bool keep = call.ended ? now < call.forgetAt : ResendDue(call, now);
+        it = keep ? std::next(it) : m_calls.erase(it);
+    }
+}
+
+// False once a frame has run out of retries: the peer is gone, and the
+// call is dropped without another word.
+bool EchoV2::ResendDue(Call& call, Clock::time_point now)
+{
+    for (Unacked& frame : call.unacked) {
+        if (frame.due > now)
+            continue;
+        if (frame.retries >= kMaxRetries) {
+            m_options.say("call " + std::to_string(call.ownCall) + ": no acknowledgement, dropped");
+            return false;
+        }
+        ++frame.retries;
+        frame.intervalMs = std::min(frame.intervalMs * 2, kMaxResendMs);
+        frame.due = now + std::chrono::milliseconds(frame.intervalMs);
+        Send(frame.datagram, call.address);
+    }
+    return true;
 }
 
 void EchoV2::AnswerDue(Clock::time_point now)
@@ -358,7 +451,11 @@ int EchoV2::MsUntilDue() const
             wait = ms;
     };
     for (const auto& [number, call] : m_calls) {
-        if (call.kind == DialogKind::Registration)
+        for (const Unacked& frame : call.unacked)
+            consider(frame.due);
+        if (call.ended)
+            consider(call.forgetAt);
+        else if (call.kind == DialogKind::Registration)
             consider(call.answerAt);  // when the finished exchange is forgotten
         else if (call.kind == DialogKind::Outgoing ? !call.answered
                                                    : call.accepted && !call.answered)
@@ -372,11 +469,24 @@ int EchoV2::MsUntilDue() const
     return wait;
 }
 
+// Ended calls are kept only to answer their stragglers: they hold no place
+// against an address's cap, and give way when every place is taken.
 size_t EchoV2::DialogsWith(const sockaddr_in& peer) const
 {
-    return static_cast<size_t>(
-        std::count_if(m_calls.begin(), m_calls.end(),
-                      [&](const auto& entry) { return SameAddress(entry.second.address, peer); }));
+    return static_cast<size_t>(std::count_if(m_calls.begin(), m_calls.end(), [&](const auto& e) {
+        return !e.second.ended && SameAddress(e.second.address, peer);
+    }));
+}
+
+void EchoV2::ForgetOldestEnded()
+{
+    auto oldest = m_calls.end();
+    for (auto it = m_calls.begin(); it != m_calls.end(); ++it)
+        if (it->second.ended &&
+            (oldest == m_calls.end() || it->second.forgetAt < oldest->second.forgetAt))
+            oldest = it;
+    if (oldest != m_calls.end())
+        m_calls.erase(oldest);
 }
 
 uint16_t EchoV2::TakeCallNumber()
@@ -460,9 +570,17 @@ void EchoV2::SendFull(Call& call, uint8_t type, uint32_t subclass, ByteView data
     Bytes datagram;
     if (iax2::AppendFull(header, data, &datagram) != 0)
         return;
-    if (call.kind == DialogKind::Registration)
-        call.lastReply = datagram;
     Send(datagram, call.address);
+    if (call.kind == DialogKind::Registration) {
+        call.lastReply = datagram;  // a repeated request is what asks for it again
+        return;
+    }
+    if (call.unacked.size() >= kMaxUnacked)
+        return;
+    iax2::MarkRetransmitted(&datagram);
+    call.unacked.push_back({std::move(datagram), header.oseqno, header.timestamp,
+                            Clock::now() + std::chrono::milliseconds(kFirstResendMs),
+                            kFirstResendMs, 0});
 }
 
 void EchoV2::SendUncounted(const sockaddr_in& to, uint16_t source, uint16_t destination,

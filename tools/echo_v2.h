@@ -3,9 +3,9 @@
 // it has a password, and sends each voice frame straight back (full as
 // full, mini as mini). It is also a registrar: it remembers where each user
 // registered and, when asked to, rings them there once and echoes their
-// voice when they answer. Like the version-1 side it acknowledges what it
-// receives but never retransmits: it is meant for loopback and quiet
-// networks.
+// voice when they answer. On calls it resends what goes unacknowledged and
+// keeps an ended call a while, so that it stays a fair partner on a lossy
+// path; a registration exchange is answered again when it is repeated.
 #pragma once
 
 #include "iax2/codes.h"
@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -49,6 +50,16 @@ struct Options {
 
 enum class DialogKind { Incoming, Outgoing, Registration };
 
+// A counted frame of a call awaiting its acknowledgement.
+struct Unacked {
+    iax2::Bytes datagram;  // R bit already set, ready to go again
+    uint8_t oseqno = 0;
+    uint32_t stamp = 0;
+    Clock::time_point due;
+    int intervalMs = 0;
+    int retries = 0;
+};
+
 // One dialog: a call either way, or one registration exchange.
 struct Call {
     DialogKind kind = DialogKind::Incoming;
@@ -67,6 +78,14 @@ struct Call {
     bool releasing = false, finished = false;
     int refreshAskedSeconds = 0;
     iax2::Bytes lastReply;  // sent again when the request is repeated
+    // Voice we send: it begins with a full frame, in the caller's codec.
+    uint32_t voiceFormat = 0;
+    bool fullVoiceSent = false;
+    std::deque<Unacked> unacked;
+    // The call is over (HANGUP, REJECT or INVAL): kept until forgetAt to
+    // acknowledge a resent HANGUP again and to answer anything newer with INVAL.
+    bool ended = false;
+    Clock::time_point forgetAt;
 };
 
 struct Registration {
@@ -81,7 +100,7 @@ public:
     EchoV2(int fd, Options options);
     // Reads one waiting datagram and answers it.
     void Receive();
-    // Runs what is due: answers, rings, give-ups, expiries.
+    // Runs what is due: answers, rings, resends, give-ups, expiries.
     void RunTimers();
     // Milliseconds until RunTimers has work, -1 for none.
     int MsUntilDue() const;
@@ -94,6 +113,11 @@ private:
     bool Admitted(const iax2::FullHeader& header, const iax2::Ies& ies, size_t requestBytes,
                   const sockaddr_in& from);
     void HandleNew(const iax2::FullHeader& header, const iax2::Ies& ies, const sockaddr_in& from);
+    void Acknowledge(Call& call, const iax2::FullHeader& header);
+    void AnswerEnded(const Call& call, const iax2::FullHeader& header);
+    void EndCall(Call& call);
+    bool ResendDue(Call& call, Clock::time_point now);
+    void ResendAndForget(Clock::time_point now);
     void HandleInOrder(Call& call, const iax2::FullHeader& header, iax2::ByteView data);
     void HandleCommand(Call& call, const iax2::FullHeader& header, iax2::ByteView data);
     void HandleAuthRep(Call& call, const iax2::Ies& ies);
@@ -103,6 +127,7 @@ private:
     Call* FindByRemote(const sockaddr_in& from, uint16_t remoteCall);
     uint16_t TakeCallNumber();
     size_t DialogsWith(const sockaddr_in& peer) const;
+    void ForgetOldestEnded();
     std::string MakeToken(const sockaddr_in& from, uint64_t window) const;
     bool TokenIsValid(const std::string& token, const sockaddr_in& from) const;
     void SendFull(Call& call, uint8_t type, uint32_t subclass, iax2::ByteView data = {},

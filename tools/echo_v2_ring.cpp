@@ -106,7 +106,8 @@ void EchoV2::GiveUpRinging(Clock::time_point now)
 {
     for (auto it = m_calls.begin(); it != m_calls.end();) {
         Call& call = it->second;
-        if (call.kind != DialogKind::Outgoing || call.answered || call.answerAt > now) {
+        if (call.kind != DialogKind::Outgoing || call.answered || call.ended ||
+            call.answerAt > now) {
             ++it;
             continue;
         }

@@ -26,21 +26,23 @@ struct Iax2Transport : ::testing::Test {
     int call = 0;
 
     void SetUp() override { ASSERT_GT(endpoint.Open(0), 0); }
-    void Place()
+    void Place() { Place(exchange); }
+    void Place(peer2::ScriptedPeer& to)
     {
-        call = endpoint.PlaceCall(
-            CallRequest{"", "", "127.0.0.1", exchange.port(), "100", "", "", "", {}});
+        call =
+            endpoint.PlaceCall(CallRequest{"", "", "127.0.0.1", to.port(), "100", "", "", "", {}});
         ASSERT_GT(call, 0);
     }
-    void Connect()
+    void Connect() { Connect(exchange); }
+    void Connect(peer2::ScriptedPeer& to)
     {
-        Place();
-        auto fresh = exchange.ExpectCommand(endpoint, kNew);
+        Place(to);
+        auto fresh = to.ExpectCommand(endpoint, kNew);
         ASSERT_TRUE(fresh);
-        exchange.theirs = fresh->source;
-        exchange.Send(endpoint, 6, kAccept, IeNumber(kIeFormat, kFormatGsm, 4));
-        exchange.Send(endpoint, 4, kCtrlAnswer);
-        ASSERT_TRUE(exchange.ExpectEvent(endpoint, EventType::Answered));
+        to.theirs = fresh->source;
+        to.Send(endpoint, 6, kAccept, IeNumber(kIeFormat, kFormatGsm, 4));
+        to.Send(endpoint, 4, kCtrlAnswer);
+        ASSERT_TRUE(to.ExpectEvent(endpoint, EventType::Answered));
     }
 };
 
@@ -119,6 +121,83 @@ TEST_F(Iax2Transport, EndedCallIsAnsweredWithInvalButNeverInALoop)
     exchange.Send(endpoint, 6, kPong);
     EXPECT_TRUE(exchange.Quiet(endpoint, 300));
     EXPECT_FALSE(exchange.ExpectCommand(endpoint, kInval, 100));
+}
+
+TEST_F(Iax2Transport, HangupOutcomesAreCountedAfterTheCallIsGone)
+{
+    Connect();
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    auto hangup = exchange.ExpectCommand(endpoint, kHangup);
+    ASSERT_TRUE(hangup);
+    exchange.Ack(endpoint, *hangup);
+    EXPECT_TRUE(exchange.Quiet(endpoint, 200));
+    EXPECT_EQ(endpoint.Hangups().acknowledged, 1u);
+
+    peer2::ScriptedPeer forgetful;  // answers the HANGUP as a call it never had
+    Connect(forgetful);
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    ASSERT_TRUE(forgetful.ExpectCommand(endpoint, kHangup));
+    forgetful.iseqno -= 1;  // an INVAL that does not also acknowledge it
+    forgetful.Send(endpoint, 6, kInval);
+    EXPECT_TRUE(forgetful.Quiet(endpoint, 200));
+    EXPECT_EQ(endpoint.Hangups().invalidated, 1u);
+
+    peer2::ScriptedPeer gone;  // never answers again
+    Connect(gone);
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    int sent = 0;
+    while (gone.ExpectCommand(endpoint, kHangup, 2500))
+        ++sent;
+    EXPECT_EQ(sent, 5) << "the first and four retries";
+    EXPECT_EQ(endpoint.Hangups().unanswered, 1u);
+    EXPECT_EQ(endpoint.Hangups().acknowledged, 1u);
+    EXPECT_EQ(endpoint.Hangups().invalidated, 1u);
+    EXPECT_EQ(endpoint.NextDueMs(), -1) << "nothing of the three calls is left";
+}
+
+TEST_F(Iax2Transport, WhileOurHangupIsUnacknowledgedOnlyNewerFramesGetInval)
+{
+    Connect();
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    ASSERT_TRUE(exchange.ExpectCommand(endpoint, kHangup));
+    exchange.oseqno -= 1;  // the ANSWER again: our ACK of it was lost
+    exchange.Send(endpoint, 4, kCtrlAnswer);
+    const uint32_t stamp = exchange.clockMs;
+    auto reply = exchange.Expect(
+        endpoint, [](const Frame& f) { return f.IsCommand(kAck) || f.IsCommand(kInval); });
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->IsCommand(kAck));
+    EXPECT_EQ(reply->timestamp, stamp);
+    exchange.Send(endpoint, 2, kFormatGsm, peer2::Bytes(33, 0));  // sent after our HANGUP
+    EXPECT_TRUE(exchange.ExpectCommand(endpoint, kInval));
+}
+
+TEST(Iax2Closing, VnakAfterOurHangupIsHonouredAtOnce)
+{
+    EndpointOptions options;
+    options.transport.initialTimeoutMs = 5000;  // no timer resends within the test
+    Endpoint endpoint(options);
+    ASSERT_GT(endpoint.Open(0), 0);
+    peer2::ScriptedPeer exchange;
+    const int call =
+        endpoint.PlaceCall({"", "", "127.0.0.1", exchange.port(), "100", "", "", "", {}});
+    auto fresh = exchange.ExpectCommand(endpoint, kNew);
+    ASSERT_TRUE(fresh);
+    exchange.theirs = fresh->source;
+    exchange.Send(endpoint, 6, kAccept, IeNumber(kIeFormat, kFormatUlaw, 4));
+    exchange.Send(endpoint, 4, kCtrlAnswer);
+    ASSERT_TRUE(exchange.ExpectEvent(endpoint, EventType::Answered));
+    ASSERT_EQ(endpoint.SendVoice(call, kFormatUlaw, peer2::Bytes(160, 0x55), 160), 0);
+    auto voice = exchange.Expect(endpoint, [](const Frame& f) { return f.full && f.type == 2; });
+    ASSERT_TRUE(voice);
+    ASSERT_EQ(endpoint.Hangup(call), 0);
+    ASSERT_TRUE(exchange.ExpectCommand(endpoint, kHangup));
+    // The voice frame never arrived, as far as the exchange knows: it asks.
+    exchange.iseqno = voice->oseqno;
+    exchange.Send(endpoint, 6, kVnak);
+    auto again = exchange.Expect(
+        endpoint, [](const Frame& f) { return f.full && f.type == 2 && f.retransmitted; }, 1000);
+    EXPECT_TRUE(again) << "resent on the VNAK, not after the five-second timer";
 }
 
 TEST_F(Iax2Transport, MiniBeforeTheFirstFullVoiceIsDroppedAndAskedFor)

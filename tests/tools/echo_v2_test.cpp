@@ -1,6 +1,8 @@
 // The echo service's version-2 side against the version-2 library over
 // loopback: the call token it demands, its MD5 challenge, voice coming
-// back as it was sent, and the service as registrar calling who registered.
+// back as it was sent, and the service as registrar calling who registered;
+// and, spoken to frame by frame, what it resends and how it answers for a
+// call that has ended.
 #include "iax2/endpoint.h"
 
 #include <arpa/inet.h>
@@ -172,6 +174,19 @@ TEST_F(EchoV2Call, WithoutPasswordTheCallIsTakenUnchallenged)
     EXPECT_TRUE(WaitFor(endpoint, EventType::Answered));
 }
 
+TEST_F(EchoV2Call, CallsThatEndedHoldNoPlaceAgainstTheAddressCap)
+{
+    Echo echo("", {"--answer-delay-ms=0"});
+    ASSERT_GT(echo.port(), 0);
+    for (int i = 0; i < 20; ++i) {  // more than one address may hold at once
+        SCOPED_TRACE(i);
+        const int call = Call(echo.port(), "");
+        ASSERT_GT(call, 0);
+        ASSERT_TRUE(WaitFor(endpoint, EventType::Answered));
+        ASSERT_EQ(endpoint.Hangup(call), 0);
+    }
+}
+
 struct EchoV2Registrar : EchoV2Call {
     RegistrationRequest Request(int port, const std::string& password)
     {
@@ -290,7 +305,42 @@ public:
         *bytes = n > 0 ? static_cast<size_t>(n) : 0;
         return ParseFull(ByteView(buffer, *bytes), header, &data) == 0 && ParseIes(data, ies) == 0;
     }
+    void Send(const FullHeader& header, const Bytes& ies = {})
+    {
+        Bytes frame;
+        ASSERT_EQ(AppendFull(header, ies, &frame), 0);
+        send(m_fd, frame.data(), frame.size(), 0);
+    }
+    void SendMini(const MiniHeader& header, const Bytes& payload)
+    {
+        Bytes frame;
+        ASSERT_EQ(AppendMini(header, payload, &frame), 0);
+        send(m_fd, frame.data(), frame.size(), 0);
+    }
+    // The next full frame of that type and subclass (others are skipped);
+    // nothing after timeoutMs.
+    std::optional<FullHeader> Await(uint8_t type, uint32_t subclass, int timeoutMs,
+                                    Ies* ies = nullptr)
+    {
+        using std::chrono::steady_clock;
+        const auto end = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (steady_clock::now() < end) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(end - steady_clock::now());
+            Ies elements;  // voice is no list of elements: only the header counts
+            size_t bytes = 0;
+            last = FullHeader{};
+            Receive(&last, &elements, &bytes, static_cast<int>(left.count()));
+            if (last.type == type && last.subclass == subclass) {
+                if (ies)
+                    *ies = elements;
+                return last;
+            }
+        }
+        return std::nullopt;
+    }
     uint16_t port = 0;
+    FullHeader last;  // of the latest frame received
 
 private:
     int m_fd = -1;
@@ -329,6 +379,76 @@ TEST(EchoV2Tokens, BoundToTheAddressAndNeverAnsweredLarger)
     EXPECT_EQ(ack.apparentAddress->port, peer.port);
     EXPECT_TRUE(ack.dateTime);
     EXPECT_TRUE(echo.WaitForLine("registered bob at 127.0.0.1:" + std::to_string(peer.port)));
+}
+
+TEST(EchoV2Wire, UnacknowledgedFramesAreResentAndAnEndedCallStillAnswers)
+{
+    Echo echo("");
+    ASSERT_GT(echo.port(), 0);
+    RawPeer caller(echo.port());
+    const Bytes offer = IeWriter()
+                            .U16(kIeVersion, kProtocolVersion)
+                            .Text(kIeCalledNumber, "100")
+                            .U32(kIeCapability, kFormatUlaw)
+                            .U32(kIeFormat, kFormatUlaw)
+                            .bytes();
+    FullHeader mine{0x1234, 0, false, 5, 0, 0, kTypeCommand, kNew};
+    caller.Send(mine, offer);
+    Ies token;
+    ASSERT_TRUE(caller.Await(kTypeCommand, kCallToken, 2000, &token));
+    ASSERT_TRUE(token.callToken);
+    const auto* tokenOctets = reinterpret_cast<const uint8_t*>(token.callToken->data());
+    Bytes withToken = IeWriter()
+                          .U16(kIeVersion, kProtocolVersion)
+                          .Raw(kIeCallToken, ByteView(tokenOctets, token.callToken->size()))
+                          .bytes();
+    withToken.insert(withToken.end(), offer.begin() + 4, offer.end());
+    mine.timestamp = 6;
+    caller.Send(mine, withToken);
+
+    // Nothing is acknowledged: the ACCEPT comes again, marked as a resend.
+    auto accept = caller.Await(kTypeCommand, kAccept, 2000);
+    ASSERT_TRUE(accept);
+    EXPECT_FALSE(accept->retransmitted);
+    const uint16_t theirs = accept->source;
+    auto again = caller.Await(kTypeCommand, kAccept, 3000);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->retransmitted);
+    EXPECT_EQ(again->oseqno, accept->oseqno);
+    EXPECT_EQ(again->timestamp, accept->timestamp);
+
+    // Our voice begins with a mini, its full frame lost: the echo's own
+    // voice still begins with a full frame, which names the codec.
+    ASSERT_TRUE(caller.Await(kTypeControl, kCtrlAnswer, 3000));
+    caller.SendMini({0x1234, 30}, Bytes(160, 0x7F));
+    auto voice = caller.Await(kTypeVoice, kFormatUlaw, 2000);
+    ASSERT_TRUE(voice);
+    EXPECT_EQ(voice->source, theirs);
+    // Our full frame arrives late, resent: acknowledged, and too stale to echo.
+    const uint8_t ourNext = uint8_t(caller.last.oseqno + 1);
+    caller.Send({0x1234, theirs, true, 25, 1, ourNext, kTypeVoice, kFormatUlaw}, Bytes(160, 0x7E));
+    EXPECT_TRUE(caller.Await(kTypeCommand, kAck, 2000));
+    EXPECT_FALSE(caller.Await(kTypeVoice, kFormatUlaw, 300));
+
+    // Our HANGUP acknowledges all of it by its ISeqno, and is acknowledged.
+    const FullHeader hangup{0x1234, theirs, false, 40, 2, ourNext, kTypeCommand, kHangup};
+    caller.Send(hangup);
+    auto ack = caller.Await(kTypeCommand, kAck, 2000);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->timestamp, 40u);
+    // As if that ACK were lost: the HANGUP again is acknowledged again, and
+    // anything newer hears that the call is gone; nothing more is resent.
+    FullHeader resent = hangup;
+    resent.retransmitted = true;
+    caller.Send(resent);
+    ack = caller.Await(kTypeCommand, kAck, 2000);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->timestamp, 40u);
+    caller.Send({0x1234, theirs, false, 60, 3, hangup.iseqno, kTypeVoice, kFormatUlaw},
+                Bytes(160, 0xFF));
+    EXPECT_TRUE(caller.Await(kTypeCommand, kInval, 2000));
+    EXPECT_FALSE(caller.Await(kTypeControl, kCtrlAnswer, 2500))
+        << "the HANGUP's ISeqno acknowledged everything: nothing is resent";
 }
 
 }  // namespace
