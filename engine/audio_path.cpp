@@ -178,11 +178,10 @@ void CIaxPhone::RecycleCapture(WaveHeader* header)
     m_capture.Recycle(header, !m_bIdle);
 }
 
-// Version 1 calls carry GSM only; a version-2 call may switch codecs.
+// A call may switch codecs; each message is decoded in its own.
 void CIaxPhone::PlayVoice(const LinkEvent& event, PhoneCall* call)
 {
-    const int frameBytes =
-        m_link->Version() == 1 && event.format != kLinkGsm ? 0 : FrameBytesOf(event.format);
+    const int frameBytes = FrameBytesOf(event.format);
     const int lengthBytes = event.lengthBytes;
     if (frameBytes == 0 || lengthBytes < 0 || lengthBytes % frameBytes != 0)
         return;

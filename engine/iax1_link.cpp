@@ -28,12 +28,15 @@ int FramesIn(const IaxEvent* event)
     return 1;
 }
 
-LinkEventType TypeOf(int type)
+// Version 1 calls carry GSM only: voice in any other format is not played.
+LinkEventType TypeOf(const IaxEvent* event)
 {
-    switch (type) {
+    switch (event->type) {
     case EvAccept: return LinkEventType::Accepted;
     case EvAnswer: return LinkEventType::Answered;
-    case EvVoice: return LinkEventType::Voice;
+    case EvVoice:
+        return event->media.format == static_cast<int>(kLinkGsm) ? LinkEventType::Voice
+                                                                 : LinkEventType::Other;
     case EvHangup: return LinkEventType::HungUp;
     case EvReject: return LinkEventType::Rejected;
     case EvTimeout: return LinkEventType::TimedOut;
@@ -84,7 +87,7 @@ public:
         if (!m_event)
             return false;
         out = LinkEvent{};
-        out.type = TypeOf(m_event->type);
+        out.type = TypeOf(m_event);
         out.call = m_event->session;
         out.callLive = IaxSessionIsLive(m_event->session) != 0;
         // A time-out, hang-up, challenge or reject never starts a call, nor

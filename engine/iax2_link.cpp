@@ -5,6 +5,7 @@
 #include "engine/call_link.h"
 #include "engine/steady_ms.h"
 
+#include "iax/dial_string.h"
 #include "iax2/endpoint.h"
 #include "settings/protocol_settings.h"
 
@@ -24,26 +25,27 @@ struct V2Call {
     bool answered = false;
 };
 
-// "[user[:password]@]host[:port][/number[@context]]", as version 1 reads it;
-// a host without a port is version 2's server port.
-CallTarget TargetOfDialString(const std::string& dialString)
+// The dial string read by version 1's own parser; a host without a port is
+// version 2's server port. False when it names no host.
+bool TargetOfDialString(const std::string& dialString, CallTarget& target)
 {
-    const size_t slash = dialString.find('/');
-    StoredSettings stored;
-    SplitAddressWord(dialString.substr(0, slash), stored);
-    if (dialString.substr(0, slash).find('@') == std::string::npos)
-        stored = StoredSettings{{}, {}, dialString.substr(0, slash)};
-    CallTarget target;
-    target.user = stored.user;
-    target.password = stored.password;
-    SplitServerAddress(stored.server, target.host, target.port);
-    if (stored.server.find(':') == std::string::npos)
-        target.port = kVersion2ServerPort;
-    const std::string number = slash == std::string::npos ? "" : dialString.substr(slash + 1);
-    const size_t at = number.find('@');
-    target.number = number.substr(0, at);
-    target.context = at == std::string::npos ? "" : number.substr(at + 1);
-    return target;
+    std::vector<char> copy(dialString.begin(), dialString.end());
+    copy.push_back('\0');
+    IaxDialFields fields{};
+    if (IaxParseDialString(copy.data(), &fields) != 0 || !fields.host)
+        return false;
+    auto text = [](const char* field) { return field ? std::string(field) : std::string(); };
+    target.user = text(fields.username);
+    target.password = text(fields.secret);
+    target.host = text(fields.host);
+    target.number = text(fields.exten);
+    target.context = text(fields.context);
+    // The parser cuts its copy in place: a port followed the host when the
+    // dial string has a colon right after it.
+    const size_t hostEnd = static_cast<size_t>(fields.host - copy.data()) + target.host.size();
+    const bool portGiven = hostEnd < dialString.size() && dialString[hostEnd] == ':';
+    target.port = portGiven ? fields.port : kVersion2ServerPort;
+    return true;
 }
 
 std::string CallerOf(const iax2::Event& event)
@@ -121,8 +123,8 @@ public:
 
     int PlaceCall(LinkCall call, const std::string& dialString) override
     {
-        const CallTarget target = TargetOfDialString(dialString);
-        return PlaceCall(call, target, {});
+        CallTarget target;
+        return TargetOfDialString(dialString, target) ? PlaceCall(call, target, {}) : -1;
     }
 
     void TakeIncoming(LinkCall) override {}  // the endpoint accepted it and rings
