@@ -3,7 +3,7 @@
 // and a fresh connection afterwards.
 #include "platform/pulse/pulse_context.h"
 
-#include "tests/platform/audio_server.h"
+#include "tests/platform/server_test.h"
 
 #include <gtest/gtest.h>
 
@@ -24,17 +24,7 @@ namespace {
 
 using test::WaitFor;
 
-class PulseContextTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!test::HaveTestAudioServer())
-            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
-    }
-
-    int argc = 0;
-    QCoreApplication app{argc, nullptr};
-};
+using PulseContextTest = test::AudioServerTest;
 
 // Held reads wait for the end of the hold and are then served; timed
 // events are not held.

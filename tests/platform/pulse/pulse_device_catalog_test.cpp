@@ -4,7 +4,7 @@
 #include "platform/pulse/pulse_device_catalog.h"
 #include "platform/alsa/alsa_device_catalog.h"
 
-#include "tests/platform/audio_server.h"
+#include "tests/platform/server_test.h"
 
 #include <gtest/gtest.h>
 
@@ -23,17 +23,7 @@ std::vector<std::string> Ids(const std::vector<SoundDevice>& devices)
     return ids;
 }
 
-class PulseDeviceCatalogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!test::HaveTestAudioServer())
-            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
-    }
-
-    int argc = 0;
-    QCoreApplication app{argc, nullptr};
-};
+using PulseDeviceCatalogTest = test::AudioServerTest;
 
 TEST_F(PulseDeviceCatalogTest, SinksAndSourcesByDescriptionMonitorsLast)
 {

@@ -6,6 +6,7 @@
 
 #include "tests/platform/audio_server.h"
 #include "tests/platform/capture_rig.h"
+#include "tests/platform/server_test.h"
 #include "tests/platform/tone.h"
 #include "tests/support/pactl.h"
 
@@ -47,18 +48,17 @@ long WakeupsWhileIdle(int ms)
     return (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw);
 }
 
-class PulseDeviceTest : public ::testing::Test {
+class PulseDeviceTest : public test::AudioServerTest {
 protected:
     void SetUp() override
     {
-        if (!test::HaveTestAudioServer())
-            GTEST_SKIP() << "no test audio server: source tools/test-audio-env.sh first";
+        test::AudioServerTest::SetUp();
+        if (IsSkipped())
+            return;
         sink = std::make_unique<test::ScratchSink>();
         ASSERT_TRUE(sink->Loaded()) << "could not load a null sink";
     }
 
-    int argc = 0;
-    QCoreApplication app{argc, nullptr};
     std::unique_ptr<test::ScratchSink> sink;
 };
 
