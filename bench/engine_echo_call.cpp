@@ -7,9 +7,7 @@
 //   velnar_engine_echo_call continuous [seconds | --bench]
 //                                              the same during continuous
 //                                              speech, over a call of 120 s
-//                                              (600 s with --bench) after 20 s
-//                                              in which the combined sink
-//                                              settles: every
+//                                              (600 s with --bench): every
 //                                              burst's delay, median, maximum,
 //                                              drift per minute, the playback
 //                                              queue's depth and the server's
@@ -36,6 +34,11 @@
 //   velnar_engine_echo_call --protocol=2 MODE ...  the same over IAX version
 //                                              2 with µ-law, to the echo
 //                                              service's version-2 side
+//   velnar_engine_echo_call --capture-faster=PPM continuous ...
+//                                              the same with a capture clock
+//                                              that runs PPM parts per
+//                                              million fast against the far
+//                                              end's (see TimedWaveIn)
 //
 //   velnar_engine_echo_call --ctest MODE       as a CTest test (see
 //                                              bench_run.h): a short run whose
@@ -64,7 +67,9 @@
 //
 // Continuous: the same, with a quiet tone under 100-ms bursts, as a live
 // microphone never goes digitally silent: the queue never runs dry, and each
-// burst measures the delay the call has built up by then. Beside the delays:
+// burst measures the delay the call has built up by then. It plays into
+// "speaker" alone, which the phone hears and plays on through two remapped
+// channels (OneSinkRig below). Beside the delays:
 // the playback queue's unplayed blocks (sampled every 100 ms), the blocks it
 // gave back to hold the delay, its restarts (one per pre-fill), the
 // latencies that the sound server reports for the phone's two streams, and
@@ -91,9 +96,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace velnar;
@@ -124,23 +131,28 @@ ProtocolSettings CallProtocol()
     return protocol;
 }
 
-// Takes --protocol=N out of the arguments, wherever it stands.
-bool TakeProtocolOption(int& argc, char** argv)
+// How much faster than the far end's clock the capture clock runs, in
+// parts per million (--capture-faster=PPM): 0 for the test server's own.
+int captureFasterPpm = 0;
+
+// Takes --protocol=N and --capture-faster=PPM out of the arguments,
+// wherever they stand.
+bool TakeOptions(int& argc, char** argv)
 {
-    const std::string option = "--protocol=";
+    const std::string protocol = "--protocol=", faster = "--capture-faster=";
     int kept = 0;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind(option, 0) != 0) {
+        if (arg.rfind(protocol, 0) == 0)
+            protocolVersion = std::atoi(arg.c_str() + protocol.size());
+        else if (arg.rfind(faster, 0) == 0)
+            captureFasterPpm = std::atoi(arg.c_str() + faster.size());
+        else
             argv[kept++] = argv[i];
-            continue;
-        }
-        protocolVersion = std::atoi(arg.c_str() + option.size());
-        if (protocolVersion != 1 && protocolVersion != 2)
-            return false;
     }
     argc = kept;
-    return true;
+    return (protocolVersion == 1 || protocolVersion == 2) && captureFasterPpm >= 0 &&
+           captureFasterPpm <= 100000;
 }
 
 using SteadyClock = std::chrono::steady_clock;
@@ -151,9 +163,16 @@ using SteadyClock = std::chrono::steady_clock;
 struct StageLog {
     std::vector<SteadyClock::time_point> captured, written, restarted;
     bool captureQuiet = true, playbackQuiet = true;
+    uint64_t captureCopies = 0;  // buffers handed over twice (--capture-faster)
 };
 
 // Pass-through devices that note the stages.
+//
+// The capture side can also run fast against the far end: with
+// --capture-faster, one buffer in every 1,000,000/PPM is handed over twice,
+// the copy in a buffer kept back from the device for it, as a microphone
+// whose clock runs fast delivers more samples than the far end plays in the
+// same time.
 class TimedWaveIn : public WaveIn {
 public:
     TimedWaveIn(std::unique_ptr<WaveIn> device, StageLog& log)
@@ -166,20 +185,59 @@ public:
             if (loud && m_log.captureQuiet)
                 m_log.captured.push_back(SteadyClock::now());
             m_log.captureQuiet = !loud;
+            WaveHeader* copy = TakeCopy(*header);
             onDone(header);
+            if (copy)
+                onDone(copy);
         });
     }
     int Prepare(WaveHeader* h) override { return m_device->Prepare(h); }
     int Unprepare(WaveHeader* h) override { return m_device->Unprepare(h); }
-    int AddBuffer(WaveHeader* h) override { return m_device->AddBuffer(h); }
+    int AddBuffer(WaveHeader* h) override
+    {
+        if (captureFasterPpm > 0 && !m_spare) {
+            m_spare = h;
+            return WaveOk;
+        }
+        return m_device->AddBuffer(h);
+    }
     int Start() override { return m_device->Start(); }
     int Stop() override { return m_device->Stop(); }
-    int Reset() override { return m_device->Reset(); }
-    int Close() override { return m_device->Close(); }
+    int Reset() override
+    {
+        GiveBackSpare();
+        return m_device->Reset();
+    }
+    int Close() override
+    {
+        GiveBackSpare();
+        return m_device->Close();
+    }
 
 private:
+    // The spare filled with a copy of the captured buffer, when one is due.
+    WaveHeader* TakeCopy(const WaveHeader& captured)
+    {
+        if (captureFasterPpm == 0 || ++m_captured % (1000000 / uint64_t(captureFasterPpm)) != 0 ||
+            !m_spare || m_spare->bufferLength < captured.bytesRecorded)
+            return nullptr;
+        std::memcpy(m_spare->data, captured.data, captured.bytesRecorded);
+        m_spare->bytesRecorded = captured.bytesRecorded;
+        m_spare->flags = (m_spare->flags | WaveDone) & ~uint32_t(WaveInQueue);
+        ++m_log.captureCopies;
+        return std::exchange(m_spare, nullptr);
+    }
+    // The device hands every buffer back at Reset and lets go at Close.
+    void GiveBackSpare()
+    {
+        if (m_spare)
+            m_device->AddBuffer(std::exchange(m_spare, nullptr));
+    }
+
     std::unique_ptr<WaveIn> m_device;
     StageLog& m_log;
+    WaveHeader* m_spare = nullptr;
+    uint64_t m_captured = 0;
 };
 
 class TimedWaveOut : public WaveOut {
@@ -393,14 +451,47 @@ int MeasureLatency(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPee
 // delay that the call has built up by then.
 
 constexpr int kContinuousBurstMs = 100;
-// The combined sink resamples its two slaves to line them up, and does so
-// anew once the phone's streams run on them: at its own pace (a step every
-// 10 s) one slave ran up to 0.3% off for two minutes, and the two channels
-// drifted apart by up to 3 ms a second, which reads as the phone's delay
-// creeping. It is loaded to step every second, which settles it within ten
-// seconds or so; calls of a minute or more are measured from 20 s on, and
-// the bursts before are printed, not counted.
-constexpr int kSinkSettleSeconds = 20;
+
+// One clock for the whole measurement. A combined sink feeding "mic" and
+// "speaker" resamples its two slaves to line them up, at its own pace: over
+// a call of minutes the two drifted apart by up to 3 ms a second and took
+// 10 to 90 s to settle, which read as the phone's delay creeping. Here the
+// train plays into "speaker" alone; the phone hears its left channel (a
+// remapped monitor) and plays onto its right one (a remapped sink). Neither
+// resamples nor buffers on its own, so the recording of "speaker.monitor"
+// holds each burst and its echo as the one sink rendered them.
+class OneSinkRig {
+public:
+    bool Load()
+    {
+        m_modules = {
+            test::PactlLoadModule(
+                {"module-remap-source", "source_name=velnar_bench_mouth", "master=speaker.monitor",
+                 "channels=1", "master_channel_map=front-left", "channel_map=mono", "remix=no"}),
+            test::PactlLoadModule({"module-remap-sink", "sink_name=velnar_bench_ear",
+                                   "master=speaker", "channels=1", "master_channel_map=front-right",
+                                   "channel_map=mono", "remix=no"})};
+        if (m_modules[0].isEmpty() || m_modules[1].isEmpty()) {
+            std::fprintf(stderr, "the sound server cannot remap channels\n");
+            return false;
+        }
+        // The phone's devices open on the defaults these name.
+        setenv("PULSE_SOURCE", "velnar_bench_mouth", 1);
+        setenv("PULSE_SINK", "velnar_bench_ear", 1);
+        return true;
+    }
+    ~OneSinkRig()
+    {
+        unsetenv("PULSE_SOURCE");
+        unsetenv("PULSE_SINK");
+        for (const QString& module : m_modules)
+            if (!module.isEmpty())
+                test::PactlUnloadModule(module);
+    }
+
+private:
+    std::vector<QString> m_modules;
+};
 
 // One second per burst: the burst, then the quiet tone alone. The quiet tone
 // stays well under the onset level, also after GSM coding.
@@ -579,7 +670,7 @@ std::vector<std::pair<double, double>> TimedEchoDelays(const QByteArray& recordi
 // Whether every target was met. The blocks given back are counted over the
 // whole call.
 bool PrintContinuousSummary(const std::vector<std::pair<double, double>>& timed, int seconds,
-                            uint64_t givenBack, int callSeconds)
+                            uint64_t givenBack)
 {
     std::vector<double> delays;
     for (const auto& [t, d] : timed)
@@ -587,7 +678,7 @@ bool PrintContinuousSummary(const std::vector<std::pair<double, double>>& timed,
     std::sort(delays.begin(), delays.end());
     const double median = delays[delays.size() / 2], worst = delays.back();
     const double drift = DriftMsPerMinute(timed);
-    const double perTwenty = givenBack * 20.0 / callSeconds;
+    const double perTwenty = givenBack * 20.0 / seconds;
     std::printf(
         "continuous mouth-to-ear over %d s: median %.1f ms, min %.1f ms, max %.1f ms, drift %.2f "
         "ms/min over %zu bursts; %llu blocks given back (%.2f per 20 s)\n",
@@ -607,26 +698,22 @@ int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, std::optional<Echo
     // The player reads the train from a file: a pipe this long would keep
     // this process busy feeding it.
     QTemporaryFile trainFile;
-    const int settleSeconds = seconds >= 60 ? kSinkSettleSeconds : 0;
-    auto train = LeftOnly(ContinuousTrain(settleSeconds + seconds));
+    auto train = LeftOnly(ContinuousTrain(seconds));
     const auto bytes = qint64(train.size() * 2);
     if (!trainFile.open() ||
         trainFile.write(reinterpret_cast<const char*>(train.data()), bytes) != bytes ||
         !trainFile.flush() || !PlaceEchoCall(phone, owner, peer))
         return 1;
-    const QString module =
-        test::PactlLoadModule({"module-combine-sink", "sink_name=velnar_bench_both",
-                               "slaves=mic,speaker", "adjust_time=1"});
     QProcess recorder, player;
     recorder.start("pacat", QStringList{"--record", "--device=speaker.monitor"} + RawFormat(2));
     RunFor(500);
     player.setStandardInputFile(trainFile.fileName());
-    player.start("pacat", QStringList{"--playback", "--device=velnar_bench_both"} + RawFormat(2));
+    player.start("pacat", QStringList{"--playback", "--device=speaker"} + RawFormat(2));
     player.waitForStarted(5000);
     std::vector<DepthStretch> stretches;
     {
         DepthRecorder depths(phone, log);
-        RunFor(1000 * (settleSeconds + seconds) + 1500);
+        RunFor(1000 * seconds + 1500);
         stretches = depths.Stretches();
     }
     QByteArray recording = recorder.readAllStandardOutput();
@@ -634,24 +721,20 @@ int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, std::optional<Echo
         process->kill();
         process->waitForFinished(2000);
     }
-    test::PactlUnloadModule(module);
-    std::vector<std::pair<double, double>> timed;
-    for (const auto& [t, d] : TimedEchoDelays(recording)) {
-        const bool settling = t < settleSeconds;
-        std::printf("burst at %6.1f s: %.1f ms from mouth to ear%s\n", t, d,
-                    settling ? " (sink settling, not counted)" : "");
-        if (!settling)
-            timed.emplace_back(t, d);
-    }
+    const auto timed = TimedEchoDelays(recording);
+    for (const auto& [t, d] : timed)
+        std::printf("burst at %6.1f s: %.1f ms from mouth to ear\n", t, d);
     PrintStretches(stretches);
+    if (captureFasterPpm > 0)
+        std::printf("capture %d ppm fast: %llu buffers handed over twice\n", captureFasterPpm,
+                    (unsigned long long)log.captureCopies);
     if (timed.empty()) {
         std::printf("no burst came back\n");
         // A two-second smoke call may end before its one burst returns
         // through a loaded server; the full run holds the measurement.
         return smokeRun && owner.last == "Connected" ? 0 : 1;
     }
-    const bool met = PrintContinuousSummary(timed, seconds, phone.Playback().GivenBackBlocks(),
-                                            settleSeconds + seconds);
+    const bool met = PrintContinuousSummary(timed, seconds, phone.Playback().GivenBackBlocks());
     return owner.last == "Connected" && (met || !holdTargets) ? 0 : 1;
 }
 
@@ -887,8 +970,9 @@ int MeasureDeviceCpu(int seconds)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (!TakeProtocolOption(argc, argv)) {
-        std::fprintf(stderr, "%s: --protocol takes 1 or 2\n", argv[0]);
+    if (!TakeOptions(argc, argv)) {
+        std::fprintf(stderr, "%s: --protocol takes 1 or 2, --capture-faster 0 to 100000 (ppm)\n",
+                     argv[0]);
         return 2;
     }
     const bool ctest = bench::IsCtestRun(argc, argv);
@@ -923,6 +1007,10 @@ int main(int argc, char** argv)
     }
     if (mode == "cpu-devices")
         return MeasureDeviceCpu(amount > 0 ? amount : 30);
+    // Loaded before the phone opens its devices.
+    OneSinkRig rig;
+    if (mode == "continuous" && !rig.Load())
+        return 1;
     // The devices the program would choose at start-up.
     AudioDevices devices = MakeAudioDevices();
     if (!devices.waveIn || !devices.waveOut) {
