@@ -257,6 +257,7 @@ public:
         return m_device->Write(h);
     }
     int Pause() override { return m_device->Pause(); }
+    bool IsPlayingOut() const override { return m_device->IsPlayingOut(); }
     int Restart() override
     {
         m_log.restarted.push_back(SteadyClock::now());

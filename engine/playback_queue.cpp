@@ -34,11 +34,17 @@ bool PlaybackQueue::Queue(const uint8_t* pcm, int pendingBlocks)
 
 // Only a playing queue is held: one that pre-fills or has run dry is short,
 // not long, and what was watched before no longer holds.
+//
+// Every block marked played is no run-dry while the device still plays out
+// what it took ahead of them (a sound server takes up to 50 ms): the next
+// block is in time, and pausing there would cut a gap into the sound and add
+// a pre-fill to the delay of a stream that never stopped.
 bool PlaybackQueue::Queue(const PlayoutBlock& playout, int pendingBlocks)
 {
-    if (m_device && !m_paused && pendingBlocks > 0 && m_hold.TakeBack(pendingBlocks, playout.level))
+    const bool ranDry = pendingBlocks == 0 && !(m_device && m_device->IsPlayingOut());
+    if (m_device && !m_paused && !ranDry && m_hold.TakeBack(pendingBlocks, playout.level))
         return true;
-    if (pendingBlocks == 0)
+    if (ranDry)
         m_hold.RanDry();
     PlaybackBuffer* block = new (std::nothrow) PlaybackBuffer;
     if (!block)
@@ -50,7 +56,7 @@ bool PlaybackQueue::Queue(const PlayoutBlock& playout, int pendingBlocks)
         delete block;
         return false;
     }
-    if (pendingBlocks == 0 && !m_paused) {
+    if (ranDry && !m_paused) {
         m_device->Pause();
         m_paused = true;
     }

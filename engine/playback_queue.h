@@ -1,6 +1,7 @@
 // The playback queue: decoded 20-ms blocks written to the wave-out device,
 // held until the device has played them. The device is paused at the first
-// block of an empty queue and restarted at the fourth, so that a short gap
+// block of an empty queue (nothing unplayed, nor anything the device still
+// plays out) and restarted at the fourth, so that a short gap
 // in the voice does not make every following block play late. It holds at
 // most 13 unplayed blocks; dropping what does not fit, and refusing blocks
 // while the devices are shut, are the engine's. Between those bounds it holds

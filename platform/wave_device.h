@@ -95,6 +95,10 @@ public:
     virtual int Write(WaveHeader* header) = 0;
     virtual int Pause() = 0;
     virtual int Restart() = 0;
+    // Whether sound of blocks already marked played is still to be heard: a
+    // device that takes sound ahead (a sound server) plays it out after the
+    // last block was marked. False for a device that cannot tell.
+    virtual bool IsPlayingOut() const { return false; }
     // Stops playback and marks every written block done; a paused device
     // stays paused.
     virtual int Reset() = 0;

@@ -121,12 +121,14 @@ public:
     int Write(WaveHeader* header) override;
     int Pause() override;
     int Restart() override;
+    bool IsPlayingOut() const override { return playingOut; }
     int Reset() override;
     int Close() override;
 
     // --- test controls ---
     FakeResults results;
     std::string selectedDevice;  // the last SelectDevice
+    bool playingOut = false;     // what IsPlayingOut says
 
     // Marks the oldest n pending blocks done, as if they had played; nothing
     // plays while the device is paused or closed. Returns how many were

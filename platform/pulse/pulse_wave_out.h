@@ -26,6 +26,8 @@ public:
     int Write(WaveHeader* header) override;
     int Pause() override;
     int Restart() override;
+    // Until the server says it ran out of what it took.
+    bool IsPlayingOut() const override { return m_serverHolds; }
     int Reset() override;
     int Close() override;
 

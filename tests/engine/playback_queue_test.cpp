@@ -68,6 +68,19 @@ TEST_F(PlaybackQueueTest, QueueRunDryPausesAgainAndPlayedBlocksAreReclaimed)
     EXPECT_TRUE(device.IsPaused());
 }
 
+TEST_F(PlaybackQueueTest, NoRunDryWhileTheDeviceStillPlaysOutWhatItTook)
+{
+    Play(4);
+    device.PlayAll();
+    device.playingOut = true;
+    Play(1);
+    EXPECT_FALSE(device.IsPaused()) << "the block follows the sound still playing";
+    EXPECT_EQ(device.PlayAll(), 1u);
+    device.playingOut = false;
+    Play(1);
+    EXPECT_TRUE(device.IsPaused()) << "played out and empty: the pre-fill as ever";
+}
+
 TEST_F(PlaybackQueueTest, BlocksLeftPausedByAnEndedCallPlayFirstInTheNextOne)
 {
     Play(2);

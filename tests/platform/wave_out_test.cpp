@@ -212,10 +212,12 @@ TEST_P(PlayOutPauseTest, PauseOnceEveryBlockIsDonePlaysWhatWasTaken)
     ToneBlocks blocks(10, 440);
     blocks.Write(*out, 0, blocks.Count());
     ASSERT_TRUE(WaitFor([&] { return blocks.AllDone(); }));
+    EXPECT_TRUE(out->IsPlayingOut());
     ASSERT_EQ(out->Pause(), WaveOk);
     ASSERT_TRUE(RecordFor(400));
     EXPECT_NEAR(double(LoudStretches(recorder->Bytes(), start)), 20.0, 2.0)
         << "all of 200 ms heard while paused";
+    EXPECT_FALSE(out->IsPlayingOut());
 
     // Restarted, it plays the next blocks as ever.
     ToneBlocks after(10, 440);
