@@ -184,6 +184,15 @@ bool AlsaWaveOut::Feed()
     return moved;
 }
 
+bool AlsaWaveOut::IsPlayingOut() const
+{
+    snd_pcm_t* pcm = m_pcm.Handle();
+    if (!pcm || m_failed || snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING)
+        return false;
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+    return avail >= 0 && snd_pcm_uframes_t(avail) < m_pcm.BufferFrames();
+}
+
 void AlsaWaveOut::HoldDevice()
 {
     snd_pcm_t* pcm = m_pcm.Handle();

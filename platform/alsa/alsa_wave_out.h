@@ -33,6 +33,8 @@ public:
     int Write(WaveHeader* header) override;
     int Pause() override;
     int Restart() override;
+    // While the device runs with sound in its buffer.
+    bool IsPlayingOut() const override;
     int Reset() override;
     int Close() override;
 
