@@ -72,8 +72,9 @@
 // channels (OneSinkRig below). Beside the delays:
 // the playback queue's unplayed blocks (sampled every 100 ms), the blocks it
 // gave back to hold the delay, its restarts (one per pre-fill), the
-// latencies that the sound server reports for the phone's two streams, and
-// the protocol library's jitter-buffer delay, per 10 s of the call.
+// latencies that the sound server reports for the phone's two streams, the
+// protocol library's jitter-buffer delay, and the longest waits between
+// captured buffers and between played blocks, per 10 s of the call.
 #include "bench/bench_run.h"
 #include "engine/iax_phone.h"
 #include "platform/alsa/alsa_wave_device.h"
@@ -164,7 +165,21 @@ struct StageLog {
     std::vector<SteadyClock::time_point> captured, written, restarted;
     bool captureQuiet = true, playbackQuiet = true;
     uint64_t captureCopies = 0;  // buffers handed over twice (--capture-faster)
+    // The longest wait between two captured buffers, and between two blocks
+    // written to playback, since the depth recorder last took them.
+    SteadyClock::time_point lastCapture{}, lastWrite{};
+    double captureGapMs = 0, writeGapMs = 0;
 };
+
+// Notes the wait since the last event of its kind.
+void NoteGap(SteadyClock::time_point& last, double& longestMs)
+{
+    const auto now = SteadyClock::now();
+    if (last != SteadyClock::time_point{})
+        longestMs =
+            std::max(longestMs, std::chrono::duration<double, std::milli>(now - last).count());
+    last = now;
+}
 
 // Pass-through devices that note the stages.
 //
@@ -185,6 +200,7 @@ public:
             if (loud && m_log.captureQuiet)
                 m_log.captured.push_back(SteadyClock::now());
             m_log.captureQuiet = !loud;
+            NoteGap(m_log.lastCapture, m_log.captureGapMs);
             WaveHeader* copy = TakeCopy(*header);
             onDone(header);
             if (copy)
@@ -254,6 +270,7 @@ public:
         if (loud && m_log.playbackQuiet)
             m_log.written.push_back(SteadyClock::now());
         m_log.playbackQuiet = !loud;
+        NoteGap(m_log.lastWrite, m_log.writeGapMs);
         return m_device->Write(h);
     }
     int Pause() override { return m_device->Pause(); }
@@ -576,6 +593,10 @@ struct DepthStretch {
     std::optional<ServerLatency> server;
     // The protocol library's jitter buffer: how long it held received voice.
     int jitterMinMs = 100000, jitterMaxMs = -1;
+    // The longest waits between captured buffers and between played blocks:
+    // a late capture delays every block after it; a late block alone was
+    // held up on its way back.
+    double captureGapMs = 0, writeGapMs = 0;
 };
 
 // Samples the playback queue's unplayed blocks every 100 ms and the
@@ -583,7 +604,7 @@ struct DepthStretch {
 class DepthRecorder {
 public:
     static constexpr int kStretchSeconds = 10;
-    DepthRecorder(const CIaxPhone& phone, const StageLog& log) : m_phone(phone), m_log(log)
+    DepthRecorder(const CIaxPhone& phone, StageLog& log) : m_phone(phone), m_log(log)
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Sample(); });
@@ -603,6 +624,8 @@ private:
         now.sumBlocks += pending;
         now.givenBackAtEnd = m_phone.Playback().GivenBackBlocks();
         now.prefillsAtEnd = m_log.restarted.size();
+        now.captureGapMs = std::max(now.captureGapMs, std::exchange(m_log.captureGapMs, 0));
+        now.writeGapMs = std::max(now.writeGapMs, std::exchange(m_log.writeGapMs, 0));
         if (const int jitterMs = m_phone.Figures().bufferDelayMs; jitterMs >= 0) {
             now.jitterMinMs = std::min(now.jitterMinMs, jitterMs);
             now.jitterMaxMs = std::max(now.jitterMaxMs, jitterMs);
@@ -616,7 +639,7 @@ private:
     }
 
     const CIaxPhone& m_phone;
-    const StageLog& m_log;
+    StageLog& m_log;
     QTimer m_timer;
     LatencySampler m_server;
     std::vector<DepthStretch> m_stretches;
@@ -624,20 +647,21 @@ private:
 
 void PrintStretches(const std::vector<DepthStretch>& stretches)
 {
-    std::printf("%8s %22s %10s %9s %26s %26s %18s\n", "call s", "queue blocks min/avg/max",
+    std::printf("%8s %22s %10s %9s %26s %26s %18s %22s\n", "call s", "queue blocks min/avg/max",
                 "given back", "restarts", "playback buffer/sink ms", "capture buffer/source ms",
-                "jitter buffer ms");
+                "jitter buffer ms", "longest gap in/out ms");
     int second = 0;
     for (const DepthStretch& s : stretches) {
         second += DepthRecorder::kStretchSeconds;
         if (s.samples == 0)
             continue;
         const ServerLatency l = s.server.value_or(ServerLatency{});
-        std::printf("%8d %8d %6.2f %6d %10llu %9zu %12.1f %12.1f %12.1f %12.1f %8d %8d\n", second,
-                    s.minBlocks, double(s.sumBlocks) / double(s.samples), s.maxBlocks,
-                    (unsigned long long)s.givenBackAtEnd, s.prefillsAtEnd, l.playbackBufferMs,
-                    l.playbackDeviceMs, l.captureBufferMs, l.captureDeviceMs,
-                    s.jitterMaxMs < 0 ? -1 : s.jitterMinMs, s.jitterMaxMs);
+        std::printf(
+            "%8d %8d %6.2f %6d %10llu %9zu %12.1f %12.1f %12.1f %12.1f %8d %8d %10.1f %10.1f\n",
+            second, s.minBlocks, double(s.sumBlocks) / double(s.samples), s.maxBlocks,
+            (unsigned long long)s.givenBackAtEnd, s.prefillsAtEnd, l.playbackBufferMs,
+            l.playbackDeviceMs, l.captureBufferMs, l.captureDeviceMs,
+            s.jitterMaxMs < 0 ? -1 : s.jitterMinMs, s.jitterMaxMs, s.captureGapMs, s.writeGapMs);
     }
 }
 
@@ -694,7 +718,7 @@ bool PrintContinuousSummary(const std::vector<std::pair<double, double>>& timed,
 }
 
 int MeasureContinuous(CIaxPhone& phone, PrintingOwner& owner, std::optional<EchoPeerProcess>& peer,
-                      const StageLog& log, int seconds)
+                      StageLog& log, int seconds)
 {
     // The player reads the train from a file: a pipe this long would keep
     // this process busy feeding it.
