@@ -13,15 +13,17 @@ using peer2::Ie;
 using peer2::IeNumber;
 
 struct Iax2Transport : ::testing::Test {
-    static EndpointOptions Options()
+    // 50 ms: five tries within 1.6 s.
+    static EndpointOptions Options(int initialTimeoutMs)
     {
         EndpointOptions options;
         options.jitterDelayMs = 0;
         options.pingIntervalMs = 600000;
-        options.transport.initialTimeoutMs = 50;  // five tries within 1.6 s
+        options.transport.initialTimeoutMs = initialTimeoutMs;
         return options;
     }
-    Endpoint endpoint{Options()};
+    explicit Iax2Transport(int initialTimeoutMs = 50) : endpoint(Options(initialTimeoutMs)) {}
+    Endpoint endpoint;
     peer2::ScriptedPeer exchange;
     int call = 0;
 
@@ -172,22 +174,15 @@ TEST_F(Iax2Transport, WhileOurHangupIsUnacknowledgedOnlyNewerFramesGetInval)
     EXPECT_TRUE(exchange.ExpectCommand(endpoint, kInval));
 }
 
-TEST(Iax2Closing, VnakAfterOurHangupIsHonouredAtOnce)
+// No timer resends within a test.
+struct Iax2Closing : Iax2Transport {
+    Iax2Closing() : Iax2Transport(5000) {}
+};
+
+TEST_F(Iax2Closing, VnakAfterOurHangupIsHonouredAtOnce)
 {
-    EndpointOptions options;
-    options.transport.initialTimeoutMs = 5000;  // no timer resends within the test
-    Endpoint endpoint(options);
-    ASSERT_GT(endpoint.Open(0), 0);
-    peer2::ScriptedPeer exchange;
-    const int call =
-        endpoint.PlaceCall({"", "", "127.0.0.1", exchange.port(), "100", "", "", "", {}});
-    auto fresh = exchange.ExpectCommand(endpoint, kNew);
-    ASSERT_TRUE(fresh);
-    exchange.theirs = fresh->source;
-    exchange.Send(endpoint, 6, kAccept, IeNumber(kIeFormat, kFormatUlaw, 4));
-    exchange.Send(endpoint, 4, kCtrlAnswer);
-    ASSERT_TRUE(exchange.ExpectEvent(endpoint, EventType::Answered));
-    ASSERT_EQ(endpoint.SendVoice(call, kFormatUlaw, peer2::Bytes(160, 0x55), 160), 0);
+    Connect();
+    ASSERT_EQ(endpoint.SendVoice(call, kFormatGsm, peer2::Bytes(33, 0x55), 160), 0);
     auto voice = exchange.Expect(endpoint, [](const Frame& f) { return f.full && f.type == 2; });
     ASSERT_TRUE(voice);
     ASSERT_EQ(endpoint.Hangup(call), 0);
